@@ -3,11 +3,13 @@
 #include <chrono>
 #include <thread>
 
-namespace platform {
+namespace platform
+{
 
 uint32_t TickCount()
 {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
     return static_cast<uint32_t>(ms.count());
 }
 

@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace platform
+{
 
 // Milliseconds since an arbitrary start, wrapping at 2^32 like the system tick count.
 uint32_t TickCount();

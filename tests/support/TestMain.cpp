@@ -8,11 +8,13 @@
 
 #include "tests/support/TestEnv.h"
 
-namespace {
+namespace
+{
 std::filesystem::path g_root;
 }
 
-namespace testsupport {
+namespace testsupport
+{
 const std::filesystem::path& TestRoot()
 {
     return g_root;
