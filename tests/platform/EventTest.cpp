@@ -23,7 +23,7 @@ TEST(Event, AutoResetIsTakenByOneWaitManualStaysSet)
     EXPECT_FALSE(manual.IsSet());
 }
 
-TEST(Event, WaitForMultipleGivesTheIndexOrWaitsForAll)
+TEST(EventThreads, WaitForMultipleGivesTheIndexOrWaitsForAll)
 {
     Event a(true, false), b(false, false), c(true, false);
     std::thread t([&] { b.Set(); });

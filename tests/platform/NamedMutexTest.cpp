@@ -53,7 +53,7 @@ TEST(NamedMutex, ExcludesOtherProcessesAndIsReleasedWhenTheHolderDies)
     m.Unlock();
 }
 
-TEST(NamedMutex, IsRecursiveForTheOwnerAndExcludesOtherThreads)
+TEST(NamedMutexThreads, IsRecursiveForTheOwnerAndExcludesOtherThreads)
 {
     NamedMutex a("shared-name");
     NamedMutex b("shared-name");
@@ -76,7 +76,7 @@ TEST(NamedMutex, IsRecursiveForTheOwnerAndExcludesOtherThreads)
     EXPECT_EQ(other, kWaitObject0);
 }
 
-TEST(NamedMutex, CountsUnderContentionStayExact)
+TEST(NamedMutexThreads, CountsUnderContentionStayExact)
 {
     NamedMutex m("counter");
     int counter = 0;
