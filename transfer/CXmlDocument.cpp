@@ -4,6 +4,7 @@
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -167,7 +168,8 @@ bool CXmlDocument::Parse(std::istream& in, const char* url, const char* caller)
     if (!doc) {
         xmlErrorPtr error = xmlCtxtGetLastError(ctxt.get());
         std::string message = error && error->message ? error->message : "unknown error";
-        while (!message.empty() && message.back() == '\n')
+        std::replace(message.begin(), message.end(), '\n', ' ');
+        while (!message.empty() && message.back() == ' ')
             message.pop_back();
         xmldoc::LogXmlError("%s - not well-formed at line %d: %s", caller, error ? error->line : 0, message.c_str());
         return false;

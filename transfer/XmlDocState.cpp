@@ -26,8 +26,10 @@ struct XPathObjectFree {
 // XPath errors would otherwise go to libxml2's generic handler; keep them in our log instead.
 void OnXPathError(void* caller, xmlErrorPtr error)
 {
-    LogXmlError("%s - XPath error: %s", static_cast<const char*>(caller),
-                error && error->message ? error->message : "unknown");
+    if (!error)
+        return;
+    LogXmlError("%s - XPath error %d at offset %d of '%s'", static_cast<const char*>(caller), error->code, error->int1,
+                error->str1 ? error->str1 : "");
 }
 
 }  // namespace
