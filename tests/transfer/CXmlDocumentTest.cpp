@@ -203,6 +203,7 @@ TEST(CXmlDocument, MalformedInputFailsCleanly)
     CXmlDocument doc;
     EXPECT_FALSE(doc.Load(path.string()));
     EXPECT_FALSE(doc.Load(TestFile("missing.xml").string()));
+    EXPECT_FALSE(doc.Load(path.parent_path().string()));  // a folder
 }
 
 TEST(CXmlDocument, EmptyNodeFailsEveryOperation)
