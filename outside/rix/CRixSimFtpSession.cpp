@@ -371,8 +371,8 @@ void CRixSimFtpSession::RunRpc()
         if (!SendFaulted(_sockRpc, _szRpcHeld, std::string(vReply.begin(), vReply.end()), fault))
             break;
     }
-    _sockRpc.Shutdown();
     _bRpcConnected = false;
+    _sockRpc.Shutdown();
 }
 
 CRixSimSocket CRixSimFtpSession::OpenData()
