@@ -8,7 +8,8 @@
 using namespace rixsim;
 using namespace rixsimtest;
 
-namespace {
+namespace
+{
 
 RixSimBytes Request(bool bBig, uint16_t nId, uint16_t nFunction, const RixSimBytes& vPayload)
 {
@@ -89,8 +90,8 @@ TEST_F(RixSimRpc, AnswersInTheOtherByteOrder)
     // The field number goes lowest byte first whatever the order; the stamp is 1970-01-02 plus 50 fields at 25
     // frames per second, kind 1, packed as high half then low half.
     EXPECT_EQ(Exchange(Request(false, 5, 2, {1, 0, 'C', 50, 0, 0, 0}), 26),
-              (RixSimBytes{0x42, 0x48, 0,    0,    0,    0,    0, 5, 0, 26, 0, 0, 0, 50, 0x10, 0, 0, 0x0C,
-                           0x0E, 0xD9, 0xC1, 0x68, 0, 0, 0, 2}));
+              (RixSimBytes{0x42, 0x48, 0, 0, 0,    0,    0,    5,    0,    26, 0, 0, 0,
+                           50,   0x10, 0, 0, 0x0C, 0x0E, 0xD9, 0xC1, 0x68, 0,  0, 0, 2}));
 }
 
 TEST_F(RixSimRpc, AnswersEveryFunctionForRequestsInBothOrders)
