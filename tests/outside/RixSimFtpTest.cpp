@@ -369,7 +369,8 @@ TEST_P(RixSimReplyFault, ChangesTheReplyOfTheCommand)
             char buffer[64];
             EXPECT_EQ(client._sock.Receive(buffer, sizeof buffer), 2);
             EXPECT_EQ(std::string(buffer, 2), "21");
-            EXPECT_EQ(client.Read().szText, "3 5");
+            EXPECT_EQ(client._sock.Receive(buffer, sizeof buffer), 5);
+            EXPECT_EQ(std::string(buffer, 5), "3 5\r\n");
             break;
         }
         case RixSimFaultKind::Coalesce: {

@@ -7,6 +7,7 @@
 // else 2 MB when the file is exactly one 2 MB block or its size is a multiple of 2 MB but not of 8 MB, else
 // 8 MB. The clip-table XML lies beside each clip as a plain file. The files are read into memory at start;
 // uploads stay in memory.
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
