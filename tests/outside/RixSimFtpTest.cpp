@@ -58,6 +58,18 @@ struct WelcomeCase {
     const char* pText;
 };
 
+std::string WelcomeName(const ::testing::TestParamInfo<WelcomeCase>& info)
+{
+    const char* names[] = {"Standard", "NoBlockSize", "Block2", "MultiLine", "None"};
+    return names[int(info.param.eStyle)];
+}
+
+std::string FaultName(const ::testing::TestParamInfo<RixSimFaultKind>& info)
+{
+    const char* names[] = {"Delay", "Omit", "Split", "Coalesce", "Busy", "Drop"};
+    return names[int(info.param)];
+}
+
 class RixSimWelcomeTest : public ::testing::TestWithParam<WelcomeCase>
 {
 };
@@ -86,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WelcomeCase{RixSimWelcomeStyle::MultiLine,
                                   "220-Rix video server\n220-Clip transfer service\n"
                                   "220 Korvo FTP Server (v) 7.07 B: 8"},
-                      WelcomeCase{RixSimWelcomeStyle::None, nullptr}));
+                      WelcomeCase{RixSimWelcomeStyle::None, nullptr}),
+    WelcomeName);
 
 TEST(RixSimLogin, ChecksTheAccountWhenOneIsSet)
 {
@@ -394,7 +407,8 @@ TEST_P(RixSimReplyFault, ChangesTheReplyOfTheCommand)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RixSimReplyFault,
                          ::testing::Values(RixSimFaultKind::Delay, RixSimFaultKind::Omit, RixSimFaultKind::Split,
-                                           RixSimFaultKind::Coalesce, RixSimFaultKind::DropConnection));
+                                           RixSimFaultKind::Coalesce, RixSimFaultKind::DropConnection),
+                         FaultName);
 
 TEST_F(RixSimFtp, AnswersBusyTheGivenNumberOfTimes)
 {
