@@ -22,9 +22,12 @@ int CBavdBlockData::Load(const uint8_t* bytes, uint64_t length)
         return kBavdNotABlock;  // not read as a 2kTable: this object serves BAVD blocks only
     if (const int rc = _bavd.LoadFromBuffer(bytes, length); rc != kBavdOk)
         return rc;
-    // The header area and every picture must lie inside the block.
-    const uint64_t headerArea = _bavd.GetHeaderAreaSize();
-    if (headerArea > _nBlockSize || headerArea < _bavd.GetHeader()._nTablesEnd[0])
+    // The tables lie inside the header area, the header area and every picture inside the block.
+    const BavdHeader& h = _bavd.GetHeader();
+    const uint64_t headerArea = h._nHeaderAreaSize;
+    const uint64_t fieldsEnd = uint64_t{h._nElemFieldOffset} + uint64_t{h._nElemFieldSize} * h._nElemFieldCnt;
+    const uint64_t recordsEnd = uint64_t{h._nElemRecordOffset} + uint64_t{h._nElemRecordSize} * h._nElemRecordCnt;
+    if (headerArea > _nBlockSize || headerArea < h._nTablesEnd[0] || fieldsEnd > headerArea || recordsEnd > headerArea)
         return kBavdNotABlock;
     for (uint32_t i = 0; i < _bavd.GetElemRecordCnt(); ++i) {
         const BavdElemRecord* record = _bavd.GetElemRecord(i);
