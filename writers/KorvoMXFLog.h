@@ -1,21 +1,20 @@
 #pragma once
 
-#include <string>
+class CLogFile;
 
-// Base of the clip-file writers: the log their messages go to. Every message begins with the class and
-// operation in parentheses.
+// Base of the clip-file writers: the log their messages go to (the module's log manager, acting as its
+// "default" log, until another sink is given). Every message begins with the class and operation in parentheses.
 class KorvoMXFLog
 {
 public:
-    KorvoMXFLog() = default;
+    KorvoMXFLog();
     virtual ~KorvoMXFLog() = default;
     KorvoMXFLog(const KorvoMXFLog&) = delete;
     KorvoMXFLog& operator=(const KorvoMXFLog&) = delete;
 
+    // One line in the sink; nothing without a sink.
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // The text of the last message, for the owner's error reports.
-    const std::string& GetLastMessage() const { return _szLastMessage; }
 
-private:
-    std::string _szLastMessage;
+protected:
+    CLogFile* _pLog;  // not owned
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/ByteOrder.h"
+#include "common/CLogManager.h"
 #include "transfer/ServerBlock.h"
 
 namespace
@@ -30,8 +31,10 @@ int C2kBlockData::SetBlock(const uint8_t* block)
 {
     _pBlock = nullptr;
     _pTable = nullptr;
-    if (!block || !HasUsableFieldRange(block + k2kTableOffset))
+    if (!block || !HasUsableFieldRange(block + k2kTableOffset)) {
+        theLogManager.Log("(C2kBlockData::SetBlock) Block refused: no usable field range");
         return -1;
+    }
     _pBlock = block;
     _pTable = block + k2kTableOffset;
     return 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/CLogManager.h"
 #include "transfer/ServerBlock.h"
 
 CBavdBlockData::CBavdBlockData(uint32_t blockSize)
@@ -44,6 +45,8 @@ int CBavdBlockData::SetBlock(const uint8_t* block)
     const int rc = Load(block, _nBlockSize);
     if (rc == kBavdOk)
         _pBlock = block;
+    else
+        theLogManager.Log("(CBavdBlockData::SetBlock) Block refused: result %d", rc);
     return rc;
 }
 

@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "common/ByteOrder.h"
+#include "common/CLogManager.h"
 #include "common/CTcConverter.h"
 #include "reading/parvex/C2kBlockData.h"
 #include "reading/parvex/CBavdBlockData.h"
 #include "support/ByteWriter.h"
+#include "support/TestEnv.h"
 #include "transfer/ServerBlock.h"
 #include "writers/KorvoMXFBlockWriter.h"
 
@@ -356,6 +361,21 @@ TEST(KorvoMXFBlockWriter, GeneratedTimecodesWrapAtTheDay)
             ReadLittleEndian32(block.data() + kTable + 4) - ReadLittleEndian32(block.data() + kTable);
         EXPECT_EQ(ReadBigEndian32(block.data() + kTable + 24 + 20 * (fields - 1) + 8), 1u | c.nMark);
     }
+}
+
+TEST(KorvoMXFBlockWriter, MessagesGoToTheDefaultLog)
+{
+    const std::filesystem::path path = testsupport::TestRoot() / "blockwriter.log";
+    ASSERT_EQ(theLogManager.OpenLog(path.string(), 1 << 20, ""), 1);
+    KorvoMXFBlockWriter writer;
+    EXPECT_EQ(writer.SetBlockType(9), KORVOMXF_ERR_UNSUCCESSFUL);
+    Bytes block(k2MB);
+    EXPECT_EQ(writer.SetBlockBuffer(block.data(), k2MB), KORVOMXF_ERR_UNSUCCESSFUL);
+    ASSERT_EQ(theLogManager.CloseLog(""), 1);
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    EXPECT_NE(text.str().find("(KorvoMXFBlockWriter::SetBlockType) Block type not supported"), std::string::npos);
+    EXPECT_NE(text.str().find("(KorvoMXFBlockWriter::SetBlockBuffer) Block type not specified"), std::string::npos);
 }
 
 TEST(KorvoMXFErrorText, Texts)
