@@ -196,8 +196,9 @@ TEST_P(BlockRoundTrip, ParsesBackToWhatWasPut)
         EXPECT_EQ(r->_nLineVariant, 2);
         EXPECT_EQ(r->_nChannelFlag, c.bDataBlocks ? n % 2 : 0);
         EXPECT_EQ(r->_nChannelByte, c.bDataBlocks ? 0x60 + n : 0);
-        if (c.bDataBlocks)
+        if (c.bDataBlocks) {
             EXPECT_EQ(f->_tc[0]._nUserBits, 0x12345600 + n);
+        }
         // Audio: 2kTable downward from the table as big-endian words, BAVD upward from the header area.
         Bytes audio(unit);
         if (is2k) {
