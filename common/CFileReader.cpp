@@ -99,7 +99,7 @@ uint32_t CFileReader::Open(const std::string& path)
     } else if (!nullDevice && !HasDrive(path)) {
         result = kOpenNoDrive;
     } else {
-        bool unbuffered = _bDistantNoBuffering;
+        bool unbuffered = _bDistantNoBuffering && !nullDevice;  // the null device refuses O_DIRECT
         if (!nullDevice && platform::File::IsLocalDisk(fullPath)) {
             unbuffered = true;  // local disks are always read without the page cache
         } else {

@@ -255,7 +255,7 @@ TEST_P(CFileReaderTest, RegistrySwitchAddsNoBufferingForDistantReads)
     {
         CFileReader reader("reader");
         EXPECT_TRUE(log.Has("CFileReader: NO_BUFFERING enabled !"));
-        reader.Open("\\\\.\\nul");
+        EXPECT_EQ(reader.Open("\\\\.\\nul"), 0u);
         EXPECT_TRUE(log.Has("NOT reading from fixed drive !!! --> using DistantReadFlags = 0x20000080 (NO Buffering)"));
     }
     platform::Registry::DeleteValue(platform::RegHive::LocalMachine, key, "FileReader NoBuffering");
