@@ -46,10 +46,6 @@ public:
     bool IsOpen() const { return _pFileWriter != nullptr; }
     int SetLog(const char* path, uint32_t maxSize) override;
 
-    // The description as written, index included; null when closed.
-    const CMXF_Parvex_ClipInfo* GetClipInfo() const { return _pClipInfo.get(); }
-    uint32_t GetBlocksWritten() const { return _nBlocksWritten; }
-
 private:
     KorvoMXFResult OpenForUpdate(const char* path);
     KorvoMXFResult ConfigureBlockWriter(uint32_t blockFormat);
