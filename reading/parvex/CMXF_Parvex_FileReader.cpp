@@ -329,13 +329,16 @@ int32_t CMXF_Parvex_FileReader::GetHeaderData(CMXF_Parvex_ClipInfo* info, uint32
     CMXF_Parvex_ClipDescriptor* head = info->GetFirstClip();
     if (parsedSet && head && head->_nShortRef == 0 && head->_nShortIn != 0 && head->_nShortOut != 0)
         head->_nShortRef = head->_nShortIn + (head->_nShortOut - head->_nShortIn) / 2;
-    if (result == kResultOk && info->_qwFooterOffset != 0 && readFooter) {
+    if (result != kResultDamaged && info->_qwFooterOffset != 0 && readFooter) {
+        const int32_t headerResult = result;
         int found = 0;
         result = Analyse_Footer(info, &found);
         if (footerFound)
             *footerFound = found;
         if (info->_nBlocks == 0)
             info->_nBlocks = info->GetBlockCount();
+        if (headerResult != kResultOk)
+            result = headerResult;
     }
     if (result != kResultOk)
         return result;
@@ -434,6 +437,34 @@ int32_t CMXF_Parvex_FileReader::Analyse_Footer(CMXF_Parvex_ClipInfo* info, int* 
     if (found)
         *found = 1;
     return kResultOk;
+}
+
+uint32_t CMXF_Parvex_FileReader::GetFileInfo(uint64_t* essenceSize, uint64_t* footerPos)
+{
+    if (!_pWork)
+        return 1;
+    if (_qwFooterOffset == 0) {
+        if (Read_Header(kPiece) != 0 || !IsHeaderPartitionKey(0))
+            return 1;
+        CMXF_Parvex_ClipInfo scratch;
+        uint32_t next = 0;
+        if (!Analyse_HeaderPartition(0, &next, &scratch))
+            return 1;
+    }
+    // The essence item closes the header area: its key and a 9-byte length.
+    uint8_t item[16 + 9] = {};
+    uint32_t delivered = 0;
+    if (Seek(kEssenceKeyOffset) != 0 || ReadData(item, sizeof item, &delivered) != 0 || delivered != sizeof item)
+        return 1;
+    if (std::memcmp(item, kEssenceKey, 16) != 0 || item[16] != 0x88)
+        return 2;
+    const uint64_t essence = uint64_t{ReadBigEndian32(item + 17)} << 32 | ReadBigEndian32(item + 21);
+    const uint64_t limit = _qwFooterOffset != 0 ? _qwFooterOffset : GetFileSize();
+    if (limit < kHeaderAreaSize || essence > limit - kHeaderAreaSize)
+        return 2;
+    *essenceSize = essence;
+    *footerPos = _qwFooterOffset;
+    return 0;
 }
 
 // ---- The Korvo metadata set ----
