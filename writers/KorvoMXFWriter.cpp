@@ -428,8 +428,16 @@ KorvoMXFResult KorvoMXFWriter::Close()
             fail(rc);
         }
     }
+    // The footer follows the last block, wherever the header writes left the file position.
+    const uint64_t essenceEnd = parvex::kHeaderAreaSize + uint64_t{_nBlocksWritten} * _nBlockSize;
     bool footerWritten = false;
-    const uint64_t footer = _pFileWriter->WriteFooter(_pClipInfo.get(), false, &footerWritten);
+    uint64_t footer = essenceEnd;
+    if (const uint32_t rc = _pFileWriter->SetFilePos(essenceEnd); rc != 0) {
+        Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::SetFilePos failed: result=%u", rc);
+        fail(KORVOMXF_ERR_MXF_WRITE);
+    } else {
+        footer = _pFileWriter->WriteFooter(_pClipInfo.get(), false, &footerWritten);
+    }
     if (!footerWritten) {
         Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::WriteFooter failed");
         fail(KORVOMXF_ERR_WRITE_BLOCK_INDEX);
