@@ -15,6 +15,7 @@ namespace
 
 constexpr uint32_t kMaxBlockNumber = parvex::kMaxBigBlocks * parvex::kBlocksPerBigBlock - 1;  // 0x7FFFF
 constexpr uint32_t kLastEntry = parvex::kBlocksPerBigBlock - 1;
+constexpr uint32_t kThumbnailRead = 0x10000;
 
 // All index messages go to the default log.
 #define INDEX_LOG(...) theLogManager.LogTo("", __VA_ARGS__)
@@ -292,12 +293,12 @@ const std::string* CMXF_Parvex_ClipInfo::PickFileName(const std::string& fileNam
 
 int CMXF_Parvex_ClipInfo::Load_Index(const std::string& fileName, int readHeader)
 {
-    CMXF_Parvex_FileReader reader("");
     const std::string* name = PickFileName(fileName);
     if (!name) {
         INDEX_LOG("Load_Index: unable to load index: empty filename !!!!!!!!!!!!!!!!");
         return -1;
     }
+    CMXF_Parvex_FileReader reader("");
     if (reader.Open(*name) != 0) {
         INDEX_LOG("Load_Index: FAILED to Open File ---> unable to LoadIndex");
         return -1;
@@ -321,7 +322,9 @@ int CMXF_Parvex_ClipInfo::Load_Thumbnails(const std::string& fileName)
         INDEX_LOG("Load_Thumbnails: no file to Open !!! ---> abort");
         return -1;
     }
-    CMXF_Parvex_FileReader reader("");
+    // Thumbnails are small: a plain reader with small reads, not the clip reader's 8 MB buffer.
+    CFileReader reader("");
+    reader.SetMinMaxRd(kThumbnailRead, kThumbnailRead);
     if (reader.Open(*name) != 0) {
         INDEX_LOG("Load_Thumbnails: FAILED to Open File !!! ---> abort");
         return -1;

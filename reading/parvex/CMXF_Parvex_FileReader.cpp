@@ -53,6 +53,14 @@ CMXF_Parvex_FileReader::CMXF_Parvex_FileReader(std::string logName) : CFileReade
 
 CMXF_Parvex_FileReader::~CMXF_Parvex_FileReader() = default;
 
+uint32_t CMXF_Parvex_FileReader::Open(const std::string& path)
+{
+    _dwBytesInBuffer = 0;
+    _qwBufferFilePos = 0;
+    _qwFooterOffset = 0;
+    return CFileReader::Open(path);
+}
+
 uint64_t CMXF_Parvex_FileReader::GetFileSize()
 {
     return _file.IsOpen() ? _file.Size().value_or(0) : 0;

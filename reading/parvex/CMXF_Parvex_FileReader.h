@@ -31,6 +31,9 @@ public:
     explicit CMXF_Parvex_FileReader(std::string logName);
     ~CMXF_Parvex_FileReader() override;
 
+    // Forgets what the previous file said before opening the next.
+    uint32_t Open(const std::string& path) override;
+
     // Reads the clip description into info. readFooter 0 reads the header only (the configured number of 64 KB
     // pieces, 2 by default); n >= 1 reads n x 64 KB of header and then the footer's block index and thumbnails.
     // *footerFound (the indexed flag) is 1 when the footer was found and read whole.
