@@ -1,0 +1,5 @@
+#include "common/CWinsockStartup.h"
+
+CWinsockStartup::CWinsockStartup() : _bStarted(true) {}
+
+CWinsockStartup theWinsockStartup;
