@@ -110,7 +110,10 @@ int CKorvoFtpClient::AddFtpServer(const std::string& list, bool connect)
         size_t colon = host.find(':');
         if (colon != std::string::npos) {
             uint64_t port = 0;
-            ParseDecimal(std::string_view(host).substr(colon + 1), 65535, &port);
+            if (!ParseDecimal(std::string_view(host).substr(colon + 1), 65535, &port) || port == 0) {
+                theLogManager.LogTo(_szLogName, "AddFtpServer: bad port in [%s] !", piece.c_str());
+                continue;
+            }
             entry.nPort = static_cast<uint16_t>(port);
             host.resize(colon);
         } else if (size_t slash = host.find('/'); slash != std::string::npos) {
@@ -189,7 +192,7 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
     theLogManager.LogTo(_szLogName, "Trying to open ftp server [ %s:%hu ]", entry.szHost.c_str(), entry.nPort);
     CIcmpPing ping;
     int32_t roundTrip = -1;
-    int pingResult = ping.Ping(entry.szHost, _timeouts.nPingMs, &roundTrip);
+    int pingResult = ping.Ping(entry.szHost.c_str(), _timeouts.nPingMs, &roundTrip);
     if (pingResult != 0 || roundTrip < 0) {
         theLogManager.LogTo(_szLogName, "*** Server [%s] Ping FAILED [ %i ] !!", entry.szHost.c_str(), pingResult);
         return 10;

@@ -33,6 +33,7 @@ if refuse_rest == '1':
         self.respond('500 Command "REST" not understood.')
     Handler.ftp_REST = ftp_REST
 Handler.authorizer = auth
+Handler.auth_failed_timeout = 0.1
 server = FTPServer((host, 0), Handler)
 print(server.address[1], flush=True)
 server.serve_forever()
