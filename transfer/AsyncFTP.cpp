@@ -104,23 +104,58 @@ int AsyncFTP::FtpCloseFile(bool abort)
     // Reached from the write thread through a reconnect: only the data connection ends there.
     if (std::this_thread::get_id() == _writeThread.get_id())
         return CKorvoFtpClient::FtpCloseFile(abort);
+    const bool writing = _writeThread.joinable();
     StopWriteThread();
     uint64_t unsent = 0;
     {
         std::lock_guard lock(_listLock);
         for (const RecordPtr& record : _queue)
             unsent += record->nLength;
+    }
+    int result = CKorvoFtpClient::FtpCloseFile(abort);
+    if (writing && unsent == 0 && !abort)
+        result = ResendLostTail(result);
+    {
+        std::lock_guard lock(_listLock);
         _queue.clear();
         _sent.clear();
         _free.clear();
         _nQueuedBytes = 0;
     }
-    int result = CKorvoFtpClient::FtpCloseFile(abort);
     if (unsent > 0) {
         theLogManager.LogTo(_szLogName, "*** AsyncFTP::FtpCloseFile - %" PRIu64 " Bytes NOT SENT !!", unsent);
         return -1;
     }
     return result;
+}
+
+int AsyncFTP::ResendLostTail(int closeResult)
+{
+    // Bytes the socket took just before a break are lost without a failed send: only the server's
+    // size tells. The buffers kept still hold them.
+    for (int attempt = 0;; ++attempt) {
+        int64_t size = 0;
+        if (GetFileSize(_szCurrentDir + _szFileName, &size) != 0 || size >= _nTransferPos)
+            return closeResult;
+        theLogManager.LogTo(_szLogName,
+                            "AsyncFTP::FtpCloseFile - server holds %" PRId64 " of %" PRId64 " Bytes, resending ...",
+                            size, _nTransferPos);
+        RecordPtr last;
+        {
+            std::lock_guard lock(_listLock);
+            if (attempt == 3 || _sent.empty())
+                break;
+            last = std::move(_sent.back());
+            _sent.pop_back();
+        }
+        PushFront(std::move(last));
+        _bReconnectNeeded = true;
+        if (DrainQueue() != 0)
+            break;
+        closeResult = CKorvoFtpClient::FtpCloseFile(false);
+    }
+    theLogManager.LogTo(_szLogName, "*** AsyncFTP::FtpCloseFile - file INCOMPLETE on the server !!");
+    return -1;
 }
 
 void AsyncFTP::StopWriteThread()

@@ -61,6 +61,7 @@ private:
     int Reopen(RecordPtr& record, size_t* pDone);
     void PushFront(RecordPtr record);
     void StopWriteThread();
+    int ResendLostTail(int closeResult);
 
     std::thread _writeThread;
     std::mutex _listLock;  // the three lists, the byte count and the thread's wake-up flags
