@@ -398,14 +398,11 @@ bool CKorvoFtpClient::SendCommand(const std::string& line, int* pCode, std::stri
 
 int CKorvoFtpClient::SetDirectory(const std::string& directory, bool create)
 {
-    if (directory.empty())
-        _szCurrentDir = "/";
-    else if (directory[0] == '/')
-        _szCurrentDir = directory;
-    else
-        _szCurrentDir += directory;
-    if (_szCurrentDir.back() != '/')
-        _szCurrentDir += '/';
+    // Built apart: the argument may be the current directory itself.
+    std::string path = directory.empty() ? "/" : directory[0] == '/' ? directory : _szCurrentDir + directory;
+    if (path.back() != '/')
+        path += '/';
+    _szCurrentDir = std::move(path);
     return ChangeDir(create);
 }
 
