@@ -1,0 +1,132 @@
+// curl as an independent FTP client of the simulator, in-process and through the program.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "outside/rix/CRixClipTable.h"
+#include "outside/rix/CRixSimServer.h"
+#include "tests/outside/RixSimTestClient.h"
+#include "tests/support/TestEnv.h"
+
+using namespace rixsim;
+using namespace rixsimtest;
+
+namespace
+{
+
+bool HaveCurl()
+{
+    return std::system("curl --version >/dev/null 2>&1") == 0;
+}
+
+// Runs curl with the arguments; its exit code and what it wrote to stdout.
+std::pair<int, std::string> Curl(const std::string& szArgs)
+{
+    std::string szCommand = "curl -s -S --max-time 20 " + szArgs;
+    FILE* pipe = popen(szCommand.c_str(), "r");
+    if (!pipe)
+        return {-1, ""};
+    std::string szOut;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        szOut.append(buffer, n);
+    int rc = pclose(pipe);
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, szOut};
+}
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& sz)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << sz;
+}
+
+TEST(RixSimCurl, ListsDownloadsAndUploadsPlainFiles)
+{
+    if (!HaveCurl())
+        GTEST_SKIP() << "curl is not installed";
+    CRixSimServer server;
+    std::string szBig(3000000, '\0');
+    for (size_t i = 0; i < szBig.size(); ++i)
+        szBig[i] = char(i * 7);
+    server.Store().AddFile("/media/big.bin", RixSimBytes(szBig.begin(), szBig.end()));
+    server.Store().AddFile("/media/note.txt", RixSimBytes{'h', 'i'});
+    ASSERT_TRUE(server.Start());
+    std::string szUrl = "ftp://127.0.0.1:" + std::to_string(server.FtpPort()) + "/media/";
+
+    auto [rcList, szList] = Curl(szUrl);
+    EXPECT_EQ(rcList, 0);
+    // The listing goes in ASCII mode: curl turns its CR LF into LF.
+    EXPECT_EQ(szList,
+              "-rw-r--r-- 1 rix rix 3000000 Jan  1 00:00 big.bin\n"
+              "-rw-r--r-- 1 rix rix 2 Jan  1 00:00 note.txt\n");
+
+    auto [rcGet, szGot] = Curl(szUrl + "big.bin");
+    EXPECT_EQ(rcGet, 0);
+    EXPECT_TRUE(szGot == szBig) << szGot.size() << " bytes";
+
+    std::filesystem::path upload = testsupport::TestRoot() / "curl-upload.bin";
+    WriteFile(upload, szBig.substr(0, 1234567));
+    EXPECT_EQ(Curl("-T " + upload.string() + " " + szUrl + "up.bin").first, 0);
+    EXPECT_TRUE(server.Store().FileData("/media/up.bin") == RixSimBytes(szBig.begin(), szBig.begin() + 1234567));
+    EXPECT_TRUE(server.WaitForJournal("STOR up.bin", 0));
+}
+
+uint16_t FreePort()
+{
+    return CRixSimSocket::Listen("127.0.0.1", 0).LocalPort();
+}
+
+TEST(RixSimProgram, ServesAFolder)
+{
+    if (!HaveCurl())
+        GTEST_SKIP() << "curl is not installed";
+    std::filesystem::path root = testsupport::TestRoot() / "rixsim-folder";
+    RixSimBytes vBlock0 = BavdBlock(0, 10, 0x200000, 1), vBlock1 = BavdBlock(10, 10, 0x200000, 2);
+    std::string szClip = Str(vBlock0) + Str(vBlock1);
+    std::string szXml = CRixClipTable::ForClip("demo", 0, 19).ToXml();
+    WriteFile(root / "clips" / "000110A_demo.CLP", szClip);
+    WriteFile(root / "clips" / "000110A_demo.XML", szXml);
+    uint16_t nPort = FreePort(), nGbePort = FreePort();
+
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(KORVO_RIXSIM_PROGRAM, "rixsim", "--root", root.c_str(), "--port", std::to_string(nPort).c_str(),
+              "--gbe-port", std::to_string(nGbePort).c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    FtpClient* pClient = nullptr;
+    for (int i = 0; i < 100 && !pClient; ++i) {
+        if (CRixSimSocket::Connect("127.0.0.1", nPort, 100).IsOpen())
+            pClient = new FtpClient(nPort);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_NE(pClient, nullptr);
+    std::unique_ptr<FtpClient> client(pClient);
+    client->Login();
+    client->Cmd("CWD /clips");
+    EXPECT_TRUE(client->Retrieve("000110A_demo.CLP", "SITE SEEK -15").first == Str(vBlock1) + Str(vBlock0));
+    client->Cmd("QUIT");
+    EXPECT_EQ(Curl("ftp://127.0.0.1:" + std::to_string(nPort) + "/clips/000110A_demo.XML").second, szXml);
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
