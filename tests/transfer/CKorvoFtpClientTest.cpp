@@ -1,6 +1,7 @@
 // The FTP client against a real server (pyftpdlib) and against scripted peers.
 #include <gtest/gtest.h>
 
+#include "common/CLogManager.h"
 #include "platform/Clock.h"
 #include "tests/support/FtpCuttingProxy.h"
 #include "tests/support/PyFtpServer.h"
@@ -229,13 +230,19 @@ TEST(KorvoFtpClientThreads, WriteWithRecoveryOffFailsOnACutDataConnection)
                               CKorvoFtpClient::kStore, 0, 0),
               0);
     CKorvoFtpClient::SetFtpRecovery(false);
+    auto log = TestFolder() / "default.log";
+    theLogManager.OpenLog(log.string(), 1 << 20, "default");
     auto bytes = ftptest::RandomBytes(1 << 20, 6);
     int result = 0;
     for (int i = 0; i < 64 && result == 0; ++i)
         result = client.FtpWriteFile(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    theLogManager.CloseLog("default");
     EXPECT_NE(result, 0);
     EXPECT_FALSE(client.IsDataOpen());
     EXPECT_EQ(proxy.ControlConnections(), 1);  // no reconnection
+    auto text = ReadFile(log);
+    EXPECT_NE(std::string(text.begin(), text.end()).find("CKorvoFtpClient::FtpWriteFile - Ftp Recovery DISABLED !"),
+              std::string::npos);
 }
 
 // Scripted peers.
