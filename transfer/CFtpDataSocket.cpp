@@ -13,6 +13,12 @@ bool CFtpSocket::IsOpen() const
     return _nHandle >= 0;
 }
 
+int CFtpSocket::ReceiveBufferSize()
+{
+    std::lock_guard lock(_lock);
+    return _socket.ReceiveBufferSize();
+}
+
 void CFtpSocket::Shutdown()
 {
     std::lock_guard lock(_handleLock);

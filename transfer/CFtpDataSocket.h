@@ -24,6 +24,8 @@ public:
     virtual int Read(void* buffer, uint32_t size, int64_t* pCount) = 0;
 
     bool IsOpen() const;
+    // The socket's receive buffer size, -1 when closed or unknown.
+    int ReceiveBufferSize();
     // Wakes a read or write blocked on the socket; the next call fails and closes it.
     void Shutdown();
 
