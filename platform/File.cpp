@@ -174,6 +174,17 @@ std::optional<uint64_t> File::Size()
     return static_cast<uint64_t>(st.st_size);
 }
 
+bool File::IsSameFileAs(const std::string& path)
+{
+    struct stat mine {
+    };
+    struct stat named {
+    };
+    if (fstat(_fd, &mine) != 0 || stat(path.c_str(), &named) != 0)
+        return Fail();
+    return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+}
+
 bool File::Truncate(uint64_t size)
 {
     if (size > static_cast<uint64_t>(INT64_MAX)) {

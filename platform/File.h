@@ -48,6 +48,9 @@ public:
     std::optional<uint64_t> Tell();
 
     std::optional<uint64_t> Size();
+    // Whether the path still names the file this descriptor has open (same device and inode); false once
+    // another process has renamed it away or replaced it.
+    bool IsSameFileAs(const std::string& path);
     bool Truncate(uint64_t size);
     bool Sync();
 

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "platform/Paths.h"
@@ -34,16 +35,23 @@ struct NamedMutex::Shared {
 namespace
 {
 
+// The table of names is never destroyed: global objects (a module's log manager) still release their
+// mutexes from their destructors after the function statics made on first use are gone. It lives in
+// static storage, not on the heap, so a module unloaded with dlclose leaves no unreachable block behind.
+using NameTable = std::map<std::string, std::weak_ptr<NamedMutex::Shared>>;
+
 std::mutex& RegistryLock()
 {
-    static std::mutex m;
-    return m;
+    alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+    static std::mutex* m = new (storage) std::mutex;
+    return *m;
 }
 
-std::map<std::string, std::weak_ptr<NamedMutex::Shared>>& Names()
+NameTable& Names()
 {
-    static std::map<std::string, std::weak_ptr<NamedMutex::Shared>> names;
-    return names;
+    alignas(NameTable) static unsigned char storage[sizeof(NameTable)];
+    static NameTable* names = new (storage) NameTable;
+    return *names;
 }
 
 bool TryFileLock(int fd, short type)

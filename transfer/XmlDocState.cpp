@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "common/CLogManager.h"
+
 namespace xmldoc
 {
 
@@ -50,12 +52,10 @@ void InitLibrary()
 
 void LogXmlError(const char* fmt, ...)
 {
-    // TODO(log manager): write through the default log once it exists.
     va_list args;
     va_start(args, fmt);
-    std::vfprintf(stderr, fmt, args);
+    theLogManager.LogV(fmt, args);
     va_end(args);
-    std::fputc('\n', stderr);
 }
 
 std::optional<std::vector<xmlNodePtr>> SelectXPath(const XmlDocState& doc, xmlNodePtr context, const std::string& xpath,

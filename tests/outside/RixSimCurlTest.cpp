@@ -40,12 +40,6 @@ std::pair<int, std::string> Curl(const std::string& szArgs)
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, szOut};
 }
 
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void WriteFile(const std::filesystem::path& path, const std::string& sz)
 {
     std::filesystem::create_directories(path.parent_path());

@@ -401,8 +401,9 @@ TEST_P(RixSimReplyFault, ChangesTheReplyOfTheCommand)
             FAIL();
     }
     // The fault fired once.
-    if (GetParam() != RixSimFaultKind::DropConnection)
+    if (GetParam() != RixSimFaultKind::DropConnection) {
         EXPECT_EQ(client.Cmd("SIZE readme.txt").szText, "213 5");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RixSimReplyFault,
