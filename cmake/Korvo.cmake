@@ -37,9 +37,12 @@ function(korvo_tests label)
     add_executable(${name} ${sources})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} korvo_testsupport GTest::gmock)
+    # Where tests find the project's tools and the build's generated test media.
+    target_compile_definitions(${name} PRIVATE KORVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                               KORVO_TEST_DATA_DIR="${CMAKE_BINARY_DIR}/testdata")
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         PROPERTIES LABELS ${label}
-        ENVIRONMENT "KORVO_TEST_DATA=${CMAKE_BINARY_DIR}/testdata;KORVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+        ENVIRONMENT "KORVO_TEST_DATA=${CMAKE_BINARY_DIR}/testdata"
         DISCOVERY_TIMEOUT 60)
 endfunction()
