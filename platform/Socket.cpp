@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -336,6 +337,42 @@ bool Socket::SetBufferSizes(int sendBytes, int receiveBytes)
     if (receiveBytes > 0)
         ok = setsockopt(_fd, SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes) == 0 && ok;
     return Check(ok);
+}
+
+namespace
+{
+int GetIntOption(int fd, int name)
+{
+    int value = 0;
+    socklen_t size = sizeof value;
+    return getsockopt(fd, SOL_SOCKET, name, &value, &size) == 0 ? value : -1;
+}
+}  // namespace
+
+int Socket::SendBufferSize()
+{
+    int value = GetIntOption(_fd, SO_SNDBUF);
+    return value < 0 ? Fail() : value;
+}
+
+int Socket::ReceiveBufferSize()
+{
+    int value = GetIntOption(_fd, SO_RCVBUF);
+    return value < 0 ? Fail() : value;
+}
+
+int64_t Socket::BytesAvailable()
+{
+    int count = 0;
+    return ioctl(_fd, FIONREAD, &count) == 0 ? count : Fail();
+}
+
+std::string HostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
 }
 
 bool Socket::SetLinger(bool on, int seconds)

@@ -13,6 +13,15 @@ bool CFtpSocket::IsOpen() const
     return _nHandle >= 0;
 }
 
+int CFtpSocket::BufferSize(bool send)
+{
+    // Not the transfer lock: a read may be blocked under it.
+    std::lock_guard lock(_handleLock);
+    if (!_socket.IsValid())
+        return -1;
+    return send ? _socket.SendBufferSize() : _socket.ReceiveBufferSize();
+}
+
 void CFtpSocket::Shutdown()
 {
     std::lock_guard lock(_handleLock);

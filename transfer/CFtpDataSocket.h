@@ -26,6 +26,8 @@ public:
     bool IsOpen() const;
     // Wakes a read or write blocked on the socket; the next call fails and closes it.
     void Shutdown();
+    // The system's send or receive buffer size of the open connection; -1 when there is none.
+    int BufferSize(bool send);
 
 protected:
     // The handle as logged.
