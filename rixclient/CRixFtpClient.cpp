@@ -270,8 +270,17 @@ bool CRixFtpClient::ResolveClipLocation(bool check)
     return false;
 }
 
+int CRixFtpClient::FtpCloseFile(bool abort)
+{
+    int result = CKorvoFtpClient::FtpCloseFile(abort);
+    if (result != 0)
+        _nTransferEnd = result;
+    return result;
+}
+
 int CRixFtpClient::OpenClip(int type, int64_t offset, int seekMode)
 {
+    _nTransferEnd = 0;
     if (type == kStore && !IsClipNameResolved())
         ResolveClipLocation(false);
     _nBytesMoved = 0;

@@ -74,6 +74,10 @@ public:
     const std::string& GetClipName() const { return _szClipName; }
     uint32_t GetServerBlockSize() const { return _nServerBlockSize; }
     uint64_t GetBytesMoved() const { return _nBytesMoved; }
+    // The reply that ended the last transfer of the clip (226, 426), 0 while it runs.
+    int GetTransferEndCode() const { return _nTransferEnd; }
+
+    int FtpCloseFile(bool abort) override;
 
 protected:
     bool OnConnectError(int code) override;
@@ -99,6 +103,7 @@ private:
     int32_t _nReadPiece = -1;
     uint64_t _nBytesMoved = 0;
     uint32_t _nServerBlockSize = kDefaultBlockSize;
+    int _nTransferEnd = 0;
 
     // Pacing: the next paced read may start no earlier than this.
     bool _bPacing = false;
