@@ -229,9 +229,11 @@ int CRixFTPBlockReader::GetBlock(uint32_t field, bool noRestart)
                         sequential ? "!!! LIVE reading block -> SLOW read ??" : "*** GoTo like reading block ...");
     if (RixCacheElement* element = _cache.FindBlock(wanted, true)) {
         theLogManager.LogTo(_szLogName, "Found in the meantime.");
-        Guard block(_blockLock);
-        _pCurrent = element;
-        UpdatePreloadCount(delta, !sequential);
+        {
+            Guard block(_blockLock);
+            _pCurrent = element;
+            UpdatePreloadCount(delta, !sequential);
+        }
         return restart();
     }
     {

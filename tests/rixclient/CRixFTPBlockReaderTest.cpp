@@ -115,7 +115,7 @@ TEST_F(RixFTPBlockReaderThreads, SeekAfterResetReadsDirectly)
     // A field cached already is served from the cache.
     reader.ResetPreloadState();
     _server->ClearJournal();
-    ASSERT_EQ(reader.GetBlock(112, false), 0);
+    ASSERT_EQ(reader.GetBlock(112, true), 0);
     EXPECT_TRUE(IsBlock(reader.GetCurrentBlock(), 1));
     EXPECT_EQ(Count("RETR"), 0u);
 }

@@ -277,7 +277,11 @@ TEST_F(RixFtpClient, StoreResolvesAnOpenName)
     EXPECT_TRUE(_server->Store().Info("/up/000111A_rec.CLP"));
 }
 
-TEST_F(RixFtpClient, KeepAliveThreadsLeaveTheTailToTheReader)
+class RixFtpClientThreads : public RixFtpClient
+{
+};
+
+TEST_F(RixFtpClientThreads, KeepAliveLeavesTheTailToTheReader)
 {
     Client client;
     Open(client, "/clips/000120A_small.CLP");
@@ -294,7 +298,7 @@ TEST_F(RixFtpClient, KeepAliveThreadsLeaveTheTailToTheReader)
     client.CloseClip(false);
 }
 
-TEST_F(RixFtpClient, KeepAliveThreadsPollALongRead)
+TEST_F(RixFtpClientThreads, KeepAlivePollsALongRead)
 {
     Client client;
     Open(client, "/clips/000110A_news.CLP");
@@ -316,7 +320,7 @@ TEST_F(RixFtpClient, KeepAliveThreadsPollALongRead)
     EXPECT_TRUE(client.IsConnected());
 }
 
-TEST_F(RixFtpClient, KeepAliveThreadsStopWhileAReplyIsMissing)
+TEST_F(RixFtpClientThreads, KeepAliveStopsWhileAReplyIsMissing)
 {
     _server->AddFault(RixSimFault{"STAT", RixSimFaultKind::Omit});
     Client client;
