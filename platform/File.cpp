@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -249,10 +250,19 @@ std::optional<uint32_t> ReadNumber(const std::filesystem::path& file)
     return std::nullopt;
 }
 
+std::atomic<uint32_t> g_forcedSectorSize{0};
+
 }  // namespace
+
+void File::ForceSectorSize(uint32_t bytes)
+{
+    g_forcedSectorSize = bytes;
+}
 
 std::optional<uint32_t> File::SectorSize(const std::string& path)
 {
+    if (uint32_t forced = g_forcedSectorSize)
+        return forced;
     auto p = Existing(path);
     struct stat st {
     };

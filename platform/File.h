@@ -61,6 +61,10 @@ public:
     // The logical sector size of the device holding the path (its nearest existing folder when the
     // file does not exist yet); 512 when the file system has no block device.
     static std::optional<uint32_t> SectorSize(const std::string& path);
+    // Makes SectorSize answer the given size for every path (0 restores the device's), so that tests
+    // can run the aligned code at sector sizes the machine's disk does not have. A forced size must be
+    // a multiple of the real one, or unbuffered transfers fail.
+    static void ForceSectorSize(uint32_t bytes);
     // Whether the path lies on a local disk file system (not a network share, not memory).
     static bool IsLocalDisk(const std::string& path);
     static std::optional<uint64_t> SizeOf(const std::string& path);

@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -339,32 +338,22 @@ bool Socket::SetBufferSizes(int sendBytes, int receiveBytes)
     return Check(ok);
 }
 
-namespace
+int Socket::ReceiveBufferSize() const
 {
-int GetIntOption(int fd, int name)
-{
-    int value = 0;
-    socklen_t size = sizeof value;
-    return getsockopt(fd, SOL_SOCKET, name, &value, &size) == 0 ? value : -1;
-}
-}  // namespace
-
-int Socket::SendBufferSize()
-{
-    int value = GetIntOption(_fd, SO_SNDBUF);
-    return value < 0 ? Fail() : value;
+    int bytes = 0;
+    socklen_t length = sizeof bytes;
+    if (_fd < 0 || getsockopt(_fd, SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0)
+        return -1;
+    return bytes;
 }
 
-int Socket::ReceiveBufferSize()
+int Socket::SendBufferSize() const
 {
-    int value = GetIntOption(_fd, SO_RCVBUF);
-    return value < 0 ? Fail() : value;
-}
-
-int64_t Socket::BytesAvailable()
-{
-    int count = 0;
-    return ioctl(_fd, FIONREAD, &count) == 0 ? count : Fail();
+    int bytes = 0;
+    socklen_t length = sizeof bytes;
+    if (_fd < 0 || getsockopt(_fd, SOL_SOCKET, SO_SNDBUF, &bytes, &length) != 0)
+        return -1;
+    return bytes;
 }
 
 std::string HostName()

@@ -78,12 +78,11 @@ public:
     bool SetNoDelay(bool on);
     bool SetKeepAlive(bool on);
     bool SetBufferSizes(int sendBytes, int receiveBytes);
+    // The receive buffer's size in bytes (SO_RCVBUF), -1 when it cannot be read.
+    int ReceiveBufferSize() const;
     bool SetLinger(bool on, int seconds);
-    // The system's buffer sizes in bytes; -1 when they cannot be read.
-    int SendBufferSize();
-    int ReceiveBufferSize();
-    // Bytes waiting to be received; -1 on error.
-    int64_t BytesAvailable();
+    // The system's send buffer size in bytes; -1 when it cannot be read.
+    int SendBufferSize() const;
 
     void Shutdown();  // both directions
     void ShutdownSend();

@@ -354,7 +354,7 @@ int CRixFtpClient::ReadData(void* buffer, uint32_t length, uint32_t* pCount, uin
     if (!buffer)
         return 2;
     if (_nReadPiece < 0) {
-        int size = _dataSocket.BufferSize(false);
+        int size = _dataSocket.ReceiveBufferSize();
         _nReadPiece = size < 0 ? static_cast<int32_t>(std::min<uint32_t>(length, INT32_MAX)) : size;
         if (_nReadPiece <= 0)
             _nReadPiece = 8192;
@@ -401,7 +401,7 @@ int CRixFtpClient::WriteData(const void* data, uint32_t length, uint32_t* pCount
     if (!IsDataOpen())
         return -1;
     if (_nWritePiece < 0) {
-        int size = _dataSocket.BufferSize(true);
+        int size = _dataSocket.SendBufferSize();
         uint32_t piece = size < 0 ? kMaxWritePiece : std::clamp<uint32_t>(size, kMinWritePiece, kMaxWritePiece);
         _nWritePiece = static_cast<int32_t>(piece);
         theLogManager.LogTo(_szLogName, "--- Using %li Bytes transfer buffer [0x%08x]", static_cast<long>(piece),

@@ -13,13 +13,16 @@ bool CFtpSocket::IsOpen() const
     return _nHandle >= 0;
 }
 
-int CFtpSocket::BufferSize(bool send)
+int CFtpSocket::ReceiveBufferSize()
 {
-    // Not the transfer lock: a read may be blocked under it.
-    std::lock_guard lock(_handleLock);
-    if (!_socket.IsValid())
-        return -1;
-    return send ? _socket.SendBufferSize() : _socket.ReceiveBufferSize();
+    std::lock_guard lock(_lock);
+    return _socket.ReceiveBufferSize();
+}
+
+int CFtpSocket::SendBufferSize()
+{
+    std::lock_guard lock(_lock);
+    return _socket.SendBufferSize();
 }
 
 void CFtpSocket::Shutdown()

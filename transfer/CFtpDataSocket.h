@@ -24,10 +24,12 @@ public:
     virtual int Read(void* buffer, uint32_t size, int64_t* pCount) = 0;
 
     bool IsOpen() const;
+    // The socket's receive buffer size, -1 when closed or unknown.
+    int ReceiveBufferSize();
     // Wakes a read or write blocked on the socket; the next call fails and closes it.
     void Shutdown();
-    // The system's send or receive buffer size of the open connection; -1 when there is none.
-    int BufferSize(bool send);
+    // The socket's send buffer size, -1 when closed or unknown.
+    int SendBufferSize();
 
 protected:
     // The handle as logged.

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+// printf-style formatting into a string, for messages that go to more than one log.
+std::string FormatTextV(const char* format, va_list args);
