@@ -35,20 +35,22 @@ void DropCaches()
     g_canDropCaches = drop.good();
 }
 
-// Seconds taken by the run, the best of a few to damp noise from other load.
-double Time(bool cold, const std::function<bool()>& run)
+// Best seconds of each run over a few rounds; the runs alternate within a round so that drift of
+// the disk's speed (a virtual disk's host cache, other load) hits both sides alike.
+std::vector<double> Time(bool cold, const std::vector<std::function<bool()>>& runs)
 {
-    double best = 1e30;
-    for (int i = 0; i < 3; ++i) {
-        if (cold)
-            DropCaches();
-        double start = platform::PerfSeconds();
-        if (!run()) {
-            std::fprintf(stderr, "run failed\n");
-            std::exit(1);
+    std::vector<double> best(runs.size(), 1e30);
+    for (int round = 0; round < 3; ++round)
+        for (size_t i = 0; i < runs.size(); ++i) {
+            if (cold)
+                DropCaches();
+            double start = platform::PerfSeconds();
+            if (!runs[i]()) {
+                std::fprintf(stderr, "run failed\n");
+                std::exit(1);
+            }
+            best[i] = std::min(best[i], platform::PerfSeconds() - start);
         }
-        best = std::min(best, platform::PerfSeconds() - start);
-    }
     return best;
 }
 
@@ -112,16 +114,15 @@ int main(int argc, char** argv)
                 dir.c_str());
     std::printf("ratio = our throughput / dd's throughput (dd: iflag=direct / oflag=direct, same block size)\n");
     for (bool cold : {true, false}) {
-        double wOurs = Time(cold, writeOurs), wDd = Time(cold, writeDd);
-        double rOurs = Time(cold, readOurs(0)), rDd = Time(cold, readDd);
-        double rSkew = Time(cold, readOurs(1));
+        std::vector<double> w = Time(cold, {writeOurs, writeDd});
+        std::vector<double> r = Time(cold, {readOurs(0), readDd, readOurs(1)});
         if (cold && !g_canDropCaches)
             std::printf("cold (drop_caches not permitted: these runs are warm too):\n");
         else
             std::printf("%s:\n", cold ? "cold cache (sync; drop_caches before each run)" : "warm cache");
-        Report("write", size, wOurs, wDd);
-        Report("read", size, rOurs, rDd);
-        Report("read into an unaligned buffer", size, rSkew, rDd);
+        Report("write", size, w[0], w[1]);
+        Report("read", size, r[0], r[1]);
+        Report("read into an unaligned buffer", size, r[2], r[1]);
     }
     fs::remove(ours);
     fs::remove(theirs);
