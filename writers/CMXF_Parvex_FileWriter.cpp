@@ -196,9 +196,9 @@ void BuildClipGroup(SetBuilder& set, const CMXF_Parvex_ClipDescriptor& clip)
     set.Pack(kTagKeywords, std::vector<std::string>(std::begin(clip._szKeywords), std::end(clip._szKeywords)));
     std::vector<std::string> wide;
     for (uint32_t i = 0; i < kMaxKeywords; ++i)
-        wide.emplace_back(clip._bKeywordWide[i] ? std::string(reinterpret_cast<const char*>(clip._aKeywordWide[i]),
-                                                              kWideKeywordSize)
-                                                : std::string());
+        wide.emplace_back(clip._bKeywordWide[i]
+                              ? std::string(reinterpret_cast<const char*>(clip._aKeywordWide[i]), kWideKeywordSize)
+                              : std::string());
     set.Pack(kTagWideKeywords, wide);
 }
 
@@ -234,8 +234,8 @@ void BuildItems(SetBuilder& set, const CMXF_Parvex_ClipInfo& info)
     set.Text(kTagSessionPlayerA, info._szSessionTeamA);
     set.Text(kTagSessionPlayerB, info._szSessionTeamB);
     set.U32(kTagBackupCompletionTime, static_cast<uint32_t>(info._qwBackupCompletionTime));
-    set.Pack(kTagSessionKeywords, std::vector<std::string>(std::begin(info._szSessionKeywords),
-                                                           std::end(info._szSessionKeywords)));
+    set.Pack(kTagSessionKeywords,
+             std::vector<std::string>(std::begin(info._szSessionKeywords), std::end(info._szSessionKeywords)));
     for (const CMXF_Parvex_ClipDescriptor* clip = info.GetFirstClip(); clip; clip = clip->_pNext)
         BuildClipGroup(set, *clip);
     if (info.GetFirstClip())
@@ -333,7 +333,8 @@ uint64_t CMXF_Parvex_FileWriter::WriteFooter(CMXF_Parvex_ClipInfo* info, bool tr
         if (!thumb._pPixels.empty()) {
             // Pixels longer than the 16-bit length field are never written.
             if (thumb._pPixels.size() > 0xFFFF) {
-                Log("CMXF_Parvex_FileWriter::WriteFooter: thumbnail %d of %zu bytes does not fit its item ---> left out",
+                Log("CMXF_Parvex_FileWriter::WriteFooter: thumbnail %d of %zu bytes does not fit its item ---> left "
+                    "out",
                     i, thumb._pPixels.size());
                 thumb._qwFilePos = 0;
             } else {
@@ -394,11 +395,12 @@ uint64_t CMXF_Parvex_FileWriter::WriteFooter(CMXF_Parvex_ClipInfo* info, bool tr
     BuildPartitionPack(p, true, footer, footer, kPrimerPackSize + kFooterSetHeadSize + setLength);
     p[kMetaDataSetOffset + 16] = 0x84;
     PutBe32(p + kMetaDataSetOffset + 17, static_cast<uint32_t>(setLength));
-    ok = ok && SetFilePos(footer) == 0 && WriteAll(p, items, "WriteFooter_Korvo_MetaData") &&
-         SetFilePos(footerEnd) == 0;
+    ok =
+        ok && SetFilePos(footer) == 0 && WriteAll(p, items, "WriteFooter_Korvo_MetaData") && SetFilePos(footerEnd) == 0;
     if (ok && truncate) {
         Log("CMXF_Parvex_FileWriter::WriteFooter_Korvo_MetaData_Index: setting file_size to 0x%" PRIX64
-            " (total_index_length=0x%" PRIX64 ")", footerEnd, indexLength);
+            " (total_index_length=0x%" PRIX64 ")",
+            footerEnd, indexLength);
         ok = SetSize(footerEnd) == 0;
     }
     *success = ok;

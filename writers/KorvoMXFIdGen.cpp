@@ -20,7 +20,6 @@ constexpr uint32_t kMutexWaitMs = 5000;
 constexpr char kRegistryFailed[] = "the registry cannot be written";
 constexpr auto kHive = platform::RegHive::LocalMachine;
 
-
 // Decodes the previous id, computes the next fields and encodes them: false when they do not fit the type.
 template <typename Id>
 bool NextId(const std::string& previous, uint32_t serial, int64_t now, char* out)
@@ -134,10 +133,9 @@ KorvoMXFResult KorvoMXFIdGen::Generate(char* buffer)
                                     : NextId<MXFIdType2>(previous, serial, LocalSecondsNow() - MXFIdType2::kEpoch, id);
     // Serial or time out of the id's range: no duplicate or empty id is handed out.
     if (!made) {
-        Log("(KorvoMXFIdGen::GenerateId) serial number %u or time out of range for an id of type %u", serial,
-            _nIdType);
+        Log("(KorvoMXFIdGen::GenerateId) serial number %u or time out of range for an id of type %u", serial, _nIdType);
         return serial > (_nIdType == 1 ? MXFIdType1::kMaxSerial : MXFIdType2::kMaxSerial) ? KORVOMXF_ERR_SERIAL_NUMBER
-                                                                                           : KORVOMXF_ERR_INVALID_DATA;
+                                                                                          : KORVOMXF_ERR_INVALID_DATA;
     }
     if (!platform::Registry::SetString(kHive, kIdGenKey, kPrevId, id)) {
         Log("(KorvoMXFIdGen::GenerateId) RegSetValueEx (PrevId - 2) failed: (0x%.08X) %s", 0u, kRegistryFailed);

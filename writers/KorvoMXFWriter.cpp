@@ -19,23 +19,36 @@ uint32_t VideoCodecCode(const KorvoMXFInfo& info, uint32_t blockType)
 {
     if (!info.IsHD()) {
         switch (info._nVideoFormat) {
-            case 1: return info._bTwoFields ? 7 : 1;
-            case 3: return 11;
-            case 4: return info._nBitrate == 30 ? 2 : info._nBitrate == 40 ? 3 : info._nBitrate == 50 ? 4 : 0;
-            case 9: return 22;
-            default: return 0;
+            case 1:
+                return info._bTwoFields ? 7 : 1;
+            case 3:
+                return 11;
+            case 4:
+                return info._nBitrate == 30 ? 2 : info._nBitrate == 40 ? 3 : info._nBitrate == 50 ? 4 : 0;
+            case 9:
+                return 22;
+            default:
+                return 0;
         }
     }
     switch (info._nVideoFormat) {
-        case 1: return 6;
-        case 2: return blockType == KORVOMXF_BLOCK_TBL2K_2MB ? 5 : 13;
-        case 3: return 12;
-        case 4: return 16;
-        case 5: return info._nHydrelQuality >= 1 && info._nHydrelQuality <= 3 ? 7 + info._nHydrelQuality : 0;
-        case 6: return info._nProResQuality == 1 ? 14 : info._nProResQuality == 2 ? 15 : 0;
+        case 1:
+            return 6;
+        case 2:
+            return blockType == KORVOMXF_BLOCK_TBL2K_2MB ? 5 : 13;
+        case 3:
+            return 12;
+        case 4:
+            return 16;
+        case 5:
+            return info._nHydrelQuality >= 1 && info._nHydrelQuality <= 3 ? 7 + info._nHydrelQuality : 0;
+        case 6:
+            return info._nProResQuality == 1 ? 14 : info._nProResQuality == 2 ? 15 : 0;
         case 7:
-        case 8: return 23;
-        default: return 0;
+        case 8:
+            return 23;
+        default:
+            return 0;
     }
 }
 
@@ -80,10 +93,16 @@ KorvoMXFResult KorvoMXFWriter::ConfigureBlockWriter(uint32_t blockFormat)
     uint32_t type = 0;
     switch (blockFormat) {
         case 0:
-        case KORVOMXF_FORMAT_TBL2K_2MB: type = KORVOMXF_BLOCK_TBL2K_2MB; break;
+        case KORVOMXF_FORMAT_TBL2K_2MB:
+            type = KORVOMXF_BLOCK_TBL2K_2MB;
+            break;
         case KORVOMXF_FORMAT_BAVD_8MB_V257:
-        case KORVOMXF_FORMAT_BAVD_8MB: type = KORVOMXF_BLOCK_BAVD_8MB; break;
-        case KORVOMXF_FORMAT_BAVD_2MB: type = KORVOMXF_BLOCK_BAVD_2MB; break;
+        case KORVOMXF_FORMAT_BAVD_8MB:
+            type = KORVOMXF_BLOCK_BAVD_8MB;
+            break;
+        case KORVOMXF_FORMAT_BAVD_2MB:
+            type = KORVOMXF_BLOCK_BAVD_2MB;
+            break;
         default:
             Log("(KorvoMXFWriter::Open) Unknown output block format (%u)", blockFormat);
             return KORVOMXF_ERR_UNSUCCESSFUL;
@@ -91,9 +110,9 @@ KorvoMXFResult KorvoMXFWriter::ConfigureBlockWriter(uint32_t blockFormat)
     if (KorvoMXFResult rc = _pBlockWriter->SetBlockType(type); rc != KORVOMXF_OK)
         return rc;
     if (blockFormat == KORVOMXF_FORMAT_BAVD_8MB_V257) {
-        for (auto setter : {&KorvoMXFBlockWriter::SetBavdBootStrapVersion, &KorvoMXFBlockWriter::SetBavdHeaderVersion,
-                            &KorvoMXFBlockWriter::SetBavdElemFieldVersion,
-                            &KorvoMXFBlockWriter::SetBavdElemRecordVersion})
+        for (auto setter :
+             {&KorvoMXFBlockWriter::SetBavdBootStrapVersion, &KorvoMXFBlockWriter::SetBavdHeaderVersion,
+              &KorvoMXFBlockWriter::SetBavdElemFieldVersion, &KorvoMXFBlockWriter::SetBavdElemRecordVersion})
             if (KorvoMXFResult rc = ((*_pBlockWriter).*setter)(257); rc != KORVOMXF_OK)
                 return rc;
     }
@@ -399,7 +418,8 @@ KorvoMXFResult KorvoMXFWriter::WriteCurrentBlock()
     }
     if (written != _nBlockSize) {
         Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_FileWriter::WriteData - dwBytesWr[0x%X] != "
-            "BLOCK_SIZE[0x%X]", written, _nBlockSize);
+            "BLOCK_SIZE[0x%X]",
+            written, _nBlockSize);
         return KORVOMXF_ERR_MXF_WRITE;
     }
     const uint32_t current = _pBlockWriter->GetCurrentField();

@@ -42,7 +42,10 @@ public:
     int32_t AddBlock(uint32_t firstField, uint32_t endField, uint64_t filePos);
     uint32_t GetBlockCount() const;
     void FreeBigBlocks();
-    const CMXF_Parvex_BigBlock* GetBigBlock(uint32_t b) const { return b < _pBigBlocks.size() ? _pBigBlocks[b].get() : nullptr; }
+    const CMXF_Parvex_BigBlock* GetBigBlock(uint32_t b) const
+    {
+        return b < _pBigBlocks.size() ? _pBigBlocks[b].get() : nullptr;
+    }
     // The first indexed field, 0 when no index was read.
     uint32_t GetFirstIndexedField() const { return _pBigBlocks[0] ? _pBigBlocks[0]->_nFieldIn : 0; }
     // 0 when the index was loaded.

@@ -31,7 +31,7 @@ constexpr const char* kVideoCodecs[] = {"Undefined",
                                         "DVCPRO50",
                                         "DVCPRO HD"};
 constexpr const char* kStandards[] = {"SD_525", "SD_625", "HD_720", "HD_1080"};
-constexpr const char* kSystems[] = {nullptr,        "sys_23.976", "sys_24",    "sys_25 (PAL)", "sys_29.97 (NTSC)",
+constexpr const char* kSystems[] = {nullptr,         "sys_23.976", "sys_24",    "sys_25 (PAL)", "sys_29.97 (NTSC)",
                                     "sys_30 (NTSC)", "sys_50",     "sys_59.94", "sys_60"};
 constexpr uint32_t kFieldsPerDay50 = 4320000;
 constexpr char kMarkDrop = static_cast<char>(0xA4);
@@ -58,10 +58,10 @@ std::string FieldsTc(uint32_t f, TcSystem system, bool dayPrefix, char separator
     tc.GetHMSF(hours, minutes, seconds, frames);
     if (tc.GetFieldsPerFrame() == 1)
         frames /= 2;
-    std::string text = dayPrefix && hours >= 24 ? FormatText("%d-%02d:%02d:%02d%c%02d", hours / 24, hours % 24,
-                                                             minutes, seconds, separator, frames)
-                                                : FormatText("%02d:%02d:%02d%c%02d", hours, minutes, seconds,
-                                                             separator, frames);
+    std::string text =
+        dayPrefix && hours >= 24
+            ? FormatText("%d-%02d:%02d:%02d%c%02d", hours / 24, hours % 24, minutes, seconds, separator, frames)
+            : FormatText("%02d:%02d:%02d%c%02d", hours, minutes, seconds, separator, frames);
     if (fieldMark && tc.IsSecondField())
         text += FormatText(" %c", mark);
     return text;
@@ -89,8 +89,7 @@ std::string CMXF_Parvex_ClipInfo::GetStandardString(std::string* standard, std::
 {
     const uint32_t high = _nStandardAndSystem >> 4, low = _nStandardAndSystem & 15;
     std::string s1 = high < std::size(kStandards) ? kStandards[high] : FormatText("unknown standard %u", high);
-    std::string s2 =
-        low < std::size(kSystems) && kSystems[low] ? kSystems[low] : FormatText("unknown system %u", low);
+    std::string s2 = low < std::size(kSystems) && kSystems[low] ? kSystems[low] : FormatText("unknown system %u", low);
     if (standard)
         *standard = s1;
     if (system)

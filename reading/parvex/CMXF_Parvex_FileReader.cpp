@@ -176,8 +176,8 @@ uint32_t CMXF_Parvex_FileReader::Read_Header(uint32_t n)
     if (result != 0)
         return result;
     if (delivered < n) {
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::Read_Header: read 0x%X bytes return 0x%X bytes read ?!",
-                            n, delivered);
+        theLogManager.LogTo(
+            _szLogName, "CMXF_Parvex_FileReader::Read_Header: read 0x%X bytes return 0x%X bytes read ?!", n, delivered);
         return 1;
     }
     Seek(previous);
@@ -189,14 +189,18 @@ bool CMXF_Parvex_FileReader::KlvInHeader(uint32_t offset, uint32_t* next)
     uint32_t value = 0;
     const uint32_t length = ReadBerLength(offset + 16, &value);
     if (value == 0 || length > kHeaderAreaSize - std::min(value, kHeaderAreaSize)) {
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader: KLV at offset 0x%X (length 0x%X) ends beyond the "
-                                        "header area ---> damaged file", offset, length);
+        theLogManager.LogTo(_szLogName,
+                            "CMXF_Parvex_FileReader: KLV at offset 0x%X (length 0x%X) ends beyond the "
+                            "header area ---> damaged file",
+                            offset, length);
         return false;
     }
     *next = value + length;
     if (*next > _dwBytesInBuffer && _dwBytesInBuffer < kHeaderAreaSize) {
-        theLogManager.LogTo(_szLogName, "HeaderMetaData_Korvo_MetaData: NOT enough data read ---> reading all header "
-                                        "= 0x%X bytes", kHeaderAreaSize);
+        theLogManager.LogTo(_szLogName,
+                            "HeaderMetaData_Korvo_MetaData: NOT enough data read ---> reading all header "
+                            "= 0x%X bytes",
+                            kHeaderAreaSize);
         if (Read_Header(kHeaderAreaSize) != 0)
             return false;
     }
@@ -209,8 +213,9 @@ bool CMXF_Parvex_FileReader::Analyse_Fill(uint32_t offset, uint32_t* next)
         return false;
     uint32_t value = 0;
     const uint32_t length = ReadBerLength(offset + 16, &value);
-    theLogManager.LogTo(_szLogName, "KLV stuffing found at offset 0x%X : length 0x%X (%u) bytes starting at offset 0x%X",
-                        offset, length, length, value);
+    theLogManager.LogTo(_szLogName,
+                        "KLV stuffing found at offset 0x%X : length 0x%X (%u) bytes starting at offset 0x%X", offset,
+                        length, length, value);
     return true;
 }
 
@@ -222,8 +227,10 @@ bool CMXF_Parvex_FileReader::Analyse_PrimerPack(uint32_t offset, uint32_t* next)
         return true;
     uint32_t value = 0;
     const uint32_t length = ReadBerLength(offset + 16, &value);
-    theLogManager.LogTo(_szLogName, "HeaderMetaData_PrimerPack found at offset 0x%X : length 0x%X (%u) bytes starting "
-                                    "at offset 0x%X", offset, length, length, value);
+    theLogManager.LogTo(_szLogName,
+                        "HeaderMetaData_PrimerPack found at offset 0x%X : length 0x%X (%u) bytes starting "
+                        "at offset 0x%X",
+                        offset, length, length, value);
     if (length < 8)
         return true;
     const uint32_t count = ReadBigEndian32(_pWork.get() + value);
@@ -243,30 +250,36 @@ bool CMXF_Parvex_FileReader::Analyse_PrimerPack(uint32_t offset, uint32_t* next)
     return true;
 }
 
-bool CMXF_Parvex_FileReader::AnalysePartition(uint32_t offset, uint32_t* next, CMXF_Parvex_ClipInfo* info,
-                                              bool footer)
+bool CMXF_Parvex_FileReader::AnalysePartition(uint32_t offset, uint32_t* next, CMXF_Parvex_ClipInfo* info, bool footer)
 {
     const char* where = footer ? "Analyse_FooterPartition" : "Analyse_HeaderPartition";
     uint32_t value = 0;
     const uint32_t length = ReadBerLength(offset + 16, &value);
     if (value == 0 || length > _dwBytesInBuffer - value) {
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::%s: partition pack of 0x%X bytes does not fit the "
-                                        "0x%X bytes read ---> damaged file", where, length, _dwBytesInBuffer);
+        theLogManager.LogTo(_szLogName,
+                            "CMXF_Parvex_FileReader::%s: partition pack of 0x%X bytes does not fit the "
+                            "0x%X bytes read ---> damaged file",
+                            where, length, _dwBytesInBuffer);
         return false;
     }
     *next = value + length;
     char type[32];
     const char* status = PartitionType(_pWork[offset + 14], type);
     if (footer)
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::Analyse_FooterPartition: valid MXF footer found at "
-                                        "offset 0x%X (filepos= 0x%" PRIX64 "), footer partition type: %s",
+        theLogManager.LogTo(_szLogName,
+                            "CMXF_Parvex_FileReader::Analyse_FooterPartition: valid MXF footer found at "
+                            "offset 0x%X (filepos= 0x%" PRIX64 "), footer partition type: %s",
                             offset, _qwBufferFilePos + offset, status);
     else
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::Analyse_HeaderPartition: valid MXF header found at "
-                                        "offset 0x%X, header partition type: %s", offset, status);
+        theLogManager.LogTo(_szLogName,
+                            "CMXF_Parvex_FileReader::Analyse_HeaderPartition: valid MXF header found at "
+                            "offset 0x%X, header partition type: %s",
+                            offset, status);
     if (length < kPartitionValueSize) {
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::%s: insufficient length: %u bytes, "
-                                        "sizeof(MXF_Header_value)=%u", where, length, kPartitionValueSize);
+        theLogManager.LogTo(_szLogName,
+                            "CMXF_Parvex_FileReader::%s: insufficient length: %u bytes, "
+                            "sizeof(MXF_Header_value)=%u",
+                            where, length, kPartitionValueSize);
         return true;
     }
     const uint8_t* v = _pWork.get() + value;
@@ -307,8 +320,8 @@ int32_t CMXF_Parvex_FileReader::GetHeaderData(CMXF_Parvex_ClipInfo* info, uint32
     if (!info || !_pWork)
         return kResultNoInfo;
     const uint32_t pieces = readFooter ? readFooter : _dwHeaderReadSize64k;
-    const uint32_t bytes = static_cast<uint32_t>(
-        std::clamp<uint64_t>(uint64_t{pieces} * kPiece, kPiece, kWorkBufferSize));
+    const uint32_t bytes =
+        static_cast<uint32_t>(std::clamp<uint64_t>(uint64_t{pieces} * kPiece, kPiece, kWorkBufferSize));
     theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::GetHeaderData: before read %u x 64KB = 0x%X bytes",
                         bytes / kPiece, bytes);
     if (Read_Header(bytes) != 0)
@@ -354,13 +367,17 @@ int32_t CMXF_Parvex_FileReader::GetHeaderData(CMXF_Parvex_ClipInfo* info, uint32
     // Identifiers.
     const std::string clipId = head ? head->_szClipId : std::string();
     if (info->_szMaterialId.empty() && !clipId.empty()) {
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::GetHeaderData: ---> Id_Material=[]  Id_Louth=[%s] "
-                                        "---> set Id_Material to Id_Louth", clipId.c_str());
+        theLogManager.LogTo(_szLogName,
+                            "CMXF_Parvex_FileReader::GetHeaderData: ---> Id_Material=[]  Id_Louth=[%s] "
+                            "---> set Id_Material to Id_Louth",
+                            clipId.c_str());
         info->_szMaterialId = clipId;
     }
     if (clipId.empty()) {
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::GetHeaderData: ---> Id_Material=[%s]  Id_Louth=[%s] "
-                                        "---> Invalid File", info->_szMaterialId.c_str(), clipId.c_str());
+        theLogManager.LogTo(_szLogName,
+                            "CMXF_Parvex_FileReader::GetHeaderData: ---> Id_Material=[%s]  Id_Louth=[%s] "
+                            "---> Invalid File",
+                            info->_szMaterialId.c_str(), clipId.c_str());
         result = kResultInvalidFile;
     }
     if (info->_qwLocalCreationTime == 0)
@@ -413,8 +430,10 @@ int32_t CMXF_Parvex_FileReader::Analyse_Footer(CMXF_Parvex_ClipInfo* info, int* 
     _dwBytesInBuffer = delivered;
     theLogManager.LogTo(_szLogName, "after  ReadData(...,0x200000,...) footer start");
     if (delivered < kMinFooterRead) {
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::Analyse_Footer: read 0x200000 bytes return 0x%X bytes "
-                                        "read ?!", delivered);
+        theLogManager.LogTo(_szLogName,
+                            "CMXF_Parvex_FileReader::Analyse_Footer: read 0x200000 bytes return 0x%X bytes "
+                            "read ?!",
+                            delivered);
         return kResultOk;
     }
     if (!IsFooterPartitionKey(0))
@@ -438,8 +457,9 @@ int32_t CMXF_Parvex_FileReader::Analyse_Footer(CMXF_Parvex_ClipInfo* info, int* 
     if (!whole) {
         // No half index: a damaged footer leaves none.
         info->FreeBigBlocks();
-        theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader::Analyse_Footer: damaged footer at 0x%" PRIX64
-                                        " ---> index dropped", footer);
+        theLogManager.LogTo(
+            _szLogName, "CMXF_Parvex_FileReader::Analyse_Footer: damaged footer at 0x%" PRIX64 " ---> index dropped",
+            footer);
         return kResultDamaged;
     }
     if (found)
@@ -486,18 +506,24 @@ int32_t CMXF_Parvex_FileReader::Analyse_KorvoMetaData(uint32_t offset, uint32_t*
         return kMetaDataDamaged;
     const uint64_t end = _qwBufferFilePos + value + length;
     *next = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{value} + length, UINT32_MAX));
-    theLogManager.LogTo(_szLogName, "HeaderMetaData_Korvo_MetaData found at offset 0x%X : length 0x%X (%u) bytes "
-                                    "starting at offset 0x%X", offset, length, length, value);
+    theLogManager.LogTo(_szLogName,
+                        "HeaderMetaData_Korvo_MetaData found at offset 0x%X : length 0x%X (%u) bytes "
+                        "starting at offset 0x%X",
+                        offset, length, length, value);
     if (!footerMode) {
         // The header metadata lies within the first 2 MB.
         if (uint64_t{value} + length > kHeaderAreaSize) {
-            theLogManager.LogTo(_szLogName, "HeaderMetaData_Korvo_MetaData: set of 0x%X bytes ends beyond the header "
-                                            "area ---> damaged file", length);
+            theLogManager.LogTo(_szLogName,
+                                "HeaderMetaData_Korvo_MetaData: set of 0x%X bytes ends beyond the header "
+                                "area ---> damaged file",
+                                length);
             return kMetaDataDamaged;
         }
         if (uint64_t{value} + length > _dwBytesInBuffer) {
-            theLogManager.LogTo(_szLogName, "HeaderMetaData_Korvo_MetaData: NOT enough data read ---> reading all "
-                                            "header = 0x%X bytes", value + length);
+            theLogManager.LogTo(_szLogName,
+                                "HeaderMetaData_Korvo_MetaData: NOT enough data read ---> reading all "
+                                "header = 0x%X bytes",
+                                value + length);
             if (Read_Header(value + length) != 0)
                 return kMetaDataDamaged;
         }
@@ -519,13 +545,16 @@ int32_t CMXF_Parvex_FileReader::Analyse_KorvoMetaData(uint32_t offset, uint32_t*
         const uint16_t tag = ReadBigEndian16(item);
         const uint16_t itemLength = ReadBigEndian16(item + 2);
         if (_bLogAllMetadata)
-            theLogManager.LogTo(_szLogName, "%sKorvo_MetaData tag 0x%X: length 0x%X (%u) bytes   (remaining %" PRIu64
-                                            " bytes)", kItemIndent, tag, itemLength, itemLength, end - pos - 4);
+            theLogManager.LogTo(_szLogName,
+                                "%sKorvo_MetaData tag 0x%X: length 0x%X (%u) bytes   (remaining %" PRIu64 " bytes)",
+                                kItemIndent, tag, itemLength, itemLength, end - pos - 4);
         if (itemLength > end - pos - 4)
             break;
         if (!EnsureInBuffer(pos, 4u + itemLength, footerMode)) {
-            theLogManager.LogTo(_szLogName, "HeaderMetaData_Korvo_MetaData: item 0x%X at filepos 0x%" PRIX64
-                                            " cut short ---> damaged file", tag, pos);
+            theLogManager.LogTo(_szLogName,
+                                "HeaderMetaData_Korvo_MetaData: item 0x%X at filepos 0x%" PRIX64
+                                " cut short ---> damaged file",
+                                tag, pos);
             return kMetaDataDamaged;
         }
         const auto v = static_cast<uint32_t>(pos - _qwBufferFilePos + 4);
@@ -628,7 +657,9 @@ void CMXF_Parvex_FileReader::HandleHeaderItem(ParseState& state, uint16_t tag, u
             }
             break;
         }
-        case kTagClipName: both(&CMXF_Parvex_ClipDescriptor::_szClipName, &CMXF_Parvex_ClipInfo::_szClipName, text()); break;
+        case kTagClipName:
+            both(&CMXF_Parvex_ClipDescriptor::_szClipName, &CMXF_Parvex_ClipInfo::_szClipName, text());
+            break;
         case kTagNumClip:
             if (has32)
                 both(&CMXF_Parvex_ClipDescriptor::_nNumClip, &CMXF_Parvex_ClipInfo::_nNumClip,
@@ -732,7 +763,9 @@ void CMXF_Parvex_FileReader::HandleHeaderItem(ParseState& state, uint16_t tag, u
             clip->_bWideClipNameSrc = true;
             LogRaw("wide clip name source", value, length);
             break;
-        case kTagVarId: clip->_szVarId = text(); break;
+        case kTagVarId:
+            clip->_szVarId = text();
+            break;
         case kTagWideVarId:
             raw(clip->_aWideVarId, kWideVarIdSize);
             clip->_bWideVarId = true;
@@ -746,13 +779,19 @@ void CMXF_Parvex_FileReader::HandleHeaderItem(ParseState& state, uint16_t tag, u
             if (has16)
                 clip->_nSerTCVersion = static_cast<uint16_t>(n16);
             break;
-        case kTagSerTCTod: raw(clip->_aSerTCTod, kSerTCSize); break;
+        case kTagSerTCTod:
+            raw(clip->_aSerTCTod, kSerTCSize);
+            break;
         case kTagSerTCUsr:
             raw(clip->_aSerTCUsr, kSerTCSize);
             clip->_bSerTCUsr = true;
             break;
-        case kTagSerTCTodSrc: raw(clip->_aSerTCTodSrc, kSerTCSize); break;
-        case kTagSerTCUsrSrc: raw(clip->_aSerTCUsrSrc, kSerTCSize); break;
+        case kTagSerTCTodSrc:
+            raw(clip->_aSerTCTodSrc, kSerTCSize);
+            break;
+        case kTagSerTCUsrSrc:
+            raw(clip->_aSerTCUsrSrc, kSerTCSize);
+            break;
         case kTagTypeTCTod:
             if (has8)
                 clip->_nTypeTCTod = static_cast<uint8_t>(n8);
@@ -784,21 +823,39 @@ void CMXF_Parvex_FileReader::HandleHeaderItem(ParseState& state, uint16_t tag, u
             ReadPack(value, length, kMaxKeywords, nullptr, clip->_bKeywordWide, clip->_aKeywordWide);
             break;
         // File-level items.
-        case kTagIn: info._nIn = has32 ? n32 : info._nIn; break;
-        case kTagOut: info._nOut = has32 ? n32 : info._nOut; break;
-        case kTagNbAudios: info._nAudioGroups = has32 ? n32 : info._nAudioGroups; break;
+        case kTagIn:
+            info._nIn = has32 ? n32 : info._nIn;
+            break;
+        case kTagOut:
+            info._nOut = has32 ? n32 : info._nOut;
+            break;
+        case kTagNbAudios:
+            info._nAudioGroups = has32 ? n32 : info._nAudioGroups;
+            break;
         case kTagVideoFormat:
             if (has32) {
                 info._nVideoFormat = n32;
                 info._nStandardAndSystem = static_cast<uint8_t>(n32 >> 24);
             }
             break;
-        case kTagSystem: info._nSystem = has32 ? n32 : info._nSystem; break;
-        case kTag2KTableVersion: info._n2KTableVersion = has32 ? n32 : info._n2KTableVersion; break;
-        case kTagVideoRate: info._nBitrate = has32 ? n32 : info._nBitrate; break;
-        case kTagClipIdMaterial: info._szMaterialId = text(); break;
-        case kTagNbVideos: info._nVideos = has32 ? n32 : info._nVideos; break;
-        case kTagAudioType: info._nAudioType = has32 ? n32 : info._nAudioType; break;
+        case kTagSystem:
+            info._nSystem = has32 ? n32 : info._nSystem;
+            break;
+        case kTag2KTableVersion:
+            info._n2KTableVersion = has32 ? n32 : info._n2KTableVersion;
+            break;
+        case kTagVideoRate:
+            info._nBitrate = has32 ? n32 : info._nBitrate;
+            break;
+        case kTagClipIdMaterial:
+            info._szMaterialId = text();
+            break;
+        case kTagNbVideos:
+            info._nVideos = has32 ? n32 : info._nVideos;
+            break;
+        case kTagAudioType:
+            info._nAudioType = has32 ? n32 : info._nAudioType;
+            break;
         case kTagCreationTimeGMT:
             if (has32 && info._qwCreationTimeGMT == 0) {
                 info._qwCreationTimeGMT = n32;
@@ -811,31 +868,62 @@ void CMXF_Parvex_FileReader::HandleHeaderItem(ParseState& state, uint16_t tag, u
                 theLogManager.LogTo(_szLogName, "%sLenmark_creation_time_GMT: %s %s", kItemIndent, date, time);
             }
             break;
-        case kTagCreationTimeZone: info._nTimeZone = has32 ? static_cast<int32_t>(n32) : info._nTimeZone; break;
-        case kTagBlockSize: info._nBlockSize = has32 ? n32 : info._nBlockSize; break;
-        case kTagBlockType: info._nBlockType = has32 ? n32 : info._nBlockType; break;
-        case kTagVideoCodec: info._nVideoCodec = has32 ? n32 : info._nVideoCodec; break;
-        case kTagVideosDualLink: info._nDualLink = has32 ? n32 : info._nDualLink; break;
-        case kTagVideosSimultaneous: info._nSimultaneous = has32 ? n32 : info._nSimultaneous; break;
+        case kTagCreationTimeZone:
+            info._nTimeZone = has32 ? static_cast<int32_t>(n32) : info._nTimeZone;
+            break;
+        case kTagBlockSize:
+            info._nBlockSize = has32 ? n32 : info._nBlockSize;
+            break;
+        case kTagBlockType:
+            info._nBlockType = has32 ? n32 : info._nBlockType;
+            break;
+        case kTagVideoCodec:
+            info._nVideoCodec = has32 ? n32 : info._nVideoCodec;
+            break;
+        case kTagVideosDualLink:
+            info._nDualLink = has32 ? n32 : info._nDualLink;
+            break;
+        case kTagVideosSimultaneous:
+            info._nSimultaneous = has32 ? n32 : info._nSimultaneous;
+            break;
         // Session.
-        case kTagSessionDate: info._qwSessionDate = has32 ? n32 : info._qwSessionDate; break;
-        case kTagSessionDateText: info._szSessionDate = text(); break;
-        case kTagSessionSport: info._szSessionSport = text(); break;
-        case kTagSessionCompetition: info._szSessionCompetition = text(); break;
-        case kTagSessionCompetitionLevel: info._szSessionCompetitionLevel = text(); break;
-        case kTagSessionLocation: info._szSessionLocation = text(); break;
-        case kTagSessionPlayerA: info._szSessionTeamA = text(); break;
-        case kTagSessionPlayerB: info._szSessionTeamB = text(); break;
-        case kTagSessionName: info._szSessionName = text(); break;
+        case kTagSessionDate:
+            info._qwSessionDate = has32 ? n32 : info._qwSessionDate;
+            break;
+        case kTagSessionDateText:
+            info._szSessionDate = text();
+            break;
+        case kTagSessionSport:
+            info._szSessionSport = text();
+            break;
+        case kTagSessionCompetition:
+            info._szSessionCompetition = text();
+            break;
+        case kTagSessionCompetitionLevel:
+            info._szSessionCompetitionLevel = text();
+            break;
+        case kTagSessionLocation:
+            info._szSessionLocation = text();
+            break;
+        case kTagSessionPlayerA:
+            info._szSessionTeamA = text();
+            break;
+        case kTagSessionPlayerB:
+            info._szSessionTeamB = text();
+            break;
+        case kTagSessionName:
+            info._szSessionName = text();
+            break;
         case kTagBackupCompletionTime:
             info._qwBackupCompletionTime = has32 ? n32 : info._qwBackupCompletionTime;
             break;
         case kTagSessionKeywords: {
-            info._nSessionKeywords = ReadPack(value, length, kMaxSessionKeywords, info._szSessionKeywords, nullptr,
-                                              nullptr);
+            info._nSessionKeywords =
+                ReadPack(value, length, kMaxSessionKeywords, info._szSessionKeywords, nullptr, nullptr);
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -857,8 +945,10 @@ bool CMXF_Parvex_FileReader::HandleFooterItem(ParseState& state, uint16_t tag, u
                             descriptorLength);
         if (count > kBlocksPerBigBlock || (count > 0 && descriptorLength < kBlockDescriptorSize) ||
             uint64_t{count} * descriptorLength > length - kBigBlockHeadSize) {
-            theLogManager.LogTo(_szLogName, "Parvex index_Big_Block: %u descriptors of %u bytes do not fit %u bytes "
-                                            "---> damaged index", count, descriptorLength, length);
+            theLogManager.LogTo(_szLogName,
+                                "Parvex index_Big_Block: %u descriptors of %u bytes do not fit %u bytes "
+                                "---> damaged index",
+                                count, descriptorLength, length);
             return false;
         }
         if (state.bFirstBigBlock)
@@ -893,12 +983,15 @@ bool CMXF_Parvex_FileReader::HandleFooterItem(ParseState& state, uint16_t tag, u
             if (Number(value, 1, &n))
                 thumb._nCy = static_cast<uint8_t>(n);
             break;
-        case 2: thumb._qwFilePos = _qwBufferFilePos + value; break;
+        case 2:
+            thumb._qwFilePos = _qwBufferFilePos + value;
+            break;
         case 3:
             if (Number(value, 4, &n))
                 thumb._nField = n;
             break;
-        default: break;
+        default:
+            break;
     }
     return true;
 }

@@ -18,13 +18,13 @@ class CMXF_Parvex_FileReader : public CFileReader
 public:
     enum : int32_t {
         kResultOk = 0,
-        kResultNoInfo = -1,             // no clip info given, or no work buffer
-        kResultShortRead = 1,           // the header read came back short
-        kResultNoHeaderPartition = 2,   // no header partition pack at offset 0
-        kResultNoMetaData = 3,          // a primer pack without a Korvo metadata set behind it
-        kResultNoSignature = 4,         // the metadata set carries no valid signature
-        kResultInvalidFile = 5,         // no clip id; for GetFooterData: no footer
-        kResultDamaged = 6,             // a length, count or offset does not fit the bytes of the file
+        kResultNoInfo = -1,            // no clip info given, or no work buffer
+        kResultShortRead = 1,          // the header read came back short
+        kResultNoHeaderPartition = 2,  // no header partition pack at offset 0
+        kResultNoMetaData = 3,         // a primer pack without a Korvo metadata set behind it
+        kResultNoSignature = 4,        // the metadata set carries no valid signature
+        kResultInvalidFile = 5,        // no clip id; for GetFooterData: no footer
+        kResultDamaged = 6,            // a length, count or offset does not fit the bytes of the file
     };
     static constexpr uint32_t kWorkBufferSize = 0x200000;
 
@@ -80,7 +80,7 @@ private:
     void HandleHeaderItem(ParseState& state, uint16_t tag, uint32_t value, uint32_t length);
     bool HandleFooterItem(ParseState& state, uint16_t tag, uint32_t value, uint32_t length);
     uint32_t ReadPack(uint32_t value, uint32_t length, uint32_t limit, std::string* texts, bool* wideFlags,
-                  uint8_t (*wide)[12]);
+                      uint8_t (*wide)[12]);
     void LogRaw(const char* name, uint32_t value, uint32_t length) const;
 
     platform::PageBuffer _pWork;

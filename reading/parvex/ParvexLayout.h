@@ -27,10 +27,10 @@ constexpr uint32_t kFillKeyChecked = 16;
 constexpr uint32_t kPrimerPackKeyChecked = 15;
 constexpr uint32_t kKorvoMetaDataKeyChecked = 15;
 
-constexpr uint32_t kHeaderAreaSize = 0x200000;    // essence starts here
-constexpr uint32_t kPartitionValueSize = 104;     // one pack with one essence-container label
-constexpr uint32_t kPartitionPackSize = 125;      // key, 5-byte length, value
-constexpr uint32_t kPrimerPackSize = 1486;        // key, 4-byte length, 81 entries
+constexpr uint32_t kHeaderAreaSize = 0x200000;  // essence starts here
+constexpr uint32_t kPartitionValueSize = 104;   // one pack with one essence-container label
+constexpr uint32_t kPartitionPackSize = 125;    // key, 5-byte length, value
+constexpr uint32_t kPrimerPackSize = 1486;      // key, 4-byte length, 81 entries
 constexpr uint32_t kPrimerEntryCount = 81;
 constexpr uint32_t kPrimerEntrySize = 18;
 constexpr uint32_t kMetaDataSetOffset = kPartitionPackSize + kPrimerPackSize;  // 1611

@@ -224,34 +224,81 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Damage{"Truncated64k", [](GoldenFile& g) { g.bytes.resize(0xFFFF); }, 1, 0},
         Damage{"BodyPartitionFirst", [](GoldenFile& g) { g.bytes[13] = 0x03; }, 2, 0},
-        Damage{"PartitionLengthPastBuffer", [](GoldenFile& g) { Put(g.bytes, 16, {0x84, 0x7F, 0, 0, 0}); }, 6, 0},
+        Damage{"PartitionLengthPastBuffer",
+               [](GoldenFile& g) {
+                   Put(g.bytes, 16, {0x84, 0x7F, 0, 0, 0});
+               },
+               6, 0},
         Damage{"FillLengthIntoPrimer", [](GoldenFile& g) { Put(g.bytes, g.nFill + 16, {0x7F}); }, 5, 1},
-        Damage{"FillLengthHuge", [](GoldenFile& g) { Put(g.bytes, g.nFill + 16, {0x84, 0xFF, 0xFF, 0xFF, 0xF0}); },
+        Damage{"FillLengthHuge",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nFill + 16, {0x84, 0xFF, 0xFF, 0xFF, 0xF0});
+               },
                6, 0},
         Damage{"FillKeyEighthByte02",
                [](GoldenFile& g) { g.bytes[g.nFill + 7] = 0x02; },  // not a fill: no primer found, no clip id
                5, 1},
-        Damage{"PrimerLengthHuge", [](GoldenFile& g) { Put(g.bytes, g.nPrimer + 16, {0x82, 0xFF, 0xFF}); }, 3, 1},
+        Damage{"PrimerLengthHuge",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nPrimer + 16, {0x82, 0xFF, 0xFF});
+               },
+               3, 1},
         Damage{"PrimerLengthPastHeaderArea",
-               [](GoldenFile& g) { Put(g.bytes, g.nPrimer + 16, {0x84, 0x00, 0x20, 0x00, 0x00}); }, 6, 0},
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nPrimer + 16, {0x84, 0x00, 0x20, 0x00, 0x00});
+               },
+               6, 0},
         Damage{"BerLengthOfFiveBytes", [](GoldenFile& g) { g.bytes[g.nPrimer + 16] = 0x85; }, 6, 0},
-        Damage{"SetLengthPastHeaderArea", [](GoldenFile& g) { Put(g.bytes, g.nSet + 16, {0x83, 0x20, 0x00, 0x00}); },
+        Damage{"SetLengthPastHeaderArea",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nSet + 16, {0x83, 0x20, 0x00, 0x00});
+               },
                6, 0},
         Damage{"NoPrimer", [](GoldenFile& g) { g.bytes[g.nPrimer + 13] = 0x06; }, 5, 1},
         Damage{"NoSetAfterPrimer", [](GoldenFile& g) { g.bytes[g.nSet + 13] = 0x06; }, 3, 1},
         Damage{"SignatureOneCharacterOff", [](GoldenFile& g) { g.bytes[g.nSignature + 4 + 8] = 'y'; }, 4, 1},
-        Damage{"SignatureLength8", [](GoldenFile& g) { Put(g.bytes, g.nSignature + 2, {0, 8}); }, 4, 1},
-        Damage{"SignatureLength10", [](GoldenFile& g) { Put(g.bytes, g.nSignature + 2, {0, 10}); }, 4, 1},
+        Damage{"SignatureLength8",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nSignature + 2, {0, 8});
+               },
+               4, 1},
+        Damage{"SignatureLength10",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nSignature + 2, {0, 10});
+               },
+               4, 1},
         Damage{"FooterCutBeforeItsSet", [](GoldenFile& g) { g.bytes.resize(g.nFooter + 600); }, 0, 0},
         Damage{"FooterCutInTheIndex", [](GoldenFile& g) { g.bytes.resize(g.nBigBlock + 30); }, 6, 0},
-        Damage{"FooterPrimerLengthHuge", [](GoldenFile& g) { Put(g.bytes, g.nFooterPrimer + 16, {0x83, 0x7F, 0, 0}); },
+        Damage{"FooterPrimerLengthHuge",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nFooterPrimer + 16, {0x83, 0x7F, 0, 0});
+               },
                6, 0},
         Damage{"FooterSetLengthHuge",
-               [](GoldenFile& g) { Put(g.bytes, g.nFooterSet + 16, {0x84, 0xFF, 0xFF, 0xFF, 0xFF}); }, 6, 0},
-        Damage{"IndexCount257", [](GoldenFile& g) { Put(g.bytes, g.nBigBlock + 4 + 8, {0x01, 0x01}); }, 6, 0},
-        Damage{"IndexDescriptorLength11", [](GoldenFile& g) { Put(g.bytes, g.nBigBlock + 4 + 10, {0, 11}); }, 6, 0},
-        Damage{"IndexDescriptorsPastItem", [](GoldenFile& g) { Put(g.bytes, g.nBigBlock + 4 + 10, {0, 17}); }, 6, 0},
-        Damage{"IndexItemShorterThanItsHead", [](GoldenFile& g) { Put(g.bytes, g.nBigBlock + 2, {0, 8}); }, 6, 0},
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nFooterSet + 16, {0x84, 0xFF, 0xFF, 0xFF, 0xFF});
+               },
+               6, 0},
+        Damage{"IndexCount257",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nBigBlock + 4 + 8, {0x01, 0x01});
+               },
+               6, 0},
+        Damage{"IndexDescriptorLength11",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nBigBlock + 4 + 10, {0, 11});
+               },
+               6, 0},
+        Damage{"IndexDescriptorsPastItem",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nBigBlock + 4 + 10, {0, 17});
+               },
+               6, 0},
+        Damage{"IndexItemShorterThanItsHead",
+               [](GoldenFile& g) {
+                   Put(g.bytes, g.nBigBlock + 2, {0, 8});
+               },
+               6, 0},
         Damage{"IndexWithoutSpan",
                [](GoldenFile& g) {
                    // Three blocks in one field: the mean block span is below one field.
@@ -261,7 +308,10 @@ INSTANTIATE_TEST_SUITE_P(
                },
                0, 1},
         Damage{"FooterOffsetPastTheFile",
-               [](GoldenFile& g) { Put(g.bytes, 21 + 24, {0, 0, 0, 1, 0, 0, 0, 0}); }, 0, 0}),
+               [](GoldenFile& g) {
+                   Put(g.bytes, 21 + 24, {0, 0, 0, 1, 0, 0, 0, 0});
+               },
+               0, 0}),
     [](const ::testing::TestParamInfo<Damage>& info) { return info.param.pszName; });
 
 TEST(CMXF_Parvex_FileReader, ClipIdRules)

@@ -83,8 +83,22 @@ inline Bytes PrimerValue(std::initializer_list<uint16_t> tags)
     Append(v, Be(18, 4));
     for (uint16_t tag : tags) {
         Append(v, Be(tag, 2));
-        const Bytes ul = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x01, 0x0F, 0x01, 0x01, 0x01, 0x01, 0x01,
-                          static_cast<uint8_t>((tag >> 8) - 0x7F), static_cast<uint8_t>(tag)};
+        const Bytes ul = {0x06,
+                          0x0E,
+                          0x2B,
+                          0x34,
+                          0x01,
+                          0x01,
+                          0x01,
+                          0x01,
+                          0x0F,
+                          0x01,
+                          0x01,
+                          0x01,
+                          0x01,
+                          0x01,
+                          static_cast<uint8_t>((tag >> 8) - 0x7F),
+                          static_cast<uint8_t>(tag)};
         Append(v, ul);
     }
     return v;

@@ -110,8 +110,7 @@ inline GoldenFile MakeGoldenFile()
     Signature(footerSet);
     Item(footerSet, 0x8102, Text("header items are ignored here"));
     const size_t bigBlockInSet = footerSet.size();
-    Item(footerSet, 0x8501,
-         BigBlock(2000, 2300, {{2000, 0x200000}, {2100, 0x201000}, {2200, 0x202000}}, 16));
+    Item(footerSet, 0x8501, BigBlock(2000, 2300, {{2000, 0x200000}, {2100, 0x201000}, {2200, 0x202000}}, 16));
     Item(footerSet, 0x8600, Be(2, 1));
     Item(footerSet, 0x8601, Be(1, 1));
     Item(footerSet, 0x8602, kThumbInPixels);

@@ -50,8 +50,8 @@ KorvoMXFInfo SdInfo()
 // The header partition pack, written from the layout table.
 Bytes GoldenPartition(uint64_t footer)
 {
-    Bytes b = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00,
-               0x84, 0x00, 0x00, 0x00, 0x68, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01};
+    Bytes b = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x01,
+               0x00, 0x84, 0x00, 0x00, 0x00, 0x68, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01};
     b.resize(125, 0);
     for (int i = 0; i < 8; ++i)
         b[45 + i] = static_cast<uint8_t>(footer >> (56 - 8 * i));
@@ -59,7 +59,8 @@ Bytes GoldenPartition(uint64_t footer)
     std::memcpy(&b[57], tail, 4);
     const uint8_t body[] = {0x00, 0x1F, 0xFF, 0xE7, 0x00, 0x00, 0x00, 0x01};  // body offset, body SID 1
     std::memcpy(&b[77], body, 8);
-    const uint8_t op[] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x01, 0x01, 0x00};
+    const uint8_t op[] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
+                          0x0D, 0x01, 0x02, 0x01, 0x01, 0x01, 0x01, 0x00};
     std::memcpy(&b[85], op, 16);
     const uint8_t batch[] = {0, 0, 0, 1, 0, 0, 0, 16};
     std::memcpy(&b[101], batch, 8);
@@ -97,9 +98,9 @@ TEST(CMXF_Parvex_FileWriter, EmptyClipHeaderAndFooterAsTheLayoutTable)
     EXPECT_EQ(Slice(file, 1611, 16), setKey);
     EXPECT_EQ(static_cast<uint8_t>(file[1627]), 0x83);
     const size_t n = uint8_t(file[1628]) << 16 | uint8_t(file[1629]) << 8 | uint8_t(file[1630]);
-    const Bytes items = {0x80, 0x01, 0,    9,    'K',  'v',  'o',  ' ',  'P', 'a', 'r', 'v', 'x', 0x80, 0x02, 0, 4,
-                         0,    0,    0,    1,    0x81, 0x06, 0,    4,    0,   0,   0x03, 0xE8, 0x81, 0x07, 0, 4, 0,
-                         0,    0x03, 0xE8, 0x81, 0x0B, 0,    4,    0,    0,   0,   0};
+    const Bytes items = {0x80, 0x01, 0, 9, 'K', 'v',  'o',  ' ',  'P',  'a', 'r', 'v', 'x',  0x80, 0x02,
+                         0,    4,    0, 0, 0,   1,    0x81, 0x06, 0,    4,   0,   0,   0x03, 0xE8, 0x81,
+                         0x07, 0,    4, 0, 0,   0x03, 0xE8, 0x81, 0x0B, 0,   4,   0,   0,    0,    0};
     EXPECT_EQ(Slice(file, 1631, items.size()), items);
     // The fill up to the essence key, then the essence item with its 8-byte length.
     const size_t fill = 1631 + n;
@@ -174,8 +175,8 @@ TEST(CMXF_Parvex_FileWriter, IndexItemsOfTwoBigBlocksAndThumbnails)
     const size_t first = second - (4 + 12 + 256 * 12);
     const Bytes item1 = {0x85, 0x01, 0x0C, 0x0C, 0, 0, 0x03, 0xE8, 0, 0, 0x05, 0xE8, 0x01, 0x00, 0, 12};
     EXPECT_EQ(Slice(file, first, 16), item1);
-    const Bytes item2 = {0x85, 0x01, 0, 24,   0, 0, 0x05, 0xE8, 0,    0,    0x05, 0xEA, 0, 1, 0, 12,
-                         0,    0,    5, 0xE8, 0, 0, 0,    0,    0x20, 0x20, 0,    0};
+    const Bytes item2 = {0x85, 0x01, 0, 24, 0, 0,    0x05, 0xE8, 0, 0, 0x05, 0xEA, 0, 1,
+                         0,    12,   0, 0,  5, 0xE8, 0,    0,    0, 0, 0x20, 0x20, 0, 0};
     EXPECT_EQ(Slice(file, second, 28), item2);
     EXPECT_EQ(Bytes(file.begin() + static_cast<std::ptrdiff_t>(in._qwFilePos),
                     file.begin() + static_cast<std::ptrdiff_t>(in._qwFilePos + 24)),
@@ -216,7 +217,8 @@ TEST(KorvoMXFWriter, FailedWritesAreReported)
     ASSERT_EQ(writer.SetInfo(info), KORVOMXF_OK);
     ASSERT_EQ(writer.SetFirstField(1000), KORVOMXF_OK);
 
-    struct rlimit old {};
+    struct rlimit old {
+    };
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;

@@ -194,10 +194,9 @@ TEST_P(KorvoMXFWriterRoundTrip, ReadsBackEveryFieldAndFindsEveryBlock)
     ASSERT_EQ(reader.GetFileInfo(&essence, &footer), 0u);
     reader.Close();
 
-    const uint32_t blockSize = c.nBlockFormat == KORVOMXF_FORMAT_TBL2K_2MB || c.nBlockFormat == KORVOMXF_FORMAT_BAVD_2MB
-                                   ? 0x200000
-                                   : 0x800000;
-    const uint32_t blockType = c.nBlockFormat == KORVOMXF_FORMAT_TBL2K_2MB   ? 1
+    const uint32_t blockSize =
+        c.nBlockFormat == KORVOMXF_FORMAT_TBL2K_2MB || c.nBlockFormat == KORVOMXF_FORMAT_BAVD_2MB ? 0x200000 : 0x800000;
+    const uint32_t blockType = c.nBlockFormat == KORVOMXF_FORMAT_TBL2K_2MB  ? 1
                                : c.nBlockFormat == KORVOMXF_FORMAT_BAVD_2MB ? 2
                                                                             : 3;
     EXPECT_EQ(read._szMaterialId, material);
@@ -287,8 +286,8 @@ TEST_P(KorvoMXFWriterRoundTrip, ReadsBackEveryFieldAndFindsEveryBlock)
         EXPECT_EQ(d->_nMchSerialNb, static_cast<uint16_t>(asKind1.GetSerial() * 10));
     }
     const CMXF_Parvex_ClipDescriptor& head = *read.GetFirstClip();
-    const uint8_t wideName[24] = {0xC7, 0, 'l', 0, 'i', 0, 'p', 0, ' ', 0, 0xFC, 0, 'n', 0, 'i', 0, 'c', 0, 0xF6, 0,
-                                  'd',  0, 'e', 0};
+    const uint8_t wideName[24] = {0xC7, 0, 'l', 0, 'i', 0, 'p',  0, ' ', 0, 0xFC, 0,
+                                  'n',  0, 'i', 0, 'c', 0, 0xF6, 0, 'd', 0, 'e',  0};
     EXPECT_EQ(0, std::memcmp(head._aWideClipName, wideName, 24));
     const uint8_t wideKeyword[12] = {0xE9, 0, 't', 0, 0xE9, 0};
     EXPECT_EQ(0, std::memcmp(head._aKeywordWide[1], wideKeyword, 12));
