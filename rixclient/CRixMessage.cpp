@@ -427,7 +427,10 @@ void CRixMessage::Walk(Writer& w) const
         }
         w.Always(0x0023, containers);
     }
-    for (const auto& [index, entry] : _listEntries) {
+    // Plain names, not structured bindings: the lambdas capture them.
+    for (const auto& item : _listEntries) {
+        const uint32_t index = item.first;
+        const RixListEntry& entry = item.second;
         if (index >= kListEntries)
             continue;
         w.Container(0x0510, [&](Writer& c) {
@@ -438,7 +441,9 @@ void CRixMessage::Walk(Writer& w) const
             c.Bytes(0x0515, entry._sz0515.data(), entry._sz0515.size());
         });
     }
-    for (const auto& [key, cell] : _tableCells) {
+    for (const auto& item : _tableCells) {
+        const uint32_t key = item.first;
+        const RixTableCell& cell = item.second;
         if (key >= kTableRows * kTableColumns)
             continue;
         w.Container(0x0520, [&](Writer& c) {
