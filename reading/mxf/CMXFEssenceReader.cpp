@@ -548,6 +548,7 @@ int32_t CMXFEssenceReader::ParseHeaderMetadata(const uint8_t* begin, const uint8
         return true;
     });
 
+    // The data definition is tag 02 01 as writers store it; 01 02 is taken too.
     forEachSet(mxf::kTimecodeComponent, [&](const uint8_t* value, uint64_t length) {
         MXFUid uid;
         CMXFComponent* component = uidOf(value, length, &uid) ? FindComponent(uid.data()) : nullptr;
@@ -556,7 +557,7 @@ int32_t CMXFEssenceReader::ParseHeaderMetadata(const uint8_t* begin, const uint8
         mxf::ForEachLocalTag(value, length, [&](uint16_t tag, const uint8_t* v, uint32_t size) {
             if (tag == 0x0202 && size >= 8)
                 component->nDuration = mxf::Be64(v);
-            else if (tag == 0x0102 && size >= 16)
+            else if ((tag == 0x0201 || tag == 0x0102) && size >= 16)
                 component->nKind = KindOf(v, false);
             else if (tag == 0x1501 && size >= 8)
                 component->nStart = mxf::Be64(v);
@@ -574,7 +575,7 @@ int32_t CMXFEssenceReader::ParseHeaderMetadata(const uint8_t* begin, const uint8
             if (component) {
                 if (tag == 0x0202 && size >= 8)
                     component->nDuration = mxf::Be64(v);
-                else if (tag == 0x0102 && size >= 16)
+                else if ((tag == 0x0201 || tag == 0x0102) && size >= 16)
                     component->nKind = KindOf(v, true);
                 else if (tag == 0x1101 && size >= 32)
                     std::memcpy(component->sourcePackage.data(), v, 32);
