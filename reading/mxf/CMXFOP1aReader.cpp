@@ -41,7 +41,8 @@ int32_t CMXFOP1aReaderBase::Open(uint32_t flag)
             length <= kMaxMetadataBytes)
             _nEditUnitSize = static_cast<uint32_t>(16 + berSize + length);
     }
-    if (_nEditUnitSize == 0 || _nEditUnitSize > kMaxMetadataBytes / 4) {
+    // An edit unit must fit in the file and in a buffer four times its size.
+    if (_nEditUnitSize == 0 || _nEditUnitSize > kMaxMetadataBytes / 4 || _nEditUnitSize > Remaining(_nEssenceStart)) {
         theLogManager.LogTo(_szLogName, "(CMXFOP1aReaderBase::Open) no usable edit unit size (%u)", _nEditUnitSize);
         return kNoMoreData;
     }
