@@ -26,6 +26,15 @@ bool TruncateRate(double rate, double* truncated, int64_t* hundredths)
     return true;
 }
 
+// Milliseconds of an edit unit count, saturated to the 32-bit range.
+int64_t Milliseconds(int64_t units, double rate)
+{
+    const double ms = static_cast<double>(units) * 1000.0 / rate;
+    if (std::isnan(ms))
+        return 0;
+    return static_cast<int64_t>(std::clamp(ms, -2147483648.0, 2147483647.0));
+}
+
 uint8_t KindOf(const uint8_t* definition, bool sourceClip)
 {
     if (sourceClip && definition[11] == 2)
@@ -56,6 +65,8 @@ int32_t CMXFEssenceReader::GetInOut(int32_t* in, int32_t* out, int32_t* system)
 {
     if (!system)
         return 1;
+    if (!_bOpened)
+        return -1;
     int64_t first = 0;
     int64_t last = 0;
     if (_nTcSystem != 0) {
@@ -64,8 +75,8 @@ int32_t CMXFEssenceReader::GetInOut(int32_t* in, int32_t* out, int32_t* system)
         last = (_nStart + _nDuration) * _nFieldsPerEditUnit;
     } else {
         *system = -1;
-        first = static_cast<int64_t>(static_cast<double>(_nStart) * 1000.0 / _dEditRate);
-        last = static_cast<int64_t>(static_cast<double>(_nStart + _nDuration) * 1000.0 / _dEditRate);
+        first = Milliseconds(_nStart, _dEditRate);
+        last = Milliseconds(_nStart + _nDuration, _dEditRate);
     }
     if (in)
         *in = static_cast<int32_t>(first);
@@ -200,6 +211,7 @@ bool CMXFEssenceReader::LoadAt(uint64_t position, uint32_t count, uint64_t lowes
 
 void CMXFEssenceReader::Reset()
 {
+    _bOpened = false;
     _segments.clear();
     _components.clear();
     _sequences.clear();
@@ -834,6 +846,9 @@ int32_t CMXFEssenceReader::Open(uint32_t)
     if (result == 0) {
         TakePictureAndTimecode();
         result = FormSegments();
+        // Starts and lengths beyond any real clip are cut, so that sums of them stay in range.
+        _nStart = std::clamp<int64_t>(_nStart, 0, kMaxEditUnits);
+        _nDuration = std::clamp<int64_t>(_nDuration, -1, kMaxEditUnits);
     }
     if (result == 0)
         result = ReadDescriptors();
@@ -842,6 +857,7 @@ int32_t CMXFEssenceReader::Open(uint32_t)
         return result;
     }
     DeriveSystem();
+    _bOpened = true;
     return 0;
 }
 

@@ -37,6 +37,7 @@ public:
     // Bounds on what a file can make the reader hold.
     static constexpr uint32_t kMaxMetadataBytes = 64u << 20;
     static constexpr uint32_t kMaxFooterScan = 0x100000;
+    static constexpr int64_t kMaxEditUnits = int64_t{1} << 40;
 
     CMXFEssenceReader(uint32_t bufferSize, const std::string& logName);
     ~CMXFEssenceReader() override;
@@ -111,6 +112,7 @@ protected:
     uint8_t _nTcSystem = 0;
     uint32_t _nFieldsPerEditUnit = 2;
     double _dFieldRate = 50.0;
+    bool _bOpened = false;  // the last Open succeeded
 
 private:
     void Reset();

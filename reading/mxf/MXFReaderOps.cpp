@@ -59,3 +59,37 @@ bool AspectCode(const uint8_t* descriptor, uint64_t length, uint8_t* code)
 }
 
 }  // namespace mxf
+
+namespace mxf
+{
+
+double UnitPositionToTime(uint64_t position, uint64_t start, uint32_t unit, uint32_t fieldsPerEditUnit,
+                          double fieldRate)
+{
+    if (unit == 0 || position < start)
+        return 0.0;
+    return static_cast<double>((position - start) / unit) * fieldsPerEditUnit / fieldRate;
+}
+
+void SetSoundFieldRate(double fieldRate, int64_t duration, uint32_t* fieldsPerEditUnit, double* editRate,
+                       double* durationSeconds)
+{
+    *fieldsPerEditUnit = 2;
+    *editRate = fieldRate * 0.5;
+    *durationSeconds = *editRate > 0.0 ? static_cast<double>(duration) / *editRate : 0.0;
+}
+
+}  // namespace mxf
+
+namespace mxf
+{
+
+int32_t RoundedMilliseconds(int64_t units, double rate)
+{
+    const double ms = std::round(static_cast<double>(units) * 1000.0 / rate);
+    if (std::isnan(ms))
+        return 0;
+    return static_cast<int32_t>(ms < -2147483648.0 ? -2147483648.0 : ms > 2147483647.0 ? 2147483647.0 : ms);
+}
+
+}  // namespace mxf

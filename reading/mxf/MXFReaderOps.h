@@ -23,3 +23,25 @@ bool AspectCode(const uint8_t* descriptor, uint64_t length, uint8_t* code);
 double NonNegativeSeconds(double seconds);
 
 }  // namespace mxf
+
+namespace mxf
+{
+
+// Seconds of a position in essence read in fixed units: whole units from the start, as fields at the rate.
+double UnitPositionToTime(uint64_t position, uint64_t start, uint32_t unit, uint32_t fieldsPerEditUnit,
+                          double fieldRate);
+
+// Sound of one-track files set to a field rate: two fields per edit unit, the edit rate half the field rate
+// and the duration in seconds from it.
+void SetSoundFieldRate(double fieldRate, int64_t duration, uint32_t* fieldsPerEditUnit, double* editRate,
+                       double* durationSeconds);
+
+}  // namespace mxf
+
+namespace mxf
+{
+
+// Milliseconds of an edit unit count at a rate, rounded and held to the 32-bit range (0 for no number).
+int32_t RoundedMilliseconds(int64_t units, double rate);
+
+}  // namespace mxf
