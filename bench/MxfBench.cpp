@@ -38,7 +38,7 @@ bool Shell(const std::string& command)
     return std::system(command.c_str()) == 0;
 }
 
-// About 1 GiB: 3433 frames of 312832 bytes, encoded once.
+// About 1 GiB of 312832-byte frames, encoded once.
 bool MakeFile(const fs::path& file)
 {
     if (fs::exists(file))
@@ -70,8 +70,12 @@ bool ReadOurs(const fs::path& file)
         uint8_t* p = frame.data();
         uint32_t size = 0;
         const int32_t result = reader.GetNextData(&p, static_cast<uint32_t>(frame.size()), &size, nullptr);
-        if (result != 0)
-            return result == CDataReader::kNoMoreData && frames == g_frames;
+        if (result != 0) {
+            g_frames = frames;
+            if (result != CDataReader::kNoMoreData || static_cast<int64_t>(frames) != reader.GetDuration())
+                std::fprintf(stderr, "read %llu frames, then %d\n", static_cast<unsigned long long>(frames), result);
+            return result == CDataReader::kNoMoreData && static_cast<int64_t>(frames) == reader.GetDuration();
+        }
         ++frames;
     }
 }
@@ -108,8 +112,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "could not make %s\n", file.c_str());
         return 1;
     }
-    g_frames = 3433;
     const double mib = static_cast<double>(fs::file_size(file)) / (1 << 20);
+    if (!ReadOurs(file))
+        return 1;
     std::printf("IMX 50 D-10, %.0f MiB, %llu frames: OP1a picture reader against ffmpeg -c copy -f null\n", mib,
                 static_cast<unsigned long long>(g_frames));
     const std::vector<std::function<bool()>> runs = {[&] { return ReadOurs(file); }, [&] { return ReadFfmpeg(file); }};
