@@ -45,11 +45,12 @@ bool MakeFile(const fs::path& file)
         return true;
     const fs::path tmp = file.string() + ".tmp.mxf";
     const bool made =
-        Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=720x608:r=25 -f lavfi -i sine=r=48000 "
-              "-frames:v 3433 -c:v mpeg2video -pix_fmt yuv422p -g 1 -bf 0 -flags +ildct+ilme -top 1 -b:v 50M "
-              "-minrate 50M -maxrate 50M -bufsize 2000000 -rc_init_occupancy 2000000 -c:a pcm_s16le -ac 2 "
-              "-d10_channelcount 8 -shortest -f mxf_d10 " +
-              tmp.string()) &&
+        Shell(
+            "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=720x608:r=25 -f lavfi -i sine=r=48000 "
+            "-frames:v 3433 -c:v mpeg2video -pix_fmt yuv422p -g 1 -bf 0 -flags +ildct+ilme -top 1 -b:v 50M "
+            "-minrate 50M -maxrate 50M -bufsize 2000000 -rc_init_occupancy 2000000 -c:a pcm_s16le -ac 2 "
+            "-d10_channelcount 8 -shortest -f mxf_d10 " +
+            tmp.string()) &&
         fs::file_size(tmp) > (1u << 30) - (16u << 20);
     if (made)
         fs::rename(tmp, file);

@@ -44,8 +44,7 @@ uint8_t KindOf(const uint8_t* definition, bool sourceClip)
 
 }  // namespace
 
-CMXFEssenceReader::CMXFEssenceReader(uint32_t bufferSize, const std::string& logName)
-    : CDataReader(bufferSize, logName)
+CMXFEssenceReader::CMXFEssenceReader(uint32_t bufferSize, const std::string& logName) : CDataReader(bufferSize, logName)
 {
 }
 
@@ -419,10 +418,9 @@ int32_t CMXFEssenceReader::ReadPartitions()
             const uint64_t previous = partition->nPrevious;
             backwards.push_back(std::move(partition));
             if (previous >= position) {
-                theLogManager.LogTo(_szLogName,
-                                    "(CMXFEssenceReader::Open) partition at %llu names %llu as its previous one",
-                                    static_cast<unsigned long long>(position),
-                                    static_cast<unsigned long long>(previous));
+                theLogManager.LogTo(
+                    _szLogName, "(CMXFEssenceReader::Open) partition at %llu names %llu as its previous one",
+                    static_cast<unsigned long long>(position), static_cast<unsigned long long>(previous));
                 break;
             }
             position = previous;
@@ -726,8 +724,7 @@ int32_t CMXFEssenceReader::FormSegments()
     double reader = 0.0;
     double track = 0.0;
     int64_t h = 0;
-    if (op == 0x0310 && TruncateRate(trackRate, &track, &h) && TruncateRate(_dEditRate, &reader, &h) &&
-        track != reader)
+    if (op == 0x0310 && TruncateRate(trackRate, &track, &h) && TruncateRate(_dEditRate, &reader, &h) && track != reader)
         converted = static_cast<int64_t>(static_cast<double>(summed) / trackRate * _dEditRate);
     if (_nDuration <= 0) {
         _nDuration = op == 0x0310 ? converted : summed;
@@ -863,8 +860,7 @@ int32_t CMXFEssenceReader::Open(uint32_t)
 
 // --- descriptors ---
 
-bool CMXFEssenceReader::ParsePictureDescriptor(const uint8_t* value, uint64_t length, uint8_t tcSystem,
-                                               VideoInfo* info)
+bool CMXFEssenceReader::ParsePictureDescriptor(const uint8_t* value, uint64_t length, uint8_t tcSystem, VideoInfo* info)
 {
     if (!value || !info)
         return false;

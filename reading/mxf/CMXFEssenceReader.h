@@ -90,10 +90,7 @@ protected:
     uint64_t Remaining(uint64_t position) const;
 
     CMXFPartition* HeaderPartition() const { return _partitions.empty() ? nullptr : _partitions.front().get(); }
-    CMXFEssenceSegment* CurrentSegment()
-    {
-        return _nSegment < _segments.size() ? &_segments[_nSegment] : nullptr;
-    }
+    CMXFEssenceSegment* CurrentSegment() { return _nSegment < _segments.size() ? &_segments[_nSegment] : nullptr; }
 
     std::vector<std::unique_ptr<CMXFPartition>> _partitions;  // header first
     std::vector<uint64_t> _ripPositions;

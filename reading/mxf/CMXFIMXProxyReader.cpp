@@ -157,7 +157,8 @@ double CMXFIMXProxyVideoReader::PositionToTime(uint64_t position)
     const CMXFEssenceSegment* segment = CurrentSegment();
     if (!segment)
         return 0.0;
-    const uint64_t units = _nUnitsPerEditUnit * (position - std::min(position, segment->nEssenceStart)) / _nEditUnitSize;
+    const uint64_t units =
+        _nUnitsPerEditUnit * (position - std::min(position, segment->nEssenceStart)) / _nEditUnitSize;
     return (static_cast<double>(units) + _nCounter * 10.0) / _dEditRate +
            static_cast<double>(segment->nFirstEditUnit) / _dEditRate;
 }
@@ -373,7 +374,8 @@ int32_t CMXFIMXProxyAudioReader::TakeSound(uint64_t unit, uint8_t* buffer, uint3
     const double endUnit = std::round((static_cast<double>(length) / 16000.0 + start) * _dEditRate);
     uint64_t trim = 0;
     if (endUnit > static_cast<double>(segment->nDuration))
-        trim = static_cast<uint64_t>(std::round((endUnit - static_cast<double>(segment->nDuration)) * 16000.0 / _dEditRate));
+        trim = static_cast<uint64_t>(
+            std::round((endUnit - static_cast<double>(segment->nDuration)) * 16000.0 / _dEditRate));
     uint64_t total = 0;
     int32_t result = mxf::WalkElements(p, end, count, trim, nullptr, &total);
     if (result == mxf::kWalkNoKey || result == mxf::kWalkFurtherUnreadable)

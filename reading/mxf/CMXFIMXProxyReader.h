@@ -64,8 +64,8 @@ private:
     bool _bHeaderPending = true;
     uint8_t _nAspect = 0;
     uint32_t _nFrameSize = 76800;
-    uint64_t _nUnitStart = 0;  // file position of the current edit unit
-    uint32_t _nCounter = 0;    // frames of the edit unit already handed out
+    uint64_t _nUnitStart = 0;   // file position of the current edit unit
+    uint32_t _nCounter = 0;     // frames of the edit unit already handed out
     uint32_t _nAreaOffset = 0;  // of the frame area in the loaded edit unit
 };
 

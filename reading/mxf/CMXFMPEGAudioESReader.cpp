@@ -71,7 +71,8 @@ int32_t CMXFMPEGAudioESReader::GetNextData(uint8_t** buffer, uint32_t size, uint
     const uint64_t position = Tell();
     if (!segment || position >= segment->pPartition->nEnd)
         return kNoMoreData;
-    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(_nElementSize, segment->pPartition->nEnd - position));
+    const uint32_t want =
+        static_cast<uint32_t>(std::min<uint64_t>(_nElementSize, segment->pPartition->nEnd - position));
     if (!Ensure(want))
         return kNoMoreData;
     uint64_t next = 0;

@@ -251,7 +251,8 @@ std::vector<std::string> CMXFOPAtomAudioReader::FindSoundFiles(const std::string
     };
     for (const Row& row : kRows) {
         const std::string token = row.szToken;
-        for (size_t at = picture.rfind(token); at != std::string::npos; at = at ? picture.rfind(token, at - 1) : std::string::npos) {
+        for (size_t at = picture.rfind(token); at != std::string::npos;
+             at = at ? picture.rfind(token, at - 1) : std::string::npos) {
             std::vector<std::string> found;
             for (int i = 0; i < kMaxFiles; ++i) {
                 std::string name = picture;
@@ -304,10 +305,10 @@ int32_t CMXFOPAtomAudioReader::Open(uint32_t flag)
         }
         if (_nDuration <= 0) {
             const int64_t size = FileSize();
-            _nDuration = size > 0 && static_cast<uint64_t>(size) > _nEssenceStart
-                             ? static_cast<int64_t>((static_cast<uint64_t>(size) - _nEssenceStart) / _nReadUnit /
-                                                    _nGroup)
-                             : 0;
+            _nDuration =
+                size > 0 && static_cast<uint64_t>(size) > _nEssenceStart
+                    ? static_cast<int64_t>((static_cast<uint64_t>(size) - _nEssenceStart) / _nReadUnit / _nGroup)
+                    : 0;
             _bGrowing = true;
         }
         _dDurationSeconds = static_cast<double>(_nDuration) / _dEditRate;

@@ -343,11 +343,11 @@ int32_t CMXFXDCAMHDAudioReader::Open(uint32_t flag)
     const int32_t result = CMXFXDCAMHDReaderBase::Open(flag);
     if (result != 0)
         return result;
-    const CMXFPartition* partition = _current.nPartition < _partitions.size() ? _partitions[_current.nPartition].get()
-                                                                              : nullptr;
+    const CMXFPartition* partition =
+        _current.nPartition < _partitions.size() ? _partitions[_current.nPartition].get() : nullptr;
     // Room for every channel's element: four times the fourth delta, or a generous default without one.
-    const uint64_t room = partition && partition->deltas.size() >= 4 ? uint64_t{4} * partition->deltas[3].nElementDelta
-                                                                     : 0x100000;
+    const uint64_t room =
+        partition && partition->deltas.size() >= 4 ? uint64_t{4} * partition->deltas[3].nElementDelta : 0x100000;
     if (!GrowBuffer(std::max<uint64_t>(room, 0x10000)))
         return kNoMoreData;
     if (_nChannels == 0 && partition && partition->deltas.size() >= 5)
@@ -411,9 +411,9 @@ int32_t CMXFXDCAMHDAudioReader::ReadEntry(uint8_t** buffer, uint32_t size, uint3
     if (sizeOut)
         *sizeOut = static_cast<uint32_t>(total);
     if (secondsOut)
-        *secondsOut = static_cast<double>(_current.nEntry + static_cast<int64_t>(
-                                                                _partitions[_current.nPartition]->nIndexStart)) *
-                      _nFieldsPerEditUnit / _dFieldRate;
+        *secondsOut =
+            static_cast<double>(_current.nEntry + static_cast<int64_t>(_partitions[_current.nPartition]->nIndexStart)) *
+            _nFieldsPerEditUnit / _dFieldRate;
     return kDataOk;
 }
 

@@ -108,8 +108,7 @@ bool FindKey(const uint8_t* p, const uint8_t* end, const uint8_t* prefix, size_t
 namespace mxf
 {
 
-int32_t WalkElements(const uint8_t* p, const uint8_t* end, int32_t count, uint64_t trim, uint8_t* out,
-                     uint64_t* total)
+int32_t WalkElements(const uint8_t* p, const uint8_t* end, int32_t count, uint64_t trim, uint8_t* out, uint64_t* total)
 {
     *total = 0;
     for (int32_t i = 0; i < count; ++i) {

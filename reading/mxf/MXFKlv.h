@@ -10,15 +10,15 @@ namespace mxf
 
 using Key = uint8_t[16];
 
-extern const uint8_t kPartitionPrefix[13];    // any partition pack
-extern const uint8_t kHeaderPartition[14];    // then byte 15 must be 00
-extern const uint8_t kBodyPartition[16];      // closed and complete body partition
+extern const uint8_t kPartitionPrefix[13];  // any partition pack
+extern const uint8_t kHeaderPartition[14];  // then byte 15 must be 00
+extern const uint8_t kBodyPartition[16];    // closed and complete body partition
 extern const uint8_t kFooterPartition[14];
 extern const uint8_t kRandomIndexPack[16];
-extern const uint8_t kFillKey[16];            // the version-1 fill key; IsFillKey also takes version 2
-extern const uint8_t kSetPrefix[14];          // structural metadata sets; byte 14 names the set
-extern const uint8_t kEssenceElement[12];     // byte 12 is the item type
-constexpr size_t kEssenceCheck = 11;          // the reads check this much of it
+extern const uint8_t kFillKey[16];         // the version-1 fill key; IsFillKey also takes version 2
+extern const uint8_t kSetPrefix[14];       // structural metadata sets; byte 14 names the set
+extern const uint8_t kEssenceElement[12];  // byte 12 is the item type
+constexpr size_t kEssenceCheck = 11;       // the reads check this much of it
 
 // Byte 14 of a structural metadata set key.
 enum SetType : uint8_t {
@@ -127,7 +127,6 @@ constexpr int32_t kWalkTooLong = 104;            // an element passes the end
 // Walks count essence elements from p, skipping one fill item after each, all within [p, end). Adds each
 // value's length less trim (not below 0) to *total; with out, copies those bytes of each value there one after
 // the other (the caller has checked the room with a walk without out).
-int32_t WalkElements(const uint8_t* p, const uint8_t* end, int32_t count, uint64_t trim, uint8_t* out,
-                     uint64_t* total);
+int32_t WalkElements(const uint8_t* p, const uint8_t* end, int32_t count, uint64_t trim, uint8_t* out, uint64_t* total);
 
 }  // namespace mxf

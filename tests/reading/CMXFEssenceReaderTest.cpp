@@ -1,11 +1,10 @@
-#include "reading/mxf/CMXFEssenceReader.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "reading/mxf/CMXFEssenceReader.h"
 #include "reading/mxf/CMXFOP1aReader.h"
 #include "tests/reading/MXFBuilder.h"
 #include "tests/reading/MXFTestMedia.h"
@@ -226,9 +225,9 @@ TEST(MXFEssenceReader, RatesMapToSystems)
         uint8_t nSystem;
         uint32_t nFields;
         double dRate;
-    } cases[] = {{24000, 1001, 1, 2, 23.97}, {24, 1, 2, 2, 24.0},       {25, 1, 3, 2, 25.0},
-                 {30000, 1001, 4, 2, 29.97}, {30, 1, 5, 2, 30.0},       {50, 1, 6, 1, 50.0},
-                 {60000, 1001, 7, 1, 59.94}, {60, 1, 8, 1, 60.0},       {15, 1, 0, 2, 15.0},
+    } cases[] = {{24000, 1001, 1, 2, 23.97}, {24, 1, 2, 2, 24.0}, {25, 1, 3, 2, 25.0},
+                 {30000, 1001, 4, 2, 29.97}, {30, 1, 5, 2, 30.0}, {50, 1, 6, 1, 50.0},
+                 {60000, 1001, 7, 1, 59.94}, {60, 1, 8, 1, 60.0}, {15, 1, 0, 2, 15.0},
                  {25, 0, 3, 2, 25.0}};
     for (const auto& c : cases) {
         File f = PictureClip(2);

@@ -1,10 +1,9 @@
-#include "reading/mxf/CMXFOP1aReader.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 
+#include "reading/mxf/CMXFOP1aReader.h"
 #include "tests/reading/MXFTestMedia.h"
 
 namespace

@@ -1,11 +1,10 @@
-#include "reading/mxf/CMXFOPAtomReader.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 
+#include "reading/mxf/CMXFOPAtomReader.h"
 #include "tests/reading/MXFTestMedia.h"
 #include "tests/support/TestEnv.h"
 

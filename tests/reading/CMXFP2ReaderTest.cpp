@@ -1,9 +1,8 @@
-#include "reading/mxf/CMXFP2Reader.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 
+#include "reading/mxf/CMXFP2Reader.h"
 #include "tests/reading/MXFBuilder.h"
 #include "tests/reading/MXFTestMedia.h"
 #include "tests/support/TestEnv.h"

@@ -1,9 +1,8 @@
-#include "reading/mxf/CMXFXDCAMHDReader.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "reading/mxf/CMXFXDCAMHDReader.h"
 #include "tests/reading/MXFTestMedia.h"
 
 namespace

@@ -211,7 +211,7 @@ struct Clip {
     uint64_t nStartTimecode = 0;
     uint8_t nKind = 2;  // 2 picture, 3 sound
     uint32_t nBodySID = 1;
-    Bytes descriptor;   // a whole set (or sets), or empty
+    Bytes descriptor;  // a whole set (or sets), or empty
     uint32_t nTrackCountOverride = ~0u;
     uint32_t nComponentCountOverride = ~0u;
 };
@@ -221,18 +221,20 @@ inline Bytes HeaderMetadata(const Clip& c)
     Bytes umid(32, 0x55);
     Bytes b;
     Append(b, Set(0x36, Tags().Raw(0x3C0A, Uid(1)).Batch(0x4403, {Uid(10), Uid(20)}, c.nTrackCountOverride)));
-    Append(b, Set(0x3B, Tags().Raw(0x3C0A, Uid(10)).Raw(0x4803, Uid(11)).Num(0x4B01,
-                                                                              uint64_t{c.nRateNum} << 32 | c.nRateDen,
-                                                                              8)));
+    Append(
+        b,
+        Set(0x3B,
+            Tags().Raw(0x3C0A, Uid(10)).Raw(0x4803, Uid(11)).Num(0x4B01, uint64_t{c.nRateNum} << 32 | c.nRateDen, 8)));
     Append(b, Set(0x0F, Tags().Raw(0x3C0A, Uid(11)).Batch(0x1001, {Uid(12)})));
     Append(b, Set(0x14, Tags()
                             .Raw(0x3C0A, Uid(12))
                             .Raw(0x0201, DataDef(1))
                             .Num(0x0202, c.nDuration, 8)
                             .Num(0x1501, c.nStartTimecode, 8)));
-    Append(b, Set(0x3B, Tags().Raw(0x3C0A, Uid(20)).Raw(0x4803, Uid(21)).Num(0x4B01,
-                                                                              uint64_t{c.nRateNum} << 32 | c.nRateDen,
-                                                                              8)));
+    Append(
+        b,
+        Set(0x3B,
+            Tags().Raw(0x3C0A, Uid(20)).Raw(0x4803, Uid(21)).Num(0x4B01, uint64_t{c.nRateNum} << 32 | c.nRateDen, 8)));
     Append(b, Set(0x0F, Tags().Raw(0x3C0A, Uid(21)).Batch(0x1001, {Uid(22)}, c.nComponentCountOverride)));
     Append(b, Set(0x11, Tags()
                             .Raw(0x3C0A, Uid(22))
@@ -284,8 +286,8 @@ inline Bytes Build(const File& f)
     const Bytes index = IndexSegment(f.index);
     const uint64_t r = f.nRunIn;
     const bool indexInHeader = !f.bIndexInFooter;
-    const uint64_t headerEnd = kPackSize + metadata.size() + (indexInHeader ? index.size() : 0) +
-                               (f.bBody ? 0 : f.essence.size());
+    const uint64_t headerEnd =
+        kPackSize + metadata.size() + (indexInHeader ? index.size() : 0) + (f.bBody ? 0 : f.essence.size());
     const uint64_t body = headerEnd;
     const uint64_t essenceEnd = f.bBody ? body + kPackSize + f.essence.size() : headerEnd;
     const uint64_t footer = essenceEnd + f.nFooterGap;

@@ -101,8 +101,8 @@ inline std::vector<Unit> ReadAll(CDataReader& reader, bool forwards, uint32_t ro
         uint8_t* p = buffer.data();
         uint32_t size = 0;
         double seconds = -1;
-        *last = forwards ? reader.GetNextData(&p, room, &size, &seconds)
-                         : reader.GetPrevData(&p, room, &size, &seconds);
+        *last =
+            forwards ? reader.GetNextData(&p, room, &size, &seconds) : reader.GetPrevData(&p, room, &size, &seconds);
         if (*last != 0)
             break;
         units.push_back({std::vector<uint8_t>(buffer.begin(), buffer.begin() + size), seconds});
