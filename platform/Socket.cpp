@@ -338,6 +338,15 @@ bool Socket::SetBufferSizes(int sendBytes, int receiveBytes)
     return Check(ok);
 }
 
+int Socket::ReceiveBufferSize() const
+{
+    int bytes = 0;
+    socklen_t length = sizeof bytes;
+    if (_fd < 0 || getsockopt(_fd, SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0)
+        return -1;
+    return bytes;
+}
+
 bool Socket::SetLinger(bool on, int seconds)
 {
     linger l{on ? 1 : 0, seconds};

@@ -76,6 +76,8 @@ public:
     bool SetNoDelay(bool on);
     bool SetKeepAlive(bool on);
     bool SetBufferSizes(int sendBytes, int receiveBytes);
+    // The receive buffer's size in bytes (SO_RCVBUF), -1 when it cannot be read.
+    int ReceiveBufferSize() const;
     bool SetLinger(bool on, int seconds);
 
     void Shutdown();  // both directions

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Socket.h"
+#include "transfer/CAsyncSendSocket.h"
+#include "transfer/CFtpDataSocket.h"
+
+struct FtpServerEntry {
+    std::string szHost;  // a name or a dotted IPv4 address
+    uint16_t nPort = 21;
+    std::string szUser;
+    std::string szPassword;
+};
+
+// Waits of the client, in milliseconds; tests shorten them.
+struct FtpTimeouts {
+    uint32_t nPingMs = 250;
+    uint32_t nControlMs = 5000;    // control connect, send and receive
+    uint32_t nAcceptMs = 5000;     // active mode: the server's data connection
+    uint32_t nDataMs = 15000;      // data socket send and receive
+    uint32_t nDataSendMs = 30000;  // a whole data write through the send thread
+};
+
+// The system's own FTP client, on plain stream sockets: a server list with fail-over, the control
+// exchange, passive or active data connections with a server-side start position, and recovery of
+// interrupted transfers. Derived clients adapt it through the virtual hooks.
+class CKorvoFtpClient
+{
+public:
+    // Transfer types of FtpOpenFile.
+    static constexpr int kStore = 1;
+    static constexpr int kRetrieve = 2;
+    static constexpr int kAppend = 3;
+    static constexpr int kStoreAt = 4;  // the start position is sent even when 0
+    static constexpr int kList = 100;
+    // Seek mode that positions with "SITE SEEK"; any other uses "REST".
+    static constexpr int kSiteSeek = 2;
+
+    explicit CKorvoFtpClient(const std::string& logName);
+    virtual ~CKorvoFtpClient();
+    CKorvoFtpClient(const CKorvoFtpClient&) = delete;
+    CKorvoFtpClient& operator=(const CKorvoFtpClient&) = delete;
+
+    // Process-wide switches, both on at start.
+    static void SetFtpRecovery(bool on);
+    static bool IsFtpRecovery();
+    static void SetFtpPassive(bool on);
+    static bool IsFtpPassive();
+
+    void SetTimeouts(const FtpTimeouts& timeouts) { _timeouts = timeouts; }
+
+    int AddFtpServer(const std::string& list, bool connect);
+    const std::vector<FtpServerEntry>& GetServerList() const { return _servers; }
+
+    int Connect();
+    int Close(bool sendQuit, bool abort);
+    int Noop();
+    bool IsReplyPending();
+    bool IsConnected();
+
+    int SendCtrl(const std::string& line);
+    int GetMsgReply(int* pCode);
+    int GetReplyCode();
+    bool SendCommand(const std::string& line, int* pCode, std::string* pReply = nullptr);
+
+    int SetDirectory(const std::string& directory, bool create);
+    int ChangeDir(bool create = false);
+    int GetFileSize(const std::string& path, int64_t* pSize);
+    // The size, or -1 when the server gives none.
+    int64_t GetFileSize(const std::string& path);
+    int DeleteFile(const std::string& path);
+
+    int OpenFile(const std::string& path, int type, int64_t offset, int seekMode);
+
+    virtual int FtpOpenFile(int type, int64_t offset, int seekMode);
+    virtual int FtpCloseFile(bool abort);
+    virtual int FtpWriteFile(const void* data, uint32_t length);
+    // recover false: a broken or missing data connection fails the read; the caller recovers.
+    virtual int FtpReadFile(void* buffer, uint32_t length, int64_t* pCount, bool recover = true);
+
+    bool IsDataOpen() const { return _dataSocket.IsOpen(); }
+    int64_t GetTransferPos() const { return _nTransferPos; }
+    const std::string& GetDirectory() const { return _szCurrentDir; }
+    const std::string& GetFileName() const { return _szFileName; }
+    const std::string& GetLastReply() const { return _szLastReply; }
+    int GetLastReplyCode() const { return _nLastReplyCode; }
+    bool IsRestSupported() const { return _bRestSupported; }
+
+    // The address and port of a 227 reply's "(h1,h2,h3,h4,p1,p2)"; false when malformed.
+    static bool ParsePassiveReply(const std::string& reply, uint32_t* pAddress, uint16_t* pPort);
+
+protected:
+    virtual bool OnConnectError(int code);
+    virtual void OnWelcomeMsg() {}
+    virtual int OnConnected() { return 0; }
+    virtual int OnFtpError(int code);
+    virtual int OnFtpSocketError();
+    virtual void CloseSockets();
+
+    int Handle() const { return _ctrlSocket.Fd(); }
+    int ConnectServer(const FtpServerEntry& entry);
+
+    std::string _szLogName;
+    std::string _szLastReply;
+    int _nLastReplyCode = 0;
+    bool _bRestSupported = false;
+    std::string _szCurrentDir;
+    std::string _szFileName;
+    std::vector<FtpServerEntry> _servers;
+    size_t _nLastServer = 0;
+    int64_t _nTransferPos = 0;
+    std::unique_ptr<CAsyncSendSocket> _pCtrlSend;
+    CFtpDataSocket _dataSocket;
+    platform::Socket _ctrlSocket;
+    char _replyBuffer[4096] = {};
+    uint16_t _nReplyPending = 0;
+    std::recursive_mutex _lock;
+    FtpTimeouts _timeouts;
+};
