@@ -58,6 +58,14 @@ bool CFormatDataReader::StepBack(uint32_t count, uint64_t lowest)
     return true;
 }
 
+void CFormatDataReader::DropBuffer()
+{
+    _nBufferPos = 0;
+    _nFill = 0;
+    _nBytesLeft = 0;
+    _pCursor = _pBuffer.get();
+}
+
 uint64_t CFormatDataReader::SourceSize()
 {
     const int64_t size = _pSource ? _pSource->GetSize() : -1;

@@ -28,6 +28,8 @@ protected:
     // Moves the cursor count bytes back, reloading the buffer first when fewer lie before it; false when the
     // bytes between lowest and the cursor cannot be had (the cursor stays then).
     bool StepBack(uint32_t count, uint64_t lowest);
+    // Forgets the buffered bytes, as when the source now reads another file.
+    void DropBuffer();
     // The source's size, 0 when unknown.
     uint64_t SourceSize();
 };

@@ -52,13 +52,31 @@ inline void WriteBytes(const fs::path& path, const Bytes& bytes)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// The packet sizes ffprobe lists for the first video ("v") or sound ("a") stream of a generated file.
-inline std::vector<uint32_t> ProbedSizes(const std::string& name, const char* kind)
+struct Packet {
+    uint32_t nSize;
+    uint64_t nPos;
+    bool bKey;
+};
+
+// The packets ffprobe lists for the first video ("v") or sound ("a") stream of a generated file.
+inline std::vector<Packet> ProbedPackets(const std::string& name, const char* kind)
 {
     std::ifstream in(Media(name).string() + "." + kind);
+    std::vector<Packet> packets;
+    Packet packet{};
+    std::string flags;
+    while (in >> packet.nSize >> packet.nPos >> flags) {
+        packet.bKey = flags[0] == 'K';
+        packets.push_back(packet);
+    }
+    return packets;
+}
+
+inline std::vector<uint32_t> ProbedSizes(const std::string& name, const char* kind)
+{
     std::vector<uint32_t> sizes;
-    for (uint32_t size = 0; in >> size;)
-        sizes.push_back(size);
+    for (const Packet& packet : ProbedPackets(name, kind))
+        sizes.push_back(packet.nSize);
     return sizes;
 }
 
