@@ -172,4 +172,22 @@ inline Bytes Joined(const Walk& walk)
     return all;
 }
 
+// The units of a forward walk are the packets ffprobe lists, byte for byte; a backward walk gives them again.
+inline void ExpectPackets(CDataReader& reader, const std::string& name, const char* kind, uint32_t capacity)
+{
+    const std::vector<Packet> packets = ProbedPackets(name, kind);
+    ASSERT_FALSE(packets.empty());
+    const Bytes file = ReadBytes(Media(name));
+    const Walk forwards = WalkForwards(reader, capacity);
+    ASSERT_EQ(forwards.units.size(), packets.size()) << name << " " << kind;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        ASSERT_EQ(forwards.units[i].size(), packets[i].nSize) << name << " " << kind << " " << i;
+        EXPECT_TRUE(std::equal(forwards.units[i].begin(), forwards.units[i].end(), file.begin() + packets[i].nPos))
+            << name << " " << kind << " " << i;
+    }
+    const Walk backwards = WalkBackwards(reader, capacity);
+    EXPECT_EQ(backwards.units, forwards.units);
+    EXPECT_EQ(backwards.seconds, forwards.seconds);
+}
+
 }  // namespace formatmedia
