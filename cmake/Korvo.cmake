@@ -37,6 +37,8 @@ function(korvo_tests label)
     add_executable(${name} ${sources})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} korvo_testsupport GTest::gmock)
+    # GoogleTest's EXPECT macros expand to if/else; an unbraced if around one is fine.
+    target_compile_options(${name} PRIVATE -Wno-dangling-else)
     # Where tests find the project's tools and the build's generated test media.
     target_compile_definitions(${name} PRIVATE KORVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                KORVO_TEST_DATA_DIR="${CMAKE_BINARY_DIR}/testdata")

@@ -202,8 +202,11 @@ bool File::Sync()
 
 bool File::LockForWriting()
 {
-    struct flock fl {
-    };
+    // Devices (/dev/null, /dev/full) are shared by every process: only regular files are locked.
+    struct stat st {};
+    if (fstat(_fd, &st) == 0 && !S_ISREG(st.st_mode))
+        return true;
+    struct flock fl {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     return fcntl(_fd, F_OFD_SETLK, &fl) == 0 || Fail();

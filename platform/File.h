@@ -55,6 +55,7 @@ public:
     bool Sync();
 
     // Writers hold a write lock on the whole file while they write; readers can ask whether one does.
+    // Only regular files are locked.
     bool LockForWriting();
     static bool IsLockedForWriting(const std::string& path);
 
