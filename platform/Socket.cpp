@@ -347,6 +347,23 @@ int Socket::ReceiveBufferSize() const
     return bytes;
 }
 
+int Socket::SendBufferSize() const
+{
+    int bytes = 0;
+    socklen_t length = sizeof bytes;
+    if (_fd < 0 || getsockopt(_fd, SOL_SOCKET, SO_SNDBUF, &bytes, &length) != 0)
+        return -1;
+    return bytes;
+}
+
+std::string HostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
+
 bool Socket::SetLinger(bool on, int seconds)
 {
     linger l{on ? 1 : 0, seconds};

@@ -35,6 +35,8 @@ int SocketErrorFromErrno(int err);
 // IPv4 address of a host name or dotted address, in host byte order.
 std::optional<uint32_t> ResolveIPv4(const std::string& host);
 std::string FormatIPv4(uint32_t address);
+// The computer's own name; empty when the system gives none.
+std::string HostName();
 
 // A TCP socket over IPv4. Sends never raise SIGPIPE. Every call records the last error
 // as a Windows Sockets code. Shutdown() from another thread wakes a call blocked on the socket.
@@ -79,6 +81,8 @@ public:
     // The receive buffer's size in bytes (SO_RCVBUF), -1 when it cannot be read.
     int ReceiveBufferSize() const;
     bool SetLinger(bool on, int seconds);
+    // The system's send buffer size in bytes; -1 when it cannot be read.
+    int SendBufferSize() const;
 
     void Shutdown();  // both directions
     void ShutdownSend();

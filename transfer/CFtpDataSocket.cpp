@@ -19,6 +19,12 @@ int CFtpSocket::ReceiveBufferSize()
     return _socket.ReceiveBufferSize();
 }
 
+int CFtpSocket::SendBufferSize()
+{
+    std::lock_guard lock(_lock);
+    return _socket.SendBufferSize();
+}
+
 void CFtpSocket::Shutdown()
 {
     std::lock_guard lock(_handleLock);

@@ -28,6 +28,8 @@ public:
     int ReceiveBufferSize();
     // Wakes a read or write blocked on the socket; the next call fails and closes it.
     void Shutdown();
+    // The socket's send buffer size, -1 when closed or unknown.
+    int SendBufferSize();
 
 protected:
     // The handle as logged.
