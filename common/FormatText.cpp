@@ -14,3 +14,12 @@ std::string FormatTextV(const char* format, va_list args)
     vsnprintf(text.data(), text.size() + 1, format, args);
     return text;
 }
+
+std::string FormatText(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatTextV(format, args);
+    va_end(args);
+    return text;
+}

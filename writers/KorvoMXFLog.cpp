@@ -2,10 +2,51 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 
 #include "common/CLogManager.h"
 
 KorvoMXFLog::KorvoMXFLog() : _pLog(&theLogManager) {}
+
+KorvoMXFLog::~KorvoMXFLog()
+{
+    DropOwnedLog();
+}
+
+void KorvoMXFLog::DropOwnedLog()
+{
+    if (_bOwned)
+        delete _pLog;
+    _pLog = nullptr;
+    _bOwned = false;
+}
+
+int KorvoMXFLog::SetLog(const char* path, uint32_t maxSize)
+{
+    DropOwnedLog();
+    if (!path)
+        return 1;
+    if (!*path) {
+        _pLog = &theLogManager;
+        return 1;
+    }
+    auto* log = new (std::nothrow) CLogFile;
+    if (!log)
+        return 0;
+    if (log->Open(path, maxSize) != 1) {
+        delete log;
+        return 0;
+    }
+    _pLog = log;
+    _bOwned = true;
+    return 1;
+}
+
+void KorvoMXFLog::ShareLog(const KorvoMXFLog* other)
+{
+    DropOwnedLog();
+    _pLog = other ? other->_pLog : nullptr;
+}
 
 void KorvoMXFLog::Log(const char* format, ...)
 {
