@@ -161,7 +161,7 @@ int32_t CRixFTPDataReader::ReadClipInfo()
     std::string text(static_cast<size_t>(size), '\0');
     uint32_t count = 0;
     const bool read = OpenClipXml(kRetrieve) == 0 && ReadData(text.data(), static_cast<uint32_t>(size), &count, 0) == 0;
-    CRixFtpClient::FtpCloseFile(!read || count != size);
+    FtpCloseFile(!read || count != size);
     CXmlDocument doc;
     if (!read || count != size || !doc.LoadXml(text)) {
         theLogManager.LogTo(LogName(), "ReadClipInfo: could not parse successfully the xml metadata for media %s!",
