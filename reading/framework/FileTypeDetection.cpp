@@ -1,0 +1,748 @@
+#include "reading/framework/FileTypeDetection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+
+#include "common/ByteOrder.h"
+#include "platform/PageBuffer.h"
+#include "platform/Paths.h"
+#include "reading/formats/CDVDataReader.h"
+#include "reading/formats/CQTDataReader.h"
+#include "reading/framework/CRixLink.h"
+#include "reading/parvex/CBavdBlockData.h"
+#include "reading/parvex/CBlockData.h"
+#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "reading/parvex/CMXF_Parvex_FileReader.h"
+#include "transfer/CXmlDocument.h"
+#include "transfer/ServerBlock.h"
+
+namespace
+{
+
+constexpr uint32_t kWorkSize = 0x10000;
+constexpr uint32_t kMinBytes = 1024;
+constexpr uint32_t kScanTail = 1880;  // ten 188-byte transport packets
+constexpr uint32_t kFirstBlockPos = 0x200000;
+constexpr uint32_t kTable2kInFirstBlock = 0x3FF800;
+constexpr uint32_t kTable2kFallback = 0x1FF800;
+constexpr uint32_t kPicturePeek = 2048;
+
+constexpr uint8_t kUlPrefix[4] = {0x06, 0x0E, 0x2B, 0x34};
+constexpr uint8_t kPartitionKey[14] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
+                                       0x0D, 0x01, 0x02, 0x01, 0x01, 0x02};
+constexpr uint8_t kPrimerKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
+                                    0x0D, 0x01, 0x02, 0x01, 0x01, 0x05, 0x01, 0x00};
+constexpr uint8_t kPrimerAtomLabel[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x02,
+                                          0x03, 0x02, 0x01, 0x02, 0x0C, 0x00, 0x00, 0x00};
+
+// An essence-container label (bytes 4 to 15; 0 to 3 are the SMPTE prefix) and the types it stands for. The first
+// row whose first nLength bytes match wins.
+struct EssenceKey {
+    uint8_t aLabel[12];
+    int32_t nLength;
+    FileType nFile;
+    VideoType nVideo;
+};
+
+#define KORVO_D10(n, video) \
+    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, n, 0x01}, 16, IMX_File, video}
+#define KORVO_DV(version, a, b, file, video) \
+    {{0x04, 0x01, 0x01, version, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x02, a, b}, 16, file, video}
+#define KORVO_D10_ATOM(n, video) \
+    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, n, 0x7F}, 16, OPAtom_File, video}
+#define KORVO_AVID(a, b, c) \
+    {{0x04, 0x01, 0x01, 0x01, 0x0E, 0x04, 0x03, 0x01, 0x02, a, b, c}, 16, OPAtom_File, Hydrel_Video}
+
+// DV-based labels: 40/41 are DVCPRO 25 Mb/s (525/625), 50/51 DVCPRO50, 60 to 63 DVCPRO HD; the last byte
+// is 01 for frame wrapping and 02 for clip wrapping. D-10 labels: 01/02 50 Mb/s, 03/04 40 Mb/s, 05/06 30 Mb/s.
+const EssenceKey kEssenceKeys[] = {
+    {{0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x18, 0x01, 0x02, 0x01}, 16, MJPEG_File, Mjpeg_Video},
+    KORVO_D10(0x01, IMX50_Video),
+    KORVO_D10(0x02, IMX50_Video),
+    KORVO_D10(0x03, IMX40_Video),
+    KORVO_D10(0x04, IMX40_Video),
+    KORVO_D10(0x05, IMX30_Video),
+    KORVO_D10(0x06, IMX30_Video),
+    KORVO_DV(0x01, 0x40, 0x02, P2Video_File, DVCPro25_Video),
+    KORVO_DV(0x01, 0x41, 0x02, P2Video_File, DVCPro25_Video),
+    KORVO_DV(0x01, 0x50, 0x02, P2Video_File, DVCPro50_Video),
+    KORVO_DV(0x01, 0x51, 0x02, P2Video_File, DVCPro50_Video),
+    KORVO_DV(0x01, 0x02, 0x02, P2Video_File, DV25_Video),
+    KORVO_DV(0x01, 0x02, 0x02, P2Video_File, DV25_Video),
+    {{0x01, 0x02, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x06, 0x04, 0x00}, 16, P2Audio_File, Unknown_Video},
+    {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x61, 0x07}, 16, IMXProxy_File, MP4ART_Video},
+    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x61, 0x07}, 16, IMXProxy_File, MP4ART_Video},
+    {{0x04, 0x01, 0x01, 0x03, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x0A, 0x03, 0x00}, 16, IMXProxy_File, Unknown_Video},
+    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x0A, 0x03, 0x00}, 16, IMXProxy_File, Unknown_Video},
+    KORVO_DV(0x01, 0x01, 0x01, SonyDV_File, DV25_Video),
+    KORVO_DV(0x01, 0x02, 0x01, SonyDV_File, DV25_Video),
+    KORVO_DV(0x01, 0x40, 0x01, MXFDVFrame_File, DVCPro25_Video),
+    KORVO_DV(0x01, 0x41, 0x01, MXFDVFrame_File, DVCPro25_Video),
+    KORVO_DV(0x01, 0x50, 0x01, MXFDVFrame_File, DVCPro50_Video),
+    KORVO_DV(0x01, 0x51, 0x01, MXFDVFrame_File, DVCPro50_Video),
+    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x06, 0x04, 0x00}, 16, P2Audio_File, Unknown_Video},
+    {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x60, 0x01}, 16, HDXDCAM_File, HDV_Video},
+    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x60, 0x01}, 16, HDXDCAM_File, HDV_Video},
+    KORVO_DV(0x01, 0x7F, 0x01, MXFDVFrame_File, Unknown_Video),
+    KORVO_DV(0x01, 0x60, 0x02, P2Video_File, DVCPro100_Video),
+    KORVO_DV(0x01, 0x61, 0x02, P2Video_File, DVCPro100_Video),
+    KORVO_DV(0x01, 0x62, 0x02, P2Video_File, DVCPro720P_Video),
+    KORVO_DV(0x01, 0x63, 0x02, P2Video_File, DVCPro720P_Video),
+    {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x60, 0x02}, 16, OPAtom_File, IMX40_Video},
+    KORVO_D10_ATOM(0x01, IMX50_Video),
+    KORVO_D10_ATOM(0x05, IMX30_Video),
+    KORVO_D10_ATOM(0x03, IMX40_Video),
+    KORVO_D10_ATOM(0x02, IMX50_Video),
+    KORVO_D10_ATOM(0x04, IMX40_Video),
+    KORVO_D10_ATOM(0x06, IMX30_Video),
+    KORVO_AVID(0x06, 0x02, 0x02),
+    {{0x04, 0x01, 0x01, 0x10, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x11, 0x02, 0x00}, 16, OPAtom_File, Hydrel_Video},
+    KORVO_AVID(0x00, 0x00, 0x00),
+    KORVO_AVID(0x01, 0x00, 0x00),
+    KORVO_AVID(0x06, 0x02, 0x03),
+    KORVO_AVID(0x06, 0x03, 0x03),
+    KORVO_AVID(0x06, 0x03, 0x02),
+    {{0x01, 0x01, 0x01, 0xFF, 0x4B, 0x46, 0x41, 0x41, 0x00, 0x0D, 0x4D, 0x4F}, 16, OPAtom_File, Hydrel_Video},
+    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x06, 0x02, 0x00}, 16, OPAtomAudio_File, Unknown_Video},
+    KORVO_DV(0x01, 0x63, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
+    {{0x04, 0x01, 0x01, 0x01, 0x0E, 0x04, 0x03, 0x01, 0x02, 0x06, 0x02, 0x02}, 15, HydrelVideo_File, Hydrel_Video},
+    {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x00, 0x00}, 14, MXFMPEGES_File, MPEG2_Video},
+};
+static_assert(sizeof kEssenceKeys / sizeof kEssenceKeys[0] == 51);
+
+#undef KORVO_D10
+#undef KORVO_DV
+#undef KORVO_D10_ATOM
+#undef KORVO_AVID
+
+const EssenceKey* FindEssenceKey(const uint8_t* label)
+{
+    if (std::memcmp(label, kUlPrefix, 4) != 0)
+        return nullptr;
+    for (const EssenceKey& key : kEssenceKeys)
+        if (std::memcmp(label + 4, key.aLabel, static_cast<size_t>(key.nLength) - 4) == 0)
+            return &key;
+    return nullptr;
+}
+
+bool Is(const uint8_t* bytes, const char* text)
+{
+    return std::memcmp(bytes, text, std::strlen(text)) == 0;
+}
+
+// What detection has found so far; the video type is only reported when the caller asked for it.
+struct Found {
+    FileType nFile = Unknown_File;
+    int32_t nVideo = Unknown_Video;
+};
+
+class Detector
+{
+public:
+    Detector(CSourceReader* source, bool wantVideo, const std::string& logName)
+        : _pSource(source), _bWantVideo(wantVideo), _szLogName(logName)
+    {
+    }
+
+    Found Run();
+
+private:
+    bool ReadStart();
+    std::string Path() const;
+    bool SeekTo(uint64_t position) const;
+    // Reads exactly size bytes at the position.
+    bool ReadAt(uint64_t position, uint8_t* buffer, uint32_t size) const;
+
+    Found DetectXml() const;
+    Found DetectQuickTime() const;
+    bool ScanAt(uint32_t p, Found* found) const;
+    Found DetectRiff(uint32_t p) const;
+    Found DetectMxf(uint32_t p) const;
+    bool HasAtomPrimerLabel(uint32_t p) const;
+    Found DetectParvexClip() const;
+    Found ClassifyFirstBlock(const CMXF_Parvex_ClipInfo& info) const;
+    int32_t DVVideoType() const;
+    Found DetectAtStart() const;
+    bool IsMpegAudio() const;
+    bool IsAc3() const;
+
+    CSourceReader* _pSource;
+    bool _bWantVideo;
+    std::string _szLogName;
+    platform::PageBuffer _pWork;
+    uint32_t _nBytes = 0;
+};
+
+bool Detector::ReadStart()
+{
+    _pWork = platform::MakePageBuffer(kWorkSize);
+    if (!_pWork)
+        return false;
+    // A source may deliver fewer bytes than asked without being at its end.
+    while (_nBytes < kWorkSize) {
+        uint32_t got = 0;
+        if (_pSource->Read(_pWork.get() + _nBytes, kWorkSize - _nBytes, &got) != 0)
+            return _nBytes > 0;
+        if (got == 0 || got > kWorkSize - _nBytes)
+            break;
+        _nBytes += got;
+    }
+    return true;
+}
+
+std::string Detector::Path() const
+{
+    char path[4096];
+    if (_pSource->GetPath(path, sizeof path) < 0)
+        return std::string();
+    return path;
+}
+
+bool Detector::SeekTo(uint64_t position) const
+{
+    uint64_t at = position;
+    return _pSource->Seek(&at) == 0 && at == position;
+}
+
+bool Detector::ReadAt(uint64_t position, uint8_t* buffer, uint32_t size) const
+{
+    if (!SeekTo(position))
+        return false;
+    uint32_t total = 0;
+    while (total < size) {
+        uint32_t got = 0;
+        if (_pSource->Read(buffer + total, size - total, &got) != 0 || got == 0 || got > size - total)
+            return false;
+        total += got;
+    }
+    return true;
+}
+
+Found Detector::Run()
+{
+    if (!ReadStart())
+        return {};
+    Found found;
+    const uint8_t* b = _pWork.get();
+    if (CDataReader::IsXmlText(reinterpret_cast<const char*>(b))) {
+        found = DetectXml();
+    } else if (_nBytes < kMinBytes) {
+        return {};
+    } else if (Is(b + 4, "ftyp") && Is(b + 8, "mp42")) {
+        found = {P2Proxy_File, MP4ART_Video};
+    } else if (Is(b + 4, "moov") || Is(b + 4, "mdat") || Is(b + 4, "wide") || Is(b + 4, "free") ||
+               Is(b + 4, "skip") || Is(b + 4, "ftyp")) {
+        found = DetectQuickTime();
+    } else if (Is(b + 8, "AAF")) {
+        found = {AAF_File, Unknown_Video};
+    } else {
+        bool decided = false;
+        for (uint32_t p = 0; _nBytes - p > kScanTail && !decided; ++p)
+            decided = ScanAt(p, &found);
+        if (!decided)
+            found = DetectAtStart();
+    }
+    SeekTo(0);
+    return found;
+}
+
+Found Detector::DetectXml() const
+{
+    const std::string path = Path();
+    CXmlDocument doc;
+    if (path.empty() || !doc.Load(platform::ToLocalPath(path)))
+        return {};
+    std::string prefix = "//";
+    if (auto root = doc.GetRootNode()) {
+        const std::string ns = root->GetAttributeValue("xmlns");
+        if (!ns.empty() && doc.SetSelectionNamespaces("xmlns:NS='" + ns + "'"))
+            prefix = "//NS:";
+    }
+    if (doc.SelectSingleNode(prefix + "P2Main")) {
+        Found found{P2_File, Unknown_Video};
+        auto codec = doc.SelectSingleNode(prefix + "Codec");
+        if (!codec)
+            codec = doc.SelectSingleNode(prefix + "CodecType");
+        const std::string text = codec ? codec->GetText("") : std::string();
+        if (text == "DV25_420")
+            found.nVideo = DV25_Video;
+        else if (text == "DV25_411")
+            found.nVideo = DVCPro25_Video;
+        else if (text == "DV50_422")
+            found.nVideo = DVCPro50_Video;
+        else if (text.starts_with("DV100_720"))
+            found.nVideo = DVCPro720P_Video;
+        else if (text.starts_with("DV100_"))
+            found.nVideo = DVCPro100_Video;
+        else if (text.starts_with("AVC-I_720"))
+            found.nVideo = AVC_I_720P_Video;
+        else if (text.starts_with("AVC-I"))
+            found.nVideo = AVC_I_1080i_Video;
+        return found;
+    }
+    if (doc.SelectSingleNode("//RixLink")) {
+        CRixLink link;
+        link.Parse(path.c_str());
+        // An incomplete link would be completed by asking the server; the codec the link names is used meanwhile.
+        return {Rix_XmlLink, LinkCodecToVideoType(link._nVideoCodec, static_cast<uint32_t>(link._nVideoFormat))};
+    }
+    if (doc.SelectSingleNode("//RixFtpClip"))
+        return {Rix_FtpLink, Unknown_Video};
+    if (doc.SelectSingleNode("//KorvoMultiStream"))
+        return {Korvo_MultiStream, Unknown_Video};
+    return {};
+}
+
+Found Detector::DetectQuickTime() const
+{
+    Found found{QTUnknown_File, Unknown_Video};
+    if (!SeekTo(0))
+        return found;
+    CQTDataReader reader(Video_Data, std::string());
+    VideoInfo info;
+    if (reader.SetSourceAndOpen(_pSource) == 0 && reader.GetVideoInfo(&info)) {
+        found.nVideo = info.nVideoType;
+        switch (info.nVideoType) {
+            case Mjpeg_Video:
+            case MjpegFrame_Video:
+                found.nFile = QTJPG_File;
+                break;
+            case DV25_Video:
+            case DVCPro25_Video:
+            case DVCPro50_Video:
+                found.nFile = QTDV_File;
+                break;
+            case IMX30_Video:
+            case IMX40_Video:
+            case IMX50_Video:
+                found.nFile = QTIMX_File;
+                break;
+            case DVCPro100_Video:
+            case DVCPro720P_Video:
+                found.nFile = QTDVHD_File;
+                break;
+            case Hydrel_Video:
+            case HydrelHigh_Video:
+                found.nFile = QTHydrel_File;
+                break;
+            case ProRes_Video:
+            case ProResHigh_Video:
+                found.nFile = QTProRes_File;
+                break;
+            default:
+                break;
+        }
+    }
+    reader.DetachSourceReader();
+    return found;
+}
+
+// One position of the byte scan: true when it decided (found may still be unknown).
+bool Detector::ScanAt(uint32_t p, Found* found) const
+{
+    const uint8_t* b = _pWork.get() + p;
+    const uint32_t left = _nBytes - p;  // more than kScanTail
+    if (Is(b, "RIFF")) {
+        *found = DetectRiff(p);
+        return true;
+    }
+    if (std::memcmp(b, kPartitionKey, sizeof kPartitionKey) == 0) {
+        *found = DetectMxf(p);
+        return true;
+    }
+    // A DIF sequence: header, two subcode, three VAUX, one audio and three video blocks.
+    static constexpr uint8_t kDifTypes[10] = {0x00, 0x20, 0x20, 0x40, 0x40, 0x40, 0x60, 0x80, 0x80, 0x80};
+    bool dif = true;
+    for (uint32_t k = 0; k < 10 && dif; ++k)
+        dif = (b[80 * k] & 0xE0) == kDifTypes[k];
+    if (dif) {
+        *found = {RawDV_File, _bWantVideo ? DVVideoType() : Unknown_Video};
+        return true;
+    }
+    if (b[0] == 0x47) {
+        bool ts = true;
+        for (uint32_t k = 0; (k + 1) * 188 <= kScanTail && ts; ++k)
+            ts = b[188 * k] == 0x47;
+        if (ts) {
+            *found = {TS_File, Unknown_Video};
+            return true;
+        }
+        const uint32_t span = left < 2040 ? left : 2040;
+        ts = true;
+        for (uint32_t k = 0; (k + 1) * 204 <= span && ts; ++k)
+            ts = b[204 * k] == 0x47;
+        if (ts) {
+            *found = {TS204_File, Unknown_Video};
+            return true;
+        }
+    }
+    if (b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == 0xBA) {
+        if (b[4] & 0x20) {
+            *found = {PSMPEG1_File, Unknown_Video};
+            return true;
+        }
+        if (b[4] & 0x40) {
+            *found = {PSMPEG2_File, Unknown_Video};
+            return true;
+        }
+    }
+    return false;
+}
+
+int32_t Detector::DVVideoType() const
+{
+    int32_t video = Unknown_Video;
+    if (!SeekTo(0))
+        return video;
+    CDVVideoDataReader reader{std::string()};
+    if (reader.SetSourceAndOpen(_pSource) == 0) {
+        uint8_t* frame = nullptr;
+        uint32_t size = 0;
+        if (reader.GetNextData(&frame, 0, &size, nullptr) == CDataReader::kDataOk && frame && size > 451) {
+            const uint8_t code = frame[451] & 0x1F;
+            if (code == 0x14)
+                video = DVCPro100_Video;
+            else if (code == 0x18)
+                video = DVCPro720P_Video;
+            else
+                video = size == 288000 || size == 240000 ? DVCPro50_Video : DVCPro25_Video;
+        }
+    }
+    reader.DetachSourceReader();
+    return video;
+}
+
+Found Detector::DetectRiff(uint32_t p) const
+{
+    const uint8_t* b = _pWork.get();
+    const uint32_t end = _nBytes;
+    if (Is(b + p + 8, "WAVE"))
+        return {WAVE_File, Unknown_Video};
+    if (!Is(b + p + 8, "AVI "))
+        return DetectAtStart();
+
+    Found found{AVIUnknown_File, Unknown_Video};
+    // The hdrl list and, inside it, the main AVI header.
+    if (end - p < 32 || !Is(b + p + 12, "LIST") || !Is(b + p + 20, "hdrl"))
+        return found;
+    const uint64_t hdrlEnd = std::min<uint64_t>(uint64_t{p} + 20 + ReadLittleEndian32(b + p + 16), end);
+    if (hdrlEnd < uint64_t{p} + 32)
+        return found;
+    const uint8_t* mainHeader = nullptr;
+    uint64_t at = uint64_t{p} + 24;
+    if (Is(b + p + 24, "avih")) {
+        const uint32_t size = ReadLittleEndian32(b + p + 28);
+        if (size >= 32 && size <= hdrlEnd - (p + 32))
+            mainHeader = b + p + 32;
+        at = uint64_t{p} + 32 + std::min<uint64_t>(size, hdrlEnd - (p + 32));
+    }
+    // Stream lists: the first video stream's handler decides.
+    while (at + 36 <= hdrlEnd) {
+        if (!Is(b + at, "LIST")) {
+            ++at;
+            continue;
+        }
+        const uint8_t* list = b + at + 8;  // the list type
+        if (Is(list, "strl") && (Is(list + 12, "vids") || Is(list + 12, "iavs"))) {
+            const uint8_t* handler = list + 16;
+            if (Is(handler, "dvsd") || Is(handler, "DVSD") || Is(handler, "CDVC"))
+                return {AVIDV_File, DV25_Video};
+            if (Is(handler, "dv25") || Is(handler, "DV25"))
+                return {AVIDV_File, DVCPro25_Video};
+            if (Is(handler, "dv50") || Is(handler, "DV50"))
+                return {AVIDV_File, DVCPro50_Video};
+            if (Is(handler, "M701"))
+                return {AVIMatroxHD_File, MPEGFrame_Video};
+            if (Is(handler, "MMES")) {
+                found = {AVIIMX_File, IMX50_Video};
+                if (mainHeader) {
+                    const uint32_t maxBytes = ReadLittleEndian32(mainHeader + 4);
+                    const uint32_t suggested = ReadLittleEndian32(mainHeader + 28);
+                    if (maxBytes == 3750000 || suggested == 150000 || suggested == 125125)
+                        found.nVideo = IMX30_Video;
+                    else if (maxBytes == 5000000 || suggested == 200000 || suggested <= 166834)
+                        found.nVideo = IMX40_Video;
+                }
+            }
+            return found;
+        }
+        const uint64_t size = ReadLittleEndian32(b + at + 4);
+        at += 8 + std::min<uint64_t>(size, hdrlEnd - at);
+    }
+    return found;
+}
+
+Found Detector::DetectMxf(uint32_t p) const
+{
+    const uint8_t* b = _pWork.get();
+    const uint64_t left = _nBytes - p;
+    const uint64_t lengthSize = (b[p + 16] & 0x80) ? 1 + (b[p + 16] & 0x7F) : 1;
+    if (left < 16 + lengthSize + 80 + 16)
+        return DetectAtStart();
+    const uint64_t batch = p + 16 + lengthSize + 80;
+    const uint32_t count = ReadBigEndian32(b + batch);
+    Found found;
+    const EssenceKey* key = nullptr;
+    for (uint64_t i = 0, label = batch + 8; i < count && label + 16 <= _nBytes && !key; ++i, label += 16)
+        if ((key = FindEssenceKey(b + label)) != nullptr) {
+            found = {key->nFile, key->nVideo};
+            if (found.nFile == MXFMPEGES_File && b[label + 14] >= 0x40 && b[label + 14] <= 0x4F)
+                found.nFile = MXFMPEGAudioES_File;
+        }
+    if (!key)
+        return DetectAtStart();
+    if (found.nFile == P2Video_File && HasAtomPrimerLabel(p))
+        found.nFile = OPAtom_File;
+    else if (found.nFile == MJPEG_File)
+        found = DetectParvexClip();
+    return found;
+}
+
+// A P2 picture file that is really an OP-Atom file names the atom label in its primer pack.
+bool Detector::HasAtomPrimerLabel(uint32_t p) const
+{
+    const uint8_t* b = _pWork.get();
+    for (uint64_t at = uint64_t{p} + 1; at <= uint64_t{p} + 200 && at + 17 <= _nBytes; ++at) {
+        if (std::memcmp(b + at, kPrimerKey, sizeof kPrimerKey) != 0)
+            continue;
+        const uint8_t ber = b[at + 16];
+        if (!(ber & 0x80))
+            return false;
+        const uint32_t lengthBytes = ber & 0x7F;
+        if (lengthBytes == 0 || lengthBytes > 8 || lengthBytes > _nBytes - (at + 17))
+            return false;
+        uint64_t length = 0;
+        for (uint32_t i = 0; i < lengthBytes; ++i)
+            length = length << 8 | b[at + 17 + i];
+        const uint64_t value = at + 17 + lengthBytes;
+        const uint64_t valueEnd = value + std::min<uint64_t>(length, _nBytes - value);
+        for (uint64_t v = value; v + 16 <= valueEnd; ++v)
+            if (std::memcmp(b + v, kPrimerAtomLabel, sizeof kPrimerAtomLabel) == 0)
+                return true;
+        return false;
+    }
+    return false;
+}
+
+// The maker's own clip file: the codec its clip information names, or failing that its first block.
+Found Detector::DetectParvexClip() const
+{
+    const Found fallback{MJPEG_File, Mjpeg_Video};
+    const std::string path = Path();
+    if (path.empty())
+        return fallback;
+    CMXF_Parvex_FileReader reader{std::string()};
+    CMXF_Parvex_ClipInfo info;
+    if (reader.Open(path) != 0)
+        return fallback;
+    const bool read = reader.GetHeaderData(&info, 0) == 0;
+    reader.Close();
+    if (!read)
+        return fallback;
+    FileType file = Unknown_File;
+    VideoType video = Unknown_Video;
+    if (ClipCodecToTypes(static_cast<int32_t>(info._nVideoCodec), info._nVideoFormat, &file, &video))
+        return {file, video};
+    return ClassifyFirstBlock(info);
+}
+
+Found Detector::ClassifyFirstBlock(const CMXF_Parvex_ClipInfo& info) const
+{
+    // The clip information numbers BAVD blocks 2 (2 MB) and 3 (8 MB); the block-data classes call both kind 2.
+    const uint32_t kind = info._nBlockType == 1 ? 1 : info._nBlockType <= 3 ? 2 : 0;
+    std::unique_ptr<CBlockData> block = CreateBlockData(kind, info._nBlockSize);
+    if (!block)
+        return {};
+    // A 2k table ends the first block; a BAVD block starts with its header.
+    uint64_t tablePos = kFirstBlockPos;
+    if (kind == 1)
+        tablePos = info._nBlockSize == kFirstBlockPos ? kTable2kInFirstBlock : kTable2kFallback;
+    platform::PageBuffer table = platform::MakePageBuffer(block->GetTableSize());
+    if (!table || !ReadAt(tablePos, table.get(), block->GetTableSize()) || block->SetTable(table.get()) != 0)
+        return {};
+    switch (block->GetVideoFormat()) {
+        case 1:
+            return {MJPEG_File, block->IsProgressive() ? MjpegFrame_Video : Mjpeg_Video};
+        case 2:
+            return {MJPEG_File, Mjpeg4_Video};
+        case 3:
+            return {KorvoMPEGfield_File, MPEGField_Video};
+        case 4: {
+            Found found{KorvoIMX_File, Unknown_Video};
+            if (!_bWantVideo)
+                return found;
+            // The first picture's sequence header names the bit rate.
+            uint64_t picturePos = info._nBlockSize;
+            if (auto* bavd = dynamic_cast<CBavdBlockData*>(block.get())) {
+                const BavdElemRecord* record = bavd->GetBavd().GetElemRecord(0);
+                if (!record)
+                    return found;
+                picturePos = kFirstBlockPos + uint64_t{bavd->GetBavd().GetHeaderAreaSize()} + record->_nDataOffset;
+            }
+            uint8_t picture[kPicturePeek];
+            if (!ReadAt(picturePos, picture, sizeof picture))
+                return found;
+            switch (picture[8] + picture[9] * 256u + (picture[10] & 0xC0u) * 65536u) {
+                case 0x127A:
+                    found.nVideo = IMX50_Video;
+                    break;
+                case 0x3E49:
+                    found.nVideo = IMX30_Video;
+                    break;
+                case 0xA861:
+                    found.nVideo = IMX40_Video;
+                    break;
+                default:
+                    found = {KorvoMPEGHD_File, MPEGFrame_Video};
+                    break;
+            }
+            return found;
+        }
+        case 5:
+            return {KorvoHydrel_File, Hydrel_Video};
+        case 7:
+            return {KorvoDVCPRO_File, DVCPro720P_Video};
+        case 8:
+            return {KorvoDVCPRO_File, DVCPro100_Video};
+        case 9:
+            return {KorvoDVCPRO_File, DVCPro50_Video};
+        default:
+            return {};
+    }
+}
+
+Found Detector::DetectAtStart() const
+{
+    const uint8_t* b = _pWork.get();
+    if (b[0] == 0 && b[1] == 0 && b[2] == 1) {
+        const uint8_t code = b[3];
+        if (code == 0xBA)
+            return {(b[4] & 0x20) ? PSMPEG1_File : (b[4] & 0x40) ? PSMPEG2_File : Unknown_File, Unknown_Video};
+        if (code >= 0xE0 && code <= 0xEF)
+            return {PESVideo_File, Unknown_Video};
+        if (code >= 0xC0 && code <= 0xDF)
+            return {PESAudio_File, Unknown_Video};
+        uint32_t next = 0;
+        if (code == 0xB3) {
+            // The sequence header grows by 64 bytes for each quantiser matrix it loads.
+            const bool intra = b[11] & 0x02;
+            const bool nonIntra = intra ? (b[75] & 0x01) : (b[11] & 0x01);
+            next = 12 + (intra ? 64 : 0) + (nonIntra ? 64 : 0);
+        } else if (code == 0xB8) {
+            next = 8;
+        } else {
+            return {};
+        }
+        const bool startCode = b[next] == 0 && b[next + 1] == 0 && b[next + 2] == 1;
+        return {startCode ? ESVideo_File : Unknown_File, Unknown_Video};
+    }
+    if (IsMpegAudio())
+        return {ESAudio_File, Unknown_Video};
+    if (IsAc3())
+        return {ESAC3_File, Unknown_Video};
+    return {};
+}
+
+bool Detector::IsMpegAudio() const
+{
+    static constexpr uint32_t kLayer2[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+    static constexpr uint32_t kLayer3[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static constexpr uint32_t kRates[3] = {44100, 48000, 32000};
+    const uint8_t* b = _pWork.get();
+    if (b[0] != 0xFF || (b[1] & 0xF8) != 0xF8 || (b[2] & 0xF0) == 0xF0)
+        return false;
+    const uint32_t layer = (b[1] >> 1) & 3;
+    const uint32_t rateIndex = (b[2] >> 2) & 3;
+    if ((layer != 2 && layer != 1) || rateIndex >= 3)
+        return false;
+    const uint32_t kbits = (layer == 2 ? kLayer2 : kLayer3)[b[2] >> 4];
+    // A free-format frame (no bit rate) has no length to check.
+    const uint64_t length = uint64_t{144} * kbits * 1000 / kRates[rateIndex];
+    if (length == 0 || _nBytes <= 5 * length + 5)
+        return false;
+    uint64_t at = 0;
+    for (int i = 0; i < 5; ++i) {
+        at += length + ((rateIndex == 0 && (b[at + 2] & 0x02)) ? 1 : 0);
+        if (at + 3 > _nBytes || b[at] != b[0] || b[at + 1] != b[1] || (b[at + 2] & 0xFC) != (b[2] & 0xFC))
+            return false;
+    }
+    return true;
+}
+
+bool Detector::IsAc3() const
+{
+    static constexpr uint32_t kBitRates[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                               192, 224, 256, 320, 384, 448, 512, 576, 640};
+    const uint8_t* b = _pWork.get();
+    if (b[0] != 0x0B || b[1] != 0x77)
+        return false;
+    const uint32_t fscod = b[4] >> 6;
+    const uint32_t frmsizecod = b[4] & 0x3F;
+    if (frmsizecod >= 38)
+        return false;
+    const uint64_t kbits = kBitRates[frmsizecod / 2];
+    uint64_t length = 0;
+    if (fscod == 1)
+        length = 2 * (kbits * 1536000 / 705600 + (frmsizecod & 1));  // 16-bit words at 44.1 kHz
+    else
+        length = 192 * kbits / (fscod == 2 ? 32 : 48);
+    if (_nBytes <= 5 * length + 5)
+        return false;
+    for (uint64_t k = 1; k <= 5; ++k) {
+        const uint8_t* frame = b + k * length;
+        if (frame[0] != 0x0B || frame[1] != 0x77 || frame[4] != b[4] || (frame[5] & 0xF8) > 0x40)
+            return false;
+    }
+    return true;
+}
+
+bool IsServerClipName(const char* name)
+{
+    for (int i = 0; i < 6; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(name[i])))
+            return false;
+    return name[6] >= 'A' && name[6] <= 'H';
+}
+
+}  // namespace
+
+FileType DetectFileType(CSourceReader* source, int32_t* videoType, const std::string& logName)
+{
+    if (videoType)
+        *videoType = Unknown_Video;
+    if (!source)
+        return Unknown_File;
+    Detector detector(source, videoType != nullptr, logName);
+    const Found found = detector.Run();
+    if (videoType)
+        *videoType = found.nVideo;
+    return found.nFile;
+}
+
+FileType GetFileTypeFromSource(const char* source, int32_t* videoType, const std::string& logName)
+{
+    if (!source) {
+        if (videoType)
+            *videoType = Unknown_Video;
+        return Unknown_File;
+    }
+    if (StartsWithNoCase(source, "Rix:\\\\")) {
+        if (videoType)
+            *videoType = Mjpeg_Video;
+        return Rix_Link;
+    }
+    if (StartsWithNoCase(source, "ftp://")) {
+        const char* last = std::strrchr(source, '/');
+        if (IsServerClipName(last + 1))
+            return Rix_Ftp;
+    }
+    std::unique_ptr<CSourceReader> reader = CreateSourceReader(source, 0, 0, logName);
+    if (!reader) {
+        if (videoType)
+            *videoType = Unknown_Video;
+        return Unknown_File;
+    }
+    return DetectFileType(reader.get(), videoType, logName);
+}
