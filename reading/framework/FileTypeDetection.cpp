@@ -570,10 +570,9 @@ Found Detector::ClassifyFirstBlock(const CMXF_Parvex_ClipInfo& info) const
         case 3:
             return {KorvoMPEGfield_File, MPEGField_Video};
         case 4: {
+            // The first picture's sequence header names the bit rate, and with it the file type too, so it is
+            // read whether the video type was asked for or not.
             Found found{KorvoIMX_File, Unknown_Video};
-            if (!_bWantVideo)
-                return found;
-            // The first picture's sequence header names the bit rate.
             uint64_t picturePos = info._nBlockSize;
             if (auto* bavd = dynamic_cast<CBavdBlockData*>(block.get())) {
                 const BavdElemRecord* record = bavd->GetBavd().GetElemRecord(0);

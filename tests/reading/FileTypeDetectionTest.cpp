@@ -197,4 +197,127 @@ TEST(DetectDvcproFrames, RawFramesOfEveryKind)
     }
 }
 
+// ---- Clip files written by the project's writer ----
+
+// The bytes 8 to 10 of an MPEG-2 sequence header for a bit rate in units of 400 bit/s.
+uint32_t RateWord(uint32_t units)
+{
+    return (units >> 10 & 0xFF) | (units >> 2 & 0xFF) << 8 | (units & 3) << 22;
+}
+
+struct ClipCase {
+    const char* pszName;
+    uint32_t nBlockFormat;
+    int nVideoSystem;  // 1 525, 2 625, 3 720, 4 1080
+    int nVideoFormat;
+    int nBitrate;  // 0 leaves the codec code 0 for IMX
+    int nQuality;  // Hydrel or ProRes quality
+    bool bProgressive;
+    uint32_t nRateWord;  // of the pictures' sequence headers
+    FileType nFile;
+    int32_t nVideo;
+};
+
+void PrintTo(const ClipCase& c, std::ostream* os)
+{
+    *os << c.pszName;
+}
+
+std::string WriteClip(const ClipCase& c)
+{
+    const fs::path path = FreshDir(std::string("detect-") + c.pszName) / "clip.mxf";
+    KorvoMXFInfo info;
+    info._nStandard = c.nVideoSystem == 1 ? 4 : 3;
+    info._nVideoSystem = c.nVideoSystem;
+    info._nAspectRatio = 3;
+    info._bProgressive = c.bProgressive;
+    info._nVideoFormat = c.nVideoFormat;
+    info._nAudioGroups = 0;
+    info._nBitrate = c.nBitrate;
+    info._nHydrelQuality = c.nQuality;
+    info._nProResQuality = c.nQuality;
+    const uint32_t first = 90000;
+    const uint32_t fieldsPerPicture = c.nVideoFormat == 4 || c.nVideoFormat == 8 || c.nVideoFormat == 9 ? 2 : 1;
+    const uint32_t pictures = 6;
+    info._nFirstField = first;
+    info._nOutField = first + pictures * fieldsPerPicture;
+    info.SetMaterialId("A1B2C3D4");
+    KorvoMXFClip clip;
+    clip.SetUmId("A1B2C3D4");
+    clip.SetName("detected");
+    EXPECT_EQ(info.AddClip(clip), KORVOMXF_OK);
+
+    KorvoMXFWriter writer;
+    EXPECT_EQ(writer.Open(path.c_str(), KORVOMXF_OPEN_CREATE, c.nBlockFormat), KORVOMXF_OK);
+    EXPECT_EQ(writer.SetInfo(info), KORVOMXF_OK);
+    EXPECT_EQ(writer.SetFirstField(first), KORVOMXF_OK);
+    for (uint32_t i = 0; i < pictures; ++i) {
+        KorvoMXFVideoInfo video;
+        video._nVideoFormat = static_cast<uint32_t>(c.nVideoFormat);
+        video._nSize = 20000;
+        video._nWidth = c.nVideoSystem >= 3 ? 1920 : 720;
+        video._nLines = c.nVideoSystem == 1 ? 480 : c.nVideoSystem == 2 ? 576 : c.nVideoSystem == 3 ? 720 : 1080;
+        Bytes data(video._nSize, static_cast<uint8_t>(i));
+        const uint8_t header[12] = {0, 0, 1, 0xB3, 0x2D, 0x02, 0x60, 0x33, static_cast<uint8_t>(c.nRateWord),
+                                    static_cast<uint8_t>(c.nRateWord >> 8), static_cast<uint8_t>(c.nRateWord >> 16),
+                                    0};
+        std::copy(std::begin(header), std::end(header), data.begin());
+        EXPECT_EQ(writer.AddPicture(1, &video, data.data(), 0, nullptr, nullptr, 0, nullptr, nullptr), KORVOMXF_OK);
+    }
+    EXPECT_EQ(writer.Close(), KORVOMXF_OK);
+    return path.string();
+}
+
+class DetectWrittenClips : public ::testing::TestWithParam<ClipCase>
+{
+};
+
+TEST_P(DetectWrittenClips, TypesFromTheClipInformationOrTheFirstBlock)
+{
+    const ClipCase& c = GetParam();
+    const std::string path = WriteClip(c);
+    const Detected d = Detect(path);
+    EXPECT_EQ(d.nFile, c.nFile) << FileTypeName(d.nFile);
+    EXPECT_EQ(d.nVideo, c.nVideo) << VideoTypeName(d.nVideo);
+    // Without the video type asked for, the file type is the same.
+    EXPECT_EQ(GetFileTypeFromSource(path.c_str(), nullptr), c.nFile);
+}
+
+constexpr uint32_t k50 = 125000, k40 = 100000, k30 = 75000, k18 = 45000;  // 400 bit/s units
+constexpr uint32_t kTbl2k = KORVOMXF_FORMAT_TBL2K_2MB, kBavd2 = KORVOMXF_FORMAT_BAVD_2MB,
+                   kBavd8 = KORVOMXF_FORMAT_BAVD_8MB, kBavd8v257 = KORVOMXF_FORMAT_BAVD_8MB_V257;
+
+INSTANTIATE_TEST_SUITE_P(
+    Clips, DetectWrittenClips,
+    ::testing::Values(
+        // Codec codes the clip information names.
+        ClipCase{"Tbl2k_SdMjpeg", kTbl2k, 2, 1, 0, 0, false, 0, MJPEG_File, Mjpeg_Video},
+        ClipCase{"Tbl2k_HdMjpeg", kTbl2k, 4, 1, 0, 0, false, 0, MJPEG_File, Mjpeg_Video},
+        ClipCase{"Tbl2k_Imx50", kTbl2k, 2, 4, 50, 0, false, RateWord(k50), KorvoIMX_File, IMX50_Video},
+        ClipCase{"Bavd2_Imx30", kBavd2, 2, 4, 30, 0, false, RateWord(k30), KorvoIMX_File, IMX30_Video},
+        ClipCase{"Bavd2_SdMpeg", kBavd2, 1, 3, 0, 0, false, 0, KorvoMPEGfield_File, MPEGField_Video},
+        ClipCase{"Bavd8_HdMpeg", kBavd8, 4, 3, 0, 0, false, 0, KorvoMPEGfield_File, MPEGField_Video},
+        ClipCase{"Bavd8_HdMpegFrame", kBavd8, 4, 4, 0, 0, false, 0, KorvoMPEGHD_File, MPEGFrame_Video},
+        ClipCase{"Bavd8v257_Dvcpro50", kBavd8v257, 2, 9, 0, 0, false, 0, KorvoDVCPRO_File, DVCPro50_Video},
+        ClipCase{"Bavd8_DvcproHd1080", kBavd8, 4, 8, 0, 0, false, 0, KorvoDVCPRO_File, DVCPro100_Video},
+        ClipCase{"Bavd8_DvcproHd720p", kBavd8, 3, 7, 0, 0, true, 0, KorvoDVCPRO_File, DVCPro720P_Video},
+        ClipCase{"Bavd8_Hydrel", kBavd8, 4, 5, 0, 1, false, 0, KorvoHydrel_File, Hydrel_Video},
+        ClipCase{"Bavd8_HydrelHigh", kBavd8, 4, 5, 0, 2, false, 0, KorvoHydrel_File, HydrelHigh_Video},
+        ClipCase{"Bavd8_ProRes", kBavd8, 4, 6, 0, 1, false, 0, KorvoProRes_File, ProRes_Video},
+        ClipCase{"Bavd8_ProResHq", kBavd8, 4, 6, 0, 2, false, 0, KorvoProRes_File, ProResHigh_Video},
+        // Codec code 0: the first block decides, from the 2k table at its end or the BAVD header at its start.
+        ClipCase{"Tbl2k_HydrelNoCode", kTbl2k, 4, 5, 0, 0, false, 0, KorvoHydrel_File, Hydrel_Video},
+        ClipCase{"Tbl2k_ImxNoCode50", kTbl2k, 2, 4, 0, 0, false, RateWord(k50), KorvoIMX_File, IMX50_Video},
+        ClipCase{"Tbl2k_ImxNoCode30", kTbl2k, 2, 4, 0, 0, false, RateWord(k30), KorvoIMX_File, IMX30_Video},
+        ClipCase{"Tbl2k_ImxNoCode40", kTbl2k, 2, 4, 0, 0, false, RateWord(k40), KorvoIMX_File, IMX40_Video},
+        ClipCase{"Tbl2k_ImxNoCodeOther", kTbl2k, 2, 4, 0, 0, false, RateWord(k18), KorvoMPEGHD_File, MPEGFrame_Video},
+        ClipCase{"Bavd2_ImxNoCode40", kBavd2, 2, 4, 0, 0, false, RateWord(k40), KorvoIMX_File, IMX40_Video},
+        ClipCase{"Bavd8_ImxNoCode30", kBavd8, 1, 4, 0, 0, false, RateWord(k30), KorvoIMX_File, IMX30_Video},
+        ClipCase{"Bavd8_HydrelNoCode", kBavd8, 4, 5, 0, 0, false, 0, KorvoHydrel_File, Hydrel_Video},
+        ClipCase{"Bavd2_HydrelNoCode", kBavd2, 4, 5, 0, 0, false, 0, KorvoHydrel_File, Hydrel_Video},
+        ClipCase{"Bavd2_SdMjpeg4NoCode", kBavd2, 2, 2, 0, 0, false, 0, MJPEG_File, Mjpeg4_Video},
+        // A ProRes block without its quality names no type that detection knows.
+        ClipCase{"Bavd8_ProResNoCode", kBavd8, 4, 6, 0, 0, false, 0, Unknown_File, Unknown_Video}),
+    [](const auto& info) { return std::string(info.param.pszName); });
+
 }  // namespace
