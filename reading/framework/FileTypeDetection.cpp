@@ -30,8 +30,8 @@ constexpr uint32_t kTable2kFallback = 0x1FF800;
 constexpr uint32_t kPicturePeek = 2048;
 
 constexpr uint8_t kUlPrefix[4] = {0x06, 0x0E, 0x2B, 0x34};
-constexpr uint8_t kPartitionKey[14] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
-                                       0x0D, 0x01, 0x02, 0x01, 0x01, 0x02};
+constexpr uint8_t kPartitionKey[14] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01,
+                                       0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x02};
 constexpr uint8_t kPrimerKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
                                     0x0D, 0x01, 0x02, 0x01, 0x01, 0x05, 0x01, 0x00};
 constexpr uint8_t kPrimerAtomLabel[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x02,
@@ -46,14 +46,22 @@ struct EssenceKey {
     VideoType nVideo;
 };
 
-#define KORVO_D10(n, video) \
-    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, n, 0x01}, 16, IMX_File, video}
-#define KORVO_DV(version, a, b, file, video) \
-    {{0x04, 0x01, 0x01, version, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x02, a, b}, 16, file, video}
-#define KORVO_D10_ATOM(n, video) \
-    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, n, 0x7F}, 16, OPAtom_File, video}
-#define KORVO_AVID(a, b, c) \
-    {{0x04, 0x01, 0x01, 0x01, 0x0E, 0x04, 0x03, 0x01, 0x02, a, b, c}, 16, OPAtom_File, Hydrel_Video}
+#define KORVO_D10(n, video)                                                                        \
+    {                                                                                              \
+        {0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, n, 0x01}, 16, IMX_File, video \
+    }
+#define KORVO_DV(version, a, b, file, video)                                                   \
+    {                                                                                          \
+        {0x04, 0x01, 0x01, version, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x02, a, b}, 16, file, video \
+    }
+#define KORVO_D10_ATOM(n, video)                                                                      \
+    {                                                                                                 \
+        {0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, n, 0x7F}, 16, OPAtom_File, video \
+    }
+#define KORVO_AVID(a, b, c)                                                                            \
+    {                                                                                                  \
+        {0x04, 0x01, 0x01, 0x01, 0x0E, 0x04, 0x03, 0x01, 0x02, a, b, c}, 16, OPAtom_File, Hydrel_Video \
+    }
 
 // DV-based labels: 40/41 are DVCPRO 25 Mb/s (525/625), 50/51 DVCPRO50, 60 to 63 DVCPRO HD; the last byte
 // is 01 for frame wrapping and 02 for clip wrapping. D-10 labels: 01/02 50 Mb/s, 03/04 40 Mb/s, 05/06 30 Mb/s.
@@ -232,8 +240,8 @@ Found Detector::Run()
         return {};
     } else if (Is(b + 4, "ftyp") && Is(b + 8, "mp42")) {
         found = {P2Proxy_File, MP4ART_Video};
-    } else if (Is(b + 4, "moov") || Is(b + 4, "mdat") || Is(b + 4, "wide") || Is(b + 4, "free") ||
-               Is(b + 4, "skip") || Is(b + 4, "ftyp")) {
+    } else if (Is(b + 4, "moov") || Is(b + 4, "mdat") || Is(b + 4, "wide") || Is(b + 4, "free") || Is(b + 4, "skip") ||
+               Is(b + 4, "ftyp")) {
         found = DetectQuickTime();
     } else if (Is(b + 8, "AAF")) {
         found = {AAF_File, Unknown_Video};
@@ -670,28 +678,39 @@ bool Detector::IsMpegAudio() const
     return true;
 }
 
-bool Detector::IsAc3() const
+// The bytes of an AC-3 frame from its fscod and frmsizecod byte; 0 for a code beyond the table.
+uint64_t Ac3FrameLength(uint8_t code)
 {
     static constexpr uint32_t kBitRates[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
                                                192, 224, 256, 320, 384, 448, 512, 576, 640};
+    const uint32_t fscod = code >> 6;
+    const uint32_t frmsizecod = code & 0x3F;
+    if (frmsizecod >= 38)
+        return 0;
+    const uint64_t kbits = kBitRates[frmsizecod / 2];
+    if (fscod == 1)
+        return 2 * (kbits * 1536000 / 705600 + (frmsizecod & 1));  // 16-bit words at 44.1 kHz
+    return 192 * kbits / (fscod == 2 ? 32 : 48);
+}
+
+bool Detector::IsAc3() const
+{
     const uint8_t* b = _pWork.get();
     if (b[0] != 0x0B || b[1] != 0x77)
         return false;
-    const uint32_t fscod = b[4] >> 6;
-    const uint32_t frmsizecod = b[4] & 0x3F;
-    if (frmsizecod >= 38)
+    const uint64_t length = Ac3FrameLength(b[4]);
+    if (length == 0 || _nBytes <= 5 * length + 5)
         return false;
-    const uint64_t kbits = kBitRates[frmsizecod / 2];
-    uint64_t length = 0;
-    if (fscod == 1)
-        length = 2 * (kbits * 1536000 / 705600 + (frmsizecod & 1));  // 16-bit words at 44.1 kHz
-    else
-        length = 192 * kbits / (fscod == 2 ? 32 : 48);
-    if (_nBytes <= 5 * length + 5)
-        return false;
-    for (uint64_t k = 1; k <= 5; ++k) {
-        const uint8_t* frame = b + k * length;
-        if (frame[0] != 0x0B || frame[1] != 0x77 || frame[4] != b[4] || (frame[5] & 0xF8) > 0x40)
+    // At 44.1 kHz the frames alternate between two lengths (the low bit of frmsizecod), so each frame's own
+    // length leads to the next and that bit is not compared.
+    const uint8_t same = (b[4] >> 6) == 1 ? 0xFE : 0xFF;
+    uint64_t at = 0;
+    for (int k = 0; k < 5; ++k) {
+        at += Ac3FrameLength(b[at + 4]);
+        if (at + 6 > _nBytes)
+            return false;
+        const uint8_t* frame = b + at;
+        if (frame[0] != 0x0B || frame[1] != 0x77 || (frame[4] & same) != (b[4] & same) || (frame[5] & 0xF8) > 0x40)
             return false;
     }
     return true;

@@ -100,7 +100,8 @@ struct Pack {
     uint8_t nStatus = 4;
     uint64_t nThis = 0, nPrevious = 0, nFooter = 0, nHeaderBytes = 0, nIndexBytes = 0;
     uint32_t nIndexSID = 0, nBodySID = 0;
-    uint16_t nOp = 0x0101;  // byte 12 low
+    uint16_t nOp = 0x0101;      // byte 12 low
+    std::vector<Bytes> labels;  // the essence container batch
 };
 
 constexpr size_t kPackSize = 16 + 4 + 88;
@@ -121,8 +122,10 @@ inline Bytes PartitionPack(const Pack& p)
     Put(v, p.nBodySID, 4);
     Append(v, {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, static_cast<uint8_t>(p.nOp),
                static_cast<uint8_t>(p.nOp >> 8), 0x00, 0x00});
-    Put(v, 0, 4);
+    Put(v, p.labels.size(), 4);
     Put(v, 16, 4);
+    for (const Bytes& label : p.labels)
+        Append(v, label);
     return Klv({0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, p.nKind, p.nStatus, 0x00},
                v);
 }
@@ -277,7 +280,8 @@ struct File {
     bool bFooter = true;
     bool bFooterInHeaderPack = true;
     bool bRip = true;
-    size_t nFooterGap = 0;  // fill bytes between the essence and the footer
+    size_t nFooterGap = 0;      // fill bytes between the essence and the footer
+    std::vector<Bytes> labels;  // the header partition's essence container labels
 };
 
 inline Bytes Build(const File& f)
@@ -286,8 +290,8 @@ inline Bytes Build(const File& f)
     const Bytes index = IndexSegment(f.index);
     const uint64_t r = f.nRunIn;
     const bool indexInHeader = !f.bIndexInFooter;
-    const uint64_t headerEnd =
-        kPackSize + metadata.size() + (indexInHeader ? index.size() : 0) + (f.bBody ? 0 : f.essence.size());
+    const uint64_t headerEnd = kPackSize + 16 * f.labels.size() + metadata.size() + (indexInHeader ? index.size() : 0) +
+                               (f.bBody ? 0 : f.essence.size());
     const uint64_t body = headerEnd;
     const uint64_t essenceEnd = f.bBody ? body + kPackSize + f.essence.size() : headerEnd;
     const uint64_t footer = essenceEnd + f.nFooterGap;
@@ -295,6 +299,7 @@ inline Bytes Build(const File& f)
     Bytes b(r, 0x11);
     Pack h;
     h.nOp = f.nOp;
+    h.labels = f.labels;
     h.nHeaderBytes = metadata.size();
     h.nIndexBytes = indexInHeader ? index.size() : 0;
     h.nIndexSID = indexInHeader ? 2 : 0;
