@@ -256,6 +256,12 @@ Found Detector::Run()
     return found;
 }
 
+bool Exists(const CXmlDocument& doc, const std::string& xpath)
+{
+    auto node = doc.SelectSingleNode(xpath);
+    return node && !node->IsNull();
+}
+
 Found Detector::DetectXml() const
 {
     const std::string path = Path();
@@ -268,12 +274,14 @@ Found Detector::DetectXml() const
         if (!ns.empty() && doc.SetSelectionNamespaces("xmlns:NS='" + ns + "'"))
             prefix = "//NS:";
     }
-    if (doc.SelectSingleNode(prefix + "P2Main")) {
+    if (Exists(doc, prefix + "P2Main")) {
         Found found{P2_File, Unknown_Video};
         auto codec = doc.SelectSingleNode(prefix + "Codec");
-        if (!codec)
+        if (!codec || codec->IsNull())
             codec = doc.SelectSingleNode(prefix + "CodecType");
-        const std::string text = codec ? codec->GetText("") : std::string();
+        std::string text;
+        if (codec)
+            codec->ReadText(text);
         if (text == "DV25_420")
             found.nVideo = DV25_Video;
         else if (text == "DV25_411")
@@ -290,15 +298,15 @@ Found Detector::DetectXml() const
             found.nVideo = AVC_I_1080i_Video;
         return found;
     }
-    if (doc.SelectSingleNode("//RixLink")) {
+    if (Exists(doc, "//RixLink")) {
         CRixLink link;
         link.Parse(path.c_str());
         // An incomplete link would be completed by asking the server; the codec the link names is used meanwhile.
         return {Rix_XmlLink, LinkCodecToVideoType(link._nVideoCodec, static_cast<uint32_t>(link._nVideoFormat))};
     }
-    if (doc.SelectSingleNode("//RixFtpClip"))
+    if (Exists(doc, "//RixFtpClip"))
         return {Rix_FtpLink, Unknown_Video};
-    if (doc.SelectSingleNode("//KorvoMultiStream"))
+    if (Exists(doc, "//KorvoMultiStream"))
         return {Korvo_MultiStream, Unknown_Video};
     return {};
 }
