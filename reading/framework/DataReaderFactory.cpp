@@ -15,6 +15,10 @@
 #include "reading/mxf/CMXFOPAtomReader.h"
 #include "reading/mxf/CMXFP2Reader.h"
 #include "reading/mxf/CMXFXDCAMHDReader.h"
+#include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
+#include "reading/parvex/CParvexDVCProVideoDataReader.h"
+#include "reading/parvex/CParvexHydrelVideoDataReader.h"
+#include "reading/parvex/CParvexVideoDataReader.h"
 #include "reading/rix/CRixFTPDataReader.h"
 
 namespace
@@ -44,6 +48,21 @@ Choice ChooseReader(FileType type, DataKind kind, const std::string& log)
     const bool video = kind == Video_Data;
     const bool audio = kind == Audio_Data;
     switch (type) {
+        case MJPEG_File:
+        case KorvoIMX_File:
+        case KorvoMPEGfield_File:
+        case KorvoProRes_File:
+        case KorvoMPEGHD_File:
+        case KorvoHydrel_File:
+        case KorvoDVCPRO_File:
+            // The maker's clip files: pictures as stored (raw) of every channel, unless a framed kind is asked.
+            if (audio)
+                return {Make<CMXF_Parvex_AudioDataReader>(log)};
+            if (type == KorvoHydrel_File && kind == HydrelPadded_Data)
+                return {Make<CParvexHydrelVideoDataReader>(log, false, true)};
+            if (type == KorvoDVCPRO_File && kind == DVCProFrame_Data)
+                return {Make<CParvexDVCProVideoDataReader>(log, false, true)};
+            return {Make<CParvexVideoDataReader>(log, true, true)};
         case WAVE_File:
             return {audio ? Make<CWavDataReader>(log) : nullptr};
         case TS_File:
@@ -113,7 +132,6 @@ Choice ChooseReader(FileType type, DataKind kind, const std::string& log)
             return {video && type == OPAtom_File ? Make<CMXFOPAtomVideoReader>(log) : nullptr};
         }
         default:
-            // The clip files of the maker (11, 31, 35, 39, 43, 50, 51) wait for their readers.
             return NoRow();
     }
 }

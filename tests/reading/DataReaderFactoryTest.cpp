@@ -130,7 +130,8 @@ TEST(DataReaderFactory, KindsTheTableServesAndMessages)
     // A type given by the caller is trusted: a DV file read as SDI frames.
     auto sdi = CreateDataReader(formatmedia::Media("dv_pal.dv").c_str(), SDI_File, Video_Data);
     EXPECT_NE(dynamic_cast<CSdiVideoDataReader*>(sdi.get()), nullptr);
-    // A QuickTime file given as a WAV file does not open.
+    // A QuickTime file given as a clip file or as a WAV file does not open.
+    EXPECT_EQ(CreateDataReader(formatmedia::Media("qt_dv5p.mov").c_str(), MJPEG_File, Video_Data), nullptr);
     EXPECT_EQ(CreateDataReader(formatmedia::Media("qt_dv5p.mov").c_str(), WAVE_File, Audio_Data), nullptr);
 
     // Types without a row, and unknown files.

@@ -25,9 +25,14 @@
 #include "reading/mxf/CMXFOPAtomReader.h"
 #include "reading/mxf/CMXFP2Reader.h"
 #include "reading/mxf/CMXFXDCAMHDReader.h"
+#include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
+#include "reading/parvex/CParvexDVCProVideoDataReader.h"
+#include "reading/parvex/CParvexHydrelVideoDataReader.h"
+#include "reading/parvex/CParvexVideoDataReader.h"
 #include "tests/reading/FormatMedia.h"
 #include "tests/reading/MXFBuilder.h"
 #include "tests/reading/MXFTestMedia.h"
+#include "tests/reading/ParvexClipKit.h"
 #include "tests/support/FileTestKit.h"
 #include "writers/KorvoMXFWriter.h"
 
@@ -56,7 +61,7 @@ Detected Detect(const std::string& path)
 // The factory builds the reader class expected for the kind, and the reader delivers a first unit.
 void ExpectReader(const std::string& path, DataKind kind, std::type_index expected, bool readUnit = true)
 {
-    SCOPED_TRACE(kind == Audio_Data ? "audio" : "video");
+    SCOPED_TRACE("kind " + std::to_string(kind));
     std::unique_ptr<CDataReader> reader = CreateDataReader(path.c_str(), Unknown_File, kind);
     if (expected == kNone) {
         EXPECT_EQ(reader, nullptr);
@@ -234,7 +239,8 @@ std::string WriteClip(const ClipCase& c)
     info._nAspectRatio = 3;
     info._bProgressive = c.bProgressive;
     info._nVideoFormat = c.nVideoFormat;
-    info._nAudioGroups = 0;
+    info._nAudioFormat = 1;
+    info._nAudioGroups = 1;
     info._nBitrate = c.nBitrate;
     info._nHydrelQuality = c.nQuality;
     info._nProResQuality = c.nQuality;
@@ -273,7 +279,20 @@ std::string WriteClip(const ClipCase& c)
                                     static_cast<uint8_t>(c.nRateWord >> 16),
                                     0};
         std::copy(std::begin(header), std::end(header), data.begin());
-        EXPECT_EQ(writer.AddPicture(1, &video, data.data(), 0, nullptr, nullptr, 0, nullptr, nullptr), KORVOMXF_OK);
+        // One field's audio of the group for each field of the picture.
+        parvexclip::ClipSpec spec{};
+        spec.nStandard = info._nStandard;
+        spec.nAudioGroups = 1;
+        std::vector<KorvoMXFAudioInfo> audio;
+        Bytes samples;
+        for (uint32_t f = 0; f < fieldsPerPicture; ++f) {
+            const Bytes field = parvexclip::FieldAudio(spec, i * fieldsPerPicture + f);
+            audio.push_back(KorvoMXFAudioInfo{1, static_cast<uint32_t>(field.size()), 4});
+            samples.insert(samples.end(), field.begin(), field.end());
+        }
+        EXPECT_EQ(writer.AddPicture(1, &video, data.data(), fieldsPerPicture, audio.data(), samples.data(), 0, nullptr,
+                                    nullptr),
+                  KORVOMXF_OK);
     }
     EXPECT_EQ(writer.Close(), KORVOMXF_OK);
     return path.string();
@@ -292,6 +311,27 @@ TEST_P(DetectWrittenClips, TypesFromTheClipInformationOrTheFirstBlock)
     EXPECT_EQ(d.nVideo, c.nVideo) << VideoTypeName(d.nVideo);
     // Without the video type asked for, the file type is the same.
     EXPECT_EQ(GetFileTypeFromSource(path.c_str(), nullptr), c.nFile);
+    const bool known = c.nFile != Unknown_File;
+    ExpectReader(path, Video_Data, known ? typeid(CParvexVideoDataReader) : kNone);
+    ExpectReader(path, Audio_Data, known ? typeid(CMXF_Parvex_AudioDataReader) : kNone);
+    if (c.nFile == KorvoHydrel_File)
+        ExpectReader(path, HydrelPadded_Data, typeid(CParvexHydrelVideoDataReader));
+}
+
+// DVCPRO frames from ffmpeg, packed as the servers keep them, come back as frames through the factory.
+TEST(DetectWrittenDvcpro, FramedKindOnRealFrames)
+{
+    const parvexclip::ClipSpec spec{
+        "DVCPro50_Bavd2MB", KORVOMXF_FORMAT_BAVD_2MB, 2, 3, 9, 50, 1, "dvcpro50.dif", 288000, 4, true};
+    const std::string path = (FreshDir("detect-dvcpro") / "clip.mxf").string();
+    parvexclip::ClipWriter writer(spec);
+    ASSERT_TRUE(writer.WriteAll(path));
+    const Detected d = Detect(path);
+    EXPECT_EQ(d.nFile, KorvoDVCPRO_File);
+    EXPECT_EQ(d.nVideo, DVCPro50_Video);
+    ExpectReader(path, DVCProFrame_Data, typeid(CParvexDVCProVideoDataReader));
+    ExpectReader(path, Video_Data, typeid(CParvexVideoDataReader));
+    ExpectReader(path, Audio_Data, typeid(CMXF_Parvex_AudioDataReader));
 }
 
 constexpr uint32_t k50 = 125000, k40 = 100000, k30 = 75000, k18 = 45000;  // 400 bit/s units
