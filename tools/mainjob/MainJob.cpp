@@ -251,7 +251,7 @@ int main(int argc, char** argv)
             uint32_t size = 0;
             rc = serverReader.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, nullptr);
             if (rc != 0) {
-                std::printf("  GetNextData: %d after %u pictures\n", rc, picturesFromServer);
+                std::printf("  the reader ends after %u pictures (result %d)\n", picturesFromServer, rc);
                 break;
             }
             samePictures =
