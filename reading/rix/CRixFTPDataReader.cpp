@@ -293,6 +293,14 @@ int32_t CRixFTPDataReader::ExtractInfoFromFirstBlock(uint32_t startField)
         return -2;
     if (GetBlock(startField, true) != 0 || TakeCurrentBlock() != 0)
         return -1;
+    // Blocks are read by the announced size: smaller ones would be swallowed whole by the read of another.
+    if (_bavd.GetBlockSize() != blockSize) {
+        theLogManager.LogTo(LogName(), "Bad Rix block size identification (%x): the first block is of %x bytes!",
+                            blockSize, _bavd.GetBlockSize());
+        _pBlock = nullptr;
+        _nFieldsInBlock = 0;
+        return -4;
+    }
     _nFieldsPerPicture = IsTwoFieldFormat(_bavd.GetVideoFormat()) || _bavd.GetFieldsPerRecord() == 2 ? 2 : 1;
     _nVideoChannels = _bavd.GetRecordsPerField();
     _nAudioGroups = _bavd.GetAudioGroupCount();
