@@ -605,9 +605,16 @@ int32_t CRixFTPDataReader::GoToTime(double* seconds)
 {
     if (!seconds)
         return -1;
-    const double time = *seconds > 0 ? *seconds : 0;  // not-a-number too
-    const double fields = std::floor(time / CTimeCode::GetFieldDuration(_nRateSystem) + 1e-6);
-    return GoToFieldOffset(static_cast<int64_t>(std::min(fields, 4.0e9)));
+    return GoToFieldOffset(FieldsOfTime(*seconds, _nRateSystem));
+}
+
+int64_t CRixFTPDataReader::FieldsOfTime(double seconds, TcSystem system)
+{
+    const double duration = CTimeCode::GetFieldDuration(system);
+    const double time = seconds > 0 ? seconds : 0;  // not-a-number too
+    if (duration <= 0)
+        return 0;
+    return static_cast<int64_t>(std::min(std::floor(time / duration + 1e-6), 4.0e9));
 }
 
 int32_t CRixFTPDataReader::GoToDataStart()
