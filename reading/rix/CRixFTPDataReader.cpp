@@ -293,6 +293,14 @@ int32_t CRixFTPDataReader::ExtractInfoFromFirstBlock(uint32_t startField)
         return -2;
     if (GetBlock(startField, true) != 0 || TakeCurrentBlock() != 0)
         return -1;
+    // Blocks are read by the announced size: smaller ones would be swallowed whole by the read of another.
+    if (_bavd.GetBlockSize() != blockSize) {
+        theLogManager.LogTo(LogName(), "Bad Rix block size identification (%x): the first block is of %x bytes!",
+                            blockSize, _bavd.GetBlockSize());
+        _pBlock = nullptr;
+        _nFieldsInBlock = 0;
+        return -4;
+    }
     _nFieldsPerPicture = IsTwoFieldFormat(_bavd.GetVideoFormat()) || _bavd.GetFieldsPerRecord() == 2 ? 2 : 1;
     _nVideoChannels = _bavd.GetRecordsPerField();
     _nAudioGroups = _bavd.GetAudioGroupCount();
@@ -597,9 +605,16 @@ int32_t CRixFTPDataReader::GoToTime(double* seconds)
 {
     if (!seconds)
         return -1;
-    const double time = *seconds > 0 ? *seconds : 0;  // not-a-number too
-    const double fields = std::floor(time / CTimeCode::GetFieldDuration(_nRateSystem) + 1e-6);
-    return GoToFieldOffset(static_cast<int64_t>(std::min(fields, 4.0e9)));
+    return GoToFieldOffset(FieldsOfTime(*seconds, _nRateSystem));
+}
+
+int64_t CRixFTPDataReader::FieldsOfTime(double seconds, TcSystem system)
+{
+    const double duration = CTimeCode::GetFieldDuration(system);
+    const double time = seconds > 0 ? seconds : 0;  // not-a-number too
+    if (duration <= 0)
+        return 0;
+    return static_cast<int64_t>(std::min(std::floor(time / duration + 1e-6), 4.0e9));
 }
 
 int32_t CRixFTPDataReader::GoToDataStart()

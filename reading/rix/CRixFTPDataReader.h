@@ -40,6 +40,9 @@ public:
     int32_t GoToFieldOffset(int64_t field) override;
     // The time counts in the clip's own rate.
     int32_t GoToTime(double* seconds) override;
+    // The whole fields of the system in the time (negative and not-a-number times count as 0); shared by the
+    // server readers' GoToTime.
+    static int64_t FieldsOfTime(double seconds, TcSystem system);
     int32_t GetInOut(int32_t* in, int32_t* out, int32_t* system) override;
     int32_t GoToDataStart() override;
     int32_t GoToDataEnd() override;

@@ -165,6 +165,15 @@ TEST(ParvexGrowingClipThreads, ReadersFollowTheClipToItsEnd)
         done = true;
     });
 
+    // A failed assertion below still waits for the writer.
+    struct Joiner {
+        std::thread& t;
+        ~Joiner()
+        {
+            if (t.joinable())
+                t.join();
+        }
+    } joiner{writerThread};
     CParvexVideoDataReader video("", true, true);
     CMXF_Parvex_AudioDataReader audio("");
     // The readers open once the writer has put out the header and two blocks.

@@ -137,6 +137,45 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RixFTPDataReaderLayoutThreads,
                          ::testing::Values(Layout{1, 1, false}, Layout{9, 1, false}, Layout{1, 2, true},
                                            Layout{9, 2, false}));
 
+// A whole clip of full 2 MB blocks streamed at loopback speed with the default cache, by a server that
+// announces its block size and by one that announces 8 MB (its default) while its blocks are 2 MB.
+struct Announced {
+    rixsim::RixSimWelcomeStyle eWelcome;
+    int32_t nInitialize;
+};
+
+class RixFTPDataReaderDefaultCacheThreads : public RixFTPDataReaderThreads,
+                                            public ::testing::WithParamInterface<Announced>
+{
+protected:
+    void Configure(rixsim::RixSimConfig& config) override
+    {
+        config._vWelcome = rixsim::RixSimWelcome(GetParam().eWelcome);
+        const std::string key = "SOFTWARE\\Brennhall\\" + platform::ProgramName();
+        platform::Registry::SetDword(platform::RegHive::LocalMachine, key, "SrcCacheSizeInMB", 128);
+        platform::Registry::SetDword(platform::RegHive::LocalMachine, key, "SrcPreloadNbBlocks", 4);
+    }
+};
+
+TEST_P(RixFTPDataReaderDefaultCacheThreads, WholeClipForwardsThenBackwards)
+{
+    AddClip(kClip, 100, 212, 7, 16, 9);
+    auto reader = Reader(kClip, "", GetParam().nInitialize);
+    if (GetParam().nInitialize != 0) {
+        // Blocks read by the wrong size would swallow their neighbours.
+        uint8_t* data = nullptr;
+        EXPECT_EQ(reader->GetNextData(&data, 0, nullptr, nullptr), -1);
+        return;
+    }
+    const auto pictures = Pictures(100, 212, 2);
+    EXPECT_EQ(ReadAll(*reader, true, pictures), -2);
+    EXPECT_EQ(ReadAll(*reader, false, Reversed(pictures)), -3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RixFTPDataReaderDefaultCacheThreads,
+                         ::testing::Values(Announced{rixsim::RixSimWelcomeStyle::Block2, 0},
+                                           Announced{rixsim::RixSimWelcomeStyle::Standard, -4}));
+
 TEST_F(RixFTPDataReaderThreads, ClipTableAndFirstBlock)
 {
     AddClip(kClip, 104, 146);

@@ -225,7 +225,10 @@ int main(int argc, char** argv)
     Check(indexFinds, "the block index finds the block of every field");
 
     std::printf("4. the video server simulator serves the clip; the server clip reader reads it over FTP\n");
-    rixsim::CRixSimServer server;
+    // The server announces the size of the blocks it serves.
+    rixsim::RixSimConfig serverConfig;
+    serverConfig._vWelcome = rixsim::RixSimWelcome(rixsim::RixSimWelcomeStyle::Block2);
+    rixsim::CRixSimServer server(serverConfig);
     std::string clipName = "000110A_mainjob.CLP";
     server.Store().AddClip(
         "/clips/" + clipName, blocks, kBlockSize,
@@ -248,7 +251,7 @@ int main(int argc, char** argv)
             uint32_t size = 0;
             rc = serverReader.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, nullptr);
             if (rc != 0) {
-                std::printf("  GetNextData: %d after %u pictures\n", rc, picturesFromServer);
+                std::printf("  the reader ends after %u pictures (result %d)\n", picturesFromServer, rc);
                 break;
             }
             samePictures =
