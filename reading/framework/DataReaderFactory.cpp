@@ -19,7 +19,10 @@
 #include "reading/parvex/CParvexDVCProVideoDataReader.h"
 #include "reading/parvex/CParvexHydrelVideoDataReader.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
+#include "reading/rix/CRixAudioDataReader.h"
+#include "reading/rix/CRixDVCProVideoDataReader.h"
 #include "reading/rix/CRixFTPDataReader.h"
+#include "reading/rix/CRixVideoDataReader.h"
 
 namespace
 {
@@ -149,9 +152,22 @@ std::unique_ptr<CDataReader> CreateDataReader(const char* source, FileType type,
         }
     }
     if (type == Rix_Link || type == Rix_XmlLink) {
-        // The server readers over the gigabit-Ethernet protocol are not part of this library yet.
-        theLogManager.LogTo(logName, "KorvoDataReader - FAILED to create DataReader - UNSUPORTED FileType");
-        return nullptr;
+        const std::string name = source ? source : "";
+        std::unique_ptr<CRixDataReader> reader;
+        if (kind == Audio_Data) {
+            reader = std::make_unique<CRixAudioDataReader>(name, type, logName);
+        } else if (kind == HydrelPadded_Data) {
+            // No server reader pads Hydrel frames yet.
+            theLogManager.LogTo(logName, "KorvoDataReader - FAILED to create DataReader - UNSUPORTED FileType");
+            return nullptr;
+        } else if (kind == DVCProFrame_Data) {
+            reader = std::make_unique<CRixDVCProVideoDataReader>(name, type, logName);
+        } else {
+            reader = std::make_unique<CRixVideoDataReader>(name, type, logName);
+        }
+        if (reader->Open(1) != 0)
+            return nullptr;
+        return reader;
     }
     if (type == Rix_Ftp) {
         if (kind != Video_Data)

@@ -15,6 +15,7 @@
 #include "reading/parvex/CBlockData.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
+#include "reading/rix/CRixDataReader.h"
 #include "transfer/CXmlDocument.h"
 #include "transfer/ServerBlock.h"
 
@@ -256,6 +257,13 @@ Found Detector::Run()
     return found;
 }
 
+uint32_t ReadNative32(const uint8_t* bytes)
+{
+    uint32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
 bool Exists(const CXmlDocument& doc, const std::string& xpath)
 {
     auto node = doc.SelectSingleNode(xpath);
@@ -301,8 +309,19 @@ Found Detector::DetectXml() const
     if (Exists(doc, "//RixLink")) {
         CRixLink link;
         link.Parse(path.c_str());
-        // An incomplete link would be completed by asking the server; the codec the link names is used meanwhile.
-        return {Rix_XmlLink, LinkCodecToVideoType(link._nVideoCodec, static_cast<uint32_t>(link._nVideoFormat))};
+        int32_t codec = link._nVideoCodec;
+        int32_t format = link._nVideoFormat;
+        // An incomplete link (a clip still recording, or values missing) asks the server for the coding.
+        if (!link.IsComplete()) {
+            CRixDataReader reader(path, Rix_XmlLink, std::string());
+            uint8_t* values = nullptr;
+            if (reader.Open(1) == 0 && reader.GetFormat(&values) >= 8) {
+                codec = static_cast<int32_t>(ReadNative32(values));
+                format = static_cast<int32_t>(ReadNative32(values + 4));
+            }
+            delete[] values;
+        }
+        return {Rix_XmlLink, LinkCodecToVideoType(codec, static_cast<uint32_t>(format))};
     }
     if (Exists(doc, "//RixFtpClip"))
         return {Rix_FtpLink, Unknown_Video};

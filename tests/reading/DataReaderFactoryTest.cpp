@@ -14,7 +14,9 @@
 #include "reading/formats/CWavDataReader.h"
 #include "reading/framework/DataReaderFactory.h"
 #include "reading/framework/FileTypeDetection.h"
+#include "reading/rix/CRixAudioDataReader.h"
 #include "reading/rix/CRixFTPDataReader.h"
+#include "reading/rix/CRixVideoDataReader.h"
 #include "tests/reading/FormatMedia.h"
 #include "tests/reading/RixPictureBlocks.h"
 #include "tests/rixclient/RixTestHelpers.h"
@@ -227,14 +229,93 @@ TEST_F(FactoryServerThreads, ServedClipsByNameAndFilesByContent)
     int32_t video = -1;
     EXPECT_EQ(GetFileTypeFromSource(Url(wav).c_str(), &video), WAVE_File);
     EXPECT_EQ(video, Unknown_Video);
+}
 
-    // Server clips named for the gigabit-Ethernet readers: detected by their form; those readers are not part
-    // of this library yet, so the factory says so.
-    const std::string rix = "Rix:\\\\127.0.0.1:" + std::to_string(_server->GbePort()) + "\\000110A";
-    EXPECT_EQ(GetFileTypeFromSource(rix.c_str(), nullptr), Rix_Link);
-    LogCapture rixLog("factory-rix");
-    EXPECT_EQ(CreateDataReader(rix.c_str(), Unknown_File, Video_Data, "factory-rix"), nullptr);
-    EXPECT_TRUE(rixLog.Has(kUnsupported));
+// The clip of the gateway: field f holds 50 + f % 5 bytes of f.
+rixsim::RixSimGbeClip GbeClip(uint32_t codec, uint32_t clipNumber)
+{
+    rixsim::RixSimGbeClip clip;
+    clip._szUmId = "UMID-" + std::to_string(clipNumber);
+    clip._nRixNumber = 3;
+    clip._nClipNumber = clipNumber;
+    clip._cCamera = 'B';
+    clip._nIn = 100;
+    clip._nOut = 120;
+    clip._nShortIn = 101;
+    clip._nShortOut = 119;
+    clip._nVideoCodec = codec;
+    clip._nVideoFormat = 1u << 28 | 3u << 24 | 2u << 16;
+    clip._nSamplesPerField = 5;
+    for (uint32_t f = clip._nIn; f < clip._nOut; ++f)
+        clip._vFields.emplace_back(50 + f % 5, static_cast<uint8_t>(f));
+    return clip;
+}
+
+std::vector<uint8_t> FirstUnit(CDataReader& reader)
+{
+    std::vector<uint8_t> buffer(65536);
+    uint8_t* data = buffer.data();
+    uint32_t size = 0;
+    if (reader.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, nullptr) != 0)
+        return {};
+    return std::vector<uint8_t>(data, data + size);
+}
+
+TEST_F(FactoryServerThreads, GatewayClipsByNameAndByLinkFile)
+{
+    _server->Store().AddGbeClip(GbeClip(1, 12));
+    _server->Store().AddGbeClip(GbeClip(3, 13));
+    const std::string gateway = "127.0.0.1:" + std::to_string(_server->GbePort());
+    const std::string name = "Rix:\\\\" + gateway + "\\3\\12\\B";
+    int32_t video = -1;
+    EXPECT_EQ(GetFileTypeFromSource(name.c_str(), &video), Rix_Link);
+    EXPECT_EQ(video, Mjpeg_Video);
+
+    auto reader = CreateDataReader(name.c_str(), Unknown_File, Video_Data);
+    ASSERT_NE(dynamic_cast<CRixVideoDataReader*>(reader.get()), nullptr);
+    EXPECT_EQ(FirstUnit(*reader), std::vector<uint8_t>(50, 100));
+    auto audio = CreateDataReader(name.c_str(), Unknown_File, Audio_Data);
+    ASSERT_NE(dynamic_cast<CRixAudioDataReader*>(audio.get()), nullptr);
+    EXPECT_FALSE(FirstUnit(*audio).empty());
+    // M-JPEG fields are no DVCPRO frames: the framing reader refuses the first one.
+    EXPECT_EQ(CreateDataReader(name.c_str(), Unknown_File, DVCProFrame_Data), nullptr);
+    LogCapture log("factory-rix");
+    EXPECT_EQ(CreateDataReader(name.c_str(), Unknown_File, HydrelPadded_Data, "factory-rix"), nullptr);
+    EXPECT_TRUE(log.Has(kUnsupported));
+    EXPECT_EQ(CreateDataReader(("Rix:\\\\" + gateway + "\\3\\99\\B").c_str(), Unknown_File, Video_Data), nullptr);
+
+    // A complete link file is classified from what it says, without asking the server.
+    const auto gbeRequests = [this] {
+        size_t n = 0;
+        for (const auto& entry : _server->Journal())
+            n += entry._szChannel == "GBE";
+        return n;
+    };
+    const fs::path dir = FreshDir("factory-links");
+    const std::string complete = (dir / "complete.xml").string();
+    WriteWholeFile(complete, "<?xml version=\"1.0\"?>\n<RixLink><UmID>UMID-12</UmID><IPAddress>" + gateway +
+                                 "</IPAddress><RixNumber>3</RixNumber><ClipNumber>12</ClipNumber>"
+                                 "<CameraId>B</CameraId><InTC>100</InTC><OutTC>120</OutTC><ShortInTC>101</ShortInTC>"
+                                 "<ShortOutTC>119</ShortOutTC><VideoCodec>1</VideoCodec>"
+                                 "<NbVideoChannels>1</NbVideoChannels><VideoFormat>0</VideoFormat>"
+                                 "<AudioCodec>1</AudioCodec><NbAudioChannels>4</NbAudioChannels>"
+                                 "<GrowingMode>0</GrowingMode></RixLink>\n");
+    const size_t before = gbeRequests();
+    EXPECT_EQ(GetFileTypeFromSource(complete.c_str(), &video), Rix_XmlLink);
+    EXPECT_EQ(video, Mjpeg_Video);
+    EXPECT_EQ(gbeRequests(), before);
+    auto linked = CreateDataReader(complete.c_str(), Unknown_File, Video_Data);
+    ASSERT_NE(dynamic_cast<CRixVideoDataReader*>(linked.get()), nullptr);
+    EXPECT_EQ(FirstUnit(*linked), std::vector<uint8_t>(50, 100));
+
+    // An incomplete one takes the coding the server reports: an IMX 40 clip.
+    const std::string incomplete = (dir / "incomplete.xml").string();
+    WriteWholeFile(incomplete, "<?xml version=\"1.0\"?>\n<RixLink><IPAddress>" + gateway +
+                                   "</IPAddress><RixNumber>3</RixNumber><ClipNumber>13</ClipNumber>"
+                                   "<CameraId>B</CameraId><VideoCodec>1</VideoCodec></RixLink>\n");
+    EXPECT_EQ(GetFileTypeFromSource(incomplete.c_str(), &video), Rix_XmlLink);
+    EXPECT_EQ(video, IMX40_Video);
+    EXPECT_GT(gbeRequests(), before);
 }
 
 }  // namespace
