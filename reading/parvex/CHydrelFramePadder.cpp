@@ -31,6 +31,19 @@ uint32_t CHydrelFramePadder::FrameSizeOfCompression(uint32_t compressionId)
     }
 }
 
+uint8_t* CHydrelFramePadder::FrameBuffer(uint8_t** buffer, uint32_t* capacity)
+{
+    if (!buffer)
+        return nullptr;
+    if (*buffer)
+        return *buffer;
+    if (!_pFrame)
+        _pFrame = platform::MakePageBuffer(kLargestFrame);
+    if (_pFrame)
+        *capacity = kLargestFrame;
+    return _pFrame.get();
+}
+
 uint32_t CHydrelFramePadder::PadFrame(uint8_t* frame, uint32_t dataLength, uint32_t capacity)
 {
     if (!frame || dataLength < kCompressionIdOffset + 4)

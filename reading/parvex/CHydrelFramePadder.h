@@ -2,12 +2,15 @@
 
 #include <cstdint>
 
+#include "platform/PageBuffer.h"
+
 // Pads Hydrel pictures to the fixed frame size of their compression id and marks the frame's end, as the
 // decoders expect whole frames.
 class CHydrelFramePadder
 {
 public:
     static constexpr uint32_t kEndMarker = 0xDEC00D60;  // stored little-endian: 60 0D C0 DE
+    static constexpr uint32_t kLargestFrame = 0xE0000;
 
     CHydrelFramePadder() = default;
     virtual ~CHydrelFramePadder() = default;
@@ -22,6 +25,12 @@ public:
 
     static uint32_t FrameSizeOfCompression(uint32_t compressionId);
 
+protected:
+    // The caller's buffer, or the padder's own of the largest frame size when the caller gives none (then
+    // capacity becomes its size); null without a buffer pointer or when no buffer can be had.
+    uint8_t* FrameBuffer(uint8_t** buffer, uint32_t* capacity);
+
 private:
     int64_t _nFrameSize = -1;
+    platform::PageBuffer _pFrame;
 };

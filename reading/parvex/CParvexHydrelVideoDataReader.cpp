@@ -2,11 +2,6 @@
 
 #include <cstring>
 
-namespace
-{
-constexpr uint32_t kLargestFrame = 0xE0000;
-}  // namespace
-
 CParvexHydrelVideoDataReader::CParvexHydrelVideoDataReader(const std::string& logName, bool raw, bool allChannels)
     : CParvexVideoDataReader(logName, raw, allChannels)
 {
@@ -27,18 +22,10 @@ int32_t CParvexHydrelVideoDataReader::GetFrame(bool forwards, uint8_t** buffer, 
 {
     if (!_bOpen)
         return kNotSupported;
-    if (!buffer)
-        return kNoBuffer;
-    uint8_t* out = *buffer;
     uint32_t capacity = size;
-    if (!out) {
-        if (!_pFrame)
-            _pFrame = platform::MakePageBuffer(kLargestFrame);
-        if (!_pFrame)
-            return kNoBuffer;
-        out = _pFrame.get();
-        capacity = kLargestFrame;
-    }
+    uint8_t* out = FrameBuffer(buffer, &capacity);
+    if (!out)
+        return kNoBuffer;
     uint32_t total = 0;
     double seconds = 0;
     int taken = 0;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/PageBuffer.h"
 #include "reading/parvex/CHydrelFramePadder.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
 
@@ -18,6 +17,4 @@ private:
     int32_t GetFrame(bool forwards, uint8_t** buffer, uint32_t size, uint32_t* sizeOut, double* secondsOut);
     // Steps back over what a refused frame took.
     void Undo(bool forwards, int taken);
-
-    platform::PageBuffer _pFrame;  // for callers that give no buffer
 };

@@ -20,6 +20,7 @@
 #include "reading/framework/CRixLink.h"
 #include "reading/rix/CRixAudioDataReader.h"
 #include "reading/rix/CRixDVCProVideoDataReader.h"
+#include "reading/rix/CRixHydrelVideoDataReader.h"
 #include "reading/rix/CRixVideoDataReader.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/support/TestEnv.h"
@@ -570,6 +571,79 @@ TEST_F(RixGbeReaderThreads, DVCProFieldsBecomeDifFrames)
     // Fields that are not packed DVCPRO.
     _server->Store().AddGbeClip(MakeClip(100, 104));
     Open<CRixDVCProVideoDataReader>(Name(), Rix_Link, 200);
+}
+
+// Hydrel field f: compression id 0 (frames of 0x4A000 bytes), no coded length, whole frame only for 102.
+Bytes HydrelField(uint32_t f)
+{
+    Bytes bytes = FieldBytes(f);
+    bytes.resize(400 + f % 7, static_cast<uint8_t>(f));
+    bytes[5] = f == 102 ? 1 : 2;
+    std::fill(bytes.begin() + 40, bytes.begin() + 44, 0);
+    bytes[365] = 0;
+    std::fill(bytes.begin() + 368, bytes.begin() + 372, 0);
+    return bytes;
+}
+
+Bytes PaddedFrame(std::initializer_list<uint32_t> fields)
+{
+    Bytes frame;
+    for (uint32_t f : fields) {
+        const Bytes field = HydrelField(f);
+        frame.insert(frame.end(), field.begin(), field.end());
+    }
+    frame.resize(0x4A000 - 4);
+    frame.insert(frame.end(), {0x60, 0x0D, 0xC0, 0xDE});
+    return frame;
+}
+
+TEST_F(RixGbeReaderThreads, HydrelFieldsBecomePaddedFrames)
+{
+    RixSimGbeClip clip = MakeClip(100, 107, 8);
+    clip._vFields.clear();
+    for (uint32_t f = 100; f < 107; ++f)
+        clip._vFields.push_back(HydrelField(f));
+    _server->Store().AddGbeClip(clip);
+    auto reader = Open<CRixHydrelVideoDataReader>(Name());
+    const std::vector<std::vector<uint32_t>> frames = {{100, 101}, {102}, {103, 104}, {105, 106}};
+    Bytes buffer(0x4A000);
+    const auto frame = [&](bool forwards, uint8_t** data, uint32_t size, const std::vector<uint32_t>& fields) {
+        uint32_t got = 0;
+        double seconds = -1;
+        ASSERT_EQ(forwards ? reader->GetNextData(data, size, &got, &seconds)
+                           : reader->GetPrevData(data, size, &got, &seconds),
+                  0);
+        ASSERT_EQ(got, 0x4A000u);
+        const Bytes expected = fields.size() == 1 ? PaddedFrame({fields[0]}) : PaddedFrame({fields[0], fields[1]});
+        EXPECT_TRUE(Bytes(*data, *data + got) == expected) << fields[0];
+        EXPECT_DOUBLE_EQ(seconds, (fields[0] - 100) * 0.02);
+    };
+    uint8_t* data = buffer.data();
+    uint32_t size = 0;
+    for (const auto& fields : frames)
+        frame(true, &data, buffer.size(), fields);
+    EXPECT_EQ(reader->GetNextData(&data, buffer.size(), &size, nullptr), 100);
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it)
+        frame(false, &data, buffer.size(), *it);
+    EXPECT_EQ(reader->GetPrevData(&data, buffer.size(), &size, nullptr), 100);
+
+    // A buffer too small for a field, or for the padding, is refused without consuming anything.
+    for (uint32_t small : {100u, 0x4A000u - 1}) {
+        size = 0;
+        EXPECT_EQ(reader->GetNextData(&data, small, &size, nullptr), 101) << small;
+        EXPECT_EQ(size, 0x4A000u);
+        EXPECT_EQ(reader->GetPosition(), 100);
+    }
+    frame(true, &data, buffer.size(), frames[0]);
+    EXPECT_EQ(reader->GetPrevData(&data, 0x4A000 - 1, &size, nullptr), 101);
+    EXPECT_EQ(reader->GetPosition(), 102);
+    frame(false, &data, buffer.size(), frames[0]);
+
+    // Without a buffer the frame comes in the reader's own.
+    uint8_t* own = nullptr;
+    frame(true, &own, 0, frames[0]);
+    EXPECT_NE(own, nullptr);
+    EXPECT_NE(own, buffer.data());
 }
 
 // A gateway that answers each request with what the test makes of it, for replies the simulator never sends.
