@@ -22,6 +22,7 @@
 #include "reading/rix/CRixAudioDataReader.h"
 #include "reading/rix/CRixDVCProVideoDataReader.h"
 #include "reading/rix/CRixFTPDataReader.h"
+#include "reading/rix/CRixHydrelVideoDataReader.h"
 #include "reading/rix/CRixVideoDataReader.h"
 
 namespace
@@ -157,9 +158,7 @@ std::unique_ptr<CDataReader> CreateDataReader(const char* source, FileType type,
         if (kind == Audio_Data) {
             reader = std::make_unique<CRixAudioDataReader>(name, type, logName);
         } else if (kind == HydrelPadded_Data) {
-            // No server reader pads Hydrel frames yet.
-            theLogManager.LogTo(logName, "KorvoDataReader - FAILED to create DataReader - UNSUPORTED FileType");
-            return nullptr;
+            reader = std::make_unique<CRixHydrelVideoDataReader>(name, type, logName);
         } else if (kind == DVCProFrame_Data) {
             reader = std::make_unique<CRixDVCProVideoDataReader>(name, type, logName);
         } else {
