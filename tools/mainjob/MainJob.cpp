@@ -1,6 +1,7 @@
 // The main job: makes a short IMX 50 clip with ffmpeg, writes it as a Parvex clip file with the project's
-// writer, reads it back (clip information, block index, every picture), serves the clip's blocks from the
-// video server simulator and reads them back over its FTP dialect, and prints what it did.
+// writer, reads it back (clip information, block index, every picture; then detected and read through the
+// data reader factory), serves the clip's blocks from the video server simulator and reads them back through
+// the factory's server clip reader over FTP, checking every picture, and prints what it did.
 // Usage: korvo_main_job <work folder>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,8 @@
 #include "outside/rix/CRixSimServer.h"
 #include "platform/File.h"
 #include "reading/framework/CSourceReader.h"
+#include "reading/framework/DataReaderFactory.h"
+#include "reading/framework/FileTypeDetection.h"
 #include "reading/parvex/CBlockData.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
@@ -143,6 +146,33 @@ private:
     std::string _szUrl;
 };
 
+// Reads every unit of an opened reader forwards; true when they are the pictures written, in order.
+// Elements come back padded to the block's alignment, so each unit starts with its picture.
+bool ReadsThePictures(CDataReader& reader, const std::vector<Bytes>& pictures, uint32_t* count)
+{
+    Bytes buffer(kImx50FrameSize * 2);
+    *count = 0;
+    for (;;) {
+        uint8_t* data = buffer.data();
+        uint32_t size = 0;
+        int32_t rc = reader.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, nullptr);
+        if (rc != 0) {
+            std::printf("  the reader ends after %u pictures (result %d)\n", *count, rc);
+            return *count == pictures.size();
+        }
+        if (*count >= pictures.size() || size < pictures[*count].size() ||
+            std::memcmp(data, pictures[*count].data(), pictures[*count].size()) != 0)
+            return false;
+        ++*count;
+    }
+}
+
+std::string TypeText(FileType type, int32_t videoType)
+{
+    return std::string(FileTypeName(type)) + " (" + std::to_string(type) + "), video type " + VideoTypeName(videoType) +
+           " (" + std::to_string(videoType) + ")";
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -183,7 +213,7 @@ int main(int argc, char** argv)
     std::string clipPath = (work / "MAINJOB.MXF").string();
     Check(WriteParvexClip(clipPath, pictures, material), "written " + clipPath);
 
-    std::printf("3. the clip-file reader reads it back\n");
+    std::printf("3. the clip-file reader reads it back; detection and the reader factory read it again\n");
     CMXF_Parvex_FileReader reader("");
     CMXF_Parvex_ClipInfo info;
     int indexed = 0;
@@ -224,7 +254,17 @@ int main(int argc, char** argv)
                                                            " fields equal to what was written");
     Check(indexFinds, "the block index finds the block of every field");
 
-    std::printf("4. the video server simulator serves the clip; the server clip reader reads it over FTP\n");
+    int32_t videoType = 0;
+    FileType type = GetFileTypeFromSource(clipPath.c_str(), &videoType);
+    Check(type == KorvoIMX_File && videoType == IMX50_Video, "detected as " + TypeText(type, videoType));
+    uint32_t picturesFromFile = 0;
+    std::unique_ptr<CDataReader> fileReader = CreateDataReader(clipPath.c_str(), Unknown_File, Video_Data);
+    bool fileReadOk = fileReader && ReadsThePictures(*fileReader, pictures, &picturesFromFile);
+    Check(fileReadOk,
+          "the factory's video reader gives " + std::to_string(picturesFromFile) + " pictures equal to the source");
+    fileReader.reset();
+
+    std::printf("4. the video server simulator serves the clip; the factory's server clip reader reads it over FTP\n");
     // The server announces the size of the blocks it serves.
     rixsim::RixSimConfig serverConfig;
     serverConfig._vWelcome = rixsim::RixSimWelcome(rixsim::RixSimWelcomeStyle::Block2);
@@ -238,28 +278,23 @@ int main(int argc, char** argv)
     uint32_t picturesFromServer = 0;
     bool samePictures = started;
     if (started) {
-        CRixFTPDataReader serverReader("");
         std::string url = "ftp://127.0.0.1:" + std::to_string(server.FtpPort()) + "/clips/" + clipName;
-        serverReader.AttachSourceReader(std::make_unique<UrlSource>(url), 0);
-        int32_t rc = serverReader.Initialize("");
-        samePictures = rc == 0;
-        if (rc != 0)
-            std::printf("  Initialize: %d\n", rc);
-        Bytes buffer(kImx50FrameSize * 2);
-        while (samePictures) {
-            uint8_t* data = buffer.data();
-            uint32_t size = 0;
-            rc = serverReader.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, nullptr);
-            if (rc != 0) {
-                std::printf("  the reader ends after %u pictures (result %d)\n", picturesFromServer, rc);
-                break;
-            }
-            samePictures =
-                picturesFromServer < pictures.size() && size >= pictures[picturesFromServer].size() &&
-                std::memcmp(data, pictures[picturesFromServer].data(), pictures[picturesFromServer].size()) == 0;
-            ++picturesFromServer;
+        int32_t serverVideoType = 0;
+        FileType serverType = GetFileTypeFromSource(url.c_str(), &serverVideoType);
+        Check(serverType == Rix_Ftp, "the server clip's name is detected as " + TypeText(serverType, serverVideoType));
+        // The factory hands a server clip over FTP back unopened: the caller names the clip and initialises it.
+        std::unique_ptr<CDataReader> serverReader = CreateDataReader(url.c_str(), serverType, Video_Data);
+        auto* ftpReader = dynamic_cast<CRixFTPDataReader*>(serverReader.get());
+        samePictures = ftpReader != nullptr;
+        if (ftpReader) {
+            ftpReader->AttachSourceReader(std::make_unique<UrlSource>(url), 0);
+            int32_t rc = ftpReader->Initialize("");
+            if (rc != 0)
+                std::printf("  Initialize: %d\n", rc);
+            samePictures = rc == 0 && ReadsThePictures(*ftpReader, pictures, &picturesFromServer);
+            ftpReader->Close();
         }
-        serverReader.Close();
+        serverReader.reset();
         if (getenv("KORVO_MAIN_JOB_JOURNAL"))
             for (const auto& e : server.Journal())
                 std::printf("  journal %s %u %s\n", e._szChannel.c_str(), e._nSession, e._szText.c_str());
