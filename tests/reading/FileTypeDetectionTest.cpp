@@ -280,13 +280,13 @@ std::string WriteClip(const ClipCase& c)
                                     0};
         std::copy(std::begin(header), std::end(header), data.begin());
         // One field's audio of the group for each field of the picture.
-        parvexclip::ClipSpec spec{};
-        spec.nStandard = info._nStandard;
-        spec.nAudioGroups = 1;
+        parvexclip::ClipSpec clipSpec{};
+        clipSpec.nStandard = info._nStandard;
+        clipSpec.nAudioGroups = 1;
         std::vector<KorvoMXFAudioInfo> audio;
         Bytes samples;
         for (uint32_t f = 0; f < fieldsPerPicture; ++f) {
-            const Bytes field = parvexclip::FieldAudio(spec, i * fieldsPerPicture + f);
+            const Bytes field = parvexclip::FieldAudio(clipSpec, i * fieldsPerPicture + f);
             audio.push_back(KorvoMXFAudioInfo{1, static_cast<uint32_t>(field.size()), 4});
             samples.insert(samples.end(), field.begin(), field.end());
         }
@@ -321,10 +321,10 @@ TEST_P(DetectWrittenClips, TypesFromTheClipInformationOrTheFirstBlock)
 // DVCPRO frames from ffmpeg, packed as the servers keep them, come back as frames through the factory.
 TEST(DetectWrittenDvcpro, FramedKindOnRealFrames)
 {
-    const parvexclip::ClipSpec spec{
+    const parvexclip::ClipSpec clipSpec{
         "DVCPro50_Bavd2MB", KORVOMXF_FORMAT_BAVD_2MB, 2, 3, 9, 50, 1, "dvcpro50.dif", 288000, 4, true};
     const std::string path = (FreshDir("detect-dvcpro") / "clip.mxf").string();
-    parvexclip::ClipWriter writer(spec);
+    parvexclip::ClipWriter writer(clipSpec);
     ASSERT_TRUE(writer.WriteAll(path));
     const Detected d = Detect(path);
     EXPECT_EQ(d.nFile, KorvoDVCPRO_File);

@@ -64,13 +64,13 @@ protected:
 
 TEST_P(ParvexAudioClip, EveryBlockForwardsAndBackwards)
 {
-    const ClipSpec& spec = GetParam();
+    const ClipSpec& clipSpec = GetParam();
     CMXF_Parvex_AudioDataReader reader("");
     ASSERT_EQ(reader.AttachSourceReader(CreateSourceReader(_path.c_str(), 0, 0, ""), 1), 0);
     int32_t channels[32] = {};
-    ASSERT_EQ(reader.GetAudioChannels(channels, 32), 4 * spec.nAudioGroups);
+    ASSERT_EQ(reader.GetAudioChannels(channels, 32), 4 * clipSpec.nAudioGroups);
     for (int i = 0; i < 32; ++i)
-        EXPECT_EQ(channels[i], i < 4 * spec.nAudioGroups ? 1 : 0);
+        EXPECT_EQ(channels[i], i < 4 * clipSpec.nAudioGroups ? 1 : 0);
     const uint32_t blocks = reader.GetBlockCount();
     ASSERT_GT(blocks, 1u);
 
@@ -108,7 +108,7 @@ TEST_P(ParvexAudioClip, EveryBlockForwardsAndBackwards)
     EXPECT_TRUE(backwards == _expected);
 
     // Seeks move the block cursor: the block delivered holds the field.
-    const uint32_t fields = spec.nPictures * FieldsPerPicture(spec);
+    const uint32_t fields = clipSpec.nPictures * FieldsPerPicture(clipSpec);
     for (uint32_t field : {fields - 1, 0u, fields / 2, fields / 3}) {
         SCOPED_TRACE(field);
         ASSERT_EQ(reader.GoToFieldOffset(field), 0);
@@ -138,15 +138,16 @@ TEST(ParvexAudioDamage, SampleCountBeyondItsChunk)
 {
     ASSERT_FALSE(MediaDir().empty());
     const fs::path dir = testsupport::FreshDir("parvex-audio-damage");
-    for (const ClipSpec& spec : {kAudioClips[0], kAudioClips[2]}) {
-        SCOPED_TRACE(spec.pszName);
-        const std::string path = (dir / (std::string(spec.pszName) + ".mxf")).string();
-        ClipWriter writer(spec);
+    for (const ClipSpec& clipSpec : {kAudioClips[0], kAudioClips[2]}) {
+        SCOPED_TRACE(clipSpec.pszName);
+        const std::string path = (dir / (std::string(clipSpec.pszName) + ".mxf")).string();
+        ClipWriter writer(clipSpec);
         ASSERT_TRUE(writer.WriteAll(path));
         // The first field's count of channel 0: above the header area of a BAVD block, just below the table of a
         // 2kTable block, there stored in reversed 32-bit words.
-        const bool table = spec.nBlockFormat == KORVOMXF_FORMAT_TBL2K_2MB;
-        const uint64_t field = table ? 0x200000 + 0x1FF800 - uint64_t{4} * 2944 * spec.nAudioGroups : 0x200000 + 0x8000;
+        const bool table = clipSpec.nBlockFormat == KORVOMXF_FORMAT_TBL2K_2MB;
+        const uint64_t field =
+            table ? 0x200000 + 0x1FF800 - uint64_t{4} * 2944 * clipSpec.nAudioGroups : 0x200000 + 0x8000;
         platform::File file;
         ASSERT_TRUE(file.Open(path, platform::File::Access::ReadWrite, platform::File::Disposition::OpenExisting));
         uint8_t word[4];

@@ -63,13 +63,13 @@ inline void WriteFile(const fs::path& path, const uint8_t* data, size_t size)
 }
 
 // The media's pictures: fixed-size frames, or JPEGs cut at each start-of-image marker.
-inline std::vector<Bytes> LoadMedia(const ClipSpec& spec)
+inline std::vector<Bytes> LoadMedia(const ClipSpec& clipSpec)
 {
-    const Bytes all = ReadFile(MediaDir() / spec.pszMedia);
+    const Bytes all = ReadFile(MediaDir() / clipSpec.pszMedia);
     std::vector<Bytes> pictures;
-    if (spec.nFrameBytes) {
-        for (size_t at = 0; at + spec.nFrameBytes <= all.size(); at += spec.nFrameBytes)
-            pictures.emplace_back(all.begin() + at, all.begin() + at + spec.nFrameBytes);
+    if (clipSpec.nFrameBytes) {
+        for (size_t at = 0; at + clipSpec.nFrameBytes <= all.size(); at += clipSpec.nFrameBytes)
+            pictures.emplace_back(all.begin() + at, all.begin() + at + clipSpec.nFrameBytes);
         return pictures;
     }
     size_t start = 0;
@@ -84,20 +84,20 @@ inline std::vector<Bytes> LoadMedia(const ClipSpec& spec)
     return pictures;
 }
 
-inline uint32_t FieldsPerPicture(const ClipSpec& spec)
+inline uint32_t FieldsPerPicture(const ClipSpec& clipSpec)
 {
-    return spec.nVideoFormat == 4 || spec.nVideoFormat == 8 || spec.nVideoFormat == 9 ? 2 : 1;
+    return clipSpec.nVideoFormat == 4 || clipSpec.nVideoFormat == 8 || clipSpec.nVideoFormat == 9 ? 2 : 1;
 }
 
-inline uint32_t BytesPerChannelField(const ClipSpec& spec)
+inline uint32_t BytesPerChannelField(const ClipSpec& clipSpec)
 {
-    return spec.nStandard == 3 || spec.nStandard == 6 ? 2944 : 2432;
+    return clipSpec.nStandard == 3 || clipSpec.nStandard == 6 ? 2944 : 2432;
 }
 
 // Samples of a field and channel: 960 at 25 Hz, 800 or 801 at 29.97 Hz.
-inline uint32_t SampleCount(const ClipSpec& spec, uint32_t field)
+inline uint32_t SampleCount(const ClipSpec& clipSpec, uint32_t field)
 {
-    return spec.nStandard == 3 || spec.nStandard == 6 ? 960 : 800 + field % 2;
+    return clipSpec.nStandard == 3 || clipSpec.nStandard == 6 ? 960 : 800 + field % 2;
 }
 
 inline void Sample(uint32_t field, uint32_t channel, uint32_t s, uint8_t* out)
@@ -109,12 +109,12 @@ inline void Sample(uint32_t field, uint32_t channel, uint32_t s, uint8_t* out)
 }
 
 // One field's audio as the writer takes it: a chunk per channel of a byte, the count and the samples.
-inline Bytes FieldAudio(const ClipSpec& spec, uint32_t field)
+inline Bytes FieldAudio(const ClipSpec& clipSpec, uint32_t field)
 {
-    const uint32_t channels = 4u * spec.nAudioGroups;
-    const uint32_t chunk = BytesPerChannelField(spec);
+    const uint32_t channels = 4u * clipSpec.nAudioGroups;
+    const uint32_t chunk = BytesPerChannelField(clipSpec);
     Bytes audio(size_t{channels} * chunk, 0);
-    const uint32_t count = SampleCount(spec, field);
+    const uint32_t count = SampleCount(clipSpec, field);
     for (uint32_t c = 0; c < channels; ++c) {
         uint8_t* p = audio.data() + size_t{c} * chunk;
         p[0] = static_cast<uint8_t>(0xA0 + c);
@@ -127,10 +127,10 @@ inline Bytes FieldAudio(const ClipSpec& spec, uint32_t field)
 }
 
 // The interleaved samples a reader gives for one field.
-inline Bytes FieldSamples(const ClipSpec& spec, uint32_t field)
+inline Bytes FieldSamples(const ClipSpec& clipSpec, uint32_t field)
 {
-    const uint32_t channels = 4u * spec.nAudioGroups;
-    const uint32_t count = SampleCount(spec, field);
+    const uint32_t channels = 4u * clipSpec.nAudioGroups;
+    const uint32_t count = SampleCount(clipSpec, field);
     Bytes out(size_t{count} * channels * 3);
     for (uint32_t s = 0; s < count; ++s)
         for (uint32_t c = 0; c < channels; ++c)
@@ -143,7 +143,7 @@ inline Bytes FieldSamples(const ClipSpec& spec, uint32_t field)
 class ClipWriter
 {
 public:
-    explicit ClipWriter(const ClipSpec& spec) : _spec(spec), _media(LoadMedia(spec)) {}
+    explicit ClipWriter(const ClipSpec& clipSpec) : _spec(clipSpec), _media(LoadMedia(clipSpec)) {}
 
     bool Open(const std::string& path, uint32_t totalPictures)
     {
@@ -214,7 +214,7 @@ public:
 
     bool Close() { return _writer.Close() == KORVOMXF_OK; }
 
-    // Writes a whole clip of the spec's picture count.
+    // Writes a whole clip of the clipSpec's picture count.
     bool WriteAll(const std::string& path)
     {
         if (!Open(path, _spec.nPictures))

@@ -143,17 +143,18 @@ TEST_F(ParvexRecordingFile, FieldSearchInterpolatesBetweenKnownBlocks)
 TEST(ParvexGrowingClipThreads, ReadersFollowTheClipToItsEnd)
 {
     ASSERT_FALSE(MediaDir().empty());
-    const ClipSpec spec = {"Growing", KORVOMXF_FORMAT_TBL2K_2MB, 2, 3, 1, 0, 1, "mjpeg_fields.mjpeg", 0, 400, false};
+    const ClipSpec clipSpec = {"Growing", KORVOMXF_FORMAT_TBL2K_2MB, 2, 3,   1,    0,
+                               1,         "mjpeg_fields.mjpeg",      0, 400, false};
     const fs::path dir = testsupport::FreshDir("parvex-growing");
     const std::string path = (dir / "clip.mxf").string();
-    ClipWriter media(spec);  // the readers' reference; the writer thread has its own
+    ClipWriter media(clipSpec);  // the readers' reference; the writer thread has its own
     std::atomic<bool> done{false};
     std::atomic<bool> failed{false};
     std::atomic<bool> opened{false};
     std::thread writerThread([&] {
-        ClipWriter writer(spec);
-        bool ok = writer.Open(path, spec.nPictures);
-        for (uint32_t i = 0; ok && i < spec.nPictures; ++i) {
+        ClipWriter writer(clipSpec);
+        bool ok = writer.Open(path, clipSpec.nPictures);
+        for (uint32_t i = 0; ok && i < clipSpec.nPictures; ++i) {
             // Three blocks out: the readers open before the rest comes.
             for (int wait = 0; i == 3 * kFieldsPerBlock + 1 && !opened && wait < 10000; ++wait)
                 platform::SleepMs(1);
@@ -219,16 +220,16 @@ TEST(ParvexGrowingClipThreads, ReadersFollowTheClipToItsEnd)
     writerThread.join();
     EXPECT_FALSE(failed);
     EXPECT_TRUE(startedEarly);
-    EXPECT_EQ(pictures, spec.nPictures);
+    EXPECT_EQ(pictures, clipSpec.nPictures);
     Bytes expected;
-    for (uint32_t f = 0; f < spec.nPictures; ++f) {
-        const Bytes field = FieldSamples(spec, kFirstField + f);
+    for (uint32_t f = 0; f < clipSpec.nPictures; ++f) {
+        const Bytes field = FieldSamples(clipSpec, kFirstField + f);
         expected.insert(expected.end(), field.begin(), field.end());
     }
     EXPECT_TRUE(samples == expected);
     int32_t in = 0, out = 0;
     ASSERT_EQ(video.GetInOut(&in, &out, nullptr), 0);
-    EXPECT_EQ(out, static_cast<int32_t>(kFirstField + spec.nPictures));
+    EXPECT_EQ(out, static_cast<int32_t>(kFirstField + clipSpec.nPictures));
     fs::remove_all(dir);
 }
 

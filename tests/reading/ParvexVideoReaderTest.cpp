@@ -41,9 +41,9 @@ std::unique_ptr<CSourceReader> Source(const std::string& path)
     return CreateSourceReader(path.c_str(), 0, 0, "");
 }
 
-double FieldSeconds(const ClipSpec& spec)
+double FieldSeconds(const ClipSpec& clipSpec)
 {
-    return CTimeCode::GetFieldDuration(static_cast<TcSystem>(spec.nStandard));
+    return CTimeCode::GetFieldDuration(static_cast<TcSystem>(clipSpec.nStandard));
 }
 
 // The blocks keep a picture's size in units of 8 (BAVD) or 32 bytes (2kTable): what comes back is the picture
@@ -77,8 +77,8 @@ protected:
 
 TEST_P(ParvexVideoClip, EveryPictureForwardsAndBackwards)
 {
-    const ClipSpec& spec = GetParam();
-    const uint32_t fpp = FieldsPerPicture(spec);
+    const ClipSpec& clipSpec = GetParam();
+    const uint32_t fpp = FieldsPerPicture(clipSpec);
     CParvexVideoDataReader reader("", true, true);
     ASSERT_EQ(reader.AttachSourceReader(Source(_path), 1), 0);
     EXPECT_TRUE(reader.IsIndexed());
@@ -86,25 +86,25 @@ TEST_P(ParvexVideoClip, EveryPictureForwardsAndBackwards)
     const auto& stored = _writer->Stored();
 
     Bytes copy(1 << 20);
-    for (uint32_t i = 0; i < spec.nPictures; ++i) {
+    for (uint32_t i = 0; i < clipSpec.nPictures; ++i) {
         SCOPED_TRACE(i);
         uint8_t* data = i % 2 ? copy.data() : nullptr;  // a pointer into the block, or a copy
         uint32_t size = 0;
         double seconds = -1;
         ASSERT_EQ(reader.GetNextData(&data, static_cast<uint32_t>(copy.size()), &size, &seconds), 0);
         ExpectPicture(data, size, stored[i]);
-        EXPECT_NEAR(seconds, i * fpp * FieldSeconds(spec), 1e-9);
+        EXPECT_NEAR(seconds, i * fpp * FieldSeconds(clipSpec), 1e-9);
     }
     uint8_t* data = nullptr;
     uint32_t size = 0;
     EXPECT_EQ(reader.GetNextData(&data, 0, &size, nullptr), 100);
-    for (uint32_t i = spec.nPictures; i-- > 0;) {
+    for (uint32_t i = clipSpec.nPictures; i-- > 0;) {
         SCOPED_TRACE(i);
         data = nullptr;
         double seconds = -1;
         ASSERT_EQ(reader.GetPrevData(&data, 0, &size, &seconds), 0);
         ExpectPicture(data, size, stored[i]);
-        EXPECT_NEAR(seconds, i * fpp * FieldSeconds(spec), 1e-9);
+        EXPECT_NEAR(seconds, i * fpp * FieldSeconds(clipSpec), 1e-9);
     }
     EXPECT_EQ(reader.GetPrevData(&data, 0, &size, nullptr), 100);
 
@@ -125,9 +125,9 @@ TEST_P(ParvexVideoClip, EveryPictureForwardsAndBackwards)
 
 TEST_P(ParvexVideoClip, SeeksByFieldAndTimeLandOnTheirPicture)
 {
-    const ClipSpec& spec = GetParam();
-    const uint32_t fpp = FieldsPerPicture(spec);
-    const uint32_t fields = spec.nPictures * fpp;
+    const ClipSpec& clipSpec = GetParam();
+    const uint32_t fpp = FieldsPerPicture(clipSpec);
+    const uint32_t fields = clipSpec.nPictures * fpp;
     CParvexVideoDataReader reader("", true, true);
     ASSERT_EQ(reader.AttachSourceReader(Source(_path), 1), 0);
     const auto& stored = _writer->Stored();
@@ -136,7 +136,7 @@ TEST_P(ParvexVideoClip, SeeksByFieldAndTimeLandOnTheirPicture)
     ASSERT_EQ(reader.GetInOut(&in, &out, &system), 0);
     EXPECT_EQ(in, static_cast<int32_t>(kFirstField));
     EXPECT_EQ(out, static_cast<int32_t>(kFirstField + fields));
-    EXPECT_EQ(system, spec.nStandard);
+    EXPECT_EQ(system, clipSpec.nStandard);
 
     auto expectPicture = [&](uint32_t picture) {
         uint8_t* data = nullptr;
@@ -144,7 +144,7 @@ TEST_P(ParvexVideoClip, SeeksByFieldAndTimeLandOnTheirPicture)
         double seconds = -1;
         ASSERT_EQ(reader.GetNextData(&data, 0, &size, &seconds), 0);
         ExpectPicture(data, size, stored[picture]);
-        EXPECT_NEAR(seconds, picture * fpp * FieldSeconds(spec), 1e-9);
+        EXPECT_NEAR(seconds, picture * fpp * FieldSeconds(clipSpec), 1e-9);
     };
     // Forwards and backwards across blocks, to a field inside a picture, past the end (the last picture).
     const uint32_t targets[] = {fields / 2, 0, fields - 1, fields / 3 + 1, 5, fields + 40, fields - fpp};
@@ -153,12 +153,12 @@ TEST_P(ParvexVideoClip, SeeksByFieldAndTimeLandOnTheirPicture)
         ASSERT_EQ(reader.GoToFieldOffset(field), 0);
         expectPicture(std::min(field, fields - 1) / fpp);
     }
-    for (uint32_t picture : {spec.nPictures - 1, 0u, spec.nPictures / 2, 3u}) {
+    for (uint32_t picture : {clipSpec.nPictures - 1, 0u, clipSpec.nPictures / 2, 3u}) {
         SCOPED_TRACE(picture);
         // A little into the picture's first field.
-        double seconds = (picture * fpp + 0.3) * FieldSeconds(spec);
+        double seconds = (picture * fpp + 0.3) * FieldSeconds(clipSpec);
         ASSERT_EQ(reader.GoToTime(&seconds), 0);
-        EXPECT_NEAR(seconds, picture * fpp * FieldSeconds(spec), 1e-9);
+        EXPECT_NEAR(seconds, picture * fpp * FieldSeconds(clipSpec), 1e-9);
         expectPicture(picture);
     }
     double negative = -3;
@@ -181,11 +181,13 @@ TEST_P(ParvexVideoClip, SeeksByFieldAndTimeLandOnTheirPicture)
 
     VideoInfo info;
     ASSERT_TRUE(reader.GetVideoInfo(&info));
-    EXPECT_EQ(info.nStandard, static_cast<uint32_t>(spec.nVideoSystem == 1 ? 1 : spec.nVideoSystem == 2 ? 2 : 4));
+    EXPECT_EQ(info.nStandard, static_cast<uint32_t>(clipSpec.nVideoSystem == 1   ? 1
+                                                    : clipSpec.nVideoSystem == 2 ? 2
+                                                                                 : 4));
     EXPECT_EQ(info.nAspect, 3);
-    if (spec.nVideoFormat == 4)
-        EXPECT_EQ(info.nVideoType, IMX30_Video + (spec.nBitrate - 30) / 10);
-    if (spec.nVideoFormat == 1)
+    if (clipSpec.nVideoFormat == 4)
+        EXPECT_EQ(info.nVideoType, IMX30_Video + (clipSpec.nBitrate - 30) / 10);
+    if (clipSpec.nVideoFormat == 1)
         EXPECT_EQ(info.nVideoType, Mjpeg_Video);
     uint32_t channels = 0;
     uint8_t aspect = 0;
@@ -193,7 +195,7 @@ TEST_P(ParvexVideoClip, SeeksByFieldAndTimeLandOnTheirPicture)
     EXPECT_EQ(channels, 1u);
     uint8_t* format = nullptr;
     const uint32_t formatSize = reader.GetFormat(&format);
-    EXPECT_EQ(formatSize, spec.nBlockFormat == KORVOMXF_FORMAT_TBL2K_2MB ? 2048u : 32768u);
+    EXPECT_EQ(formatSize, clipSpec.nBlockFormat == KORVOMXF_FORMAT_TBL2K_2MB ? 2048u : 32768u);
     delete[] format;
     char* xml = nullptr;
     uint32_t length = 0;
@@ -225,19 +227,19 @@ std::string Output(const std::string& command)
 
 TEST_P(ParvexDVCProClip, FramesComeBackInTheStandardLayoutAndDecode)
 {
-    const ClipSpec& spec = GetParam();
+    const ClipSpec& clipSpec = GetParam();
     CParvexDVCProVideoDataReader reader("", false, true);
     ASSERT_EQ(reader.AttachSourceReader(Source(_path), 1), 0);
     const fs::path frames = _dir / "frames.dif";
     std::FILE* file = std::fopen(frames.c_str(), "wb");
     ASSERT_NE(file, nullptr);
-    Bytes frame(spec.nFrameBytes);
-    for (uint32_t i = 0; i < spec.nPictures; ++i) {
+    Bytes frame(clipSpec.nFrameBytes);
+    for (uint32_t i = 0; i < clipSpec.nPictures; ++i) {
         SCOPED_TRACE(i);
         uint8_t* data = frame.data();
         uint32_t size = 0;
-        ASSERT_EQ(reader.GetNextData(&data, spec.nFrameBytes, &size, nullptr), 0);
-        ASSERT_EQ(size, spec.nFrameBytes);
+        ASSERT_EQ(reader.GetNextData(&data, clipSpec.nFrameBytes, &size, nullptr), 0);
+        ASSERT_EQ(size, clipSpec.nFrameBytes);
         // The standard layout: packing it again gives exactly the picture stored, so every video block is the
         // media's own.
         CKorvoDVCProHelper again;
@@ -251,8 +253,8 @@ TEST_P(ParvexDVCProClip, FramesComeBackInTheStandardLayoutAndDecode)
     std::fclose(file);
     uint8_t* small = frame.data();
     uint32_t size = 0;
-    EXPECT_EQ(reader.GetPrevData(&small, spec.nFrameBytes - 1, &size, nullptr), 101);
-    EXPECT_EQ(size, spec.nFrameBytes);
+    EXPECT_EQ(reader.GetPrevData(&small, clipSpec.nFrameBytes - 1, &size, nullptr), 101);
+    EXPECT_EQ(size, clipSpec.nFrameBytes);
     uint8_t* pointer = nullptr;
     ASSERT_EQ(reader.GetPrevData(&pointer, 0, &size, nullptr), 0);
     EXPECT_EQ(Bytes(pointer, pointer + size), Bytes(frame.begin(), frame.end()));
@@ -261,7 +263,7 @@ TEST_P(ParvexDVCProClip, FramesComeBackInTheStandardLayoutAndDecode)
         "ffprobe -v error -f dv -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of "
         "csv=p=0 " +
         frames.string() + " 2>/dev/null");
-    EXPECT_EQ(std::stoul(count.empty() ? "0" : count), spec.nPictures);
+    EXPECT_EQ(std::stoul(count.empty() ? "0" : count), clipSpec.nPictures);
     const std::string errors =
         Output("ffmpeg -nostdin -v error -f dv -i " + frames.string() + " -map 0:v -f null - 2>&1 | grep -ci video");
     EXPECT_EQ(errors, "0\n");
