@@ -118,7 +118,8 @@ bool Unquote(const std::string& line, size_t& pos, std::string& out)
         if (++pos >= line.size())
             return false;
         if (line[pos] == 'x') {
-            if (pos + 2 >= line.size())
+            if (pos + 2 >= line.size() || !std::isxdigit(static_cast<unsigned char>(line[pos + 1])) ||
+                !std::isxdigit(static_cast<unsigned char>(line[pos + 2])))
                 return false;
             out += static_cast<char>(std::stoi(line.substr(pos + 1, 2), nullptr, 16));
             pos += 2;

@@ -65,7 +65,8 @@ TEST(Registry, MissingHiveIsEmptyAndBadLinesAreSkipped)
     EXPECT_FALSE(Registry::Query(RegHive::LocalMachine, "SOFTWARE\\Nothing", "x"));
     {
         std::ofstream out(platform::RegistryRoot() / "HKEY_CURRENT_USER.reg");
-        out << "[Software\\Hand]\n\"good\"=dword:0000002a\ngarbage line\n\"bad\"=dword:zz\n\"s\"=sz:\"unterminated\n";
+        out << "[Software\\Hand]\n\"good\"=dword:0000002a\ngarbage line\n\"bad\"=dword:zz\n\"s\"=sz:\"unterminated\n"
+            << "\"\\xZZ\"=dword:1\n\"t\"=sz:\"\\x4\"\n";
     }
     EXPECT_EQ(Registry::GetDword(RegHive::CurrentUser, "Software\\Hand", "good"), 42u);
     EXPECT_FALSE(Registry::Query(RegHive::CurrentUser, "Software\\Hand", "bad"));
