@@ -9,6 +9,7 @@
 
 #include "reading/framework/CDataReader.h"
 #include "reading/framework/CRixLink.h"
+#include "tests/fuzz/FuzzTempFolder.h"
 
 namespace
 {
@@ -20,37 +21,14 @@ public:
     int32_t Open(uint32_t) override { return 0; }
 };
 
-// A folder of the run's own, removed when the run ends.
-struct TempFolder {
-    std::string path;
-    TempFolder()
-    {
-        char name[] = "/tmp/korvo-linkfuzz-XXXXXX";
-        if (mkdtemp(name))
-            path = name;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            std::filesystem::remove_all(path, ec);
-    }
-};
-
-const std::string& Folder()
-{
-    static const TempFolder folder;
-    return folder.path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (Folder().empty())
+    if (FuzzTempFolder().empty())
         return 0;
-    const std::string clip = Folder() + "/clip.mxf";
-    const std::string xml = Folder() + "/clip.korvo.xml";
+    const std::string clip = FuzzTempFolder() + "/clip.mxf";
+    const std::string xml = FuzzTempFolder() + "/clip.korvo.xml";
     for (const std::string* path : {&clip, &xml}) {
         FILE* file = std::fopen(path->c_str(), "wb");
         if (!file)
