@@ -188,6 +188,25 @@ uint64_t CMXFEssenceReader::Remaining(uint64_t position) const
     return position < static_cast<uint64_t>(size) ? static_cast<uint64_t>(size) - position : 0;
 }
 
+bool CMXFEssenceReader::DeliverBefore(uint64_t position, uint64_t lowest, uint32_t unit, uint8_t** buffer,
+                                      uint32_t* sizeOut, uint64_t* start)
+{
+    if (position <= lowest)
+        return false;
+    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(unit, position - lowest));
+    const uint64_t previous = position - count;
+    if (!LoadAt(previous, count, lowest))
+        return false;
+    if (!*buffer)
+        *buffer = _pCursor;
+    else
+        std::memcpy(*buffer, _pCursor, count);
+    if (sizeOut)
+        *sizeOut = count;
+    *start = previous;
+    return true;
+}
+
 bool CMXFEssenceReader::LoadAt(uint64_t position, uint32_t count, uint64_t lowest)
 {
     if (count > _nBufferSize)

@@ -82,6 +82,10 @@ protected:
     // stays in the buffer.
     bool LoadAt(uint64_t position, uint32_t count, uint64_t lowest);
     bool LoadAt(uint64_t position, uint32_t count) { return LoadAt(position, count, position); }
+    // Hands out the up to unit bytes that end at position (none before lowest): into *buffer, or *buffer set to
+    // the cursor when it is null. start receives their file position; false when they cannot be loaded.
+    bool DeliverBefore(uint64_t position, uint64_t lowest, uint32_t unit, uint8_t** buffer, uint32_t* sizeOut,
+                       uint64_t* start);
     // A key and its BER length at the cursor, consumed.
     bool ReadKey(uint8_t* key, uint64_t* length);
     // Skips one KLV fill item when one is next; false when it cannot.

@@ -105,18 +105,11 @@ int32_t CMXFOPAtomReaderBase::GetPrevData(uint8_t** buffer, uint32_t size, uint3
             *sizeOut = _nReadUnit;
         return kBufferTooSmall;
     }
-    if (position <= _nEssenceStart || position > Limit())
+    if (position > Limit())
         return kNoMoreData;
-    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(_nReadUnit, position - _nEssenceStart));
-    const uint64_t previous = position - count;
-    if (!LoadAt(previous, count, _nEssenceStart))
+    uint64_t previous = 0;
+    if (!DeliverBefore(position, _nEssenceStart, _nReadUnit, buffer, sizeOut, &previous))
         return kNoMoreData;
-    if (!*buffer)
-        *buffer = _pCursor;
-    else
-        std::memcpy(*buffer, _pCursor, count);
-    if (sizeOut)
-        *sizeOut = count;
     if (secondsOut)
         *secondsOut = PositionToTime(previous);
     return kDataOk;

@@ -81,18 +81,9 @@ int32_t CMXFP2ReaderBase::GetPrevData(uint8_t** buffer, uint32_t size, uint32_t*
         return kBufferTooSmall;
     }
     const uint64_t position = Tell();
-    if (position <= _nEssenceStart)
+    uint64_t previous = 0;
+    if (!DeliverBefore(position, _nEssenceStart, _nChunk, buffer, sizeOut, &previous))
         return kNoMoreData;
-    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(_nChunk, position - _nEssenceStart));
-    const uint64_t previous = position - count;
-    if (!LoadAt(previous, count, _nEssenceStart))
-        return kNoMoreData;
-    if (!*buffer)
-        *buffer = _pCursor;
-    else
-        std::memcpy(*buffer, _pCursor, count);
-    if (sizeOut)
-        *sizeOut = count;
     if (secondsOut)
         *secondsOut = PositionToTime(previous);
     return kDataOk;
