@@ -532,9 +532,10 @@ bool CAviFileDataReader::GetVideoInfo(VideoInfo* info)
         info->nVideoType = DVCPro25_Video;
     else if (Same(code, "M701"))
         info->nVideoType = MPEGFrame_Video;
-    else if (Same(code, "MMES"))
-        info->nVideoType = IMX50_Video;
-    else if (Same(code, "dv50"))
+    else if (Same(code, "MMES")) {
+        const VideoType byFrame = ImxVideoTypeOfFrame(stream->nLargestChunk, _nSystem < 6 ? _dRate / 2.0 : _dRate);
+        info->nVideoType = byFrame != Unknown_Video ? byFrame : IMX50_Video;
+    } else if (Same(code, "dv50"))
         info->nVideoType = DVCPro50_Video;
     else if (Same(code, "dvsd"))
         info->nVideoType = DV25_Video;

@@ -37,10 +37,8 @@ void PrintTo(const AviCase& c, std::ostream* os)
 }
 
 const AviCase kCases[] = {
-    {"avi_dvsd.avi", DV25_Video, 576},
-    {"avi_dv25.avi", DVCPro25_Video, 576},
-    {"avi_dv50.avi", DVCPro50_Video, 576},
-    {"avi_mmes.avi", IMX50_Video, 608},
+    {"avi_dvsd.avi", DV25_Video, 576},  {"avi_dv25.avi", DVCPro25_Video, 576}, {"avi_dv50.avi", DVCPro50_Video, 576},
+    {"avi_mmes.avi", IMX50_Video, 608}, {"avi_imx40.avi", IMX40_Video, 608},   {"avi_imx30.avi", IMX30_Video, 608},
 };
 
 class AviFiles : public testing::TestWithParam<AviCase>

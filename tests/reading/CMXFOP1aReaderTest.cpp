@@ -34,6 +34,9 @@ const Op1aCase kCases[] = {
     {"dvcpro50_625", DVCPro50_Video, 2, 288000, 3840, 1, 25, "01:00:00:00"},
     {"dv25_525", DVCPro25_Video, 1, 120000, 0, 1, 30, "01:00:00:00"},
     {"dvcprohd_720p50", DVCPro100_Video, 3, 288000, 1920, 1, 50, "01:00:00:00"},
+    {"dvcprohd_720p60", DVCPro100_Video, 3, 240000, 0, 1, 60, "01:00:00:00"},
+    {"dvcprohd_1080i50", DVCPro100_Video, 4, 576000, 1920, 1, 25, "01:00:00:00"},
+    {"dvcprohd_1080i60", DVCPro100_Video, 4, 480000, 0, 1, 30, "01:00:00:00"},
 };
 
 class Op1aMedia : public ::testing::TestWithParam<Op1aCase>
