@@ -116,7 +116,7 @@ int32_t CAviFileDataReader::Open(uint32_t)
     // file cut short has fewer. The video's index says what there is.
     for (const AviStream& stream : _streams)
         if (stream.Is("vids") || stream.Is("iavs")) {
-            const uint64_t fields = stream.index.size() * uint64_t{_nSystem == 3 || _nSystem == 4 ? 2 : 1};
+            const uint64_t fields = stream.index.size() * uint64_t{_nSystem == 3 || _nSystem == 4 ? 2u : 1u};
             _nTotalFields = static_cast<uint32_t>(std::min<uint64_t>(fields, INT32_MAX));
             break;
         }

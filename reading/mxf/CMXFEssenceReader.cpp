@@ -14,6 +14,8 @@ namespace
 constexpr size_t kMaxComponents = 4096;
 constexpr size_t kMaxPartitions = 1u << 16;
 constexpr uint32_t kMaxPackLength = 1u << 16;
+// 2^53: the largest count a double holds exactly, and far more edit units than any file has.
+constexpr double kMaxScaledDuration = 9007199254740992.0;
 
 // A rate from the file truncated to hundredths, with its hundredths as an integer; false for a rate that is
 // not a usable positive number.
@@ -743,14 +745,23 @@ int32_t CMXFEssenceReader::FormSegments()
     double reader = 0.0;
     double track = 0.0;
     int64_t h = 0;
-    if (op == 0x0310 && TruncateRate(trackRate, &track, &h) && TruncateRate(_dEditRate, &reader, &h) && track != reader)
-        converted = static_cast<int64_t>(static_cast<double>(summed) / trackRate * _dEditRate);
+    if (op == 0x0310 && TruncateRate(trackRate, &track, &h) && TruncateRate(_dEditRate, &reader, &h) &&
+        track != reader) {
+        // Rates far apart scale a hostile length past any integer: the result is bounded to what a file can hold.
+        const double scaled = static_cast<double>(summed) / trackRate * _dEditRate;
+        converted = static_cast<int64_t>(std::clamp(scaled, 0.0, kMaxScaledDuration));
+    }
     if (_nDuration <= 0) {
         _nDuration = op == 0x0310 ? converted : summed;
     } else if (op == 0x0310) {
         const int64_t old = _nDuration;
         _nDuration = converted;
-        _nStart += old - converted;
+        const int64_t shift = old - converted;
+        if ((shift > 0 && _nStart > std::numeric_limits<int64_t>::max() - shift) ||
+            (shift < 0 && _nStart < std::numeric_limits<int64_t>::min() - shift))
+            _nStart = shift > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+        else
+            _nStart += shift;
     }
     return 0;
 }
