@@ -112,6 +112,14 @@ int32_t CAviFileDataReader::Open(uint32_t)
             theLogManager.LogTo(_szLogName, "CAviFileDataReader::Open stream %u has no index entries", stream.nNumber);
             return kNoEntries;
         }
+    // The main header counts the frames of the first RIFF only; an OpenDML file goes on in AVIX lists, and a
+    // file cut short has fewer. The video's index says what there is.
+    for (const AviStream& stream : _streams)
+        if (stream.Is("vids") || stream.Is("iavs")) {
+            const uint64_t fields = stream.index.size() * uint64_t{_nSystem == 3 || _nSystem == 4 ? 2u : 1u};
+            _nTotalFields = static_cast<uint32_t>(std::min<uint64_t>(fields, INT32_MAX));
+            break;
+        }
 
     size_t chosen = SIZE_MAX;
     for (size_t i = 0; i < _streams.size() && chosen == SIZE_MAX; ++i) {
@@ -190,7 +198,11 @@ void CAviFileDataReader::ReadIdx1()
             break;
         at += 8 + uint64_t{size} + (size & 1);
     }
-    const uint32_t count = Le32(head + 4) / 16;
+    uint32_t count = Le32(head + 4) / 16;
+    // A file cut short keeps the whole entries that are there.
+    const uint64_t size = SourceSize();
+    if (size != 0)
+        count = static_cast<uint32_t>(std::min<uint64_t>(count, size > at + 8 ? (size - at - 8) / 16 : 0));
     std::vector<uint8_t> block;
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = std::min(count - done, kIndexBlock);
@@ -228,12 +240,16 @@ void CAviFileDataReader::ReadOpenDmlIndexes()
             if (CopyAt(super.nOffset, head, 32) != kDataOk)
                 continue;
             const uint32_t chunkSize = Le32(head + 4);
-            const uint32_t count = Le32(head + 12);
+            uint32_t count = Le32(head + 12);
             const uint64_t base = uint64_t{Le32(head + 20)} | uint64_t{Le32(head + 24)} << 32;
             if (chunkSize < 24 || count > (chunkSize - 24) / 8) {
                 theLogManager.LogTo(_szLogName, "CAviFileDataReader::Open standard index of %u entries cut", count);
                 continue;
             }
+            const uint64_t fileSize = SourceSize();
+            if (fileSize != 0)
+                count = static_cast<uint32_t>(
+                    std::min<uint64_t>(count, fileSize > super.nOffset + 32 ? (fileSize - super.nOffset - 32) / 8 : 0));
             for (uint32_t done = 0; done < count;) {
                 const uint32_t n = std::min(count - done, kIndexBlock);
                 block.resize(size_t{n} * 8);
@@ -270,6 +286,14 @@ bool CAviFileDataReader::Select(size_t number)
         const double step = std::round(stream.index[0].nSize / frameBytes * _dRate / 48000.0);
         // A step of 0 would put every field on the first chunk.
         _nStep = static_cast<uint32_t>(std::clamp(step, 1.0, 1.0e6));
+        // Writers cut PCM into chunks of their own size (ffmpeg: 1024 samples), not one a frame: each chunk is
+        // timed by the samples before it.
+        const uint32_t sampleBytes =
+            stream.wave.nBlockAlign != 0 ? stream.wave.nBlockAlign : static_cast<uint32_t>(frameBytes);
+        stream.sampleStart.assign(1, 0);
+        stream.sampleStart.reserve(stream.index.size() + 1);
+        for (const AviIndexEntry& entry : stream.index)
+            stream.sampleStart.push_back(stream.sampleStart.back() + entry.nSize / sampleBytes);
     }
     if (_nKind == Audio_Data && stream.Is("iavs")) {
         const bool fifty = _dRate == 50.0;
@@ -365,7 +389,8 @@ int32_t CAviFileDataReader::ReadFrame(size_t frame, uint8_t* buffer, uint32_t si
             *sizeOut = chunkSize;
     }
     if (secondsOut)
-        *secondsOut = static_cast<double>(_nStep) * static_cast<double>(frame) / _dRate;
+        *secondsOut = TimedBySamples() ? static_cast<double>(stream.sampleStart[frame]) / stream.wave.nSamplesPerSec
+                                       : static_cast<double>(_nStep) * static_cast<double>(frame) / _dRate;
     return kDataOk;
 }
 
@@ -401,11 +426,41 @@ int32_t CAviFileDataReader::GetPrevData(uint8_t** buffer, uint32_t size, uint32_
     return result;
 }
 
+bool CAviFileDataReader::TimedBySamples()
+{
+    const AviStream* stream = Selected();
+    return stream && _nKind == Audio_Data && !_bAudioFromDv && stream->wave.nSamplesPerSec != 0 &&
+           stream->sampleStart.size() == stream->index.size() + 1;
+}
+
+int32_t CAviFileDataReader::GoToSampleTime(double* seconds)
+{
+    AviStream& stream = *Selected();
+    const double rate = stream.wave.nSamplesPerSec;
+    const uint64_t sample = static_cast<uint64_t>(std::min(*seconds * rate, 9.0e15));
+    if (sample > stream.sampleStart.back())
+        return kNoMoreData;
+    // The last chunk starting at or before the sample; the end itself stays a valid place to stand.
+    const size_t chunk =
+        std::upper_bound(stream.sampleStart.begin(), stream.sampleStart.end(), sample) - stream.sampleStart.begin() - 1;
+    *seconds = static_cast<double>(stream.sampleStart[chunk]) / rate;
+    _nFrame = chunk;
+    if (chunk < stream.index.size())
+        Seek(stream.index[chunk].nOffset + _nIndexBase);
+    return 0;
+}
+
 int32_t CAviFileDataReader::GoToFieldOffset(int64_t field)
 {
     AviStream* stream = Selected();
     if (!stream)
         return -1;
+    if (TimedBySamples()) {
+        if (field < 0)
+            return kNoMoreData;
+        double seconds = static_cast<double>(field) / _dRate;
+        return GoToSampleTime(&seconds);
+    }
     if (field < 0 || field >= _nTotalFields)
         return kNoMoreData;
     const uint64_t frame = static_cast<uint64_t>(field) / _nStep;
@@ -423,6 +478,8 @@ int32_t CAviFileDataReader::GoToTime(double* seconds)
         return -1;
     if (!(*seconds > 0.0))
         *seconds = 0.0;
+    if (TimedBySamples())
+        return GoToSampleTime(seconds);
     const int64_t field = static_cast<int64_t>(std::min(*seconds * _dRate + 0.5, 9.0e15)) & ~int64_t{1};
     *seconds = static_cast<double>(field) / _dRate;
     return GoToFieldOffset(field);
@@ -532,9 +589,10 @@ bool CAviFileDataReader::GetVideoInfo(VideoInfo* info)
         info->nVideoType = DVCPro25_Video;
     else if (Same(code, "M701"))
         info->nVideoType = MPEGFrame_Video;
-    else if (Same(code, "MMES"))
-        info->nVideoType = IMX50_Video;
-    else if (Same(code, "dv50"))
+    else if (Same(code, "MMES")) {
+        const VideoType byFrame = ImxVideoTypeOfFrame(stream->nLargestChunk, _nSystem < 6 ? _dRate / 2.0 : _dRate);
+        info->nVideoType = byFrame != Unknown_Video ? byFrame : IMX50_Video;
+    } else if (Same(code, "dv50"))
         info->nVideoType = DVCPro50_Video;
     else if (Same(code, "dvsd"))
         info->nVideoType = DV25_Video;

@@ -47,6 +47,8 @@ public:
         AviWaveFormat wave;
         std::vector<AviIndexEntry> index;
         std::vector<AviSuperEntry> superIndex;
+        // For PCM sound: the first sample of each chunk, and the sample count behind the last.
+        std::vector<uint64_t> sampleStart;
 
         bool Is(const char* name) const;
     };
@@ -84,6 +86,10 @@ private:
     int32_t ReadFrame(size_t frame, uint8_t* buffer, uint32_t size, uint32_t* sizeOut, double* secondsOut);
     int32_t ExtractDvAudio(uint8_t* buffer, uint32_t size, uint32_t* sizeOut);
     AviStream* Selected() { return _nSelected < _streams.size() ? &_streams[_nSelected] : nullptr; }
+    // Whether the selected stream is sound timed by its samples rather than by chunks.
+    bool TimedBySamples();
+    // Stands on the chunk that holds the sample of the time, written back as that chunk's time.
+    int32_t GoToSampleTime(double* seconds);
 
     int32_t _nKind;
     TcSystem _nSystem = 3;

@@ -523,6 +523,11 @@ int32_t CQTDataReader::UseTrack(QTTrack* track)
             DropBuffer();
         }
     }
+    DropSamplesPastEnd(*track);
+    if (track->chunks.empty()) {
+        theLogManager.LogTo(_szLogName, "CQTDataReader::Open no sample lies within the file");
+        return kNoChunks;
+    }
     const QTChunk& first = track->chunks[0];
     uint64_t bufferSize = first.nByteSize >= kLargeChunk ? uint64_t{first.samples[0].nSize} * 4 : first.nByteSize;
     bufferSize = std::clamp<uint64_t>(bufferSize, kInitialBufferSize, kMaxBuffer);
@@ -530,6 +535,34 @@ int32_t CQTDataReader::UseTrack(QTTrack* track)
         ResizeBuffer(static_cast<uint32_t>(bufferSize));
     Seek(first.nOffset);
     return 0;
+}
+
+void CQTDataReader::DropSamplesPastEnd(QTTrack& track)
+{
+    _dCutTime = -1.0;
+    const uint64_t fileSize = SourceSize();
+    if (fileSize == 0)
+        return;
+    // A track's chunks lie in file order, so those cut off are the last ones.
+    std::vector<QTChunk>& chunks = track.chunks;
+    while (!chunks.empty()) {
+        QTChunk& chunk = chunks.back();
+        std::vector<QTSample>& samples = chunk.samples;
+        const auto pastEnd = [&](const QTSample& sample) {
+            return chunk.nOffset > fileSize || sample.nOffset > fileSize - chunk.nOffset ||
+                   sample.nSize > fileSize - chunk.nOffset - sample.nOffset;
+        };
+        if (samples.empty() || !pastEnd(samples.back()))
+            break;
+        const QTSample dropped = samples.back();
+        samples.pop_back();
+        _dCutTime = chunk.dStartTime + static_cast<double>(dropped.nTimeOffset) / track.nTimeScale;
+        chunk.nByteSize = samples.empty() ? 0 : samples.back().nOffset + samples.back().nSize;
+        if (samples.empty())
+            chunks.pop_back();
+    }
+    if (_dCutTime >= 0.0)
+        theLogManager.LogTo(_szLogName, "CQTDataReader::Open the file ends before the samples from %.3f s", _dCutTime);
 }
 
 bool CQTDataReader::IsSync(Place place) const
@@ -703,7 +736,9 @@ int32_t CQTDataReader::GoToDataEnd()
 int32_t CQTDataReader::GetInOut(int32_t* in, int32_t* out, int32_t* system)
 {
     const double perField = static_cast<double>(_nMovieTimeScale) * _dFieldDuration;
-    const double fields = perField > 0.0 ? std::round(static_cast<double>(_nMovieDuration) / perField) : 0.0;
+    double fields = perField > 0.0 ? std::round(static_cast<double>(_nMovieDuration) / perField) : 0.0;
+    if (_dCutTime >= 0.0 && _dFieldDuration > 0.0)
+        fields = std::min(fields, std::round(_dCutTime / _dFieldDuration));
     if (in)
         *in = _nStartField;
     if (out)

@@ -104,6 +104,8 @@ private:
     void ReadStartField(const QTTrack& track);
     // The steps that make a track current: buffer, counters, data file, first chunk.
     int32_t UseTrack(QTTrack* track);
+    // Leaves out the samples that end past the end of the file read (one cut short in transfer).
+    void DropSamplesPastEnd(QTTrack& track);
 
     bool IsSync(Place place) const;
     bool StepBack(Place& place) const;
@@ -123,6 +125,7 @@ private:
     QTTrack* _pParsing = nullptr;
     Place _place{0, 0};
     double _dTime = 0.0;
+    double _dCutTime = -1.0;  // where the samples of a cut file end, in seconds; negative when whole
     bool _bReopen = false;
     std::string _szMovieName;   // the source the movie was opened on
     std::string _szOpenedName;  // the file the source reads now

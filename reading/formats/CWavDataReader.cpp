@@ -21,6 +21,17 @@ uint32_t Le32(const uint8_t* p)
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
+// WAVE_FORMAT_EXTENSIBLE names the coding by a GUID whose first two bytes are the plain format tag.
+constexpr uint16_t kExtensible = 0xFFFE;
+constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// The plain tag of an extensible format's sub-format (at the GUID), 0xFFFF for a GUID of another family.
+uint16_t SubFormatTag(const uint8_t* guid)
+{
+    return std::memcmp(guid + 2, kSubFormatTail, sizeof kSubFormatTail) == 0 ? Le16(guid) : 0xFFFF;
+}
+
 }  // namespace
 
 CWavDataReader::CWavDataReader(const std::string& logName) : CFormatDataReader(kBufferSize, logName) {}
@@ -47,6 +58,8 @@ int32_t CWavDataReader::Open(uint32_t)
             _nBytesPerSec = Le32(p + 16);
             _nBlockAlign = Le16(p + 20);
             _nBitsPerSample = Le16(p + 22);
+            if (_nFormatTag == kExtensible)
+                _nFormatTag = Le32(p + 4) >= 40 && Have(48) ? SubFormatTag(_pCursor + 32) : 0xFFFF;
             Seek(Position() + chunk);
         } else if (std::memcmp(p, "PAD ", 4) == 0) {
             Seek(Position() + chunk);

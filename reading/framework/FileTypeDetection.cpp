@@ -116,10 +116,14 @@ const EssenceKey kEssenceKeys[] = {
     {{0x01, 0x01, 0x01, 0xFF, 0x4B, 0x46, 0x41, 0x41, 0x00, 0x0D, 0x4D, 0x4F}, 16, OPAtom_File, Hydrel_Video},
     {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x06, 0x02, 0x00}, 16, OPAtomAudio_File, Unknown_Video},
     KORVO_DV(0x01, 0x63, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
+    // DVCPRO HD 1080i60, 1080i50 and 720p60 frame-wrapped: the same codec as the 720p50 row.
+    KORVO_DV(0x01, 0x60, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
+    KORVO_DV(0x01, 0x61, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
+    KORVO_DV(0x01, 0x62, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
     {{0x04, 0x01, 0x01, 0x01, 0x0E, 0x04, 0x03, 0x01, 0x02, 0x06, 0x02, 0x02}, 15, HydrelVideo_File, Hydrel_Video},
     {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x00, 0x00}, 14, MXFMPEGES_File, MPEG2_Video},
 };
-static_assert(sizeof kEssenceKeys / sizeof kEssenceKeys[0] == 51);
+static_assert(sizeof kEssenceKeys / sizeof kEssenceKeys[0] == 54);
 
 #undef KORVO_D10
 #undef KORVO_DV
@@ -492,7 +496,18 @@ Found Detector::DetectRiff(uint32_t p) const
                 return {AVIMatroxHD_File, MPEGFrame_Video};
             if (Is(handler, "MMES")) {
                 found = {AVIIMX_File, IMX50_Video};
-                if (mainHeader) {
+                // The stream header's rate and largest chunk: the frame size tells the bit rate.
+                VideoType byFrame = Unknown_Video;
+                if (at + 8 + 52 <= hdrlEnd && Is(list + 4, "strh")) {
+                    const uint32_t scale = ReadLittleEndian32(list + 32);
+                    const uint32_t rate = ReadLittleEndian32(list + 36);
+                    const uint32_t largest = ReadLittleEndian32(list + 48);
+                    if (scale != 0)
+                        byFrame = ImxVideoTypeOfFrame(largest, static_cast<double>(rate) / scale);
+                }
+                if (byFrame != Unknown_Video) {
+                    found.nVideo = byFrame;
+                } else if (mainHeader) {
                     const uint32_t maxBytes = ReadLittleEndian32(mainHeader + 4);
                     const uint32_t suggested = ReadLittleEndian32(mainHeader + 28);
                     if (maxBytes == 3750000 || suggested == 150000 || suggested == 125125)

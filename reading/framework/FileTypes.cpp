@@ -181,3 +181,13 @@ VideoType LinkCodecToVideoType(int32_t codec, uint32_t videoFormat)
         }
     }
 }
+
+VideoType ImxVideoTypeOfFrame(uint64_t frameBytes, double framesPerSecond)
+{
+    if (frameBytes == 0 || !(framesPerSecond > 0.0))
+        return Unknown_Video;
+    // Frames are padded to exactly the rate's share (150000, 200000 or 250000 bytes at 25 Hz): the halfway
+    // rates between the three keep a little jitter of the writer from changing the answer.
+    const double megabits = static_cast<double>(frameBytes) * 8.0 * framesPerSecond / 1.0e6;
+    return megabits < 35.0 ? IMX30_Video : megabits < 45.0 ? IMX40_Video : IMX50_Video;
+}

@@ -120,6 +120,10 @@ const char* VideoTypeName(int32_t id);
 // False when the code leaves the classification to file-type detection (the outs are then left alone).
 bool ClipCodecToTypes(int32_t codec, uint32_t videoFormat, FileType* fileType, VideoType* videoType);
 
+// The IMX rate of MPEG-2 4:2:2 intra frames of a constant size: 30, 40 or 50 Mb/s; Unknown_Video when the size
+// or rate is not known.
+VideoType ImxVideoTypeOfFrame(uint64_t frameBytes, double framesPerSecond);
+
 // The video type of a link file's server video codec code and video format word; Unknown_Video for codes
 // a link cannot name.
 VideoType LinkCodecToVideoType(int32_t codec, uint32_t videoFormat);

@@ -14,6 +14,8 @@ namespace
 constexpr size_t kMaxComponents = 4096;
 constexpr size_t kMaxPartitions = 1u << 16;
 constexpr uint32_t kMaxPackLength = 1u << 16;
+// 2^53: the largest count a double holds exactly, and far more edit units than any file has.
+constexpr double kMaxScaledDuration = 9007199254740992.0;
 
 // A rate from the file truncated to hundredths, with its hundredths as an integer; false for a rate that is
 // not a usable positive number.
@@ -398,76 +400,121 @@ void CMXFEssenceReader::FindFooter(CMXFPartition& header)
     }
 }
 
+bool CMXFEssenceReader::FollowRandomIndex(uint64_t size)
+{
+    const uint64_t headerPosition = _partitions.front()->nPosition;
+    uint64_t last = headerPosition;
+    for (uint64_t position : _ripPositions) {
+        // Positions must go forwards through the file; others are not followed.
+        if (position == headerPosition)
+            continue;
+        if (position <= last || position >= size) {
+            theLogManager.LogTo(_szLogName, "(CMXFEssenceReader::Open) partition position %llu out of order",
+                                static_cast<unsigned long long>(position));
+            continue;
+        }
+        std::unique_ptr<CMXFPartition> partition;
+        if (ReadPartitionAt(position, &partition) != 0) {
+            _partitions.resize(1);
+            return false;
+        }
+        _partitions.push_back(std::move(partition));
+        last = position;
+    }
+    for (size_t i = 0; i < _partitions.size(); ++i)
+        _partitions[i]->nEnd = i + 1 < _partitions.size() ? _partitions[i + 1]->nPosition : size;
+    return true;
+}
+
+bool CMXFEssenceReader::FollowFooterChain(uint64_t size)
+{
+    CMXFPartition& header = *_partitions.front();
+    std::vector<std::unique_ptr<CMXFPartition>> backwards;
+    uint64_t position = header.nFooter;
+    // Each step must move towards the header, so the chain cannot loop.
+    while (position > header.nPosition && backwards.size() < kMaxPartitions) {
+        std::unique_ptr<CMXFPartition> partition;
+        if (ReadPartitionAt(position, &partition) != 0)
+            return false;
+        const uint64_t previous = partition->nPrevious;
+        backwards.push_back(std::move(partition));
+        if (previous >= position) {
+            theLogManager.LogTo(_szLogName,
+                                "(CMXFEssenceReader::Open) partition at %llu names %llu as its previous one",
+                                static_cast<unsigned long long>(position), static_cast<unsigned long long>(previous));
+            break;
+        }
+        position = previous;
+    }
+    uint64_t end = size;
+    for (auto& partition : backwards) {
+        partition->nEnd = end;
+        end = partition->nPosition;
+    }
+    header.nEnd = end;
+    for (auto it = backwards.rbegin(); it != backwards.rend(); ++it)
+        _partitions.push_back(std::move(*it));
+    return true;
+}
+
+void CMXFEssenceReader::ScanPartitionsForwards(uint64_t size)
+{
+    uint64_t at = _partitions.front()->EssenceStart();
+    if (Seek(at) != 0)
+        return;
+    while (at < size && _partitions.size() < kMaxPartitions) {
+        uint8_t key[16];
+        uint64_t length = 0;
+        if (!ReadKey(key, &length))
+            break;
+        if (mxf::Matches(key, mxf::kRandomIndexPack, 16))
+            break;
+        if (mxf::Matches(key, mxf::kPartitionPrefix, 13) && key[13] >= 2 && key[13] <= 4) {
+            std::unique_ptr<CMXFPartition> partition;
+            if (ReadPartitionAt(at, &partition) != 0)
+                break;  // a pack or index the cut went through
+            at = partition->EssenceStart();
+            _partitions.push_back(std::move(partition));
+            if (Seek(at) != 0)
+                break;
+            continue;
+        }
+        const uint64_t here = Tell();
+        // A KLV the end of the file cuts through ends the walk.
+        if (length > size - std::min(size, here) || !SkipBytes(length))
+            break;
+        at = here + length;
+    }
+    for (size_t i = 0; i < _partitions.size(); ++i)
+        _partitions[i]->nEnd = i + 1 < _partitions.size() ? _partitions[i + 1]->nPosition : size;
+}
+
 int32_t CMXFEssenceReader::ReadPartitions()
 {
     CMXFPartition& header = *_partitions.front();
     const int64_t signedSize = FileSize();
     const uint64_t size = signedSize < 0 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(signedSize);
+    // A file cut short in transfer may have lost part of its footer or random index pack, though no essence:
+    // what cannot be read there counts as absent, and the partitions are found from the header forwards.
     if (!_ripPositions.empty()) {
-        uint64_t last = header.nPosition;
-        for (uint64_t position : _ripPositions) {
-            // Positions must go forwards through the file; others are not followed.
-            if (position == header.nPosition)
-                continue;
-            if (position <= last || position >= size) {
-                theLogManager.LogTo(_szLogName, "(CMXFEssenceReader::Open) partition position %llu out of order",
-                                    static_cast<unsigned long long>(position));
-                continue;
-            }
-            std::unique_ptr<CMXFPartition> partition;
-            const int32_t result = ReadPartitionAt(position, &partition);
-            if (result != 0)
-                return result;
-            _partitions.push_back(std::move(partition));
-            last = position;
-        }
-        for (size_t i = 0; i < _partitions.size(); ++i)
-            _partitions[i]->nEnd = i + 1 < _partitions.size() ? _partitions[i + 1]->nPosition : size;
-        return 0;
-    }
-    if (header.nFooter > header.nPosition && header.nFooter < size) {
-        std::vector<std::unique_ptr<CMXFPartition>> backwards;
-        uint64_t position = header.nFooter;
-        // Each step must move towards the header, so the chain cannot loop.
-        while (position > header.nPosition && backwards.size() < kMaxPartitions) {
-            std::unique_ptr<CMXFPartition> partition;
-            const int32_t result = ReadPartitionAt(position, &partition);
-            if (result != 0)
-                return result;
-            const uint64_t previous = partition->nPrevious;
-            backwards.push_back(std::move(partition));
-            if (previous >= position) {
-                theLogManager.LogTo(
-                    _szLogName, "(CMXFEssenceReader::Open) partition at %llu names %llu as its previous one",
-                    static_cast<unsigned long long>(position), static_cast<unsigned long long>(previous));
-                break;
-            }
-            position = previous;
-        }
-        uint64_t end = size;
-        for (auto& partition : backwards) {
-            partition->nEnd = end;
-            end = partition->nPosition;
-        }
-        header.nEnd = end;
-        for (auto it = backwards.rbegin(); it != backwards.rend(); ++it)
-            _partitions.push_back(std::move(*it));
-        return 0;
+        if (FollowRandomIndex(size))
+            return 0;
+        theLogManager.LogTo(_szLogName,
+                            "(CMXFEssenceReader::Open) a partition of the random index pack cannot be "
+                            "read: partitions are found from the header");
+    } else if (header.nFooter > header.nPosition && header.nFooter < size) {
+        if (FollowFooterChain(size))
+            return 0;
+        theLogManager.LogTo(_szLogName,
+                            "(CMXFEssenceReader::Open) the footer partition at %llu cannot be read: "
+                            "partitions are found from the header",
+                            static_cast<unsigned long long>(header.nFooter));
     }
     if (header.nOpPattern == 0x0102)
         return kNoPackage;
-    header.nEnd = size;
-    if ((header.nOpPattern == 0x0210 || header.nOpPattern == 0x0310) && header.nFooter == 0) {
-        if (Seek(header.EssenceStart()) != 0 || !Ensure(16) || !mxf::Matches(_pCursor, mxf::kBodyPartition, 16))
-            return kNoBodyPartition;
-        std::unique_ptr<CMXFPartition> body;
-        const int32_t result = ReadPartitionAt(header.EssenceStart(), &body);
-        if (result != 0)
-            return result;
-        body->nEnd = size;
-        header.nEnd = body->nPosition;
-        _partitions.push_back(std::move(body));
-    }
+    ScanPartitionsForwards(size);
+    if ((header.nOpPattern == 0x0210 || header.nOpPattern == 0x0310) && _partitions.size() < 2)
+        return kNoBodyPartition;
     return 0;
 }
 
@@ -743,14 +790,23 @@ int32_t CMXFEssenceReader::FormSegments()
     double reader = 0.0;
     double track = 0.0;
     int64_t h = 0;
-    if (op == 0x0310 && TruncateRate(trackRate, &track, &h) && TruncateRate(_dEditRate, &reader, &h) && track != reader)
-        converted = static_cast<int64_t>(static_cast<double>(summed) / trackRate * _dEditRate);
+    if (op == 0x0310 && TruncateRate(trackRate, &track, &h) && TruncateRate(_dEditRate, &reader, &h) &&
+        track != reader) {
+        // Rates far apart scale a hostile length past any integer: the result is bounded to what a file can hold.
+        const double scaled = static_cast<double>(summed) / trackRate * _dEditRate;
+        converted = static_cast<int64_t>(std::clamp(scaled, 0.0, kMaxScaledDuration));
+    }
     if (_nDuration <= 0) {
         _nDuration = op == 0x0310 ? converted : summed;
     } else if (op == 0x0310) {
         const int64_t old = _nDuration;
         _nDuration = converted;
-        _nStart += old - converted;
+        const int64_t shift = old - converted;
+        if ((shift > 0 && _nStart > std::numeric_limits<int64_t>::max() - shift) ||
+            (shift < 0 && _nStart < std::numeric_limits<int64_t>::min() - shift))
+            _nStart = shift > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+        else
+            _nStart += shift;
     }
     return 0;
 }

@@ -123,6 +123,13 @@ private:
     int32_t ReadPartitionAt(uint64_t position, std::unique_ptr<CMXFPartition>* out);
     void FindFooter(CMXFPartition& header);
     int32_t ReadPartitions();
+    // The partitions named by the random index pack, or chained back from the footer; false when one of them
+    // cannot be read (a file cut short), leaving only the header partition.
+    bool FollowRandomIndex(uint64_t size);
+    bool FollowFooterChain(uint64_t size);
+    // The partitions found by walking the KLVs from the header's essence to the end of the file or the first
+    // KLV cut short.
+    void ScanPartitionsForwards(uint64_t size);
     int32_t ReadHeaderMetadata();
     int32_t ParseHeaderMetadata(const uint8_t* begin, const uint8_t* end);
     void TakePictureAndTimecode();

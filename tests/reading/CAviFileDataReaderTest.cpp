@@ -37,10 +37,8 @@ void PrintTo(const AviCase& c, std::ostream* os)
 }
 
 const AviCase kCases[] = {
-    {"avi_dvsd.avi", DV25_Video, 576},
-    {"avi_dv25.avi", DVCPro25_Video, 576},
-    {"avi_dv50.avi", DVCPro50_Video, 576},
-    {"avi_mmes.avi", IMX50_Video, 608},
+    {"avi_dvsd.avi", DV25_Video, 576},  {"avi_dv25.avi", DVCPro25_Video, 576}, {"avi_dv50.avi", DVCPro50_Video, 576},
+    {"avi_mmes.avi", IMX50_Video, 608}, {"avi_imx40.avi", IMX40_Video, 608},   {"avi_imx30.avi", IMX30_Video, 608},
 };
 
 class AviFiles : public testing::TestWithParam<AviCase>
@@ -309,6 +307,118 @@ TEST(AviFileDataReader, OpenDmlIndexes)
     ASSERT_EQ(reader->GetNextData(&p, kFrameSize, nullptr, &seconds), 0);
     EXPECT_EQ(one, walk.units[1]);
     EXPECT_EQ(reader->GoToFieldOffset(8), CDataReader::kNoMoreData);
+}
+
+// ffmpeg cuts PCM into chunks of 1024 samples, not one a frame: each chunk is timed by the samples before it.
+TEST(AviFileDataReader, SoundIsTimedBySamples)
+{
+    int32_t result = -9;
+    auto reader = OpenReader<CAviFileDataReader>(Media("avi_pcm.avi"), &result, Audio_Data, std::string());
+    ASSERT_TRUE(reader) << result;
+    const std::vector<uint32_t> sizes = ProbedSizes("avi_pcm.avi", "a");
+    const Walk walk = WalkForwards(*reader, 1 << 16);
+    ASSERT_EQ(SizesOf(walk), sizes);
+    EXPECT_EQ(Joined(walk), Swapped16(ReadBytes(Media("avi_pcm.avi.a0.s16be"))));
+    uint64_t samples = 0;
+    for (size_t k = 0; k < sizes.size(); ++k) {
+        EXPECT_DOUBLE_EQ(walk.seconds[k], samples / 48000.0) << k;
+        samples += sizes[k] / 4;
+    }
+    EXPECT_EQ(samples, 96000u);
+    EXPECT_EQ(WalkBackwards(*reader, 1 << 16).seconds, walk.seconds);
+    // One second is sample 48000, inside chunk 46 (samples 47104 to 48127).
+    double seconds = 1.0;
+    ASSERT_EQ(reader->GoToTime(&seconds), 0);
+    EXPECT_DOUBLE_EQ(seconds, 47104 / 48000.0);
+    Bytes buffer(1 << 16);
+    uint8_t* p = buffer.data();
+    uint32_t size = 0;
+    double at = -1;
+    ASSERT_EQ(reader->GetNextData(&p, 1 << 16, &size, &at), 0);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + size), walk.units[46]);
+    EXPECT_DOUBLE_EQ(at, seconds);
+    ASSERT_EQ(reader->GoToFieldOffset(75), 0);  // 1.5 s
+    ASSERT_EQ(reader->GetNextData(&p, 1 << 16, &size, &at), 0);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + size), walk.units[70]);
+    seconds = 2.0;
+    EXPECT_EQ(reader->GoToTime(&seconds), 0);  // the end itself
+    EXPECT_EQ(reader->GetNextData(&p, 1 << 16, &size, &at), CDataReader::kNoMoreData);
+    seconds = 2.1;
+    EXPECT_EQ(reader->GoToTime(&seconds), CDataReader::kNoMoreData);
+}
+
+// A file over 1 GB goes on in a second RIFF ("AVIX"), found through the OpenDML indexes; the main header counts
+// the first RIFF's frames only.
+TEST(AviFileDataReader, OpenDmlFileOverOneGigabyte)
+{
+    const std::string name = "avi_odml.avi";
+    const std::vector<Packet> packets = ProbedPackets(name, "v");
+    ASSERT_EQ(packets.size(), 210u);
+    ASSERT_GT(packets.back().nPos, uint64_t{1} << 30);
+    int32_t result = -9;
+    auto video = OpenReader<CAviFileDataReader>(Media(name), &result, Video_Data, std::string());
+    ASSERT_TRUE(video) << result;
+    int32_t in = -1, out = -1;
+    ASSERT_EQ(video->GetInOut(&in, &out, nullptr), 0);
+    EXPECT_EQ(out - in, 420);
+    const uint32_t frameSize = packets[0].nSize;
+    Bytes buffer(frameSize), expected(frameSize);
+    std::ifstream file(Media(name), std::ios::binary);
+    // Seeks into both RIFFs, then the last frame read backwards from the end.
+    for (const size_t frame : {size_t{200}, size_t{3}, size_t{180}}) {
+        ASSERT_EQ(video->GoToFieldOffset(static_cast<int64_t>(frame * 2)), 0) << frame;
+        uint8_t* p = buffer.data();
+        uint32_t size = 0;
+        double seconds = -1;
+        ASSERT_EQ(video->GetNextData(&p, frameSize, &size, &seconds), 0) << frame;
+        EXPECT_EQ(size, packets[frame].nSize);
+        EXPECT_DOUBLE_EQ(seconds, frame / 25.0);
+        file.seekg(static_cast<std::streamoff>(packets[frame].nPos));
+        file.read(reinterpret_cast<char*>(expected.data()), frameSize);
+        EXPECT_TRUE(buffer == expected) << frame;
+    }
+    double seconds = 8.0;
+    ASSERT_EQ(video->GoToTime(&seconds), 0);
+    EXPECT_DOUBLE_EQ(seconds, 8.0);
+    ASSERT_EQ(video->GoToDataEnd(), 0);
+    uint8_t* p = buffer.data();
+    uint32_t size = 0;
+    ASSERT_EQ(video->GetPrevData(&p, frameSize, &size, &seconds), 0);
+    EXPECT_DOUBLE_EQ(seconds, 209 / 25.0);
+
+    auto sound = OpenReader<CAviFileDataReader>(Media(name), &result, Audio_Data, std::string());
+    ASSERT_TRUE(sound) << result;
+    const Walk walk = WalkForwards(*sound, 1 << 16);
+    EXPECT_EQ(SizesOf(walk), ProbedSizes(name, "a"));
+    EXPECT_EQ(Joined(walk), Swapped16(ReadBytes(Media(name + ".a0.s16be"))));
+    seconds = 8.0;
+    ASSERT_EQ(sound->GoToTime(&seconds), 0);
+    EXPECT_NEAR(seconds, 8.0, 1024 / 48000.0);
+}
+
+// An AVI that lost its last byte keeps every whole index entry: the frames all read as ffprobe lists them.
+TEST(AviFileDataReader, IndexCutShortKeepsItsWholeEntries)
+{
+    Bytes bytes = ReadBytes(Media("avi_dvsd.avi"));
+    bytes.pop_back();
+    const fs::path path = testsupport::TestRoot() / "cut.avi";
+    WriteBytes(path, bytes);
+    for (const int32_t kind : {Video_Data, Audio_Data}) {
+        SCOPED_TRACE(kind);
+        int32_t result = -9;
+        auto reader = OpenReader<CAviFileDataReader>(path, &result, kind, std::string());
+        ASSERT_TRUE(reader) << result;
+        const std::vector<uint32_t> probed = ProbedSizes("avi_dvsd.avi", kind == Video_Data ? "v" : "a");
+        const std::vector<uint32_t> sizes = SizesOf(WalkForwards(*reader, 1 << 20));
+        // Only the last entry of the index (a sound chunk) is lost.
+        EXPECT_GE(sizes.size() + 1, probed.size());
+        EXPECT_TRUE(std::equal(sizes.begin(), sizes.end(), probed.begin()));
+        if (kind == Video_Data) {
+            int32_t out = -1;
+            ASSERT_EQ(reader->GetInOut(nullptr, &out, nullptr), 0);
+            EXPECT_EQ(static_cast<size_t>(out), 2 * probed.size());
+        }
+    }
 }
 
 TEST(AviFileDataReader, ShortFilesDoNotOpen)

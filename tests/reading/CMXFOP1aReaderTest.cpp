@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "reading/mxf/CMXFOP1aReader.h"
+#include "support/TestEnv.h"
 #include "tests/reading/MXFTestMedia.h"
 
 namespace
@@ -34,6 +35,9 @@ const Op1aCase kCases[] = {
     {"dvcpro50_625", DVCPro50_Video, 2, 288000, 3840, 1, 25, "01:00:00:00"},
     {"dv25_525", DVCPro25_Video, 1, 120000, 0, 1, 30, "01:00:00:00"},
     {"dvcprohd_720p50", DVCPro100_Video, 3, 288000, 1920, 1, 50, "01:00:00:00"},
+    {"dvcprohd_720p60", DVCPro100_Video, 3, 240000, 0, 1, 60, "01:00:00:00"},
+    {"dvcprohd_1080i50", DVCPro100_Video, 4, 576000, 1920, 1, 25, "01:00:00:00"},
+    {"dvcprohd_1080i60", DVCPro100_Video, 4, 480000, 0, 1, 30, "01:00:00:00"},
 };
 
 class Op1aMedia : public ::testing::TestWithParam<Op1aCase>
@@ -121,6 +125,36 @@ TEST_P(Op1aMedia, SoundForwardsAndBackwards)
 
 INSTANTIATE_TEST_SUITE_P(Files, Op1aMedia, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.szName); });
+
+// A file that lost only its last few hundred bytes (the footer's index, the random index pack) opens with every
+// edit unit, as ffprobe reads the same cut file.
+TEST(Op1aReader, FooterCutShortIsTreatedAsAbsent)
+{
+    for (const char* name : {"imx50_625", "dvcpro50_625"}) {
+        SCOPED_TRACE(name);
+        const std::string path = CutCopy(name, -300, testsupport::TestRoot());
+        const std::vector<uint32_t> probed = ProbePacketSizes(path, 0);
+        ASSERT_EQ(probed, ProbePacketSizes(Media(name), 0));
+        int32_t result = 0;
+        auto picture = OpenReader<CMXFOP1aPictureReader>(path, &result);
+        ASSERT_EQ(result, 0);
+        EXPECT_EQ(picture->GetDuration(), static_cast<int64_t>(probed.size()));
+        const std::vector<Unit> units = ReadAll(*picture, true, 1 << 20, &result);
+        EXPECT_EQ(result, CDataReader::kNoMoreData);
+        ASSERT_EQ(units.size(), probed.size());
+        for (size_t i = 0; i < units.size(); ++i)
+            EXPECT_EQ(units[i].bytes.size(), probed[i]) << i;
+        int32_t in = 0, out = 0, system = 0;
+        ASSERT_EQ(picture->GetInOut(&in, &out, &system), 0);
+        EXPECT_EQ(FramesToText(in / 2, 25), ProbeTimecode(path));
+
+        auto sound = OpenReader<CMXFOP1aSoundReader>(path, &result);
+        ASSERT_EQ(result, 0);
+        auto whole = OpenReader<CMXFOP1aSoundReader>(Media(name), &result);
+        ASSERT_EQ(result, 0);
+        EXPECT_TRUE(ReadAll(*sound, true, 1 << 20, &result) == ReadAll(*whole, true, 1 << 20, &result));
+    }
+}
 
 TEST(Op1aReader, GoToTimeTakesTheEvenField)
 {

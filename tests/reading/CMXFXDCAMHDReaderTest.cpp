@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "reading/mxf/CMXFXDCAMHDReader.h"
+#include "support/TestEnv.h"
 #include "tests/reading/MXFTestMedia.h"
 
 namespace
@@ -65,6 +66,43 @@ TEST(XDCAMHDReader, PicturesInStreamOrderMatchFfprobe)
         EXPECT_GT(seconds, (frame - 25) / 25.0);
     }
     EXPECT_EQ(reader->GoToFieldOffset(700), CMXFXDCAMHDReaderBase::kBeyondEnd);
+}
+
+// Cut short in transfer, without footer or random index pack: the body partitions are found from the header
+// forwards. Each partition's index addresses the pictures before it, so those read as ffprobe reads them; the
+// pictures after the last index surviving are not addressed.
+TEST(XDCAMHDReader, FileCutShortOpens)
+{
+    const std::string whole = Media("xdcamhd");
+    const std::vector<uint32_t> all = ProbePacketSizes(whole, 0);
+    const uint64_t size = fs::file_size(whole);
+    for (const uint64_t keep : {size / 2, size / 20 * 19}) {
+        SCOPED_TRACE(keep);
+        const std::string path = CutCopy("xdcamhd", static_cast<int64_t>(keep), testsupport::TestRoot());
+        const std::vector<uint32_t> probed = ProbePacketSizes(path, 0);
+        int32_t result = 0;
+        auto reader = OpenReader<CMXFXDCAMHDVideoReader>(path, &result);
+        ASSERT_EQ(result, 0);
+        const std::vector<Unit> forwards = ReadAll(*reader, true, 1 << 20, &result);
+        EXPECT_EQ(result, CDataReader::kNoMoreData);
+        ASSERT_LE(forwards.size(), probed.size());
+        for (size_t i = 0; i < forwards.size(); ++i)
+            ASSERT_EQ(forwards[i].bytes.size(), probed[i]) << i;
+        // ffprobe lists the picture the cut went through too, shorter.
+        EXPECT_TRUE(std::equal(probed.begin(), probed.end() - 1, all.begin()));
+        int32_t in = 0, out = 0, system = 0;
+        ASSERT_EQ(reader->GetInOut(&in, &out, &system), 0);
+        EXPECT_EQ(FramesToText(in / 2, 25), ProbeTimecode(path));
+        if (keep > size / 2) {
+            // Header and both body partitions: the second one's index addresses the first one's pictures.
+            EXPECT_EQ(reader->GetPartitions().size(), 3u);
+            EXPECT_GE(forwards.size(), 250u);
+            ASSERT_EQ(reader->GoToDataEnd(), 0);
+            EXPECT_FALSE(ReadAll(*reader, false, 1 << 20, &result).empty());
+        } else {
+            EXPECT_EQ(reader->GetPartitions().size(), 2u);
+        }
+    }
 }
 
 TEST(XDCAMHDReader, SoundOfAllChannelsPerEditUnit)

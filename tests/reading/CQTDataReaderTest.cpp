@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "common/CTimeCode.h"
 #include "reading/formats/CQTDataReader.h"
 #include "reading/formats/CQTMpeg4DataReader.h"
 #include "support/TestEnv.h"
 #include "tests/reading/FormatMedia.h"
+#include "tests/reading/MXFTestMedia.h"
 #include "tests/reading/QtAtoms.h"
 
 namespace
@@ -209,6 +211,70 @@ TEST_P(QtReference, MediaComeFromTheSiblingFile)
 INSTANTIATE_TEST_SUITE_P(Entries, QtReference,
                          testing::Values(ReferenceCase{"alis", AliasEntry}, ReferenceCase{"url", UrlEntry}),
                          [](const auto& info) { return std::string(info.param.szEntry); });
+
+// The packets ffprobe lists for a stream of the whole file that the file cut to fileSize still holds whole; ffprobe
+// lists them again (and one cut through, shorter) in the cut file.
+std::vector<Packet> WholePackets(const std::string& name, const char* kind, const fs::path& cut, uint64_t fileSize)
+{
+    std::vector<Packet> whole = ProbedPackets(name, kind);
+    whole.erase(
+        std::remove_if(whole.begin(), whole.end(), [&](const Packet& p) { return p.nPos + p.nSize > fileSize; }),
+        whole.end());
+    std::istringstream in(mxftest::Run("ffprobe -v error -select_streams " + std::string(kind) +
+                                       ":0 -show_entries packet=size,pos -of csv=p=0 " + cut.string()));
+    Packet packet{};
+    char comma = 0;
+    for (size_t i = 0; i < whole.size(); ++i) {
+        EXPECT_TRUE(in >> packet.nSize >> comma >> packet.nPos) << i;
+        EXPECT_EQ(packet.nPos, whole[i].nPos) << i;
+        EXPECT_EQ(packet.nSize, whole[i].nSize) << i;
+    }
+    return whole;
+}
+
+// A movie whose movie atom comes first, cut in half in transfer: the samples past the end are left out.
+TEST(QTDataReader, FileCutShortLeavesOutTheSamplesPastItsEnd)
+{
+    Bytes bytes = ReadBytes(Media("qt_fast.mov"));
+    bytes.resize(bytes.size() / 2);
+    const fs::path path = testsupport::TestRoot() / "cut.mov";
+    WriteBytes(path, bytes);
+    const std::vector<Packet> pictures = WholePackets("qt_fast.mov", "v", path, bytes.size());
+    ASSERT_GT(pictures.size(), 5u);
+    ASSERT_LT(pictures.size(), ProbedPackets("qt_fast.mov", "v").size());
+
+    int32_t result = -9;
+    auto video = OpenReader<CQTDataReader>(path, &result, Video_Data, std::string());
+    ASSERT_TRUE(video) << result;
+    int32_t in = -1, out = -1;
+    ASSERT_EQ(video->GetInOut(&in, &out, nullptr), 0);
+    EXPECT_EQ(static_cast<size_t>(out - in), 2 * pictures.size());
+    EXPECT_EQ(in, static_cast<int32_t>(CTimeCode(10, 0, 0, 0, false, 3).GetFrameCount() * 2));
+    EXPECT_NE(mxftest::Run("ffprobe -v error -show_entries stream_tags=timecode -of csv=p=0 " + path.string())
+                  .find("10:00:00:00"),
+              std::string::npos);
+    const Walk forwards = WalkForwards(*video, 1 << 20);
+    ASSERT_EQ(forwards.units.size(), pictures.size());
+    for (size_t i = 0; i < pictures.size(); ++i)
+        EXPECT_TRUE(Bytes(bytes.begin() + pictures[i].nPos, bytes.begin() + pictures[i].nPos + pictures[i].nSize) ==
+                    forwards.units[i])
+            << i;
+    const Walk backwards = WalkBackwards(*video, 1 << 20);
+    EXPECT_EQ(backwards.units, forwards.units);
+
+    // Sound comes a chunk at a time; a chunk the cut went through is left out whole.
+    auto sound = OpenReader<CQTDataReader>(path, &result, Audio_Data, std::string());
+    ASSERT_TRUE(sound) << result;
+    Bytes probed;
+    for (const Packet& packet : WholePackets("qt_fast.mov", "a", path, bytes.size()))
+        probed.insert(probed.end(), bytes.begin() + packet.nPos, bytes.begin() + packet.nPos + packet.nSize);
+    const Walk walk = WalkForwards(*sound, 1 << 20);
+    const Bytes joined = Joined(walk);
+    ASSERT_LE(joined.size(), probed.size());
+    EXPECT_TRUE(std::equal(joined.begin(), joined.end(), probed.begin()));
+    EXPECT_LE(probed.size() - joined.size(), walk.units.back().size());
+    EXPECT_EQ(WalkBackwards(*sound, 1 << 20).units, walk.units);
+}
 
 TEST(QTDataReader, SmallBufferConsumesNothing)
 {

@@ -84,6 +84,39 @@ TEST(WavDataReader, FfmpegFileForwardsAndBackwards)
     EXPECT_EQ(SizesOf(WalkForwards(*reader, 1 << 20)), (std::vector<uint32_t>{96000, 96000}));
 }
 
+// ffmpeg writes 24-bit and multichannel sound as WAVE_FORMAT_EXTENSIBLE; float stays refused as its plain tag is.
+TEST(WavDataReader, ExtensibleFilesAsFfmpegDecodesThem)
+{
+    struct Case {
+        const char* szFile;
+        int32_t nChannels;
+        uint32_t nBits;
+    };
+    for (const Case& c : {Case{"wav_s24.wav", 2, 24}, Case{"wav_6ch.wav", 6, 16}}) {
+        SCOPED_TRACE(c.szFile);
+        int32_t result = -9;
+        auto reader = OpenReader<CWavDataReader>(Media(c.szFile), &result, std::string());
+        ASSERT_TRUE(reader) << result;
+        EXPECT_EQ(reader->GetAudioChannels(nullptr, 0), c.nChannels);
+        uint32_t rate = 0, bits = 0;
+        ASSERT_EQ(reader->GetCurrentFieldInfo(&rate, &bits, nullptr), 0);
+        EXPECT_EQ(bits, c.nBits);
+        EXPECT_EQ(reader->GetSampleCount(), 48000u);
+        const Walk walk = WalkForwards(*reader, 7680 * 3);
+        EXPECT_TRUE(Joined(walk) == ReadBytes(Media(std::string(c.szFile) + ".pcm")));
+        EXPECT_TRUE(Joined(WalkBackwards(*reader, 7680 * 3)) == Joined(walk));
+    }
+    // A sub-format outside the PCM family is not PCM.
+    Bytes bytes = ReadBytes(Media("wav_s24.wav"));
+    const std::string fmt = "fmt ";
+    const size_t at = std::search(bytes.begin(), bytes.end(), fmt.begin(), fmt.end()) - bytes.begin();
+    ASSERT_EQ(bytes[at + 8], 0xFE);
+    bytes[at + 8 + 24 + 15] ^= 1;
+    int32_t result = -9;
+    EXPECT_FALSE(OpenReader<CWavDataReader>(WriteWav("guid.wav", bytes), &result, std::string()));
+    EXPECT_EQ(result, CWavDataReader::kNotPcm);
+}
+
 TEST(WavDataReader, RefusedFormats)
 {
     struct Case {

@@ -128,6 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
                       MediaCase{"dv25_525", MXFDVFrame_File, DVCPro25_Video, kOP1aPicture, kOP1aSound},
                       MediaCase{"dvcpro50_625", MXFDVFrame_File, DVCPro50_Video, kOP1aPicture, kOP1aSound},
                       MediaCase{"dvcprohd_720p50", OP1ADVCPHD_File, DVCPro720P_Video, kOP1aPicture, kOP1aSound},
+                      // Every DVCPRO HD raster has the 720p50 file's type.
+                      MediaCase{"dvcprohd_720p60", OP1ADVCPHD_File, DVCPro720P_Video, kOP1aPicture, kOP1aSound},
+                      MediaCase{"dvcprohd_1080i50", OP1ADVCPHD_File, DVCPro720P_Video, kOP1aPicture, kOP1aSound},
+                      MediaCase{"dvcprohd_1080i60", OP1ADVCPHD_File, DVCPro720P_Video, kOP1aPicture, kOP1aSound},
                       MediaCase{"xdcamhd", HDXDCAM_File, HDV_Video, typeid(CMXFXDCAMHDVideoReader),
                                 typeid(CMXFXDCAMHDAudioReader)},
                       MediaCase{"clip_A01", OPAtomAudio_File, Unknown_Video, kNone, typeid(CMXFOPAtomAudioReader)}),
@@ -166,6 +170,10 @@ INSTANTIATE_TEST_SUITE_P(
                       MediaCase{"avi_dv25.avi", AVIDV_File, DVCPro25_Video, kAvi, kAvi},
                       MediaCase{"avi_dv50.avi", AVIDV_File, DVCPro50_Video, kAvi, kAvi},
                       MediaCase{"avi_mmes.avi", AVIIMX_File, IMX50_Video, kAvi, kAvi},
+                      MediaCase{"avi_imx40.avi", AVIIMX_File, IMX40_Video, kAvi, kAvi},
+                      MediaCase{"avi_imx30.avi", AVIIMX_File, IMX30_Video, kAvi, kAvi},
+                      MediaCase{"wav_s24.wav", WAVE_File, Unknown_Video, kNone, typeid(CWavDataReader)},
+                      MediaCase{"wav_6ch.wav", WAVE_File, Unknown_Video, kNone, typeid(CWavDataReader)},
                       MediaCase{"wav_s16.wav", WAVE_File, Unknown_Video, kNone, typeid(CWavDataReader)},
                       // Float samples are not for the WAV reader.
                       MediaCase{"wav_f32.wav", WAVE_File, Unknown_Video, kNone, kNone},

@@ -110,6 +110,18 @@ inline std::vector<Unit> ReadAll(CDataReader& reader, bool forwards, uint32_t ro
     return units;
 }
 
+// A copy of a medium that keeps only its first bytes (keep > 0) or loses its last -keep bytes, as a transfer cut
+// short leaves it; named after the medium in the test root.
+inline std::string CutCopy(const std::string& name, int64_t keep, const fs::path& root)
+{
+    const fs::path from = Media(name);
+    const int64_t size = static_cast<int64_t>(fs::file_size(from));
+    const fs::path to = root / (name + "_cut.mxf");
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::resize_file(to, static_cast<uintmax_t>(keep > 0 ? keep : size + keep));
+    return to.string();
+}
+
 // HH:MM:SS:FF of a frame count at a whole frame rate (non-drop).
 inline std::string FramesToText(int64_t frames, int64_t rate)
 {
