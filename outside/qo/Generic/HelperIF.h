@@ -21,7 +21,7 @@ class QO_GENERIC_API HelperIF
 {
 public:
     virtual int32_t GetKind() = 0;
-    // A new empty container of a kind (ContainerKind + 2: 2 OMF, 3 AAF) that writes into the buffer.
+    // A new empty container (mode 2: OMF, 3: AAF) that writes itself into the buffer when handed back.
     virtual ContainerIF* OpenNewContainer(ContainerBuffer* buffer, int32_t flags, int32_t mode) = 0;
     // The container a buffer holds (ContainerMode); null when the buffer holds none.
     virtual ContainerIF* OpenContainer(ContainerBuffer* buffer, int32_t mode) = 0;
@@ -33,6 +33,8 @@ public:
     virtual ContainerBuffer* BufferFromMemory(const void* data, uint32_t size, uint32_t growBy) = 0;
     virtual void ReleaseBuffer(ContainerBuffer* buffer) = 0;
     virtual void SetOption(int32_t option) = 0;
+    // Why the last open or read failed.
+    virtual const char* GetLastError() = 0;
 
 protected:
     virtual ~HelperIF();
