@@ -234,7 +234,13 @@ int32_t CKorvoBlockFileReader::SetFirstField(uint32_t serverField, uint32_t* ele
             return ElementOf(serverField, perField);
         const int64_t perBlock = std::max<int64_t>(end - first, 1);
         const int64_t estimate = steps == 0 ? (int64_t{serverField} - first) / perBlock : 0;
+        const int64_t previous = k;
         k += estimate != 0 ? estimate : serverField >= end ? 1 : -1;
+        // An estimate from a short last block may overshoot the file: it only moves within it.
+        if (estimate != 0)
+            k = std::clamp<int64_t>(k, 0, static_cast<int64_t>(blocksEnd) - 1);
+        if (k == previous)
+            k += serverField >= end ? 1 : -1;
         if (k < 0)
             return ElementOf(serverField, perField);
         if (static_cast<uint64_t>(k) >= blocksEnd) {
