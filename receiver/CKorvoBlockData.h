@@ -41,9 +41,10 @@ public:
     const uint8_t* GetBlockAddress() const { return _pBlock; }
     bool HasElement(int32_t element) const { return element >= 0 && element < _nElementCount; }
 
-protected:
+    // Forgets the block.
     void Clear();
 
+protected:
     const uint8_t* _pBlock = nullptr;  // not owned
     int32_t _nElementCount = 0;
     uint32_t _nDataEnd = 0;

@@ -7,48 +7,17 @@
 
 #include "platform/Clock.h"
 #include "platform/File.h"
-#include "reading/ParvexClipKit.h"
 #include "receiver/CKorvoBlockFileReader.h"
+#include "receiver/ReceiverClips.h"
 #include "support/FileTestKit.h"
 
 namespace
 {
 
 using parvexclip::Bytes;
-using parvexclip::ClipSpec;
-using parvexclip::ClipWriter;
-using parvexclip::kFirstField;
 using parvexclip::MediaDir;
+using namespace receivertest;
 namespace fs = std::filesystem;
-
-constexpr uint64_t kHeaderArea = 0x200000;
-
-constexpr ClipSpec kFileClips[] = {
-    {"Table2MB_1Group", KORVOMXF_FORMAT_TBL2K_2MB, 2, 3, 1, 0, 1, "mjpeg_fields.mjpeg", 0, 150, false},
-    {"Bavd2MB_2Groups_30", KORVOMXF_FORMAT_BAVD_2MB, 1, 4, 1, 0, 2, "mjpeg_fields.mjpeg", 0, 150, false},
-    {"Bavd8MB_1Group", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 1, 0, 1, "mjpeg_fields.mjpeg", 0, 400, false},
-    {"Bavd8MB_2Groups", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 1, 0, 2, "mjpeg_fields.mjpeg", 0, 400, false},
-};
-
-uint32_t BlockSizeOf(const ClipSpec& clipSpec)
-{
-    return clipSpec.nBlockFormat == KORVOMXF_FORMAT_BAVD_8MB ? 0x800000 : 0x200000;
-}
-
-// Every element of the reader's current block is the picture the writer stored for its field.
-void ExpectBlockPictures(CKorvoBlockReader& reader, const ClipWriter& writer, const char* where)
-{
-    const CKorvoBlockData* data = reader.GetBlockData();
-    ASSERT_NE(data, nullptr);
-    for (int32_t e = 0; e < data->GetElementCount(); ++e) {
-        int32_t size = 0;
-        const uint8_t* video = reader.GetVideo(e, &size);
-        const Bytes& expected = writer.Stored()[data->GetFirstField() + e - kFirstField];
-        ASSERT_NE(video, nullptr) << where;
-        ASSERT_GE(size, static_cast<int32_t>(expected.size())) << where;
-        ASSERT_EQ(0, std::memcmp(video, expected.data(), expected.size())) << where << " field " << e;
-    }
-}
 
 class BlockFileReader : public ::testing::TestWithParam<ClipSpec>
 {
@@ -154,8 +123,7 @@ TEST_P(BlockFileReader, IndexOffsetZeroIsNoBlock)
     EXPECT_EQ(0, std::memcmp(reader.GetBlockBuffer(), _file.data() + kHeaderArea, 4096));
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, BlockFileReader, ::testing::ValuesIn(kFileClips),
-                         [](const auto& info) { return std::string(info.param.pszName); });
+INSTANTIATE_TEST_SUITE_P(Layouts, BlockFileReader, ::testing::ValuesIn(kClipFiles), ClipName);
 
 TEST(BlockFileReaderErrors, RefusesWhatIsNoClip)
 {
@@ -174,7 +142,7 @@ TEST(BlockFileReaderErrors, RefusesWhatIsNoClip)
 TEST(BlockFileReaderErrors, DamagedBlockIsReported)
 {
     ASSERT_FALSE(MediaDir().empty());
-    const ClipSpec clipSpec = kFileClips[0];
+    const ClipSpec clipSpec = kClipFiles[0];
     const fs::path dir = testsupport::FreshDir("receiver-file-damaged");
     const std::string path = (dir / "clip.mxf").string();
     ClipWriter writer(clipSpec);
