@@ -13,14 +13,14 @@ KorvoFrame::KorvoFrame(const void* source, uint32_t byteCount, uint32_t numSampl
 {
     if (minBufferSize >= 1 && static_cast<uint32_t>(minBufferSize) > _nSize)
         _nSize = static_cast<uint32_t>(minBufferSize);
-    _pData = theFrameBufferHandler.Take(_nSize);
+    _pData = static_cast<uint8_t*>(theFrameBufferHandler.Take(_nSize));
     if (!_pData)
-        _pData = platform::AllocPages(_nSize ? _nSize : 1);
+        _pData = static_cast<uint8_t*>(platform::AllocPages(_nSize ? _nSize : 1));
     if (!_pData)
         theLogManager.Log("KorvoFrame: FRAME ALLOCATION FAILURE !! [ new returned NULL ]");
     if (_pData && source) {
         std::memcpy(_pData, source, byteCount);
-        std::memset(static_cast<uint8_t*>(_pData) + byteCount, 0, _nSize - byteCount);
+        std::memset(_pData + byteCount, 0, _nSize - byteCount);
     }
     ++s_nLiveFrames;
 }
