@@ -74,6 +74,23 @@ int32_t CKorvoBlockReader::ElementOf(uint32_t field, uint32_t elementsPerField) 
     return static_cast<int32_t>(element);
 }
 
+int32_t CKorvoBlockReader::ReadForwardToField(uint32_t serverField, uint32_t* elementsPerField)
+{
+    if (elementsPerField)
+        *elementsPerField = 0;
+    if (!_pBlockData)
+        return 0;
+    if (!_pBlockData->IsValid() && ReadNextBlock(elementsPerField) != 0)
+        return 0;
+    while (serverField >= _pBlockData->GetEndField()) {
+        if (ReadNextBlock(elementsPerField) != 0)
+            return 0;
+    }
+    if (elementsPerField)
+        *elementsPerField = _pBlockData->ElementsPerField();
+    return ElementOf(serverField, _pBlockData->ElementsPerField());
+}
+
 bool CKorvoBlockReader::Sleep(uint32_t ms) const
 {
     return _cancelEvent.Wait(ms) != platform::kWaitObject0;

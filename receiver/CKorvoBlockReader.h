@@ -41,6 +41,9 @@ public:
 protected:
     // The element of field f of the current block; negative before it; clamped to 32 bits.
     int32_t ElementOf(uint32_t field, uint32_t elementsPerField) const;
+    // Forward-only sources: a valid block first, then blocks read on until the field lies before the block's end;
+    // the field's element, negative before the block, 0 when no such block comes.
+    int32_t ReadForwardToField(uint32_t serverField, uint32_t* elementsPerField);
     // Waits up to ms or until Cancel; false when cancelled.
     bool Sleep(uint32_t ms) const;
 

@@ -177,15 +177,5 @@ int32_t CKorvoBlockTCPReader::StartFieldOffset(int32_t fields, uint32_t* element
 
 int32_t CKorvoBlockTCPReader::SetFirstField(uint32_t serverField, uint32_t* elementsPerField)
 {
-    if (elementsPerField)
-        *elementsPerField = 0;
-    if (!EnsureBlock(elementsPerField))
-        return 0;
-    while (serverField >= _pBlockData->GetEndField()) {
-        if (ReadNextBlock(elementsPerField) != kReadOk)
-            return 0;
-    }
-    if (elementsPerField)
-        *elementsPerField = _pBlockData->ElementsPerField();
-    return ElementOf(serverField, _pBlockData->ElementsPerField());
+    return ReadForwardToField(serverField, elementsPerField);
 }
