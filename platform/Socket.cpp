@@ -88,6 +88,25 @@ std::string FormatIPv4(uint32_t address)
     return buf;
 }
 
+std::optional<uint32_t> LocalAddressToward(uint32_t peer)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::nullopt;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(9);  // any port: nothing is sent
+    sa.sin_addr.s_addr = htonl(peer);
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    std::optional<uint32_t> address;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 && local.sin_addr.s_addr != 0)
+        address = ntohl(local.sin_addr.s_addr);
+    close(fd);
+    return address;
+}
+
 namespace
 {
 

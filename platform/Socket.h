@@ -35,6 +35,9 @@ int SocketErrorFromErrno(int err);
 // IPv4 address of a host name or dotted address, in host byte order.
 std::optional<uint32_t> ResolveIPv4(const std::string& host);
 std::string FormatIPv4(uint32_t address);
+// The address of this host's interface that routes to the peer (a datagram socket's connect sends nothing);
+// none when no route leads there.
+std::optional<uint32_t> LocalAddressToward(uint32_t peer);
 // The computer's own name; empty when the system gives none.
 std::string HostName();
 

@@ -1,0 +1,146 @@
+#include "browser/CTcpBlockSender.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/CLogManager.h"
+#include "platform/File.h"
+#include "platform/PageBuffer.h"
+#include "rixclient/CSockStream.h"
+
+namespace
+{
+constexpr uint32_t kAcceptGraceMs = 250;
+}  // namespace
+
+TCPBlockSender::TCPBlockSender() : CServerSockStream(0, 1) {}
+
+TCPBlockSender::~TCPBlockSender()
+{
+    Stop();
+    if (_sendThread.joinable())
+        _sendThread.join();
+}
+
+int TCPBlockSender::GetPublishedAddress(const std::string& transferHost, std::string* pText)
+{
+    if (!pText || GetPort() == 0)
+        return 1;
+    std::string address = _szPublishedAddress;
+    if (const char* setting = std::getenv("KORVO_TCP_ADDRESS"); address.empty() && setting && *setting)
+        address = setting;
+    if (address.empty()) {
+        // The host name's first address may be a loopback one (127.0.1.1 on Debian): no other machine reaches it.
+        if (const auto peer = platform::ResolveIPv4(transferHost))
+            if (const auto local = platform::LocalAddressToward(*peer))
+                address = platform::FormatIPv4(*local);
+    }
+    if (address.empty())
+        return GetAddress(pText);
+    char text[64];
+    std::snprintf(text, sizeof text, "%s:%i", address.c_str(), GetPort());
+    *pText = text;
+    return 0;
+}
+
+int TCPBlockSender::WaitForConnection(uint32_t timeoutMs)
+{
+    platform::Event accepted(true, false);
+    std::unique_ptr<CSockStream> connection;
+    std::thread acceptThread([this, &connection, &accepted] {
+        connection.reset(Accept());
+        accepted.Set();
+    });
+    if (accepted.Wait(timeoutMs) != platform::kWaitObject0) {
+        // Shutting the listening socket down wakes the waiting accept, which then fails.
+        Close();
+        if (accepted.Wait(kAcceptGraceMs) != platform::kWaitObject0)
+            theLogManager.Log("TCPBlockSender::WaitForConnection - accept did not end within %u ms", kAcceptGraceMs);
+    }
+    acceptThread.join();
+    if (!connection)
+        return -1;
+    std::lock_guard lock(_connectionLock);
+    _pConnection = std::move(connection);
+    return 0;
+}
+
+bool TCPBlockSender::HasConnection()
+{
+    std::lock_guard lock(_connectionLock);
+    return _pConnection != nullptr;
+}
+
+int TCPBlockSender::StartSending(const std::string& filePath)
+{
+    if (_bSending || !HasConnection())
+        return -1;
+    if (_sendThread.joinable())
+        _sendThread.join();
+    _szFilePath = filePath;
+    _bStop = false;
+    _bFailed = false;
+    _nPiecesSent = 0;
+    _bSending = true;
+    _sendThread = std::thread(&TCPBlockSender::SendThread, this);
+    return 0;
+}
+
+bool TCPBlockSender::SendPiece(CSockStream& connection, const uint8_t* data, uint32_t size)
+{
+    // One send may take only part of the piece: go on until all of it is gone.
+    for (uint32_t sent = 0; sent < size;) {
+        uint32_t count = 0;
+        if (_bStop || connection.Send(data + sent, size - sent, &count) != 0 || count == 0)
+            return false;
+        sent += count;
+    }
+    return true;
+}
+
+void TCPBlockSender::SendThread()
+{
+    CSockStream* connection = nullptr;
+    {
+        std::lock_guard lock(_connectionLock);
+        connection = _pConnection.get();
+    }
+    platform::File file;
+    platform::PageBuffer buffer = platform::MakePageBuffer(kPieceSize);
+    if (!file.Open(_szFilePath, platform::File::Access::Read, platform::File::Disposition::OpenExisting) || !buffer) {
+        theLogManager.Log("TCPBlockSender: cannot read %s", _szFilePath.c_str());
+    } else {
+        for (uint64_t offset = kStreamStart; !_bStop; offset += kPieceSize) {
+            if (file.ReadAt(buffer.get(), kPieceSize, offset) < int64_t{kPieceSize})
+                break;
+            if (!SendPiece(*connection, buffer.get(), kPieceSize)) {
+                _bFailed = true;
+                if (!_bStop) {
+                    theLogManager.Log("TCPBlockSender: SendBlock Error at offset 0x%llX",
+                                      static_cast<unsigned long long>(offset));
+                    if (_messageSink)
+                        _messageSink("SendBlock Error", "TCPBlockSender Error");
+                }
+                break;
+            }
+            ++_nPiecesSent;
+        }
+    }
+    file.Close();
+    // The end of the stream is the receiver's end of the clip.
+    std::lock_guard lock(_connectionLock);
+    _pConnection.reset();
+    _bSending = false;
+}
+
+void TCPBlockSender::Stop()
+{
+    if (_bSending) {
+        _bStop = true;
+        std::lock_guard lock(_connectionLock);
+        if (_pConnection)
+            _pConnection->Shutdown();
+    }
+    if (_sendThread.joinable())
+        _sendThread.join();
+}

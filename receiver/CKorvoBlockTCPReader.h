@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "receiver/CKorvoBlockReader.h"
+
+class CSockStream;
+
+// The receiving end of the browser's TCP block stream: it connects to the browser's published address and cuts
+// the bytes into blocks of the size the job announced. The stream only goes forwards.
+class CKorvoBlockTCPReader : public CKorvoBlockReader
+{
+public:
+    static constexpr uint16_t kDefaultPort = 1666;
+    static constexpr uint32_t kReceivePiece = 0x10000;
+    // ReadNextBlock results beyond the base's: 0 block loaded, 1 the stream ended inside a block, 2 a damaged
+    // block, -1 not connected.
+    enum : int { kReadOk = 0, kReadShort = 1, kReadDamaged = 2, kReadNotConnected = -1 };
+
+    explicit CKorvoBlockTCPReader(uint32_t blockSize);
+    ~CKorvoBlockTCPReader() override;
+
+    // "host:port", or "host" for port 1666.
+    int Open(const std::string& source) override;
+    int Close() override;
+    int ReadNextBlock(uint32_t* elementsPerField) override;
+    int32_t StartFieldOffset(int32_t fields, uint32_t* elementsPerField) override;
+    int32_t SetFirstField(uint32_t serverField, uint32_t* elementsPerField) override;
+    void Cancel() override;
+
+    bool IsConnected() const { return _bConnected; }
+    // Splits a source text; false when the port is no number of 1 to 65535.
+    static bool ParseSource(const std::string& source, std::string* pHost, uint16_t* pPort);
+
+private:
+    // Loads a valid block when none is, so that the search starts somewhere; false when none comes.
+    bool EnsureBlock(uint32_t* elementsPerField);
+
+    std::unique_ptr<CSockStream> _pStream;
+    std::unique_ptr<CKorvoBlockData> _pOtherLayout;  // the layout the current block does not have
+    bool _bConnected = false;
+    uint32_t _nBuffered = 0;      // bytes in the buffer, from the current block's start
+    bool _bBlockInFront = false;  // the buffer starts with the block handed out last
+};
