@@ -69,6 +69,8 @@ public:
     void DoTransfer(const std::string& itemName, ITransferProgress& progress);
 
 protected:
+    // The job of a listed item: the local or the server description by the source in use.
+    virtual int BuildJob(const std::string& itemName, const std::string& tcpAddress, std::string& job);
     void Message(const std::string& text, const std::string& caption, MessageIcon icon);
     platform::LocalTime Now() const { return _clock ? _clock() : platform::LocalNow(); }
     std::string BackupTimeText() const;

@@ -27,6 +27,11 @@ std::string RequestErrorText(int32_t error)
 
 }  // namespace
 
+int CValdrinViewCore::BuildJob(const std::string& itemName, const std::string& tcpAddress, std::string& job)
+{
+    return _settings._bUseRix ? GetFTPInfos(itemName, job) : GetFileInfos(itemName, job, tcpAddress.c_str());
+}
+
 void CValdrinViewCore::DoTransfer(const std::string& itemName, ITransferProgress& progress)
 {
     const std::string path = _settings._szCurrentFolder + itemName;
@@ -55,8 +60,7 @@ void CValdrinViewCore::DoTransfer(const std::string& itemName, ITransferProgress
     }
 
     std::string job;
-    const int infos = local ? GetFileInfos(itemName, job, address.c_str()) : GetFTPInfos(itemName, job);
-    if (infos != 0) {
+    if (BuildJob(itemName, address, job) != 0) {
         Message("Failed to get File's information", "Transfer Error", MessageIcon::Error);
         cleanUp();
         return;
