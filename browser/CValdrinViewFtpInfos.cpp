@@ -1,5 +1,7 @@
 // The description of a video server clip: its clip-table XML over FTP, the side channel for a recording train,
 // and the ingest job built from them.
+#include <algorithm>
+#include <cinttypes>
 #include <cstdlib>
 
 #include "browser/CServerClipTable.h"
@@ -83,6 +85,8 @@ int CValdrinViewCore::ReadClipTable(const std::string& clipName, std::string& te
 
     const std::string fileName = clipName + ".XML";
     ftp.SetDirectory(_settings._szCurrentFolder, false);
+    // What the server says the table holds tells a cut transfer from a short table.
+    const int64_t size = ftp.GetFileSize(fileName);
     constexpr int kTries = 3;
     int result = -1;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
@@ -111,6 +115,11 @@ int CValdrinViewCore::ReadClipTable(const std::string& clipName, std::string& te
     }
     ftp.FtpCloseFile(ftp.IsDataOpen());
     ftp.Close(true, false);
+    if (size >= 0 && count < std::min<int64_t>(size, static_cast<int64_t>(kMaxClipTableBytes))) {
+        _log.Log("CValdrinView::GetFTPInfos : clip table %s read short: %" PRId64 " of %" PRId64 " bytes",
+                 fileName.c_str(), count, size);
+        return 1;
+    }
     if (count == static_cast<int64_t>(kMaxClipTableBytes))
         _log.Log("CValdrinView::GetFTPInfos : clip table %s cut at %zu bytes", fileName.c_str(), kMaxClipTableBytes);
     buffer.resize(static_cast<size_t>(count));
