@@ -202,16 +202,29 @@ TEST_F(TransferLoopTest, RequestErrors)
 
 TEST_F(TransferLoopTest, CancelIsPassedOnOnceAndTheLoopEndsOnTheFinalStatus)
 {
-    // The status stays unavailable after the cancel for a while: the loop goes on until the final word.
+    // Two presses before the next poll count once. The status stays unavailable after the cancel for a while: the
+    // loop goes on until the final word.
     ambrel.Script("status run:5\ncancel unavailable unavailable cancelled\n");
-    std::thread presser([&] {
-        while (ambrel.Journal().size() < 4)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        progress.Cancel();
-        progress.Cancel();
-    });
+    progress.Cancel();
+    progress.Cancel();
     EXPECT_EQ(Run(), (std::vector<Message>{{"Transfer CANCELED !", "Interrupted", MessageIcon::Exclamation}}));
-    presser.join();
+    EXPECT_EQ(Count("CancelTransfer"), 1u);
+    EXPECT_EQ(Count("TransferStatus"), 3u);
+    EXPECT_EQ(Count("ReleaseHandle"), 1u);
+}
+
+using TransferLoopThreads = TransferLoopTest;
+
+TEST_F(TransferLoopThreads, CancelFromTheWindowThreadWhileTheWorkerPolls)
+{
+    ambrel.Script("status run:5\ncancel run:90 cancelled\n");
+    std::thread worker([&] { view.DoTransfer("clip.mxf", progress); });
+    while (Count("TransferStatus") < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    progress.Cancel();
+    worker.join();
+    EXPECT_EQ(sink.Messages(),
+              (std::vector<Message>{{"Transfer CANCELED !", "Interrupted", MessageIcon::Exclamation}}));
     EXPECT_EQ(Count("CancelTransfer"), 1u);
     EXPECT_EQ(Count("ReleaseHandle"), 1u);
 }
