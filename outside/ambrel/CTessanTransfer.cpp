@@ -66,6 +66,13 @@ std::unique_ptr<CTessanTransfer> CTessanTransfer::Start(const std::string& progr
     return transfer;
 }
 
+int CTessanTransfer::StopWaitMs()
+{
+    const char* text = std::getenv("AMBREL_STOP_WAIT_MS");
+    const int value = text ? std::atoi(text) : 0;
+    return value > 0 ? value : 5000;
+}
+
 CTessanTransfer::~CTessanTransfer()
 {
     {
@@ -76,7 +83,7 @@ CTessanTransfer::~CTessanTransfer()
                 kill(_pid, SIGINT);
             }
             // A service that does not stop on its cancel is ended; its output then closes.
-            if (!_cvEnded.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), [this] { return _bOutputEnded; }) &&
+            if (!_cvEnded.wait_for(lock, std::chrono::milliseconds(StopWaitMs()), [this] { return _bOutputEnded; }) &&
                 !_bExited)
                 kill(_pid, SIGKILL);
         }

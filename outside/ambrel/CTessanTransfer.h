@@ -20,8 +20,9 @@ namespace ambrel
 class CTessanTransfer : public CAmbrelTransfer
 {
 public:
-    // How long a released transfer that still runs gets after its cancel before it is killed.
-    static constexpr int kStopWaitMs = 5000;
+    // How long a released transfer that still runs gets after its cancel before it is killed: 5000 ms, or
+    // AMBREL_STOP_WAIT_MS.
+    static int StopWaitMs();
 
     ~CTessanTransfer() override;
 
