@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -172,6 +173,8 @@ public:
         clip._nShortOut = info._nOutField;
         clip._nTCSystem = static_cast<uint32_t>(_spec.nStandard);
         clip.SetName("reader test");
+        if (_describe)
+            _describe(info, clip);
         info.AddClip(clip);
         return _writer.Open(path.c_str(), KORVOMXF_OPEN_CREATE, _spec.nBlockFormat) == KORVOMXF_OK &&
                _writer.SetInfo(info) == KORVOMXF_OK && _writer.SetFirstField(kFirstField) == KORVOMXF_OK;
@@ -226,6 +229,9 @@ public:
     }
 
     const std::vector<Bytes>& Stored() const { return _stored; }
+
+    // Changes the clip's description before it is written (names, points, timecodes).
+    std::function<void(KorvoMXFInfo&, KorvoMXFClip&)> _describe;
 
 private:
     ClipSpec _spec;

@@ -1,0 +1,35 @@
+#include "browser/CValdrinViewCore.h"
+
+#include "browser/IngestJobXml.h"
+#include "common/CTimeCode.h"
+#include "common/FormatText.h"
+
+CValdrinViewCore::CValdrinViewCore(IMessageSink& sink) : _sink(sink), _szFixedCopyPath(ingestjob::kFixedCopyPath) {}
+
+CValdrinViewCore::~CValdrinViewCore() = default;
+
+void CValdrinViewCore::InitialUpdate()
+{
+    CTimeCode::SetDayWrapping(true);
+    _settings.Load();
+    OpenLog();
+}
+
+void CValdrinViewCore::OpenLog()
+{
+    _log.Open(GetLogFilePath("KorvoMirel", "Valdrin.log"), GetMaxLogSize());
+    _log.Log("Initial Browser Path: %s", _settings._szCurrentFolder.c_str());
+    _log.Log("Setup Dll Name: %s", _settings._szSetupDll.c_str());
+    _log.Log("Opening Setup DLL  [ %s ]", FormatText("%sVC7.dll", _settings._szSetupDll.c_str()).c_str());
+}
+
+void CValdrinViewCore::Message(const std::string& text, const std::string& caption, MessageIcon icon)
+{
+    _sink.ShowMessage(text, caption, icon);
+}
+
+std::string CValdrinViewCore::BackupTimeText() const
+{
+    const platform::LocalTime now = Now();
+    return FormatText("%04i/%02i/%02i %02i:%02i:%02i", now.year, now.month, now.day, now.hour, now.minute, now.second);
+}

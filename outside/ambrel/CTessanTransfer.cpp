@@ -1,0 +1,216 @@
+#include "outside/ambrel/CTessanTransfer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern char** environ;
+
+namespace ambrel
+{
+
+namespace
+{
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+std::unique_ptr<CTessanTransfer> CTessanTransfer::Start(const std::string& program, const std::string& jobPath,
+                                                        const std::string& outFolder, std::string* error)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        if (error)
+            *error = std::string("pipe: ") + std::strerror(errno);
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<std::string> args = {program, "ingest", jobPath, "--out", outFolder};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+        close(fds[0]);
+        if (error)
+            *error = program + ": " + std::strerror(spawned);
+        return nullptr;
+    }
+    std::unique_ptr<CTessanTransfer> transfer(new CTessanTransfer);
+    transfer->_pid = pid;
+    transfer->_fdOutput = fds[0];
+    transfer->_reader = std::thread([t = transfer.get()] { t->ReadOutput(); });
+    return transfer;
+}
+
+int CTessanTransfer::StopWaitMs()
+{
+    const char* text = std::getenv("AMBREL_STOP_WAIT_MS");
+    const int value = text ? std::atoi(text) : 0;
+    return value > 0 ? value : 5000;
+}
+
+CTessanTransfer::~CTessanTransfer()
+{
+    {
+        std::unique_lock lock(_mx);
+        if (!_bOutputEnded) {
+            if (!_bCancelled && !_bExited) {
+                _bCancelled = true;
+                kill(_pid, SIGINT);
+            }
+            // A service that does not stop on its cancel is ended; its output then closes.
+            if (!_cvEnded.wait_for(lock, std::chrono::milliseconds(StopWaitMs()), [this] { return _bOutputEnded; }) &&
+                !_bExited)
+                kill(_pid, SIGKILL);
+        }
+    }
+    if (_reader.joinable())
+        _reader.join();
+    if (_fdOutput >= 0)
+        close(_fdOutput);
+}
+
+void CTessanTransfer::ReadOutput()
+{
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(_fdOutput, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        pending.append(buffer, static_cast<size_t>(n));
+        size_t end;
+        // A terminal progress line is rewritten with a carriage return: both end a line here.
+        while ((end = pending.find_first_of("\r\n")) != std::string::npos) {
+            const std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            std::lock_guard lock(_mx);
+            if (auto progress = ParseProgress(line))
+                _dProgress = *progress;
+            if (auto code = ParseFinalCode(line))
+                _nReceiverCode = code;
+        }
+    }
+    {
+        std::lock_guard lock(_mx);
+        if (auto code = ParseFinalCode(pending))
+            _nReceiverCode = code;
+    }
+    Reap();
+    std::lock_guard lock(_mx);
+    _bOutputEnded = true;
+    _cvEnded.notify_all();
+}
+
+void CTessanTransfer::Reap()
+{
+    {
+        std::lock_guard lock(_mx);
+        if (_bExited || _pid <= 0)
+            return;
+    }
+    int status = 0;
+    pid_t done;
+    do {
+        done = waitpid(_pid, &status, 0);
+    } while (done < 0 && errno == EINTR);
+    std::lock_guard lock(_mx);
+    _bExited = true;
+    _bSignalled = done == _pid && WIFSIGNALED(status);
+    _nExitStatus = done == _pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int32_t CTessanTransfer::Status(double* progress)
+{
+    std::lock_guard lock(_mx);
+    if (progress)
+        *progress = _dProgress;
+    if (!_bOutputEnded || !_bExited)
+        return 0;
+    if (_bSignalled && _bCancelled && !_nReceiverCode)
+        return kStatusCancelled;
+    return FinalStatus(_nReceiverCode, _nExitStatus, _bSignalled);
+}
+
+int32_t CTessanTransfer::Cancel()
+{
+    std::lock_guard lock(_mx);
+    if (_bExited || _pid <= 0)
+        return 1;
+    _bCancelled = true;
+    // The service cancels cleanly on an interrupt, as on Ctrl-C at its terminal.
+    return kill(_pid, SIGINT) == 0 ? 0 : 1;
+}
+
+int32_t CTessanTransfer::FinalStatus(std::optional<int> receiverCode, int exitStatus, bool signalled)
+{
+    if (receiverCode) {
+        switch (*receiverCode) {
+            case 14:
+                return kStatusComplete;
+            case 2:
+                return kStatusCancelled;
+            default:
+                return kStatusError;
+        }
+    }
+    return !signalled && exitStatus == 0 ? kStatusComplete : kStatusError;
+}
+
+std::optional<double> CTessanTransfer::ParseProgress(const std::string& line)
+{
+    const size_t percent = line.find('%');
+    if (percent == std::string::npos || percent == 0)
+        return std::nullopt;
+    size_t start = percent;
+    while (start > 0 && (std::isdigit(static_cast<unsigned char>(line[start - 1])) || line[start - 1] == '.'))
+        --start;
+    if (start == percent)
+        return std::nullopt;
+    const double value = std::strtod(line.c_str() + start, nullptr);
+    if (value < 0 || value > 100)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> CTessanTransfer::ParseFinalCode(const std::string& line)
+{
+    const std::string lower = Lower(line);
+    const size_t at = lower.rfind("code");
+    if (at == std::string::npos || lower.find("final") == std::string::npos)
+        return std::nullopt;
+    size_t p = at + 4;
+    while (p < lower.size() && (lower[p] == ' ' || lower[p] == ':' || lower[p] == '='))
+        ++p;
+    if (p >= lower.size() || !std::isdigit(static_cast<unsigned char>(lower[p])))
+        return std::nullopt;
+    return std::atoi(lower.c_str() + p);
+}
+
+}  // namespace ambrel
