@@ -89,7 +89,11 @@ int CKorvoFormatFTPWriter::Open(const char* path)
 
 int CKorvoFormatFTPWriter::CloseTransfer()
 {
-    return _client->IsDataOpen() ? _client->FtpCloseFile(false) : 0;
+    if (!_client->IsDataOpen())
+        return 0;
+    // The server's reply to the transfer: 2xx when it holds the whole file.
+    const int code = _client->FtpCloseFile(false);
+    return code == 0 || (code >= 200 && code < 300) ? 0 : code;
 }
 
 int CKorvoFormatFTPWriter::Close()
