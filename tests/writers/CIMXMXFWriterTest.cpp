@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "reading/framework/DataReaderFactory.h"
+#include "reading/framework/FileTypeDetection.h"
+#include "tests/support/FileTestKit.h"
+#include "tests/writers/WriterTestMedia.h"
+#include "writers/CIMXMXFWriter.h"
+
+namespace
+{
+namespace fs = std::filesystem;
+using writertest::Shell;
+using writertest::Trim;
+
+struct ImxCase {
+    int mbps;
+    bool is625;
+    int bits;
+    int frames;
+};
+
+std::string CaseName(const ImxCase& c)
+{
+    return "imx" + std::to_string(c.mbps) + (c.is625 ? "_625_" : "_525_") + std::to_string(c.bits) + "bit";
+}
+
+// A sound of its own per channel, with values beyond full scale now and then.
+float SampleAt(int channel, size_t index)
+{
+    const float value = 1.1f * std::sin(static_cast<float>(index) * (0.01f + 0.003f * static_cast<float>(channel)));
+    return value;
+}
+
+// What a sample becomes at the given bits, as a little-endian PCM word.
+void AppendPcm(std::string* pcm, float sample, int bits)
+{
+    const float clamped = std::max(-1.0f, std::min(1.0f, sample));
+    if (bits == 16) {
+        const auto v = static_cast<int16_t>(clamped * 32767.0f);
+        pcm->push_back(static_cast<char>(v & 0xFF));
+        pcm->push_back(static_cast<char>((v >> 8) & 0xFF));
+    } else {
+        const auto v = static_cast<int32_t>(clamped * 8388607.0f);
+        pcm->push_back(static_cast<char>(v & 0xFF));
+        pcm->push_back(static_cast<char>((v >> 8) & 0xFF));
+        pcm->push_back(static_cast<char>((v >> 16) & 0xFF));
+    }
+}
+
+struct Written {
+    fs::path path;
+    std::vector<std::string> frames;
+    std::string pcm;  // interleaved, as ffmpeg decodes it
+};
+
+Written WriteClip(const ImxCase& c, const std::string& name)
+{
+    Written out;
+    out.path = testsupport::FreshDir("imx-" + name) / (name + ".mxf");
+    out.frames = writertest::SplitFrames(testsupport::ReadWholeFile(writertest::ImxEssence(c.mbps, c.is625, c.frames)));
+    EXPECT_EQ(out.frames.size(), static_cast<size_t>(c.frames));
+
+    CIMXMXFWriter writer(c.bits, (writertest::SampleDir().string() + "/").c_str(), 0);
+    EXPECT_EQ(writer.Open(out.path.c_str()), 0);
+    MediaWriterClipInfo info;
+    info.standardCode = c.is625 ? 3 : 4;
+    info.videoBitRate = static_cast<uint32_t>(c.mbps) * 1000000u;
+    info.aspectCode = 3;
+    info.startTimecode = CTimeCode(10, 0, 0, 0, false, c.is625 ? 3 : 4);
+    EXPECT_EQ(writer.Begin(info), 0);
+    const int channels = writer.GetAudioChannelCount(0);
+    const int cadence[5] = {1602, 1601, 1602, 1601, 1602};
+    size_t sampleIndex = 0;
+    for (int f = 0; f < c.frames; ++f) {
+        const int count = c.is625 ? 1920 : cadence[f % 5];
+        std::vector<std::vector<float>> samples(channels, std::vector<float>(count));
+        std::vector<const float*> pointers;
+        for (int ch = 0; ch < channels; ++ch) {
+            for (int i = 0; i < count; ++i)
+                samples[ch][i] = SampleAt(ch, sampleIndex + i);
+            pointers.push_back(samples[ch].data());
+        }
+        for (int i = 0; i < count; ++i)
+            for (int ch = 0; ch < channels; ++ch)
+                AppendPcm(&out.pcm, samples[ch][i], c.bits);
+        sampleIndex += count;
+        const std::string& frame = out.frames[f];
+        EXPECT_EQ(writer.AddFrame(reinterpret_cast<const uint8_t*>(frame.data()), static_cast<uint32_t>(frame.size()),
+                                  pointers.data(), count, channels),
+                  0);
+    }
+    EXPECT_EQ(writer.Close(), 0);
+    return out;
+}
+
+class ImxWriter : public ::testing::TestWithParam<ImxCase>
+{
+};
+
+TEST_P(ImxWriter, IndependentToolsAndOwnReadersReadTheFile)
+{
+    const ImxCase c = GetParam();
+    const Written clip = WriteClip(c, CaseName(c));
+    const std::string path = clip.path.string();
+
+    EXPECT_EQ(Shell("ffprobe -v warning " + path + " 2>&1"), "");
+    const std::string video = Shell(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=codec_name,profile,width,height,r_frame_rate,display_aspect_ratio,nb_read_frames -of "
+        "default=nw=1 " +
+        path);
+    EXPECT_NE(video.find("codec_name=mpeg2video"), std::string::npos) << video;
+    EXPECT_NE(video.find("profile=4:2:2"), std::string::npos) << video;
+    EXPECT_NE(video.find(c.is625 ? "height=608" : "height=512"), std::string::npos) << video;
+    EXPECT_NE(video.find(c.is625 ? "r_frame_rate=25/1" : "r_frame_rate=30000/1001"), std::string::npos) << video;
+    EXPECT_NE(video.find("display_aspect_ratio=16:9"), std::string::npos) << video;
+    EXPECT_NE(video.find("nb_read_frames=" + std::to_string(c.frames)), std::string::npos) << video;
+    const std::string audio = Shell(
+        "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,channels,sample_rate -of default=nw=1 " +
+        path);
+    EXPECT_NE(audio.find(c.bits == 16 ? "codec_name=pcm_s16le" : "codec_name=pcm_s24le"), std::string::npos) << audio;
+    EXPECT_NE(audio.find(c.bits == 16 ? "channels=8" : "channels=4"), std::string::npos) << audio;
+    EXPECT_EQ(Trim(Shell("ffprobe -v error -show_entries format_tags=timecode -of default=nw=1:nk=1 " + path)),
+              c.is625 ? "10:00:00:00" : "10:00:00;00");
+    const std::string pcm = Shell("ffmpeg -nostdin -v error -i " + path + " -map 0:a:0 -c:a copy -f " +
+                                  (c.bits == 16 ? "s16le" : "s24le") + " -");
+    EXPECT_EQ(pcm.size(), clip.pcm.size());
+    EXPECT_TRUE(pcm == clip.pcm) << "decoded sound differs";
+    EXPECT_EQ(Trim(Shell("mediainfo --Inform='General;%Format_Profile%' " + path)), "OP-1a");
+    EXPECT_EQ(Shell("mediainfo " + path).find("IsTruncated"), std::string::npos);
+
+    int32_t subCode = 0;
+    EXPECT_EQ(GetFileTypeFromSource(path.c_str(), &subCode), IMX_File);
+    EXPECT_EQ(subCode, c.mbps == 30 ? IMX30_Video : c.mbps == 40 ? IMX40_Video : IMX50_Video);
+    auto reader = CreateDataReader(path.c_str(), IMX_File, Video_Data);
+    ASSERT_TRUE(reader);
+    std::vector<uint8_t> buffer(400000);
+    for (int f = 0; f < c.frames; ++f) {
+        uint8_t* p = buffer.data();
+        uint32_t size = 0;
+        double seconds = 0;
+        ASSERT_EQ(reader->GetNextData(&p, static_cast<uint32_t>(buffer.size()), &size, &seconds), 0) << f;
+        const std::string& given = clip.frames[f];
+        ASSERT_GE(size, given.size());
+        // The sequence header's aspect ratio and the GOP time code are the writer's; the rest is the picture.
+        EXPECT_EQ(std::memcmp(p + 8, given.data() + 8, 12), 0) << f;
+        EXPECT_EQ(p[7] >> 4, 3) << f;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(p) + 40, given.size() - 40), given.substr(40)) << f;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, ImxWriter,
+                         ::testing::Values(ImxCase{30, true, 24, 25}, ImxCase{40, true, 16, 25},
+                                           ImxCase{50, true, 24, 25}, ImxCase{30, false, 16, 30},
+                                           ImxCase{40, false, 24, 30}, ImxCase{50, false, 16, 30}),
+                         [](const auto& info) { return CaseName(info.param); });
+
+}  // namespace
