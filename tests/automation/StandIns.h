@@ -7,7 +7,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "tests/support/TestEnv.h"
@@ -20,11 +22,15 @@ using ControlFn = int (*)(const char* key, const char* value, char* reply, int r
 class StandIn
 {
 public:
-    // builtPath: the built library; loadName: the file name the system looks for ("libPlumet.so").
-    StandIn(const std::string& builtPath, const std::string& loadName, const char* controlEntry)
+    // builtPath: the built library; loadName: the file name the system looks for ("libPlumet.so"), placed in
+    // the test's library folder or another folder of the test root. A library stays loaded under its path
+    // once the process has loaded it, so a stand-in in place of another goes in a folder of its own.
+    StandIn(const std::string& builtPath, const std::string& loadName, const char* controlEntry,
+            const std::string& folder = "lib")
     {
-        _path = testsupport::TestRoot() / "lib" / loadName;
+        _path = testsupport::TestRoot() / folder / loadName;
         std::error_code ec;
+        std::filesystem::create_directories(_path.parent_path(), ec);
         std::filesystem::remove(_path, ec);
         std::filesystem::create_symlink(builtPath, _path);
         _handle = dlopen(_path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -65,6 +71,19 @@ private:
     std::filesystem::path _path;
     void* _handle = nullptr;
     ControlFn _control = nullptr;
+};
+
+// Points the system's library folder at another folder of the test root while it lives.
+class ScopedLibraryFolder
+{
+public:
+    explicit ScopedLibraryFolder(const std::string& folder)
+    {
+        setenv("KORVO_LIBRARY_DIR", (testsupport::TestRoot() / folder).c_str(), 1);
+    }
+    ~ScopedLibraryFolder() { setenv("KORVO_LIBRARY_DIR", (testsupport::TestRoot() / "lib").c_str(), 1); }
+    ScopedLibraryFolder(const ScopedLibraryFolder&) = delete;
+    ScopedLibraryFolder& operator=(const ScopedLibraryFolder&) = delete;
 };
 
 inline std::unique_ptr<StandIn> ClientLibrary()
