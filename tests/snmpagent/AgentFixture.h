@@ -112,13 +112,22 @@ inline std::filesystem::path AgentFolder()
     return std::filesystem::path(KORVO_NODWELL_LIBRARY).parent_path();
 }
 
+// The shared objects the agent makes live on after it: every test removes them.
+inline void RemoveAgentObjects()
+{
+    platform::SharedMemory::Remove(snmpagent::kSharedBlockName);
+    platform::SharedMutex::Remove(snmpagent::kSharedMutexName);
+    platform::SharedEvent::Remove(snmpagent::kTrapEventName);
+    platform::SharedEvent::Remove(snmpagent::kResetEventName);
+}
+
 // Registry and shared objects cleared; the trap configuration key present.
 class AgentTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        RemoveShared();
+        RemoveAgentObjects();
         platform::Registry::DeleteKey(platform::RegHive::LocalMachine, "SOFTWARE");
         platform::Registry::DeleteKey(platform::RegHive::LocalMachine, "System");
         platform::Registry::CreateKey(platform::RegHive::LocalMachine, snmpagent::kTrapConfigKey);
@@ -128,14 +137,7 @@ protected:
         if (_agent)
             _agent->Stop();
         _agent.reset();
-        RemoveShared();
-    }
-    static void RemoveShared()
-    {
-        platform::SharedMemory::Remove(snmpagent::kSharedBlockName);
-        platform::SharedMutex::Remove(snmpagent::kSharedMutexName);
-        platform::SharedEvent::Remove(snmpagent::kTrapEventName);
-        platform::SharedEvent::Remove(snmpagent::kResetEventName);
+        RemoveAgentObjects();
     }
     static void AddProduct(const std::string& key, const std::string& exeName, std::optional<uint32_t> type,
                            const std::string& description = "Product")

@@ -7,6 +7,7 @@
 
 #include "platform/Registry.h"
 #include "snmpagent/CNodwellAgent.h"
+#include "tests/snmpagent/AgentFixture.h"
 #include "tests/snmpagent/SnmpTestKit.h"
 #include "tests/support/TestEnv.h"
 
@@ -93,6 +94,7 @@ protected:
         _subagent.Stop();
         _trapd.Stop();
         _snmpd.Stop();
+        RemoveAgentObjects();
     }
 
     static std::string TrapKey() { return std::string(snmpagent::kTrapConfigKey) + "\\public"; }
