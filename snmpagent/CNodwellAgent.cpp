@@ -1,0 +1,660 @@
+#include "snmpagent/CNodwellAgent.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+#include "snmpagent/ElfVersionNote.h"
+#include "snmpagent/NodwellLog.h"
+#include "snmpagent/ProcessList.h"
+
+namespace snmpagent
+{
+namespace
+{
+using platform::RegHive;
+using platform::Registry;
+
+const Oid kView = {1, 3, 6, 1, 4, 1, 48021, 2, 2};
+const Oid kEnterpriseSuffix = {0, 1};
+constexpr uint32_t kProductColumns = 6;
+constexpr int32_t kGenericEnterpriseSpecific = 6;
+constexpr size_t kMaxTrapAddressText = 1024;
+constexpr size_t kTrapBindingCount = 6;
+
+uint32_t EnvMs(const char* name, uint32_t fallback)
+{
+    const char* v = getenv(name);
+    if (!v || !*v)
+        return fallback;
+    char* end = nullptr;
+    unsigned long n = strtoul(v, &end, 10);
+    return (*end == '\0' && n > 0 && n <= 3600000) ? static_cast<uint32_t>(n) : fallback;
+}
+
+int64_t Now()
+{
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+// Holds the shared mutex for a scope. A mutex whose holder died is taken over (logged) and its block
+// used as it stands; the copies a Windows agent skipped then would publish a stale shadow over it.
+// A wait that timed out or failed owns nothing and releases nothing.
+class CSharedBlockLock
+{
+public:
+    CSharedBlockLock(platform::SharedMutex& mutex, uint32_t waitMs, const char* what) : _mutex(mutex)
+    {
+        _result = mutex.Lock(waitMs);
+        if (_result == platform::kWaitTimeout)
+            NODWELL_WARN(what << " WAIT_TIMEOUT ");
+        else if (_result == platform::kWaitAbandoned)
+            NODWELL_WARN(what << " WAIT_ABANDONED ");
+        else if (_result != platform::kWaitObject0)
+            NODWELL_ERROR(what << " default " << _result);
+    }
+    ~CSharedBlockLock()
+    {
+        if (Owned())
+            _mutex.Unlock();
+    }
+    CSharedBlockLock(const CSharedBlockLock&) = delete;
+    CSharedBlockLock& operator=(const CSharedBlockLock&) = delete;
+
+    bool Owned() const { return _result == platform::kWaitObject0 || _result == platform::kWaitAbandoned; }
+
+private:
+    platform::SharedMutex& _mutex;
+    uint32_t _result;
+};
+
+// Registry keys are opened level by level: every level must exist.
+bool KeyPathExists(const std::string& path)
+{
+    for (size_t pos = path.find('\\'); pos != std::string::npos; pos = path.find('\\', pos + 1)) {
+        if (!Registry::KeyExists(RegHive::LocalMachine, path.substr(0, pos)))
+            return false;
+    }
+    return Registry::KeyExists(RegHive::LocalMachine, path);
+}
+
+std::string ReadText(const std::string& key, const char* name, size_t fieldSize)
+{
+    std::string text = Registry::GetString(RegHive::LocalMachine, key, name).value_or("");
+    text = text.substr(0, strnlen(text.c_str(), fieldSize - 1));
+    NODWELL_INFO(name << " = " << text);
+    return text;
+}
+
+std::string AddressText(const uint8_t* address)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", address[0], address[1], address[2], address[3]);
+    return text;
+}
+
+}  // namespace
+
+AgentTimings AgentTimings::FromEnvironment()
+{
+    AgentTimings t;
+    t.firstTickMs = EnvMs("KORVO_NODWELL_FIRST_TICK_MS", t.firstTickMs);
+    t.tickMs = EnvMs("KORVO_NODWELL_TICK_MS", t.tickMs);
+    t.mutexWaitMs = EnvMs("KORVO_NODWELL_MUTEX_WAIT_MS", t.mutexWaitMs);
+    return t;
+}
+
+CNodwellAgent::CNodwellAgent(AgentTimings timings) : _timings(timings), _store(kView)
+{
+    _viewIds = kView;
+    _viewOid = {static_cast<uint32_t>(_viewIds.size()), _viewIds.data()};
+    _enterpriseIds = CMibVariableStore::AppendOidToOid(kView, kEnterpriseSuffix, -1);
+    _enterpriseOid = {static_cast<uint32_t>(_enterpriseIds.size()), _enterpriseIds.data()};
+}
+
+CNodwellAgent::~CNodwellAgent()
+{
+    Stop();
+}
+
+void CNodwellAgent::CopyIn()
+{
+    std::memcpy(_shadow.bytes + kReservedSize, Shared()->bytes + kReservedSize, kCommonSnmpStructSize - kReservedSize);
+}
+
+// The reserved first bytes belong to other processes: the agent never writes them.
+void CNodwellAgent::CopyOut()
+{
+    std::memcpy(Shared()->bytes + kReservedSize, _shadow.bytes + kReservedSize, kCommonSnmpStructSize - kReservedSize);
+}
+
+bool CNodwellAgent::Start(const std::filesystem::path& configFolder)
+{
+    if (_started)
+        return true;
+    const bool logConfigured = ConfigureLogging(configFolder);
+    NODWELL_INFO(" ---------- ");
+    NODWELL_INFO("  New Boot  ");
+    NODWELL_INFO(" ---------- ");
+    NODWELL_INFO("Log Open ");
+    if (!logConfigured)
+        NODWELL_WARN("no SNMP_log_config.xml in " << configFolder.string());
+
+    if (!_trapEvent.Open(kTrapEventName, false, false) || !_sharedMutex.Open(kSharedMutexName) ||
+        !_resetEvent.Open(kResetEventName, false, false)) {
+        NODWELL_ERROR("SnmpExtensionInit: the shared mutex or events cannot be opened");
+        return false;
+    }
+    // Without the block every copy would write nowhere: refuse to start rather than serve a dead MIB.
+    if (!_sharedMemory.Open(kSharedBlockName, kCommonSnmpStructSize)) {
+        NODWELL_ERROR("SnmpExtensionInit::CreateFileMapping Failed " << _sharedMemory.LastError());
+        return false;
+    }
+    _startTick = platform::TickCount();
+
+    std::lock_guard<std::mutex> guard(_shadowLock);
+    RegisterVariables();
+    char version[kTextFieldSize];
+    std::snprintf(version, sizeof version, "%02d.%02d.%02d", 101, 0, 2);
+    _shadow.SetText(kAgentVersionOffset, kTextFieldSize, version);
+    _shadow.SetU32(kAgentScalar22Offset, 10);
+    _shadow.SetU32(kTrapClientNextIndexOffset, 1);
+    ReloadTrapConfig();
+    {
+        CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
+        if (lock.Owned())
+            CopyOut();
+    }
+    LoadSimpleProductConfig();
+    CheckSimpleProductVersion();
+    for (uint32_t r = 1; r <= kRowCount; ++r)
+        _lastTrappedState[r - 1] = _shadow.U32(ProductRow(r) + kProductState);
+
+    _stopEvent.Reset();
+    _started = true;
+    // The thread logs once before Start returns: log4cxx sets up its per-thread state on first use, which
+    // takes the loader's lock, and the unload joins this thread while the loader holds that lock.
+    platform::Event running(true, false);
+    _monitor = std::thread([this, &running] {
+        NODWELL_INFO("monitor started");
+        running.Set();
+        Timer_Thrd();
+    });
+    running.Wait(platform::kInfinite);
+    return true;
+}
+
+void CNodwellAgent::Stop()
+{
+    if (_monitor.joinable()) {
+        _stopEvent.Set();
+        _monitor.join();
+    }
+    std::lock_guard<std::mutex> guard(_shadowLock);
+    if (!_started)
+        return;
+    _started = false;
+    _sharedMemory.Close();
+    _store.Clear();
+    _products.clear();
+    _trapConfig.clear();
+    _pendingTraps.clear();
+    NODWELL_INFO("unloaded");
+}
+
+void CNodwellAgent::RegisterVariables()
+{
+    _store.Clear();
+    for (uint32_t r = 1; r <= kRowCount; ++r) {
+        const uint32_t row = ProductRow(r);
+        const int32_t ri = static_cast<int32_t>(r);
+        _store.AddMibVariable({1, 1, 1, 1}, kAsnInteger, row + kProductIndex, 4, kAccessReadOnly, ri, false);
+        _store.AddMibVariable({1, 1, 1, 2}, kAsnInteger, row + kProductType, 4, kAccessReadOnly, ri, false);
+        _store.AddMibVariable({1, 1, 1, 3}, kAsnOctetString, row + kProductDescription, kTextFieldSize, kAccessReadOnly,
+                              ri, false);
+        _store.AddMibVariable({1, 1, 1, 4}, kAsnOctetString, row + kProductSerialNumber, kTextFieldSize,
+                              kAccessReadOnly, ri, false);
+        _store.AddMibVariable({1, 1, 1, 5}, kAsnOctetString, row + kProductVersion, kTextFieldSize, kAccessReadOnly, ri,
+                              false);
+        _store.AddMibVariable({1, 1, 1, 6}, kAsnInteger, row + kProductState, 4, kAccessReadOnly, ri, false);
+        _shadow.SetU32(row + kProductType, 0);
+    }
+    _store.AddMibVariable({2, 1, 0}, kAsnOctetString, kAgentVersionOffset, kTextFieldSize, kAccessReadOnly, -1, false);
+    _store.AddMibVariable({2, 2, 0}, kAsnInteger, kAgentScalar22Offset, 4, kAccessReadOnly, -1, false);
+    _store.AddMibVariable({2, 3, 0}, kAsnInteger, kTrapClientNextIndexOffset, 4, kAccessReadOnly, -1, false);
+    for (uint32_t r = 1; r <= kRowCount; ++r) {
+        const uint32_t row = TrapRow(r);
+        const int32_t ri = static_cast<int32_t>(r);
+        _store.AddMibVariable({2, 4, 1, 1}, kAsnInteger, row + kTrapIndex, 4, kAccessReadOnly, ri, false);
+        _store.AddMibVariable({2, 4, 1, 2}, kAsnIpAddress, row + kTrapAddress, 4, kAccessReadWrite, ri, false);
+        _store.AddMibVariable({2, 4, 1, 3}, kAsnOctetString, row + kTrapCommunity, kCommunityFieldSize,
+                              kAccessReadWrite, ri, false);
+        _store.AddMibVariable({2, 4, 1, 4}, kAsnInteger, row + kTrapCommand, 4, kAccessReadWrite, ri, true);
+        _shadow.SetU32(row + kTrapCommand, kTrapFree);
+    }
+    for (uint32_t r = 1; r <= kRowCount; ++r) {
+        const uint32_t row = Table311Row(r);
+        const int32_t ri = static_cast<int32_t>(r);
+        _store.AddMibVariable({3, 1, 1, 1}, kAsnInteger, row, 4, kAccessReadOnly, ri, false);
+        _store.AddMibVariable({3, 1, 1, 2}, kAsnInteger, row + 4, 4, kAccessReadOnly, ri, false);
+        _store.AddMibVariable({3, 1, 1, 3}, kAsnOctetString, row + kTable311Text, kTextFieldSize, kAccessReadWrite, ri,
+                              false);
+        _shadow.SetU32(row + 4, 1);
+    }
+    _store.AddMibVariable({3, 2, 0}, kAsnInteger, kScalar32Offset, 4, kAccessReadWrite, -1, false);
+    _store.AddMibVariable({3, 3, 0}, kAsnInteger, kScalar33Offset, 4, kAccessReadWrite, -1, false);
+    _store.Sort();
+}
+
+bool CNodwellAgent::Query(uint8_t requestType, SnmpVarBindList* bindings, int32_t* errorStatus, int32_t* errorIndex)
+{
+    *errorStatus = kSnmpErrorNoError;
+    *errorIndex = 0;
+    if (!bindings || bindings->len == 0 || !bindings->list)
+        return true;
+    std::lock_guard<std::mutex> guard(_shadowLock);
+    if (!_started) {
+        *errorStatus = kSnmpErrorGenErr;
+        *errorIndex = 1;
+        return true;
+    }
+    for (uint32_t i = 0; i < bindings->len; ++i) {
+        SnmpVarBind& binding = bindings->list[i];
+        int32_t result;
+        bool trapConfigSet = false;
+        {
+            // A SET stores and publishes under the same hold, so no other writer slips in between.
+            CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
+            if (lock.Owned())
+                CopyIn();
+            switch (requestType) {
+                case kSnmpPduGet:
+                    result = GetRequest(binding);
+                    break;
+                case kSnmpPduGetNext:
+                    result = GetNextRequest(binding);
+                    break;
+                case kSnmpPduSet:
+                    result = SetRequest(binding, lock.Owned());
+                    trapConfigSet = result == kSnmpErrorNoError && _store.Find(binding.name)->trapConfig;
+                    break;
+                default:
+                    result = kSnmpErrorNoSuchName;
+                    break;
+            }
+        }
+        if (trapConfigSet) {
+            ChangeRegistryAndSaveConfig();
+            ReloadTrapConfig();
+        }
+        if (result != kSnmpErrorNoError) {
+            *errorStatus = result;
+            *errorIndex = static_cast<int32_t>(i + 1);
+            break;
+        }
+    }
+    return true;
+}
+
+int32_t CNodwellAgent::GetRequest(SnmpVarBind& binding)
+{
+    const MibVariable* v = _store.Find(binding.name);
+    if (!v)
+        return kSnmpErrorNoSuchName;
+    return CMibVariableStore::GetStoreVar(*v, _shadow, &binding.value);
+}
+
+int32_t CNodwellAgent::GetNextRequest(SnmpVarBind& binding)
+{
+    const MibVariable* v = _store.FindNext(binding.name);
+    if (!v)
+        return kSnmpErrorNoSuchName;
+    AsnObjectIdentifier name{};
+    if (!CMibVariableStore::CopyOid(v->oid, &name))
+        return kSnmpErrorGenErr;
+    std::free(binding.name.ids);
+    binding.name = name;
+    return CMibVariableStore::GetStoreVar(*v, _shadow, &binding.value);
+}
+
+int32_t CNodwellAgent::SetRequest(SnmpVarBind& binding, bool published)
+{
+    const MibVariable* v = _store.Find(binding.name);
+    if (!v)
+        return kSnmpErrorNoSuchName;
+    // Without the shared block a stored value would be lost at the next refresh: refuse it.
+    if (!published) {
+        NODWELL_ERROR("SET refused: the shared block is not available");
+        return kSnmpErrorGenErr;
+    }
+    int32_t result = CMibVariableStore::SetStoreVar(*v, _shadow, binding.value);
+    CopyOut();
+    return result;
+}
+
+void CNodwellAgent::LoadSimpleProductConfig()
+{
+    if (!KeyPathExists(kProductConfigKey)) {
+        NODWELL_WARN(" LoadSimpleProductConfig Opening failed ");
+        return;
+    }
+    _products.clear();
+    for (const std::string& subKey : Registry::EnumSubKeys(RegHive::LocalMachine, kProductConfigKey)) {
+        const std::string key = std::string(kProductConfigKey) + "\\" + subKey;
+        ProductItem item;
+        item.ProductType = Registry::GetDword(RegHive::LocalMachine, key, "Type").value_or(0);
+        NODWELL_INFO("Type = " << item.ProductType);
+        item.Description = ReadText(key, "Description", kTextFieldSize);
+        item.ExeName = ReadText(key, "ProductName", kTextFieldSize);
+        item.ExePath = ReadText(key, "ProductPath", 255);
+        item.SerialNumber = ReadText(key, "SerialNumber", kTextFieldSize);
+        _products.push_back(std::move(item));
+    }
+}
+
+void CNodwellAgent::CheckSimpleProductVersion()
+{
+    CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
+    if (lock.Owned())
+        CopyIn();
+    // Each product gets its own row, whether or not its type is set.
+    std::array<bool, kRowCount> taken{};
+    for (ProductItem& item : _products) {
+        item.rowIndex = -1;
+        for (uint32_t r = 0; r < kRowCount; ++r) {
+            if (!taken[r] && _shadow.U32(ProductRow(r + 1) + kProductType) == 0) {
+                item.rowIndex = static_cast<int32_t>(r);
+                taken[r] = true;
+                NODWELL_INFO("  On Break! ");
+                break;
+            }
+        }
+        if (item.rowIndex < 0) {
+            NODWELL_ERROR("no free row for product " << item.ExeName << ": it is not published");
+            continue;
+        }
+        const std::string program = item.ExePath.empty() || item.ExePath[0] == '/'
+                                        ? item.ExePath + "/" + item.ExeName
+                                        : platform::ToLocalPath(item.ExePath + "\\" + item.ExeName);
+        std::string versionText;
+        if (auto version = ReadElfVersionNote(program)) {
+            versionText = version->Text();
+            NODWELL_INFO("ProductVersion= " << versionText);
+        } else {
+            NODWELL_WARN("version impossible to get...  " << program);
+        }
+        const uint32_t row = ProductRow(static_cast<uint32_t>(item.rowIndex) + 1);
+        _shadow.SetU32(row + kProductType, item.ProductType);
+        _shadow.SetText(row + kProductDescription, kTextFieldSize, item.Description.c_str());
+        _shadow.SetText(row + kProductSerialNumber, kTextFieldSize, item.SerialNumber.c_str());
+        _shadow.SetText(row + kProductVersion, kTextFieldSize, versionText.c_str());
+        _shadow.SetU32(row + kProductState, kStatePlaced);
+        _shadow.SetI64(row + kProductTimeStamp, Now());
+    }
+    if (lock.Owned())
+        CopyOut();
+}
+
+void CNodwellAgent::Timer_Thrd()
+{
+    auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(_timings.firstTickMs);
+    for (;;) {
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+        if (_stopEvent.Wait(static_cast<uint32_t>(std::max<int64_t>(0, wait.count()))) == platform::kWaitObject0)
+            break;
+        if (!MonitorTick())
+            break;
+        next += std::chrono::milliseconds(_timings.tickMs);
+        if (next < std::chrono::steady_clock::now())
+            next = std::chrono::steady_clock::now() + std::chrono::milliseconds(_timings.tickMs);
+    }
+    NODWELL_INFO("monitor stopped");
+}
+
+bool CNodwellAgent::MonitorTick()
+{
+    std::lock_guard<std::mutex> guard(_shadowLock);
+    if (!_started)
+        return false;
+    CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(hMutex,10000)");
+    if (!lock.Owned())
+        return true;  // try again at the next tick
+    CopyIn();
+    const int64_t now = Now();
+    std::array<bool, kRowCount> changed{};
+    std::array<bool, kRowCount> ownRow{};
+    for (const ProductItem& item : _products) {
+        if (item.rowIndex >= 0)
+            ownRow[static_cast<size_t>(item.rowIndex)] = true;
+    }
+    // Rows other processes keep up to date fall back when they stop; the agent refreshes its own rows below.
+    for (uint32_t r = 0; r < kRowCount; ++r) {
+        const uint32_t row = ProductRow(r + 1);
+        const int64_t stamp = _shadow.I64(row + kProductTimeStamp);
+        if (!ownRow[r] && _shadow.U32(row + kProductState) == kStateUp && now - stamp > _timings.staleSeconds) {
+            NODWELL_INFO(" Item " << r << " has an obsolete state => reseting it CurrentTime = " << now
+                                  << " producttime = " << stamp);
+            _shadow.SetU32(row + kProductState, kStatePlaced);
+            changed[r] = true;
+        }
+    }
+    for (ProductItem& item : _products)
+        item.found = false;
+    auto programs = RunningProgramNames();
+    if (!programs) {
+        NODWELL_ERROR("the running processes cannot be listed: monitor ends");
+        return false;
+    }
+    for (const std::string& name : *programs) {
+        for (ProductItem& item : _products) {
+            if (!item.ExeName.empty() && name == item.ExeName) {
+                item.found = true;
+                NODWELL_INFO(name << " found! ");
+            }
+        }
+    }
+    for (ProductItem& item : _products) {
+        if (item.rowIndex < 0)
+            continue;
+        const uint32_t r = static_cast<uint32_t>(item.rowIndex);
+        const uint32_t row = ProductRow(r + 1);
+        const uint32_t state = _shadow.U32(row + kProductState);
+        if (item.found && (state == kStateHalted || state == kStatePlaced)) {
+            NODWELL_INFO(" Product " << item.ExeName << " going from halted to up");
+            _shadow.SetU32(row + kProductState, kStateUp);
+            changed[r] = true;
+        } else if (!item.found && state == kStateUp) {
+            NODWELL_INFO(" Product " << item.ExeName << " going from up to halted");
+            _shadow.SetU32(row + kProductState, kStateHalted);
+            changed[r] = true;
+        }
+        _shadow.SetI64(row + kProductTimeStamp, now);
+    }
+    CopyOut();
+    if (std::find(changed.begin(), changed.end(), true) != changed.end()) {
+        NODWELL_TRAP(" Trapping detected fail-over product");
+        for (uint32_t r = 0; r < kRowCount; ++r)
+            _changedSinceTrap[r] = _changedSinceTrap[r] || changed[r];
+        _trapEvent.Set();
+    }
+    return true;
+}
+
+std::vector<ProductItem> CNodwellAgent::Products() const
+{
+    std::lock_guard<std::mutex> guard(_shadowLock);
+    return _products;
+}
+
+bool CNodwellAgent::Trap(AsnObjectIdentifier* enterprise, int32_t* genericTrap, int32_t* specificTrap,
+                         uint32_t* timeStamp, SnmpVarBindList* bindings)
+{
+    std::lock_guard<std::mutex> guard(_shadowLock);
+    if (!_started || !bindings)
+        return false;
+    if (_pendingTraps.empty()) {
+        {
+            NODWELL_TRAP(" before WaitForSingleObject(g_hSemaphore,10000) ");
+            CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
+            if (lock.Owned())
+                CopyIn();
+            NODWELL_TRAP(" before ReleaseMutex(g_hSemaphore)");
+        }
+        // A row is trapped when the monitor saw it change or its state differs from the one last trapped,
+        // so a change is never lost to a refresh of the shadow in between.
+        for (uint32_t r = 1; r <= kRowCount; ++r) {
+            const uint32_t state = _shadow.U32(ProductRow(r) + kProductState);
+            if (_changedSinceTrap[r - 1] || state != _lastTrappedState[r - 1])
+                _pendingTraps.push_back(r);
+            _changedSinceTrap[r - 1] = false;
+            _lastTrappedState[r - 1] = state;
+        }
+    }
+    if (_pendingTraps.empty())
+        return false;
+    const uint32_t row = _pendingTraps.back();
+    if (!FillTrapBindings(row, bindings))
+        return false;  // the row stays queued for the next call
+    _pendingTraps.pop_back();
+    *enterprise = _enterpriseOid;
+    *genericTrap = kGenericEnterpriseSpecific;
+    *specificTrap = 0;
+    *timeStamp = (platform::TickCount() - _startTick) / 10;
+    NODWELL_TRAP(" pEnterpriseOid  1.3.6.1.4.1.48021.2.2.0.1 row " << row);
+    return true;
+}
+
+bool CNodwellAgent::FillTrapBindings(uint32_t row, SnmpVarBindList* bindings)
+{
+    bindings->list = static_cast<SnmpVarBind*>(std::calloc(kTrapBindingCount, sizeof(SnmpVarBind)));
+    bindings->len = 0;
+    if (!bindings->list) {
+        NODWELL_ERROR("SnmpUtilMemAlloc failed ! ");
+        return false;
+    }
+    bindings->len = kTrapBindingCount;
+    const uint32_t columns[kTrapBindingCount] = {6, 1, 2, 3, 4, 5};
+    for (size_t i = 0; i < kTrapBindingCount; ++i) {
+        SnmpVarBind& b = bindings->list[i];
+        b.value.asnType = kAsnNull;
+        const Oid name = CMibVariableStore::AppendOidToOid(kView, {1, 1, 1, columns[i]}, static_cast<int32_t>(row));
+        const MibVariable* v = nullptr;
+        if (CMibVariableStore::CopyOid(name, &b.name))
+            v = _store.Find(b.name);
+        if (!v || CMibVariableStore::GetStoreVar(*v, _shadow, &b.value) != kSnmpErrorNoError) {
+            NODWELL_ERROR("SnmpUtilMemAlloc failed ! ");
+            SnmpUtilVarBindListFree(bindings);
+            return false;
+        }
+    }
+    static_assert(kProductColumns == kTrapBindingCount);
+    return true;
+}
+
+void CNodwellAgent::ReloadTrapConfig()
+{
+    // The rows are built apart and applied under the shared mutex over a fresh copy of the block, so that
+    // publishing them loses nothing another process wrote meanwhile.
+    const std::string publicKey = std::string(kTrapConfigKey) + "\\" + kTrapCommunityName;
+    bool loaded = false;
+    CommonSnmpStruct rows{};
+    uint32_t count = 0;
+    if (KeyPathExists(kTrapConfigKey) && Registry::CreateKey(RegHive::LocalMachine, publicKey)) {
+        loaded = true;
+        _trapConfig.clear();
+        for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, publicKey)) {
+            if (count == kRowCount) {
+                NODWELL_WARN("more than " << kRowCount << " trap destinations: the rest are not served");
+                break;
+            }
+            std::string text(value.data.begin(), value.data.begin() + std::min(value.data.size(), kMaxTrapAddressText));
+            text = text.substr(0, strnlen(text.c_str(), text.size()));
+            const uint32_t row = TrapRow(++count);
+            size_t start = 0;
+            for (uint32_t part = 0; part < 4; ++part) {
+                const size_t dot = text.find('.', start);
+                const std::string piece =
+                    text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+                rows.bytes[row + kTrapAddress + part] = static_cast<uint8_t>(std::atoi(piece.c_str()));
+                if (dot == std::string::npos)
+                    break;
+                start = dot + 1;
+            }
+            rows.SetText(row + kTrapCommunity, kCommunityFieldSize, kTrapCommunityName);
+            rows.SetU32(row + kTrapCommand, kTrapActive);
+        }
+    } else {
+        NODWELL_WARN("ReloadTrapConfig: the trap configuration key does not open");
+    }
+    {
+        CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
+        if (lock.Owned() && _started)
+            CopyIn();
+        if (loaded) {
+            std::memcpy(_shadow.bytes + kTrapTableOffset, rows.bytes + kTrapTableOffset, kRowCount * kTrapRowSize);
+            _shadow.SetU32(kTrapClientNextIndexOffset, count + 1);
+        }
+        if (lock.Owned())
+            CopyOut();
+    }
+    _resetEvent.Set();
+    NODWELL_INFO(" Reseting service ");
+}
+
+void CNodwellAgent::ChangeRegistryAndSaveConfig()
+{
+    NODWELL_INFO("ecriture du registre");
+    const std::string publicKey = std::string(kTrapConfigKey) + "\\" + kTrapCommunityName;
+    if (!KeyPathExists(kTrapConfigKey))
+        return;
+    if (!Registry::KeyExists(RegHive::LocalMachine, publicKey)) {
+        if (!Registry::CreateKey(RegHive::LocalMachine, publicKey))
+            return;
+        NODWELL_INFO(" RegCreateKey public ");
+    }
+    _trapConfig.clear();
+    const auto values = Registry::EnumValues(RegHive::LocalMachine, publicKey);
+    for (const platform::RegValue& value : values) {
+        std::string text(value.data.begin(), value.data.end());
+        _trapConfig.push_back(text.substr(0, strnlen(text.c_str(), text.size())));
+    }
+    for (uint32_t r = 1; r <= kRowCount; ++r) {
+        const uint32_t row = TrapRow(r);
+        const uint32_t command = _shadow.U32(row + kTrapCommand);
+        if (command != kTrapAdd && command != kTrapRemove)
+            continue;
+        const std::string text = AddressText(_shadow.bytes + row + kTrapAddress);
+        auto it = std::find(_trapConfig.begin(), _trapConfig.end(), text);
+        if (command == kTrapAdd) {
+            if (it == _trapConfig.end()) {
+                _trapConfig.push_back(text);
+                NODWELL_INFO(" g_MyTrapConfig.push_back " << text);
+            } else {
+                NODWELL_INFO(text << " already listed");
+            }
+            _shadow.SetU32(row + kTrapCommand, kTrapActive);
+        } else {
+            if (it != _trapConfig.end()) {
+                _trapConfig.erase(it);
+                NODWELL_INFO(" g_MyTrapConfig.erase " << text);
+            }
+            _shadow.SetU32(row + kTrapCommand, kTrapFree);
+        }
+    }
+    for (const platform::RegValue& value : values) {
+        if (Registry::DeleteValue(RegHive::LocalMachine, publicKey, value.name))
+            NODWELL_INFO(" RegDeleteValue " << value.name);
+        else
+            NODWELL_WARN(" RegDeleteValue " << value.name << " not deleted");
+    }
+    for (size_t i = 0; i < _trapConfig.size(); ++i)
+        Registry::SetString(RegHive::LocalMachine, publicKey, std::to_string(i + 1), _trapConfig[i]);
+}
+
+}  // namespace snmpagent

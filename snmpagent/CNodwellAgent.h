@@ -1,0 +1,120 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Event.h"
+#include "platform/SharedEvent.h"
+#include "platform/SharedMemory.h"
+#include "platform/SharedMutex.h"
+#include "snmpagent/CMibVariableStore.h"
+#include "snmpagent/CommonSnmpStruct.h"
+#include "snmpagent/SnmpExtension.h"
+
+namespace snmpagent
+{
+
+// Names of the objects shared with the maker's other processes.
+constexpr char kSharedBlockName[] = "Korvo_SNMP_SHM";
+constexpr char kSharedMutexName[] = "KorvoCommon_SHM_Semaphore";
+constexpr char kTrapEventName[] = "KorvoCommon_Trap_Event";
+constexpr char kResetEventName[] = "SNMPServiceResetEvent";
+
+// Registry keys (machine hive).
+constexpr char kProductConfigKey[] = "SOFTWARE\\Brennhall\\Nodwell\\Config";
+constexpr char kTrapConfigKey[] = "System\\CurrentControlSet\\Services\\SNMP\\Parameters\\TrapConfiguration";
+constexpr char kTrapCommunityName[] = "public";
+
+// The waits the agent makes; tests shorten them through the environment
+// (KORVO_NODWELL_FIRST_TICK_MS, KORVO_NODWELL_TICK_MS, KORVO_NODWELL_MUTEX_WAIT_MS).
+struct AgentTimings {
+    uint32_t firstTickMs = 5000;
+    uint32_t tickMs = 10000;
+    uint32_t mutexWaitMs = 10000;
+    int64_t staleSeconds = 10;
+
+    static AgentTimings FromEnvironment();
+};
+
+// A product of the maker listed in the registry.
+struct ProductItem {
+    uint32_t ProductType = 0;
+    std::string Description;
+    std::string SerialNumber;
+    std::string ExeName;
+    std::string ExePath;
+    bool found = false;
+    int32_t rowIndex = -1;  // 0-based row of the product table
+};
+
+// The SNMP agent: the shadow of the shared block, the MIB over it, the product monitor and the traps.
+// Every access to the shadow, the lists and the trap state holds _shadowLock; the shared block is
+// touched only under the shared mutex as well, taken after _shadowLock.
+class CNodwellAgent
+{
+public:
+    explicit CNodwellAgent(AgentTimings timings = AgentTimings::FromEnvironment());
+    ~CNodwellAgent();
+    CNodwellAgent(const CNodwellAgent&) = delete;
+    CNodwellAgent& operator=(const CNodwellAgent&) = delete;
+
+    // Starts the agent; logging is configured from the folder's "SNMP_log_config.xml".
+    bool Start(const std::filesystem::path& configFolder);
+    // Stops and joins the monitor and closes the shared objects.
+    void Stop();
+
+    bool Query(uint8_t requestType, SnmpVarBindList* bindings, int32_t* errorStatus, int32_t* errorIndex);
+    bool Trap(AsnObjectIdentifier* enterprise, int32_t* genericTrap, int32_t* specificTrap, uint32_t* timeStamp,
+              SnmpVarBindList* bindings);
+
+    AsnObjectIdentifier* View() { return &_viewOid; }
+    // One monitor tick now; false when the monitor would end.
+    bool MonitorTick();
+    std::vector<ProductItem> Products() const;
+
+private:
+    void RegisterVariables();
+    int32_t GetRequest(SnmpVarBind& binding);
+    int32_t GetNextRequest(SnmpVarBind& binding);
+    int32_t SetRequest(SnmpVarBind& binding, bool published);
+    void LoadSimpleProductConfig();
+    void CheckSimpleProductVersion();
+    void ReloadTrapConfig();
+    void ChangeRegistryAndSaveConfig();
+    void Timer_Thrd();
+    bool FillTrapBindings(uint32_t row, SnmpVarBindList* bindings);
+    void CopyIn();
+    void CopyOut();
+    CommonSnmpStruct* Shared() const { return static_cast<CommonSnmpStruct*>(_sharedMemory.Data()); }
+
+    const AgentTimings _timings;
+    mutable std::mutex _shadowLock;
+    CommonSnmpStruct _shadow{};
+    CMibVariableStore _store;
+    std::vector<uint32_t> _viewIds;
+    AsnObjectIdentifier _viewOid{};
+    std::vector<uint32_t> _enterpriseIds;
+    AsnObjectIdentifier _enterpriseOid{};
+    std::vector<ProductItem> _products;
+    std::vector<std::string> _trapConfig;  // g_MyTrapConfig
+    // Per row (index r - 1): the state last trapped and a change the monitor saw since.
+    std::array<uint32_t, kRowCount> _lastTrappedState{};
+    std::array<bool, kRowCount> _changedSinceTrap{};
+    std::vector<uint32_t> _pendingTraps;
+    uint32_t _startTick = 0;
+
+    platform::SharedMemory _sharedMemory;
+    platform::SharedMutex _sharedMutex;
+    platform::SharedEvent _trapEvent;
+    platform::SharedEvent _resetEvent;
+    platform::Event _stopEvent{true, false};
+    std::thread _monitor;
+    bool _started = false;
+};
+
+}  // namespace snmpagent

@@ -1,0 +1,409 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "snmpagent/CommonSnmpStruct.h"
+#include "tests/snmpagent/AgentFixture.h"
+#include "tests/snmpagent/SnmpTestKit.h"
+#include "tests/support/TestEnv.h"
+
+namespace snmptest
+{
+namespace
+{
+using namespace snmpagent;
+using platform::RegHive;
+using platform::Registry;
+
+constexpr char kProductProgram[] = "nodwell_test_product";
+
+// The block as another process of the maker sees it.
+struct OtherProcess {
+    platform::SharedMemory block;
+    platform::SharedMutex mutex;
+    platform::SharedEvent trapEvent;
+    OtherProcess()
+    {
+        EXPECT_TRUE(block.Open(kSharedBlockName, kCommonSnmpStructSize));
+        EXPECT_TRUE(mutex.Open(kSharedMutexName));
+        EXPECT_TRUE(trapEvent.Open(kTrapEventName, false, false));
+    }
+    CommonSnmpStruct& Bytes() { return *static_cast<CommonSnmpStruct*>(block.Data()); }
+};
+
+std::vector<std::string> TrapValues()
+{
+    std::vector<std::string> values;
+    for (const auto& v : Registry::EnumValues(RegHive::LocalMachine, std::string(kTrapConfigKey) + "\\public"))
+        values.push_back(v.name + "=" + std::string(v.data.begin(), v.data.end()));
+    return values;
+}
+
+struct TrapSeen {
+    bool sent = false;
+    Oid enterprise;
+    int32_t generic = 0;
+    int32_t specific = 0;
+    std::vector<Oid> names;
+    std::vector<int64_t> numbers;
+    std::vector<std::string> texts;
+};
+
+TrapSeen NextTrap(CNodwellAgent& agent)
+{
+    TrapSeen t;
+    AsnObjectIdentifier enterprise{};
+    uint32_t stamp = 0;
+    SnmpVarBindList list{};
+    t.sent = agent.Trap(&enterprise, &t.generic, &t.specific, &stamp, &list);
+    if (!t.sent)
+        return t;
+    t.enterprise.assign(enterprise.ids, enterprise.ids + enterprise.idLength);
+    for (uint32_t i = 0; i < list.len; ++i) {
+        const SnmpVarBind& b = list.list[i];
+        t.names.emplace_back(b.name.ids, b.name.ids + b.name.idLength);
+        t.numbers.push_back(b.value.asnType == kAsnInteger ? b.value.asnValue.number : -1);
+        t.texts.push_back(
+            b.value.asnType == kAsnOctetString
+                ? std::string(reinterpret_cast<char*>(b.value.asnValue.string.stream), b.value.asnValue.string.length)
+                : "");
+    }
+    SnmpUtilVarBindListFree(&list);
+    return t;
+}
+
+using NodwellAgent = AgentTest;
+
+TEST_F(NodwellAgent, GetNextWalksTheViewInOrder)
+{
+    CNodwellAgent& agent = StartAgent();
+    struct Case {
+        Oid from;
+        int32_t status;
+        Oid to;
+    };
+    const Case cases[] = {
+        {{}, 0, {1, 1, 1, 1, 1}},         {{1, 1, 1, 1}, 0, {1, 1, 1, 1, 1}},
+        {{1, 1, 1, 6, 10}, 0, {2, 1, 0}}, {{2, 3, 0}, 0, {2, 4, 1, 1, 1}},
+        {{3, 2, 0}, 0, {3, 3, 0}},        {{3, 3, 0}, kSnmpErrorNoSuchName, {3, 3, 0}},
+    };
+    for (const Case& c : cases) {
+        Answer a = Request(agent, kSnmpPduGetNext, {Name(c.from)})[0];
+        EXPECT_EQ(c.status, a.status);
+        EXPECT_EQ(Name(c.to), a.name);
+    }
+    // A full walk meets every variable once: 6 x 10 products, 3 scalars, 4 x 10 destinations, 3 x 10, 2.
+    int count = 0;
+    Oid at = Name({});
+    for (Answer a; (a = Request(agent, kSnmpPduGetNext, {at})[0]).status == 0; at = a.name)
+        ++count;
+    EXPECT_EQ(135, count);
+}
+
+TEST_F(NodwellAgent, GetAnswersTheStartUpValues)
+{
+    CNodwellAgent& agent = StartAgent();
+    Answer version = Get(agent, {2, 1, 0});
+    EXPECT_EQ(kAsnOctetString, version.type);
+    EXPECT_EQ("101.00.02", version.text);
+    EXPECT_EQ(10, Get(agent, {2, 2, 0}).number);
+    EXPECT_EQ(1, Get(agent, {2, 3, 0}).number);
+    EXPECT_EQ(kAsnIpAddress, Get(agent, {2, 4, 1, 2, 3}).type);
+    EXPECT_EQ(1, Get(agent, {3, 1, 1, 2, 7}).number);
+    auto both = Request(agent, kSnmpPduGet, {Name({9, 9}), Name({2, 1, 0})});
+    EXPECT_EQ(kSnmpErrorNoSuchName, both[0].status);
+    EXPECT_EQ(1, both[0].index);
+    EXPECT_EQ(kSnmpErrorNoSuchName, Request(agent, 0xA2, {Name({2, 1, 0})})[0].status);
+}
+
+TEST_F(NodwellAgent, SetChecksAccessTypeAndLength)
+{
+    CNodwellAgent& agent = StartAgent();
+    struct Case {
+        Oid suffix;
+        std::string text;
+        uint8_t type;
+        int32_t status;
+    };
+    const std::string s63(63, 'a'), s64(64, 'b'), s127(127, 'c'), s128(128, 'd');
+    const Case cases[] = {
+        {{2, 1, 0}, "x", kAsnOctetString, kSnmpErrorReadOnly},
+        {{3, 2, 0}, "x", kAsnOctetString, kSnmpErrorBadValue},
+        {{3, 1, 1, 3, 1}, s63, kAsnOctetString, 0},
+        {{3, 1, 1, 3, 1}, s64, kAsnOctetString, kSnmpErrorBadValue},
+        {{2, 4, 1, 3, 1}, s127, kAsnOctetString, 0},
+        {{2, 4, 1, 3, 1}, s128, kAsnOctetString, kSnmpErrorBadValue},
+        {{2, 4, 1, 2, 1}, "abc", kAsnIpAddress, kSnmpErrorBadValue},
+        {{9, 9, 9}, "x", kAsnOctetString, kSnmpErrorNoSuchName},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.status, Set(agent, c.suffix, Text(c.text, c.type))) << c.text.size();
+    // A refused value leaves the one before it.
+    EXPECT_EQ(s63, Get(agent, {3, 1, 1, 3, 1}).text);
+    EXPECT_EQ(s127, Get(agent, {2, 4, 1, 3, 1}).text);
+    EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(-7)));
+    EXPECT_EQ(-7, Get(agent, {3, 2, 0}).number);
+    // Published to the shared block at once.
+    OtherProcess other;
+    EXPECT_EQ(static_cast<uint32_t>(-7), other.Bytes().U32(kScalar32Offset));
+}
+
+TEST_F(NodwellAgent, TextWithoutTerminatorIsReadWithinItsField)
+{
+    CNodwellAgent& agent = StartAgent();
+    OtherProcess other;
+    // A full field and the next field's bytes right after it: the read stops at the field's end.
+    std::memset(other.Bytes().bytes + Table311Row(1) + kTable311Text, 'z', kTextFieldSize + 8);
+    EXPECT_EQ(std::string(kTextFieldSize, 'z'), Get(agent, {3, 1, 1, 3, 1}).text);
+}
+
+TEST_F(NodwellAgent, ReservedBytesOfOtherProcessesAreNeverWritten)
+{
+    OtherProcess other;
+    std::memset(other.Bytes().bytes, 0x5A, kReservedSize);
+    CNodwellAgent& agent = StartAgent();
+    EXPECT_EQ(0, Set(agent, {3, 3, 0}, Integer(3)));
+    agent.MonitorTick();
+    for (uint32_t i = 0; i < kReservedSize; ++i)
+        ASSERT_EQ(0x5A, other.Bytes().bytes[i]) << i;
+}
+
+TEST_F(NodwellAgent, ProductsGetOneRowEachWithTheirVersion)
+{
+    AddProduct("A", kProductProgram, 5, "First");
+    AddProduct("B", "missing_program", std::nullopt, "No type");
+    AddProduct("C", "other_program", 7, "Third");
+    CNodwellAgent& agent = StartAgent();
+    auto products = agent.Products();
+    ASSERT_EQ(3u, products.size());
+    EXPECT_EQ(0, products[0].rowIndex);
+    EXPECT_EQ(1, products[1].rowIndex);
+    EXPECT_EQ(2, products[2].rowIndex);
+    EXPECT_EQ(5, Get(agent, {1, 1, 1, 2, 1}).number);
+    EXPECT_EQ("First", Get(agent, {1, 1, 1, 3, 1}).text);
+    EXPECT_EQ("SN-A", Get(agent, {1, 1, 1, 4, 1}).text);
+    EXPECT_EQ("3.1.4.1592", Get(agent, {1, 1, 1, 5, 1}).text);
+    EXPECT_EQ(kStatePlaced, Get(agent, {1, 1, 1, 6, 1}).number);
+    EXPECT_EQ("No type", Get(agent, {1, 1, 1, 3, 2}).text);
+    EXPECT_EQ("", Get(agent, {1, 1, 1, 5, 2}).text);
+    EXPECT_EQ(7, Get(agent, {1, 1, 1, 2, 3}).number);
+    EXPECT_EQ("Third", Get(agent, {1, 1, 1, 3, 3}).text);
+}
+
+TEST_F(NodwellAgent, MoreProductsThanRowsLeavesTheRestUnplaced)
+{
+    for (int i = 0; i < 12; ++i)
+        AddProduct("P" + std::to_string(i), "prog" + std::to_string(i), 100 + i);
+    CNodwellAgent& agent = StartAgent();
+    auto products = agent.Products();
+    ASSERT_EQ(12u, products.size());
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(i, products[i].rowIndex);
+    EXPECT_EQ(-1, products[10].rowIndex);
+    EXPECT_EQ(-1, products[11].rowIndex);
+    EXPECT_EQ(109, Get(agent, {1, 1, 1, 2, 10}).number);
+    EXPECT_TRUE(agent.MonitorTick());
+}
+
+TEST_F(NodwellAgent, ProgramStartAndStopAreTrappedOnce)
+{
+    AddProduct("A", kProductProgram, 5, "First");
+    AddProduct("B", "Nodwell_Test_Product", 6, "Other case");
+    CNodwellAgent& agent = StartAgent();
+    EXPECT_FALSE(NextTrap(agent).sent);  // nothing changed yet
+
+    ChildProcess program;
+    ASSERT_TRUE(program.Start({KORVO_TEST_PRODUCT}, testsupport::TestRoot() / "product.out"));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return agent.MonitorTick() && Get(agent, {1, 1, 1, 6, 1}).number == kStateUp;
+        },
+        std::chrono::seconds(10)));
+    EXPECT_EQ(kStatePlaced, Get(agent, {1, 1, 1, 6, 2}).number);  // names are compared case-sensitively
+
+    TrapSeen t = NextTrap(agent);
+    ASSERT_TRUE(t.sent);
+    EXPECT_EQ(Name({0, 1}), t.enterprise);
+    EXPECT_EQ(6, t.generic);
+    EXPECT_EQ(0, t.specific);
+    const std::vector<Oid> names = {Name({1, 1, 1, 6, 1}), Name({1, 1, 1, 1, 1}), Name({1, 1, 1, 2, 1}),
+                                    Name({1, 1, 1, 3, 1}), Name({1, 1, 1, 4, 1}), Name({1, 1, 1, 5, 1})};
+    EXPECT_EQ(names, t.names);
+    EXPECT_EQ(kStateUp, t.numbers[0]);
+    EXPECT_EQ(5, t.numbers[2]);
+    EXPECT_EQ("First", t.texts[3]);
+    EXPECT_EQ("3.1.4.1592", t.texts[5]);
+    EXPECT_FALSE(NextTrap(agent).sent);
+
+    // Still running: no change, no trap.
+    EXPECT_TRUE(agent.MonitorTick());
+    EXPECT_FALSE(NextTrap(agent).sent);
+
+    program.Stop(SIGKILL);
+    EXPECT_TRUE(agent.MonitorTick());
+    EXPECT_EQ(kStateHalted, Get(agent, {1, 1, 1, 6, 1}).number);  // a query between tick and trap loses nothing
+    t = NextTrap(agent);
+    ASSERT_TRUE(t.sent);
+    EXPECT_EQ(kStateHalted, t.numbers[0]);
+    EXPECT_FALSE(NextTrap(agent).sent);
+}
+
+TEST_F(NodwellAgent, TwoRowsChangingGiveTwoTrapsHigherRowFirst)
+{
+    AddProduct("A", kProductProgram, 5);
+    AddProduct("B", kProductProgram, 6);
+    CNodwellAgent& agent = StartAgent();
+    ChildProcess program;
+    ASSERT_TRUE(program.Start({KORVO_TEST_PRODUCT}, testsupport::TestRoot() / "product.out"));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return agent.MonitorTick() && Get(agent, {1, 1, 1, 6, 2}).number == kStateUp;
+        },
+        std::chrono::seconds(10)));
+    TrapSeen first = NextTrap(agent), second = NextTrap(agent);
+    ASSERT_TRUE(first.sent && second.sent);
+    EXPECT_EQ(Name({1, 1, 1, 6, 2}), first.names[0]);
+    EXPECT_EQ(Name({1, 1, 1, 6, 1}), second.names[0]);
+    EXPECT_FALSE(NextTrap(agent).sent);
+}
+
+TEST_F(NodwellAgent, RowsOfOtherProcessesFallBackWhenStaleAndAreTrapped)
+{
+    CNodwellAgent& agent = StartAgent();
+    OtherProcess other;
+    {
+        ASSERT_EQ(platform::kWaitObject0, other.mutex.Lock(1000));
+        const uint32_t row = ProductRow(4);
+        other.Bytes().SetU32(row + kProductType, 9);
+        other.Bytes().SetU32(row + kProductState, kStateUp);
+        other.Bytes().SetI64(row + kProductTimeStamp, static_cast<int64_t>(std::time(nullptr)));
+        other.mutex.Unlock();
+        other.trapEvent.Set();
+    }
+    TrapSeen t = NextTrap(agent);  // another process's own change, asked for through the event
+    ASSERT_TRUE(t.sent);
+    EXPECT_EQ(kStateUp, t.numbers[0]);
+    EXPECT_TRUE(agent.MonitorTick());  // fresh: kept
+    EXPECT_EQ(kStateUp, Get(agent, {1, 1, 1, 6, 4}).number);
+
+    ASSERT_EQ(platform::kWaitObject0, other.mutex.Lock(1000));
+    other.Bytes().SetI64(ProductRow(4) + kProductTimeStamp, static_cast<int64_t>(std::time(nullptr)) - 20);
+    other.mutex.Unlock();
+    EXPECT_TRUE(agent.MonitorTick());
+    EXPECT_EQ(kStatePlaced, Get(agent, {1, 1, 1, 6, 4}).number);
+    EXPECT_EQ(platform::kWaitObject0, other.trapEvent.Wait(0));
+    t = NextTrap(agent);
+    ASSERT_TRUE(t.sent);
+    EXPECT_EQ(kStatePlaced, t.numbers[0]);
+    EXPECT_EQ(9, t.numbers[2]);
+}
+
+TEST_F(NodwellAgent, TrapDestinationsAreAddedAndRemovedThroughSet)
+{
+    CNodwellAgent& agent = StartAgent();
+    auto ip = [](const std::string& dotted) {
+        uint8_t b[4];
+        sscanf(dotted.c_str(), "%hhu.%hhu.%hhu.%hhu", &b[0], &b[1], &b[2], &b[3]);
+        return Text(std::string(reinterpret_cast<char*>(b), 4), kAsnIpAddress);
+    };
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 1}, ip("10.0.0.5")));
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 4, 1}, Integer(kTrapAdd)));
+    EXPECT_EQ(std::vector<std::string>{"1=10.0.0.5"}, TrapValues());
+    EXPECT_EQ(kTrapActive, Get(agent, {2, 4, 1, 4, 1}).number);
+    EXPECT_EQ("public", Get(agent, {2, 4, 1, 3, 1}).text);
+    EXPECT_EQ(2, Get(agent, {2, 3, 0}).number);
+
+    // The same address again is not written twice; another one is appended.
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 2}, ip("10.0.0.5")));
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 4, 2}, Integer(kTrapAdd)));
+    EXPECT_EQ(std::vector<std::string>{"1=10.0.0.5"}, TrapValues());
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 2}, ip("192.168.1.20")));
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 4, 2}, Integer(kTrapAdd)));
+    EXPECT_EQ((std::vector<std::string>{"1=10.0.0.5", "2=192.168.1.20"}), TrapValues());
+
+    // Removing the first renumbers the rest from 1.
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 4, 1}, Integer(kTrapRemove)));
+    EXPECT_EQ(std::vector<std::string>{"1=192.168.1.20"}, TrapValues());
+    EXPECT_EQ(std::string("\xC0\xA8\x01\x14", 4), Get(agent, {2, 4, 1, 2, 1}).text);
+    EXPECT_EQ(0, Get(agent, {2, 4, 1, 4, 2}).number);  // rows without a destination are zero
+    EXPECT_EQ(2, Get(agent, {2, 3, 0}).number);
+
+    // A refused SET changes neither the table nor the registry.
+    EXPECT_EQ(kSnmpErrorBadValue, Set(agent, {2, 4, 1, 4, 1}, Text("4")));
+    EXPECT_EQ(std::vector<std::string>{"1=192.168.1.20"}, TrapValues());
+}
+
+TEST_F(NodwellAgent, MoreTrapDestinationsThanRowsAreBounded)
+{
+    const std::string key = std::string(kTrapConfigKey) + "\\public";
+    for (int i = 1; i <= 12; ++i)
+        Registry::SetString(RegHive::LocalMachine, key, std::to_string(i), "10.1.0." + std::to_string(i));
+    Registry::SetString(RegHive::LocalMachine, key, "13", "1.2.bad");
+    CNodwellAgent& agent = StartAgent();
+    EXPECT_EQ(11, Get(agent, {2, 3, 0}).number);
+    EXPECT_EQ(std::string("\x0A\x01\x00\x0A", 4), Get(agent, {2, 4, 1, 2, 10}).text);
+    EXPECT_EQ(kSnmpErrorNoSuchName, Get(agent, {2, 4, 1, 2, 11}).status);
+}
+
+TEST_F(NodwellAgent, AMutexHeldElsewhereIsWaitedForBoundedAndNeverReleased)
+{
+    AddProduct("A", kProductProgram, 5);
+    CNodwellAgent& agent = StartAgent(50);
+    EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(11)));
+    // Another process takes the mutex and keeps it.
+    ChildProcess holder;
+    const std::filesystem::path out = testsupport::TestRoot() / "holder.out";
+    pid_t pid = fork();
+    if (pid == 0) {
+        platform::SharedMutex m;
+        if (m.Open(kSharedMutexName) && m.Lock(1000) == platform::kWaitObject0)
+            sleep(30);
+        _exit(0);
+    }
+    OtherProcess other;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            uint32_t r = other.mutex.Lock(0);
+            if (r == platform::kWaitObject0)
+                other.mutex.Unlock();
+            return r == platform::kWaitTimeout;
+        },
+        std::chrono::seconds(5)));
+
+    EXPECT_EQ(11, Get(agent, {3, 2, 0}).number);  // answered from the shadow
+    EXPECT_EQ(kSnmpErrorGenErr, Set(agent, {3, 2, 0}, Integer(12)));
+    EXPECT_EQ(11, Get(agent, {3, 2, 0}).number);
+    EXPECT_TRUE(agent.MonitorTick());  // skipped, not ended
+    EXPECT_FALSE(NextTrap(agent).sent);
+    EXPECT_EQ(platform::kWaitTimeout, other.mutex.Lock(20));  // still the holder's
+
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(13)));  // the abandoned mutex is taken over
+    EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(14)));
+    EXPECT_EQ(14u, other.Bytes().U32(kScalar32Offset));
+}
+
+TEST_F(NodwellAgent, StartFailsClearlyWithoutTheSharedBlock)
+{
+    // A folder where the block's object should be makes the mapping fail.
+    const auto path =
+        std::filesystem::path("/dev/shm") / platform::SharedMemory::ObjectName(kSharedBlockName).substr(1);
+    std::filesystem::create_directory(path);
+    snmpagent::CNodwellAgent agent;
+    EXPECT_FALSE(agent.Start(AgentFolder()));
+    std::filesystem::remove(path);
+    SnmpVarBindList list{};
+    int32_t status = 0, index = 0;
+    list.len = 1;
+    list.list = static_cast<SnmpVarBind*>(std::calloc(1, sizeof(SnmpVarBind)));
+    list.list[0] = MakeBind(Name({2, 1, 0}));
+    EXPECT_TRUE(agent.Query(kSnmpPduGet, &list, &status, &index));
+    EXPECT_EQ(kSnmpErrorGenErr, status);
+    SnmpUtilVarBindListFree(&list);
+}
+
+}  // namespace
+}  // namespace snmptest

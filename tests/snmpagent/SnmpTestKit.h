@@ -1,0 +1,153 @@
+#pragma once
+
+// Processes and ports for the agent's tests: every child is stopped by its owner, every wait is bounded.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace snmptest
+{
+
+// A child process, its output in a file; stopped (TERM, then KILL) when the object goes.
+class ChildProcess
+{
+public:
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess() { Stop(); }
+
+    bool Start(const std::vector<std::string>& args, const std::filesystem::path& output)
+    {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        std::vector<std::string> copy = args;
+        std::vector<char*> argv;
+        for (std::string& a : copy)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int rc = posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0)
+            _pid = -1;
+        return _pid > 0;
+    }
+
+    pid_t Pid() const { return _pid; }
+    bool Running()
+    {
+        if (_pid <= 0)
+            return false;
+        int status = 0;
+        if (waitpid(_pid, &status, WNOHANG) == _pid) {
+            _pid = -1;
+            return false;
+        }
+        return true;
+    }
+
+    // Exit code after a bounded wait; -1 when it had to be killed.
+    int Wait(std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (_pid > 0) {
+            int status = 0;
+            if (waitpid(_pid, &status, WNOHANG) == _pid) {
+                _pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (std::chrono::steady_clock::now() > end) {
+                kill(_pid, SIGKILL);
+                waitpid(_pid, &status, 0);
+                _pid = -1;
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
+
+    void Stop(int signal = SIGTERM)
+    {
+        if (_pid <= 0)
+            return;
+        kill(_pid, signal);
+        Wait(std::chrono::milliseconds(5000));
+    }
+
+private:
+    pid_t _pid = -1;
+};
+
+// A port the kernel had free a moment ago.
+inline int FreePort(int type)
+{
+    int fd = socket(AF_INET, type, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+// Runs a shell command line, bounded to 10 s; its output and its exit code.
+inline std::string Run(const std::string& command, int* exitCode = nullptr)
+{
+    std::string output;
+    FILE* pipe = popen(("timeout 10 " + command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return output;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+        output.append(buf, n);
+    int status = pclose(pipe);
+    if (exitCode)
+        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return output;
+}
+
+inline std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Polls until done() or the limit.
+inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+}  // namespace snmptest
