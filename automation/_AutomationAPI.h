@@ -63,7 +63,7 @@ private:
     // Runs a client request; an accepted one with out given stores a new transaction in *out.
     QlaStatus Request(AutomationTransaction** out, const std::function<int(QlmClientTransaction**)>& call);
 
-    _Host* _pHost;
+    [[maybe_unused]] _Host* _pHost;  // the host that made it
     QlmClientAPI* _pClient;
 };
 

@@ -1,14 +1,18 @@
 // Stand-in for the transfer service's client library (tessanapiVC7): answers every operation the
 // automation library calls, as the settings given through TessanApiControl say, and journals each call
-// with its arguments.
+// with its arguments. With the setting "tessan.out" (an output folder) an XML request is an ingest job
+// that the transfer service (outside/tessan) runs with the receiver plug-in ("tessan.plugin", "Recalo"
+// by default), and the transaction's status record follows it.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "automation/QlmClient.h"
+#include "outside/tessan/CIngestTransfer.h"
 #include "outside/tessanapi/StandInJournal.h"
 
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
@@ -40,10 +44,71 @@ void CopyText(char* to, size_t room, const std::string& text)
     std::strncpy(to, text.c_str(), room);
 }
 
+// Transfer states of the status record as this client library reports them.
+enum TransferState : int32_t { kRunning = 2, kPaused = 3, kComplete = 4, kFailed = 5, kCancelled = 7 };
+
+// One ingest the transfer service runs on a thread of its own, from request to end.
+class IngestRun
+{
+public:
+    IngestRun(tessan::CIngestJob job, const std::string& outFolder, const std::string& plugin)
+        : _transfer(std::move(job), outFolder)
+    {
+        _transfer.SetPlugin(plugin);
+        _thread = std::thread([this] {
+            tessan::TransferResult result = _transfer.Run();
+            std::lock_guard lock(_mutex);
+            _result = result;
+            _bDone = true;
+        });
+    }
+    ~IngestRun()
+    {
+        _transfer.Cancel();
+        _thread.join();
+    }
+    IngestRun(const IngestRun&) = delete;
+    IngestRun& operator=(const IngestRun&) = delete;
+
+    void Pause() { _transfer.Pause(); }
+    void Resume() { _transfer.Resume(); }
+    void Cancel() { _transfer.Cancel(); }
+
+    void Publish(MirelQla::TransferStatusRecord& r)
+    {
+        std::lock_guard lock(_mutex);
+        r.state = !_bDone ? (_transfer.IsPaused() ? kPaused : kRunning)
+                          : (_result.complete ? kComplete : (_result.cancelled ? kCancelled : kFailed));
+        r.value1 = _transfer.FramesDone();
+        r.value2 = _transfer.FramesExpected();
+        r.value4 = _bDone ? _result.code : 0;
+        CopyText(r.text5, sizeof r.text5, Text());
+    }
+    std::string Text()
+    {
+        if (!_bDone)
+            return "running " + std::to_string(_transfer.FramesDone()) + " of " +
+                   std::to_string(_transfer.FramesExpected()) + " frames";
+        std::string text = _result.complete ? "complete" : (_result.cancelled ? "cancelled" : "failed");
+        for (const std::string& more : {_result.hostText, _result.pluginText}) {
+            if (!more.empty())
+                text += ": " + more;
+        }
+        return text;
+    }
+
+private:
+    tessan::CIngestTransfer _transfer;
+    std::thread _thread;
+    std::mutex _mutex;
+    tessan::TransferResult _result;
+    bool _bDone = false;
+};
+
 class StandInTransaction : public QlmClientTransaction
 {
 public:
-    explicit StandInTransaction(int id)
+    explicit StandInTransaction(int id, std::unique_ptr<IngestRun> run = nullptr) : _run(std::move(run))
     {
         std::memset(&_data, 0, sizeof _data);
         _data.transferId = id;
@@ -72,7 +137,7 @@ public:
     int Unused10() override { return 1; }
     int StatusText(char* buffer, int& size) override
     {
-        std::string text = TheJournal().Get("statustext", "idle");
+        std::string text = _run ? _run->Text() : TheJournal().Get("statustext", "idle");
         Note("Transaction" + std::to_string(_data.transferId) + ".StatusText(" + std::to_string(size) + ")");
         int needed = TheJournal().GetInt("statustext.size", static_cast<int>(text.size()) + 1);
         if (buffer && size >= static_cast<int>(text.size()) + 1)
@@ -87,6 +152,10 @@ public:
     void Publish()
     {
         MirelQla::TransferStatusRecord& r = _data.status;
+        if (_run) {
+            _run->Publish(r);
+            return;
+        }
         const standin::Journal& j = TheJournal();
         CopyText(r.text1, sizeof r.text1, j.Get("record.text1", "source"));
         r.kind = j.GetInt("record.kind", 1);
@@ -111,8 +180,16 @@ private:
     {
         Note("Transaction" + std::to_string(_data.transferId) + ".Action" + std::to_string(slot) + "(" + Arg(text) +
              ")");
+        if (_run && slot == 2)
+            _run->Pause();
+        else if (_run && slot == 3)
+            _run->Resume();
+        else if (_run && slot == 4)
+            _run->Cancel();
         return ResultOf(("Action" + std::to_string(slot)).c_str());
     }
+
+    std::unique_ptr<IngestRun> _run;
 };
 
 // Transactions belong to the library; they live until the tests reset it or it unloads.
@@ -136,16 +213,35 @@ Transactions& TheTransactions()
 }
 
 // An accepted request gets a new transaction; a rejected one none.
-int Answer(const char* operation, QlmClientTransaction** out)
+int Answer(const char* operation, QlmClientTransaction** out, std::unique_ptr<IngestRun> run = nullptr)
 {
     int result = ResultOf(operation);
     if (result != 0 || !out)
         return result;
     Transactions& t = TheTransactions();
     std::lock_guard lock(t.mutex);
-    t.all.push_back(std::make_unique<StandInTransaction>(t.nextId++));
+    t.all.push_back(std::make_unique<StandInTransaction>(t.nextId++, std::move(run)));
     *out = t.all.back().get();
     return 0;
+}
+
+constexpr int kBadSource = 13;
+
+// An XML request is an ingest job once the tests name an output folder: the transfer service runs it.
+int XmlAnswer(const char* operation, const char* xml, QlmClientTransaction** out)
+{
+    if (!TheJournal().Has("tessan.out"))
+        return Answer(operation, out);
+    tessan::CIngestJob job;
+    if (!job.Parse(Arg(xml))) {
+        Note("IngestJobRejected(" + job.Error() + ")");
+        return kBadSource;
+    }
+    if (ResultOf(operation) != 0 || !out)
+        return ResultOf(operation);
+    return Answer(operation, out,
+                  std::make_unique<IngestRun>(std::move(job), TheJournal().Get("tessan.out"),
+                                              TheJournal().Get("tessan.plugin", "Recalo")));
 }
 
 char* NewText(const std::string& text)
@@ -273,14 +369,14 @@ public:
     {
         Note("XmlRequest(" + Arg(text1) + "|" + Arg(text2) + "|" + Bytes(contents, size) + "|" + std::to_string(size) +
              "|" + std::to_string(zero) + "|" + Arg(xml) + ")");
-        return Answer("XmlRequest", out);
+        return XmlAnswer("XmlRequest", xml, out);
     }
     int XmlRequestEx(const char* text1, const char* text2, const char* text3, const char* contents, int size, int zero,
                      const char* xml, QlmClientTransaction** out) override
     {
         Note("XmlRequestEx(" + Arg(text1) + "|" + Arg(text2) + "|" + Arg(text3) + "|" + Bytes(contents, size) + "|" +
              std::to_string(size) + "|" + std::to_string(zero) + "|" + Arg(xml) + ")");
-        return Answer("XmlRequestEx", out);
+        return XmlAnswer("XmlRequestEx", xml, out);
     }
     int Unused49() override { return Unused(49); }
     int Unused50() override { return Unused(50); }

@@ -121,7 +121,9 @@ TEST_F(RequestsFixture, WithoutARegistryHostNameTheMachinesNameGoesOut)
 
 TEST_F(RequestsFixture, ClientResultsAreTranslatedAndRejectedRequestsHandOutNothing)
 {
-    for (int code : {1, 11, 25, 26, 27, -1}) {
+    for (int code = -1; code <= 27; ++code) {
+        if (code == 0)
+            continue;
         client->Set("result.FileTransferRequest", std::to_string(code));
         QlaStatus status = api->RequestFileTransfer("one", "two", requestFile.c_str(), "four", &transaction);
         EXPECT_EQ(status.GetStatusCode(), QlmCodeToStatus(code)) << code;

@@ -168,6 +168,19 @@ TEST_F(IngestFixture, IngestThroughTheSetupLibrary)
                   std::string("<comp>bytes</comp>") + "|18)\n");
 }
 
+TEST_F(IngestFixture, OverloadWithoutTagRequestsTheSame)
+{
+    MapSampleDevice();
+    client->Set("setting.qlmmediatype", "AAF");
+    EXPECT_EQ(api->RequestIngest("one", "sampleDevice", "three", "four", &transaction).GetStatusCode(), kSuccess);
+    EXPECT_NE(transaction, nullptr);
+    EXPECT_EQ(setup->Journal(),
+              "CheckVersion(1.2)\nCreate\nSetCompositionKind(0)\nPrepareIngest(sampleDevice|three)\n"
+              "FreeText\nRelease\n");
+    EXPECT_NE(client->Journal().find("CompositionRequest(one|sampleDevice|four|<composition/>|14)\n"),
+              std::string::npos);
+}
+
 TEST_F(IngestFixture, CompositionKindFollowsTheMediaTypeExactly)
 {
     MapSampleDevice();
