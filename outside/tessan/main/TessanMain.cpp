@@ -152,7 +152,9 @@ int main(int argc, char** argv)
     if (folder.empty())
         return Usage((std::string("no ") + folderOption + " folder").c_str());
 
-    // The signals go to the watcher thread only.
+    // The signals go to the watcher thread only, also when the caller left them ignored.
+    for (int sig : {SIGINT, SIGTERM, SIGTSTP})
+        signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
