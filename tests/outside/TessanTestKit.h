@@ -151,12 +151,15 @@ protected:
     static void PauseResumeCancel(Transfer* transfer)
     {
         ASSERT_TRUE(WaitFor([&] { return transfer->FramesDone() >= 2; }));
+        EXPECT_EQ(transfer->Runstate(), 1);
         transfer->Pause();
+        EXPECT_EQ(transfer->Runstate(), 2);
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
         int64_t paused = transfer->FramesDone();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(transfer->FramesDone(), paused);
         transfer->Resume();
+        EXPECT_EQ(transfer->Runstate(), 1);
         ASSERT_TRUE(WaitFor([&] { return transfer->FramesDone() > paused; }));
         transfer->Pause();
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
