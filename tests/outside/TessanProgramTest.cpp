@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "outside/qo/Generic/HelperIF.h"
+#include "outside/qo/Generic/MobIF.h"
 #include "outside/tessan/ProgressLine.h"
 #include "tests/outside/TessanTestKit.h"
 #include "tests/support/FileTestKit.h"
@@ -101,6 +103,37 @@ TEST_F(TessanProgram, IngestsAndReportsTheResult)
     // --live marks the clip as recording.
     outcome = Tessan({"ingest", WriteJob(), "--out", Out().string(), "--live", "--plugin", KORVO_FAKERECEIVER_LIBRARY});
     EXPECT_NE(JournalText().find(" live=1\n"), std::string::npos);
+}
+
+TEST_F(TessanProgram, AnIngestedClipPlaysOutAgainFromItsFolder)
+{
+    ASSERT_EQ(Tessan({"ingest", WriteJob(), "--out", Out().string(), "--plugin", KORVO_FAKERECEIVER_LIBRARY}).status,
+              0);
+    std::string composition = (Out() / "composition.xml").string();
+    ASSERT_EQ(std::system(("xmllint --noout '" + composition + "'").c_str()), 0);
+    // The user names the target.
+    std::filesystem::create_directories(_dir / "target");
+    {
+        Qo::Generic::HelperIF* helper = Qo::Generic::CreateHelper(composition.c_str());
+        Qo::Generic::ContainerBuffer* buffer = helper->BufferFromFile(composition.c_str());
+        Qo::Generic::ContainerIF* container = helper->OpenContainer(buffer, Qo::Generic::kOpenReadWrite);
+        ASSERT_NE(container, nullptr);
+        Qo::Generic::MobIF* mob = container->OpenMob(container->GetCompositionMobIDs(true).at(0));
+        mob->SetAttribute("_USER", "TGT-Address", (_dir / "target").c_str());
+        container->ReleaseMob(mob);
+        helper->ReturnContainer(container);
+        buffer->WriteToFile(composition.c_str());
+        Qo::Generic::DeleteHelper(helper);
+    }
+    ClearJournal();
+    Outcome outcome = Tessan({"playout", composition, "--media", Out().string(), "--plugin", KORVO_FAKESENDER_LIBRARY});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "tessan: playout complete: 10 of 10 frames, code 0\n");
+    EXPECT_NE(JournalText().find("open duration=10 standard=1 tracks=0,1,2, width=24 compressors=Mirel::DVCPRO::50, "),
+              std::string::npos)
+        << JournalText();
+    EXPECT_EQ(testsupport::ReadWholeFile(_dir / "target" / "sent0.bin"),
+              testsupport::ReadWholeFile(Out() / "video.dv"));
 }
 
 TEST_F(TessanProgram, FailsClearlyWithExitStatusOne)
