@@ -14,6 +14,7 @@
 #include "outside/qo/Generic/Filelist.h"
 #include "outside/qo/Generic/HelperIF.h"
 #include "outside/qo/Generic/MasterMobIF.h"
+#include "outside/tessan/HelperPtr.h"
 
 namespace tessan
 {
@@ -337,12 +338,32 @@ std::vector<Qo::Generic::Attribute> CIngestJob::Attributes() const
     return attributes;
 }
 
+Qo::Generic::TimeCode CIngestJob::StartTimeCode() const
+{
+    // The mark's own fields: drop-frame counts do not divide evenly.
+    Qo::Generic::TimeCode start(_nFps, _bDrop, 0, 0, 0, 0);
+    std::sscanf(Value("markin").c_str(), "%d:%d:%d%*c%d", &start.hours, &start.minutes, &start.seconds, &start.frames);
+    return start;
+}
+
+std::string CIngestJob::VideoCompression() const
+{
+    std::string dataType = Value("KorvoDataType");
+    if (EqualNoCase(dataType, "DVCPro"))
+        return "Mirel::DVCPRO::" + Value("KorvoRate");
+    if (EqualNoCase(dataType, "Hydrel"))
+        return "Mirel::HD::Hydrel";
+    return "Mirel::MPEG2::" + Value("KorvoRate");
+}
+
+std::string CIngestJob::ClipName() const
+{
+    return Value("printname").empty() ? Value("lookupname") : Value("printname");
+}
+
 std::string CIngestJob::MakeComposition()
 {
-    struct HelperFree {
-        void operator()(Qo::Generic::HelperIF* helper) const { Qo::Generic::DeleteHelper(helper); }
-    };
-    std::unique_ptr<Qo::Generic::HelperIF, HelperFree> helper(Qo::Generic::CreateHelper(Qo::Generic::kContainerAAF));
+    HelperPtr helper(Qo::Generic::CreateHelper(Qo::Generic::kContainerAAF));
     if (!helper) {
         Fail("cannot create a composition helper");
         return "";
@@ -353,17 +374,8 @@ std::string CIngestJob::MakeComposition()
         Fail(std::string("cannot make a composition: ") + helper->GetLastError());
         return "";
     }
-    // The start timecode keeps the mark's own fields (drop-frame counts do not divide evenly).
-    Qo::Generic::TimeCode startTc(_nFps, _bDrop, 0, 0, 0, 0);
-    std::sscanf(Value("markin").c_str(), "%d:%d:%d%*c%d", &startTc.hours, &startTc.minutes, &startTc.seconds,
-                &startTc.frames);
-    std::string dataType = Value("KorvoDataType");
-    std::string video = EqualNoCase(dataType, "DVCPro")   ? "Mirel::DVCPRO::" + Value("KorvoRate")
-                        : EqualNoCase(dataType, "Hydrel") ? std::string("Mirel::HD::Hydrel")
-                                                          : "Mirel::MPEG2::" + Value("KorvoRate");
-    std::string name = Value("printname").empty() ? Value("lookupname") : Value("printname");
-    Qo::Generic::Filelist filelist(Tracks(), startTc, name.c_str(), Qo::Generic::TapeMobIF::TapeVitals(), video.c_str(),
-                                   kAudioCompression, _nFps);
+    Qo::Generic::Filelist filelist(Tracks(), StartTimeCode(), ClipName().c_str(), Qo::Generic::TapeMobIF::TapeVitals(),
+                                   VideoCompression().c_str(), kAudioCompression, _nFps);
     for (const Qo::Generic::Attribute& a : Attributes())
         filelist.SetSubATTR(a.category.c_str(), a.name.c_str(), a.value.c_str());
     bool ok = filelist.PutIntoFile(container);

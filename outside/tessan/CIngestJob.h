@@ -37,6 +37,11 @@ public:
     int32_t VideoStandard() const;
     int32_t AudioTracks() const { return _nAudios; }
     std::vector<int32_t> Tracks() const;
+    Qo::Generic::TimeCode StartTimeCode() const;
+    // The compressor name of the job's pictures ("Mirel::MPEG2::50", "Mirel::DVCPRO::50", ...).
+    std::string VideoCompression() const;
+    // The name shown for the clip.
+    std::string ClipName() const;
 
     // The composition as a container document; empty with a reason in Error() on failure.
     std::string MakeComposition();

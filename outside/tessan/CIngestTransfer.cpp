@@ -1,18 +1,19 @@
 #include "outside/tessan/CIngestTransfer.h"
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "outside/qo/Generic/HelperIF.h"
+#include "outside/tessan/HelperPtr.h"
 #include "outside/tessan/MediaFolder.h"
+#include "outside/tessan/PlayoutComposition.h"
 
 namespace tessan
 {
 
 namespace
 {
-struct HelperFree {
-    void operator()(Qo::Generic::HelperIF* helper) const { Qo::Generic::DeleteHelper(helper); }
-};
 }  // namespace
 
 CIngestTransfer::CIngestTransfer(CIngestJob job, std::string outFolder)
@@ -30,7 +31,7 @@ TransferResult CIngestTransfer::Run()
         result.hostText = _job.Error();
         return result;
     }
-    std::unique_ptr<Qo::Generic::HelperIF, HelperFree> helper(Qo::Generic::CreateHelper(Qo::Generic::kContainerAAF));
+    HelperPtr helper(Qo::Generic::CreateHelper(Qo::Generic::kContainerAAF));
     Qo::Generic::ContainerBuffer* buffer =
         helper ? helper->BufferFromMemory(composition.data(), static_cast<uint32_t>(composition.size()), 0) : nullptr;
     if (!buffer) {
@@ -155,8 +156,22 @@ void CIngestTransfer::Pull(TransferResult& result)
             text = _receiver->GetErrorText();
     });
     bool complete = result.code == Qo::Ingest::kReceiveEndOfData && result.hostText.empty() && !result.cancelled;
-    if (!media.Close(result.code, complete, frames, text) && result.hostText.empty())
+    if (!media.Close(result.code, complete, frames, text) && result.hostText.empty()) {
         result.hostText = media.Error();
+        return;
+    }
+    // A complete clip can be played out again from its folder.
+    if (complete) {
+        std::string error;
+        std::string composition =
+            MakePlayoutComposition(_job, static_cast<int32_t>(frames), media.PictureName(), media.AudioBits(), error);
+        std::string path = (std::filesystem::path(_strOut) / kCompositionName).string();
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << composition;
+        out.close();
+        if (composition.empty() || !out)
+            result.hostText = error.empty() ? "cannot write " + path : error;
+    }
 }
 
 }  // namespace tessan

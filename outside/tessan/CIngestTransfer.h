@@ -26,6 +26,7 @@ protected:
     void PluginPause() override { _receiver->Pause(); }
     void PluginResume() override { _receiver->Resume(); }
     void PluginCancel() override { _receiver->Cancel(); }
+    int32_t PluginRunstate() override { return _receiver->Runstate(); }
 
 private:
     void Pull(TransferResult& result);

@@ -8,6 +8,7 @@
 #include "outside/qo/Generic/HelperIF.h"
 #include "outside/qo/Generic/MediaDescriptor.h"
 #include "outside/qo/Generic/Playlist.h"
+#include "outside/tessan/HelperPtr.h"
 #include "outside/tessan/MediaFolder.h"
 
 namespace tessan
@@ -15,10 +16,6 @@ namespace tessan
 
 namespace
 {
-
-struct HelperFree {
-    void operator()(Qo::Generic::HelperIF* helper) const { Qo::Generic::DeleteHelper(helper); }
-};
 
 constexpr int32_t kMaxAudioTrack = 8;
 constexpr uint32_t kSamples25 = 1920;
@@ -71,7 +68,7 @@ uint32_t CPlayoutTransfer::CadenceSamples(int32_t videoStandard, int32_t rate, i
 TransferResult CPlayoutTransfer::Run()
 {
     TransferResult result;
-    std::unique_ptr<Qo::Generic::HelperIF, HelperFree> helper(Qo::Generic::CreateHelper(_strComposition.c_str()));
+    HelperPtr helper(Qo::Generic::CreateHelper(_strComposition.c_str()));
     Qo::Generic::ContainerBuffer* buffer = helper ? helper->BufferFromFile(_strComposition.c_str()) : nullptr;
     Qo::Generic::ContainerIF* container = buffer ? helper->OpenContainer(buffer, Qo::Generic::kOpenRead) : nullptr;
     if (!container) {

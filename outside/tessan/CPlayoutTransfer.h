@@ -33,6 +33,7 @@ protected:
     void PluginPause() override { _sender->Pause(); }
     void PluginResume() override { _sender->Resume(); }
     void PluginCancel() override { _sender->Cancel(); }
+    int32_t PluginRunstate() override { return _sender->Runstate(); }
 
 private:
     void Push(Qo::Generic::CompositionMobIF* composition, CMediaReader& media, TransferResult& result);

@@ -52,6 +52,19 @@ void CTransfer::Cancel()
     Control(_bCancel, true, &CTransfer::PluginCancel);
 }
 
+int32_t CTransfer::Runstate()
+{
+    std::lock_guard lock(_controlMutex);
+    int32_t state = -1;
+    if (_bAttached) {
+        try {
+            state = PluginRunstate();
+        } catch (...) {
+        }
+    }
+    return state;
+}
+
 void CTransfer::Attach()
 {
     std::lock_guard lock(_controlMutex);

@@ -37,6 +37,8 @@ public:
     void Resume();
     void Cancel();
     bool IsPaused() const { return _bPaused; }
+    // The plug-in's own run state; -1 while there is no open plug-in object.
+    int32_t Runstate();
 
     int64_t FramesDone() const { return _nFramesDone; }
     int64_t FramesExpected() const { return _nFramesExpected; }
@@ -53,6 +55,7 @@ protected:
     virtual void PluginPause() = 0;
     virtual void PluginResume() = 0;
     virtual void PluginCancel() = 0;
+    virtual int32_t PluginRunstate() = 0;
     // Marks the plug-in object as live (the requested pause or cancel is applied) or gone.
     void Attach();
     void Detach();

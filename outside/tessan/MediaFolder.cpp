@@ -33,11 +33,6 @@ void SetProp(xmlNodePtr node, const char* name, const std::string& value)
     xmlNewProp(node, X(name), X(value.c_str()));
 }
 
-std::string AudioName(int32_t track)
-{
-    return "audio" + std::to_string(track) + ".wav";
-}
-
 bool Prop(xmlNodePtr node, const char* name, int64_t& value)
 {
     xmlChar* text = xmlGetProp(node, X(name));
@@ -71,6 +66,11 @@ bool IsPlainName(const std::string& name)
 }
 
 }  // namespace
+
+std::string AudioName(int32_t track)
+{
+    return "audio" + std::to_string(track) + ".wav";
+}
 
 std::string PictureExtension(const std::string& dataType)
 {
@@ -145,6 +145,14 @@ bool CMediaWriter::Add(int32_t track, const uint8_t* data, uint32_t size, uint32
     if (!wav->Append(data, size))
         return Fail("cannot write the samples of track " + std::to_string(track));
     return true;
+}
+
+std::map<int32_t, int32_t> CMediaWriter::AudioBits() const
+{
+    std::map<int32_t, int32_t> bits;
+    for (const auto& [track, wav] : _audio)
+        bits[track] = wav->Bits();
+    return bits;
 }
 
 bool CMediaWriter::Close(int32_t code, bool complete, int64_t frames, const std::string& text)

@@ -16,9 +16,13 @@ namespace tessan
 // per audio track, and "manifest.xml" listing every frame call (track, size, samples, result code)
 // and the transfer's result.
 constexpr const char* kManifestName = "manifest.xml";
+// The composition that plays a complete ingest out again.
+constexpr const char* kCompositionName = "composition.xml";
 
 // The picture file's extension for a codec family: "IMX" .m2v, "DVCPro" .dv, "Hydrel" .dnxhd.
 std::string PictureExtension(const std::string& dataType);
+// The WAV file of an audio track: "audio1.wav" ...
+std::string AudioName(int32_t track);
 
 struct ManifestCall {
     int32_t track = 0;
@@ -43,6 +47,9 @@ public:
     // Closes the files and writes the manifest with the transfer's result.
     bool Close(int32_t code, bool complete, int64_t frames, const std::string& text);
     const std::string& Error() const { return _strError; }
+    const std::string& PictureName() const { return _strPictureName; }
+    // The sample width in bits of each audio track written.
+    std::map<int32_t, int32_t> AudioBits() const;
 
 private:
     bool Fail(const std::string& reason);

@@ -144,7 +144,12 @@ TEST_F(TessanIngest, AMissingPluginOrMediaFailsClearly)
     EXPECT_EQ(result.frames, 12);
 }
 
-TEST_F(TessanIngest, PauseResumeAndCancelComeFromAnotherThread)
+// Threaded: also run under ThreadSanitizer.
+class TessanIngestThreads : public TessanIngest
+{
+};
+
+TEST_F(TessanIngestThreads, PauseResumeAndCancelComeFromAnotherThread)
 {
     setenv("FAKE_DELAY_MS", "10", 1);
     std::unique_ptr<CIngestTransfer> transfer = MakeIngest({{"markout", "00:00:00:11"}});

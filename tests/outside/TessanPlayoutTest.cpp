@@ -215,7 +215,12 @@ TEST_F(TessanPlayout, ABadCompositionOrMediaFailsClearly)
     EXPECT_NE(result.hostText.find("cannot read the manifest"), std::string::npos) << result.hostText;
 }
 
-TEST_F(TessanPlayout, PauseResumeAndCancelComeFromAnotherThread)
+// Threaded: also run under ThreadSanitizer.
+class TessanPlayoutThreads : public TessanPlayout
+{
+};
+
+TEST_F(TessanPlayoutThreads, PauseResumeAndCancelComeFromAnotherThread)
 {
     setenv("FAKE_DELAY_MS", "5", 1);
     CompositionSpec spec;

@@ -71,6 +71,7 @@ inline std::string JobText(const Values& changes)
 }  // namespace tessantest
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -109,12 +110,18 @@ protected:
     void SetUp() override
     {
         _dir = testsupport::FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(_dir / "src");
-        std::string command =
-            "ffmpeg -v error -y -f lavfi -i testsrc2=s=720x576:r=25 -frames:v 12 -c:v dvvideo "
-            "-pix_fmt yuv420p -f dv '" +
-            Source().string() + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        // Made once per build tree; written beside and renamed, as tests run in parallel.
+        std::error_code ec;
+        if (std::filesystem::file_size(Source(), ec) != 12 * kDvFrameBytes) {
+            std::filesystem::create_directories(Source().parent_path());
+            std::string temp = Source().string() + "." + std::to_string(getpid());
+            std::string command =
+                "ffmpeg -v error -y -f lavfi -i testsrc2=s=720x576:r=25 -frames:v 12 -c:v dvvideo "
+                "-pix_fmt yuv420p -f dv '" +
+                temp + "'";
+            ASSERT_EQ(std::system(command.c_str()), 0);
+            std::filesystem::rename(temp, Source());
+        }
         ASSERT_EQ(std::filesystem::file_size(Source()), 12 * kDvFrameBytes);
         setenv("FAKE_JOURNAL", (_dir / "journal.txt").c_str(), 1);
         unsetenv("FAKE_MODE");
@@ -122,7 +129,7 @@ protected:
         unsetenv("FAKE_VERSION");
     }
 
-    std::filesystem::path Source() const { return _dir / "src" / "CLIP.DV"; }
+    static std::filesystem::path Source() { return std::filesystem::path(KORVO_TEST_DATA_DIR) / "tessan" / "CLIP.DV"; }
     std::filesystem::path Out() const { return _dir / "out"; }
     std::string JournalText() const { return testsupport::ReadWholeFile(_dir / "journal.txt"); }
     void ClearJournal() const { std::filesystem::remove(_dir / "journal.txt"); }
@@ -151,12 +158,15 @@ protected:
     static void PauseResumeCancel(Transfer* transfer)
     {
         ASSERT_TRUE(WaitFor([&] { return transfer->FramesDone() >= 2; }));
+        EXPECT_EQ(transfer->Runstate(), 1);
         transfer->Pause();
+        EXPECT_EQ(transfer->Runstate(), 2);
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
         int64_t paused = transfer->FramesDone();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(transfer->FramesDone(), paused);
         transfer->Resume();
+        EXPECT_EQ(transfer->Runstate(), 1);
         ASSERT_TRUE(WaitFor([&] { return transfer->FramesDone() > paused; }));
         transfer->Pause();
         std::this_thread::sleep_for(std::chrono::milliseconds(30));

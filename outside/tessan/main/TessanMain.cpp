@@ -23,7 +23,8 @@ constexpr const char* kUsage =
     "\n"
     "ingest   turns the ingest job document JOB.xml into a composition, opens the receiver plug-in\n"
     "         (libRecalo.so) on it and writes the media it delivers into DIR: the pictures in one\n"
-    "         elementary-stream file, one WAV per audio track and manifest.xml.\n"
+    "         elementary-stream file, one WAV per audio track and manifest.xml; for a complete clip\n"
+    "         also composition.xml, which plays it out again once its TGT- attributes are added.\n"
     "         --live treats the clip as still recording.\n"
     "playout  opens the sender plug-in (libDornsend.so) on the composition file and sends it the media\n"
     "         of DIR (laid out as an ingest writes it), null frames where the media has none.\n"
@@ -152,7 +153,9 @@ int main(int argc, char** argv)
     if (folder.empty())
         return Usage((std::string("no ") + folderOption + " folder").c_str());
 
-    // The signals go to the watcher thread only.
+    // The signals go to the watcher thread only, also when the caller left them ignored.
+    for (int sig : {SIGINT, SIGTERM, SIGTSTP})
+        signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
