@@ -102,7 +102,7 @@ protected:
 
     std::string Tool(const std::string& tool, const std::string& args, int* exitCode = nullptr) const
     {
-        return snmptest::Run(tool + " -On -t 2 -r 0 127.0.0.1:" + std::to_string(_port) + " " + args, exitCode);
+        return RunCommand(tool + " -On -t 2 -r 0 127.0.0.1:" + std::to_string(_port) + " " + args, exitCode);
     }
 
     std::filesystem::path _dir;
