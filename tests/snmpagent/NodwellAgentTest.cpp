@@ -16,8 +16,6 @@ using namespace snmpagent;
 using platform::RegHive;
 using platform::Registry;
 
-constexpr char kProductProgram[] = "nodwell_test_product";
-
 // The block as another process of the maker sees it.
 struct OtherProcess {
     platform::SharedMemory block;
@@ -171,7 +169,7 @@ TEST_F(NodwellAgent, ReservedBytesOfOtherProcessesAreNeverWritten)
 
 TEST_F(NodwellAgent, ProductsGetOneRowEachWithTheirVersion)
 {
-    AddProduct("A", kProductProgram, 5, "First");
+    AddProduct("A", ProductName(), 5, "First");
     AddProduct("B", "missing_program", std::nullopt, "No type");
     AddProduct("C", "other_program", 7, "Third");
     CNodwellAgent& agent = StartAgent();
@@ -208,13 +206,15 @@ TEST_F(NodwellAgent, MoreProductsThanRowsLeavesTheRestUnplaced)
 
 TEST_F(NodwellAgent, ProgramStartAndStopAreTrappedOnce)
 {
-    AddProduct("A", kProductProgram, 5, "First");
-    AddProduct("B", "Nodwell_Test_Product", 6, "Other case");
+    AddProduct("A", ProductName(), 5, "First");
+    std::string otherCase = ProductName();
+    otherCase[0] = 'N';  // differs in case only
+    AddProduct("B", otherCase, 6, "Other case");
     CNodwellAgent& agent = StartAgent();
     EXPECT_FALSE(NextTrap(agent).sent);  // nothing changed yet
 
     ChildProcess program;
-    ASSERT_TRUE(program.Start({KORVO_TEST_PRODUCT}, testsupport::TestRoot() / "product.out"));
+    ASSERT_TRUE(program.Start({Product().string()}, testsupport::TestRoot() / "product.out"));
     ASSERT_TRUE(WaitFor(
         [&] {
             return agent.MonitorTick() && Get(agent, {1, 1, 1, 6, 1}).number == kStateUp;
@@ -251,11 +251,11 @@ TEST_F(NodwellAgent, ProgramStartAndStopAreTrappedOnce)
 
 TEST_F(NodwellAgent, TwoRowsChangingGiveTwoTrapsHigherRowFirst)
 {
-    AddProduct("A", kProductProgram, 5);
-    AddProduct("B", kProductProgram, 6);
+    AddProduct("A", ProductName(), 5);
+    AddProduct("B", ProductName(), 6);
     CNodwellAgent& agent = StartAgent();
     ChildProcess program;
-    ASSERT_TRUE(program.Start({KORVO_TEST_PRODUCT}, testsupport::TestRoot() / "product.out"));
+    ASSERT_TRUE(program.Start({Product().string()}, testsupport::TestRoot() / "product.out"));
     ASSERT_TRUE(WaitFor(
         [&] {
             return agent.MonitorTick() && Get(agent, {1, 1, 1, 6, 2}).number == kStateUp;
@@ -348,7 +348,7 @@ TEST_F(NodwellAgent, MoreTrapDestinationsThanRowsAreBounded)
 
 TEST_F(NodwellAgent, AMutexHeldElsewhereIsWaitedForBoundedAndNeverReleased)
 {
-    AddProduct("A", kProductProgram, 5);
+    AddProduct("A", ProductName(), 5);
     CNodwellAgent& agent = StartAgent(50);
     EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(11)));
     // Another process takes the mutex and keeps it.

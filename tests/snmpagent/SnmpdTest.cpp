@@ -58,9 +58,8 @@ protected:
         Registry::CreateKey(RegHive::LocalMachine, products);
         Registry::SetDword(RegHive::LocalMachine, products, "Type", 3);
         Registry::SetString(RegHive::LocalMachine, products, "Description", "Test player");
-        Registry::SetString(RegHive::LocalMachine, products, "ProductName", "nodwell_test_product");
-        Registry::SetString(RegHive::LocalMachine, products, "ProductPath",
-                            std::filesystem::path(KORVO_TEST_PRODUCT).parent_path().string());
+        Registry::SetString(RegHive::LocalMachine, products, "ProductName", ProductName());
+        Registry::SetString(RegHive::LocalMachine, products, "ProductPath", Product().parent_path().string());
         Registry::SetString(RegHive::LocalMachine, products, "SerialNumber", "SN-42");
         Registry::SetString(RegHive::LocalMachine, TrapKey(), "1", "127.0.0.1");
 
@@ -184,7 +183,7 @@ TEST_F(SnmpService, ProgramStartAndKillAreTrapped)
     ASSERT_TRUE(WaitFor([&] { return Tool("snmpget -v2c -c public", state).find("INTEGER: 1") != std::string::npos; },
                         std::chrono::seconds(5)));
     ChildProcess program;
-    ASSERT_TRUE(program.Start({KORVO_TEST_PRODUCT}, _dir / "product.out"));
+    ASSERT_TRUE(program.Start({Product().string()}, _dir / "product.out"));
     auto trapped = [&](const std::string& value) {
         return ReadFile(TrapLog()).find(state + " = INTEGER: " + value) != std::string::npos;
     };
