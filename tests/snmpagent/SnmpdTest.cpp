@@ -73,9 +73,11 @@ protected:
         ASSERT_TRUE(_snmpd.Start({"/usr/sbin/snmpd", "-f", "-C", "-c", (_dir / "snmpd.conf").string(), "-Lf",
                                   (_dir / "snmpd.log").string(), "-p", (_dir / "snmpd.pid").string()},
                                  _dir / "snmpd.out"));
-        ASSERT_TRUE(_trapd.Start({"/usr/sbin/snmptrapd", "-f", "-C", "-c", (_dir / "snmptrapd.conf").string(), "-On",
-                                  "-Lf", TrapLog().string(), "udp:127.0.0.1:" + std::to_string(_trapPort)},
-                                 _dir / "snmptrapd.out"));
+        ASSERT_TRUE(
+            _trapd.Start({"/usr/sbin/snmptrapd", "-f", "-C", "-c", (_dir / "snmptrapd.conf").string(), "-On", "-Lf",
+                          TrapLog().string(),
+                          "udp:127.0.0.1:" + std::to_string(_trapPort) + ",udp:127.0.0.2:" + std::to_string(_trapPort)},
+                         _dir / "snmptrapd.out"));
         ASSERT_TRUE(WaitFor([&] { return TcpAccepts(agentx); }, std::chrono::seconds(10)));
         ASSERT_TRUE(
             _subagent.Start({KORVO_SNMP_SUBAGENT, "--library", KORVO_NODWELL_LIBRARY, "--agentx",
@@ -198,6 +200,25 @@ TEST_F(SnmpService, ProgramStartAndKillAreTrapped)
          {".1.1.1.1.1 = INTEGER: 0", ".1.1.1.2.1 = INTEGER: 3", ".1.1.1.3.1 = STRING: \"Test player\"",
           ".1.1.1.4.1 = STRING: \"SN-42\"", ".1.1.1.5.1 = STRING: \"3.1.4.1592\""})
         EXPECT_NE(std::string::npos, log.find(kView + binding)) << binding << "\n" << log;
+}
+
+TEST_F(SnmpService, DestinationsChangedBySetAreUsedForTheNextTrap)
+{
+    // Swap 127.0.0.1 for 127.0.0.2 through the table; the host follows the registry at once.
+    Tool("snmpset -v2c -c private", kView + ".2.4.1.4.1 i 5");
+    Tool("snmpset -v2c -c private", kView + ".2.4.1.2.2 a 127.0.0.2");
+    Tool("snmpset -v2c -c private", kView + ".2.4.1.4.2 i 4");
+    auto values = Registry::EnumValues(RegHive::LocalMachine, TrapKey());
+    ASSERT_EQ(1u, values.size());
+    EXPECT_EQ("127.0.0.2", std::string(values[0].data.begin(), values[0].data.end()));
+
+    ChildProcess program;
+    ASSERT_TRUE(program.Start({Product().string()}, _dir / "product.out"));
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(TrapLog()).find("TRAP, SNMP v1") != std::string::npos; },
+                        std::chrono::seconds(10)));
+    const std::string log = ReadFile(TrapLog());
+    EXPECT_NE(std::string::npos, log.find("->[127.0.0.2]:" + std::to_string(_trapPort))) << log;
+    EXPECT_EQ(std::string::npos, log.find("->[127.0.0.1]:" + std::to_string(_trapPort))) << log;
 }
 
 }  // namespace
