@@ -23,10 +23,9 @@ using platform::Registry;
 
 const Oid kView = {1, 3, 6, 1, 4, 1, 48021, 2, 2};
 const Oid kEnterpriseSuffix = {0, 1};
-constexpr uint32_t kProductColumns = 6;
 constexpr int32_t kGenericEnterpriseSpecific = 6;
 constexpr size_t kMaxTrapAddressText = 1024;
-constexpr size_t kTrapBindingCount = 6;
+constexpr size_t kTrapBindingCount = 6;  // the six product columns of the row
 
 uint32_t EnvMs(const char* name, uint32_t fallback)
 {
@@ -553,7 +552,6 @@ bool CNodwellAgent::FillTrapBindings(uint32_t row, SnmpVarBindList* bindings)
             return false;
         }
     }
-    static_assert(kProductColumns == kTrapBindingCount);
     return true;
 }
 
