@@ -65,6 +65,7 @@ TEST(NodwellLibrary, LoadsAnswersAndUnloadsWithItsMonitorRunning)
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
     }
+    RemoveAgentObjects();
     ASSERT_TRUE(exited) << "the unload hung";
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
