@@ -113,6 +113,16 @@ TEST_F(NodwellAgent, GetAnswersTheStartUpValues)
     EXPECT_EQ(kSnmpErrorNoSuchName, both[0].status);
     EXPECT_EQ(1, both[0].index);
     EXPECT_EQ(kSnmpErrorNoSuchName, Request(agent, 0xA2, {Name({2, 1, 0})})[0].status);
+    // Names the host could never have sent.
+    SnmpVarBindList list{static_cast<SnmpVarBind*>(std::calloc(2, sizeof(SnmpVarBind))), 2};
+    list.list[0] = MakeBind(Name({2, 1, 0}));
+    list.list[1].name.idLength = 5;  // no components behind it
+    int32_t status = 0, index = 0;
+    EXPECT_TRUE(agent.Query(kSnmpPduGet, &list, &status, &index));
+    EXPECT_EQ(kSnmpErrorNoSuchName, status);
+    EXPECT_EQ(2, index);
+    list.list[1].name.idLength = 0;
+    SnmpUtilVarBindListFree(&list);
 }
 
 TEST_F(NodwellAgent, SetChecksAccessTypeAndLength)
