@@ -23,10 +23,10 @@ using platform::Registry;
 
 const Oid kView = {1, 3, 6, 1, 4, 1, 48021, 2, 2};
 const Oid kEnterpriseSuffix = {0, 1};
-constexpr uint32_t kProductColumns = 6;
 constexpr int32_t kGenericEnterpriseSpecific = 6;
 constexpr size_t kMaxTrapAddressText = 1024;
-constexpr size_t kTrapBindingCount = 6;
+constexpr uint32_t kMaxOidLength = 128;  // the most SNMP allows
+constexpr size_t kTrapBindingCount = 6;  // the six product columns of the row
 
 uint32_t EnvMs(const char* name, uint32_t fallback)
 {
@@ -266,9 +266,11 @@ bool CNodwellAgent::Query(uint8_t requestType, SnmpVarBindList* bindings, int32_
     }
     for (uint32_t i = 0; i < bindings->len; ++i) {
         SnmpVarBind& binding = bindings->list[i];
-        int32_t result;
+        int32_t result = kSnmpErrorNoSuchName;
         bool trapConfigSet = false;
-        {
+        if (binding.name.idLength > kMaxOidLength || (binding.name.idLength > 0 && !binding.name.ids)) {
+            NODWELL_WARN("binding " << i + 1 << " has no usable name (" << binding.name.idLength << " components)");
+        } else {
             // A SET stores and publishes under the same hold, so no other writer slips in between.
             CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
             if (lock.Owned())
@@ -553,7 +555,6 @@ bool CNodwellAgent::FillTrapBindings(uint32_t row, SnmpVarBindList* bindings)
             return false;
         }
     }
-    static_assert(kProductColumns == kTrapBindingCount);
     return true;
 }
 

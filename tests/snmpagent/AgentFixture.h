@@ -2,6 +2,7 @@
 
 // An agent started in the test process, with its registry and shared objects in the test's folders.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "platform/SharedMemory.h"
 #include "platform/SharedMutex.h"
 #include "snmpagent/CNodwellAgent.h"
+#include "tests/support/TestEnv.h"
 
 namespace snmptest
 {
@@ -121,6 +123,25 @@ inline void RemoveAgentObjects()
     platform::SharedEvent::Remove(snmpagent::kResetEventName);
 }
 
+// A copy of the product program under a name of this test process alone: the monitor looks at every
+// process of the machine, and tests running side by side must not see each other's programs.
+inline const std::filesystem::path& Product()
+{
+    static const std::filesystem::path copy = [] {
+        const auto dir = testsupport::TestRoot() / "bin";
+        std::filesystem::create_directories(dir);
+        const auto path = dir / ("nodwell_product_" + std::to_string(getpid()));
+        std::filesystem::copy_file(KORVO_TEST_PRODUCT, path, std::filesystem::copy_options::overwrite_existing);
+        return path;
+    }();
+    return copy;
+}
+
+inline std::string ProductName()
+{
+    return Product().filename().string();
+}
+
 // Registry and shared objects cleared; the trap configuration key present.
 class AgentTest : public ::testing::Test
 {
@@ -149,7 +170,7 @@ protected:
         platform::Registry::SetString(platform::RegHive::LocalMachine, k, "Description", description);
         platform::Registry::SetString(platform::RegHive::LocalMachine, k, "ProductName", exeName);
         platform::Registry::SetString(platform::RegHive::LocalMachine, k, "ProductPath",
-                                      std::filesystem::path(KORVO_TEST_PRODUCT).parent_path().string());
+                                      Product().parent_path().string());
         platform::Registry::SetString(platform::RegHive::LocalMachine, k, "SerialNumber", "SN-" + key);
     }
     // The monitor thread waits long: tests tick it themselves.

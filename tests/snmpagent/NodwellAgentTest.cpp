@@ -16,8 +16,6 @@ using namespace snmpagent;
 using platform::RegHive;
 using platform::Registry;
 
-constexpr char kProductProgram[] = "nodwell_test_product";
-
 // The block as another process of the maker sees it.
 struct OtherProcess {
     platform::SharedMemory block;
@@ -115,6 +113,16 @@ TEST_F(NodwellAgent, GetAnswersTheStartUpValues)
     EXPECT_EQ(kSnmpErrorNoSuchName, both[0].status);
     EXPECT_EQ(1, both[0].index);
     EXPECT_EQ(kSnmpErrorNoSuchName, Request(agent, 0xA2, {Name({2, 1, 0})})[0].status);
+    // Names the host could never have sent.
+    SnmpVarBindList list{static_cast<SnmpVarBind*>(std::calloc(2, sizeof(SnmpVarBind))), 2};
+    list.list[0] = MakeBind(Name({2, 1, 0}));
+    list.list[1].name.idLength = 5;  // no components behind it
+    int32_t status = 0, index = 0;
+    EXPECT_TRUE(agent.Query(kSnmpPduGet, &list, &status, &index));
+    EXPECT_EQ(kSnmpErrorNoSuchName, status);
+    EXPECT_EQ(2, index);
+    list.list[1].name.idLength = 0;
+    SnmpUtilVarBindListFree(&list);
 }
 
 TEST_F(NodwellAgent, SetChecksAccessTypeAndLength)
@@ -171,7 +179,7 @@ TEST_F(NodwellAgent, ReservedBytesOfOtherProcessesAreNeverWritten)
 
 TEST_F(NodwellAgent, ProductsGetOneRowEachWithTheirVersion)
 {
-    AddProduct("A", kProductProgram, 5, "First");
+    AddProduct("A", ProductName(), 5, "First");
     AddProduct("B", "missing_program", std::nullopt, "No type");
     AddProduct("C", "other_program", 7, "Third");
     CNodwellAgent& agent = StartAgent();
@@ -208,13 +216,15 @@ TEST_F(NodwellAgent, MoreProductsThanRowsLeavesTheRestUnplaced)
 
 TEST_F(NodwellAgent, ProgramStartAndStopAreTrappedOnce)
 {
-    AddProduct("A", kProductProgram, 5, "First");
-    AddProduct("B", "Nodwell_Test_Product", 6, "Other case");
+    AddProduct("A", ProductName(), 5, "First");
+    std::string otherCase = ProductName();
+    otherCase[0] = 'N';  // differs in case only
+    AddProduct("B", otherCase, 6, "Other case");
     CNodwellAgent& agent = StartAgent();
     EXPECT_FALSE(NextTrap(agent).sent);  // nothing changed yet
 
     ChildProcess program;
-    ASSERT_TRUE(program.Start({KORVO_TEST_PRODUCT}, testsupport::TestRoot() / "product.out"));
+    ASSERT_TRUE(program.Start({Product().string()}, testsupport::TestRoot() / "product.out"));
     ASSERT_TRUE(WaitFor(
         [&] {
             return agent.MonitorTick() && Get(agent, {1, 1, 1, 6, 1}).number == kStateUp;
@@ -251,11 +261,11 @@ TEST_F(NodwellAgent, ProgramStartAndStopAreTrappedOnce)
 
 TEST_F(NodwellAgent, TwoRowsChangingGiveTwoTrapsHigherRowFirst)
 {
-    AddProduct("A", kProductProgram, 5);
-    AddProduct("B", kProductProgram, 6);
+    AddProduct("A", ProductName(), 5);
+    AddProduct("B", ProductName(), 6);
     CNodwellAgent& agent = StartAgent();
     ChildProcess program;
-    ASSERT_TRUE(program.Start({KORVO_TEST_PRODUCT}, testsupport::TestRoot() / "product.out"));
+    ASSERT_TRUE(program.Start({Product().string()}, testsupport::TestRoot() / "product.out"));
     ASSERT_TRUE(WaitFor(
         [&] {
             return agent.MonitorTick() && Get(agent, {1, 1, 1, 6, 2}).number == kStateUp;
@@ -348,7 +358,7 @@ TEST_F(NodwellAgent, MoreTrapDestinationsThanRowsAreBounded)
 
 TEST_F(NodwellAgent, AMutexHeldElsewhereIsWaitedForBoundedAndNeverReleased)
 {
-    AddProduct("A", kProductProgram, 5);
+    AddProduct("A", ProductName(), 5);
     CNodwellAgent& agent = StartAgent(50);
     EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(11)));
     // Another process takes the mutex and keeps it.

@@ -114,7 +114,7 @@ inline int FreePort(int type)
 }
 
 // Runs a shell command line, bounded to 10 s; its output and its exit code.
-inline std::string Run(const std::string& command, int* exitCode = nullptr)
+inline std::string RunCommand(const std::string& command, int* exitCode = nullptr)
 {
     std::string output;
     FILE* pipe = popen(("timeout 10 " + command + " 2>&1").c_str(), "r");

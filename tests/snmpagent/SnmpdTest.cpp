@@ -58,9 +58,8 @@ protected:
         Registry::CreateKey(RegHive::LocalMachine, products);
         Registry::SetDword(RegHive::LocalMachine, products, "Type", 3);
         Registry::SetString(RegHive::LocalMachine, products, "Description", "Test player");
-        Registry::SetString(RegHive::LocalMachine, products, "ProductName", "nodwell_test_product");
-        Registry::SetString(RegHive::LocalMachine, products, "ProductPath",
-                            std::filesystem::path(KORVO_TEST_PRODUCT).parent_path().string());
+        Registry::SetString(RegHive::LocalMachine, products, "ProductName", ProductName());
+        Registry::SetString(RegHive::LocalMachine, products, "ProductPath", Product().parent_path().string());
         Registry::SetString(RegHive::LocalMachine, products, "SerialNumber", "SN-42");
         Registry::SetString(RegHive::LocalMachine, TrapKey(), "1", "127.0.0.1");
 
@@ -74,9 +73,11 @@ protected:
         ASSERT_TRUE(_snmpd.Start({"/usr/sbin/snmpd", "-f", "-C", "-c", (_dir / "snmpd.conf").string(), "-Lf",
                                   (_dir / "snmpd.log").string(), "-p", (_dir / "snmpd.pid").string()},
                                  _dir / "snmpd.out"));
-        ASSERT_TRUE(_trapd.Start({"/usr/sbin/snmptrapd", "-f", "-C", "-c", (_dir / "snmptrapd.conf").string(), "-On",
-                                  "-Lf", TrapLog().string(), "udp:127.0.0.1:" + std::to_string(_trapPort)},
-                                 _dir / "snmptrapd.out"));
+        ASSERT_TRUE(
+            _trapd.Start({"/usr/sbin/snmptrapd", "-f", "-C", "-c", (_dir / "snmptrapd.conf").string(), "-On", "-Lf",
+                          TrapLog().string(),
+                          "udp:127.0.0.1:" + std::to_string(_trapPort) + ",udp:127.0.0.2:" + std::to_string(_trapPort)},
+                         _dir / "snmptrapd.out"));
         ASSERT_TRUE(WaitFor([&] { return TcpAccepts(agentx); }, std::chrono::seconds(10)));
         ASSERT_TRUE(
             _subagent.Start({KORVO_SNMP_SUBAGENT, "--library", KORVO_NODWELL_LIBRARY, "--agentx",
@@ -102,7 +103,7 @@ protected:
 
     std::string Tool(const std::string& tool, const std::string& args, int* exitCode = nullptr) const
     {
-        return snmptest::Run(tool + " -On -t 2 -r 0 127.0.0.1:" + std::to_string(_port) + " " + args, exitCode);
+        return RunCommand(tool + " -On -t 2 -r 0 127.0.0.1:" + std::to_string(_port) + " " + args, exitCode);
     }
 
     std::filesystem::path _dir;
@@ -184,7 +185,7 @@ TEST_F(SnmpService, ProgramStartAndKillAreTrapped)
     ASSERT_TRUE(WaitFor([&] { return Tool("snmpget -v2c -c public", state).find("INTEGER: 1") != std::string::npos; },
                         std::chrono::seconds(5)));
     ChildProcess program;
-    ASSERT_TRUE(program.Start({KORVO_TEST_PRODUCT}, _dir / "product.out"));
+    ASSERT_TRUE(program.Start({Product().string()}, _dir / "product.out"));
     auto trapped = [&](const std::string& value) {
         return ReadFile(TrapLog()).find(state + " = INTEGER: " + value) != std::string::npos;
     };
@@ -199,6 +200,25 @@ TEST_F(SnmpService, ProgramStartAndKillAreTrapped)
          {".1.1.1.1.1 = INTEGER: 0", ".1.1.1.2.1 = INTEGER: 3", ".1.1.1.3.1 = STRING: \"Test player\"",
           ".1.1.1.4.1 = STRING: \"SN-42\"", ".1.1.1.5.1 = STRING: \"3.1.4.1592\""})
         EXPECT_NE(std::string::npos, log.find(kView + binding)) << binding << "\n" << log;
+}
+
+TEST_F(SnmpService, DestinationsChangedBySetAreUsedForTheNextTrap)
+{
+    // Swap 127.0.0.1 for 127.0.0.2 through the table; the host follows the registry at once.
+    Tool("snmpset -v2c -c private", kView + ".2.4.1.4.1 i 5");
+    Tool("snmpset -v2c -c private", kView + ".2.4.1.2.2 a 127.0.0.2");
+    Tool("snmpset -v2c -c private", kView + ".2.4.1.4.2 i 4");
+    auto values = Registry::EnumValues(RegHive::LocalMachine, TrapKey());
+    ASSERT_EQ(1u, values.size());
+    EXPECT_EQ("127.0.0.2", std::string(values[0].data.begin(), values[0].data.end()));
+
+    ChildProcess program;
+    ASSERT_TRUE(program.Start({Product().string()}, _dir / "product.out"));
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(TrapLog()).find("TRAP, SNMP v1") != std::string::npos; },
+                        std::chrono::seconds(10)));
+    const std::string log = ReadFile(TrapLog());
+    EXPECT_NE(std::string::npos, log.find("->[127.0.0.2]:" + std::to_string(_trapPort))) << log;
+    EXPECT_EQ(std::string::npos, log.find("->[127.0.0.1]:" + std::to_string(_trapPort))) << log;
 }
 
 }  // namespace

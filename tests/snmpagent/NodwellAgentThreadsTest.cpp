@@ -1,0 +1,82 @@
+// The agent answering from several threads while its monitor ticks and two other processes write the
+// shared block: no value is ever seen half-written and no SET is lost.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/snmpagent/AgentFixture.h"
+#include "tests/snmpagent/SnmpTestKit.h"
+#include "tests/support/TestEnv.h"
+
+namespace snmptest
+{
+namespace
+{
+using NodwellAgentThreads = AgentTest;
+
+// The writers fill the text with 63 copies of one digit and the scalar with that digit, under the mutex.
+bool WholeText(const std::string& text)
+{
+    return text.empty() || (text.size() == 63 && text.find_first_not_of(text[0]) == std::string::npos &&
+                            text[0] >= '0' && text[0] <= '9');
+}
+
+TEST_F(NodwellAgentThreads, QueriesSetsAndOtherWritersNeverTear)
+{
+    snmpagent::AgentTimings timings;
+    timings.firstTickMs = 1;
+    timings.tickMs = 5;
+    timings.mutexWaitMs = 2000;
+    _agent = std::make_unique<snmpagent::CNodwellAgent>(timings);
+    ASSERT_TRUE(_agent->Start(AgentFolder()));
+    snmpagent::CNodwellAgent& agent = *_agent;
+
+    ChildProcess writers[2];
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(writers[i].Start({KORVO_TEST_PRODUCT, "--writer", "1200"},
+                                     testsupport::TestRoot() / ("writer" + std::to_string(i) + ".out")));
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0}, lostSets{0}, reads{0};
+    auto reader = [&] {
+        while (!stop) {
+            Answer text = Get(agent, {3, 1, 1, 3, 1});
+            Answer digit = Get(agent, {3, 2, 0});
+            if (text.status != 0 || !WholeText(text.text) || digit.number < 0 || digit.number > 9)
+                ++torn;
+            Request(agent, kSnmpPduGetNext, {Name({1, 1, 1, 6, 10})});
+            ++reads;
+        }
+    };
+    auto setter = [&] {
+        for (int32_t i = 1; !stop; ++i) {
+            if (Set(agent, {3, 3, 0}, Integer(i)) != 0 || Get(agent, {3, 3, 0}).number != i)
+                ++lostSets;
+        }
+    };
+    auto trapper = [&] {
+        while (!stop) {
+            AsnObjectIdentifier enterprise{};
+            int32_t generic = 0, specific = 0;
+            uint32_t stamp = 0;
+            SnmpVarBindList list{};
+            if (agent.Trap(&enterprise, &generic, &specific, &stamp, &list))
+                SnmpUtilVarBindListFree(&list);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    std::thread threads[] = {std::thread(reader), std::thread(reader), std::thread(setter), std::thread(trapper)};
+    for (ChildProcess& w : writers)
+        EXPECT_EQ(0, w.Wait(std::chrono::seconds(20)));
+    stop = true;
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_GT(reads.load(), 10);
+    EXPECT_EQ(0, torn.load());
+    EXPECT_EQ(0, lostSets.load());
+    agent.Stop();  // joins the monitor while it may be mid-tick
+}
+
+}  // namespace
+}  // namespace snmptest
