@@ -161,7 +161,10 @@ TEST_F(AmbrelTest, ScriptedCancel)
     ambrel.Release(handle);
 }
 
-TEST_F(AmbrelTest, ServiceBackendTranslatesTheReceiversFinalCode)
+// The service backend reads the service's output on a thread of its own.
+using AmbrelServiceThreads = AmbrelTest;
+
+TEST_F(AmbrelServiceThreads, ServiceBackendTranslatesTheReceiversFinalCode)
 {
     FakeService();
     struct Case {
@@ -189,7 +192,7 @@ TEST_F(AmbrelTest, ServiceBackendTranslatesTheReceiversFinalCode)
     EXPECT_TRUE(found);
 }
 
-TEST_F(AmbrelTest, ServiceBackendRequestErrors)
+TEST_F(AmbrelServiceThreads, ServiceBackendRequestErrors)
 {
     FakeService();
     int32_t error = 0;
@@ -205,7 +208,7 @@ TEST_F(AmbrelTest, ServiceBackendRequestErrors)
     EXPECT_EQ(error, 2);
 }
 
-TEST_F(AmbrelTest, ServiceBackendCancelAndReleaseOfARunningService)
+TEST_F(AmbrelServiceThreads, ServiceBackendCancelAndReleaseOfARunningService)
 {
     FakeService();
     int32_t error = 0;
