@@ -111,16 +111,16 @@ void CTessanTransfer::ReadOutput()
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
             std::lock_guard lock(_mx);
-            if (auto progress = ParseProgress(line))
+            if (auto report = ParseReport(line))
+                _report = report;
+            else if (auto progress = ParseProgress(line))
                 _dProgress = *progress;
-            if (auto code = ParseFinalCode(line))
-                _nReceiverCode = code;
         }
     }
     {
         std::lock_guard lock(_mx);
-        if (auto code = ParseFinalCode(pending))
-            _nReceiverCode = code;
+        if (auto report = ParseReport(pending))
+            _report = report;
     }
     Reap();
     std::lock_guard lock(_mx);
@@ -153,9 +153,12 @@ int32_t CTessanTransfer::Status(double* progress)
         *progress = _dProgress;
     if (!_bOutputEnded || !_bExited)
         return 0;
-    if (_bSignalled && _bCancelled && !_nReceiverCode)
+    if (_bSignalled && _bCancelled && !_report)
         return kStatusCancelled;
-    return FinalStatus(_nReceiverCode, _nExitStatus, _bSignalled);
+    const int32_t status = FinalStatus(_report, _nExitStatus, _bSignalled);
+    if (status == kStatusComplete && progress)
+        *progress = 100;
+    return status;
 }
 
 int32_t CTessanTransfer::Cancel()
@@ -168,19 +171,13 @@ int32_t CTessanTransfer::Cancel()
     return kill(_pid, SIGINT) == 0 ? 0 : 1;
 }
 
-int32_t CTessanTransfer::FinalStatus(std::optional<int> receiverCode, int exitStatus, bool signalled)
+int32_t CTessanTransfer::FinalStatus(const std::optional<Report>& report, int exitStatus, bool signalled)
 {
-    if (receiverCode) {
-        switch (*receiverCode) {
-            case 14:
-                return kStatusComplete;
-            case 2:
-                return kStatusCancelled;
-            default:
-                return kStatusError;
-        }
-    }
-    return !signalled && exitStatus == 0 ? kStatusComplete : kStatusError;
+    if (!report)
+        return !signalled && exitStatus == 0 ? kStatusComplete : kStatusError;
+    if (report->state == "cancelled" || report->code == 2)
+        return kStatusCancelled;
+    return report->code == 14 && report->state != "failed" ? kStatusComplete : kStatusError;
 }
 
 std::optional<double> CTessanTransfer::ParseProgress(const std::string& line)
@@ -199,18 +196,22 @@ std::optional<double> CTessanTransfer::ParseProgress(const std::string& line)
     return value;
 }
 
-std::optional<int> CTessanTransfer::ParseFinalCode(const std::string& line)
+std::optional<CTessanTransfer::Report> CTessanTransfer::ParseReport(const std::string& line)
 {
-    const std::string lower = Lower(line);
-    const size_t at = lower.rfind("code");
-    if (at == std::string::npos || lower.find("final") == std::string::npos)
+    static const std::string kPrefix = "tessan: ingest ";
+    static const std::string kCode = ", code ";
+    if (line.rfind(kPrefix, 0) != 0)
         return std::nullopt;
-    size_t p = at + 4;
-    while (p < lower.size() && (lower[p] == ' ' || lower[p] == ':' || lower[p] == '='))
-        ++p;
-    if (p >= lower.size() || !std::isdigit(static_cast<unsigned char>(lower[p])))
+    const size_t stateEnd = line.find(':', kPrefix.size());
+    const size_t code = line.find(kCode);
+    if (stateEnd == std::string::npos || code == std::string::npos)
         return std::nullopt;
-    return std::atoi(lower.c_str() + p);
+    const char* digits = line.c_str() + code + kCode.size();
+    char* end = nullptr;
+    const long value = std::strtol(digits, &end, 10);
+    if (end == digits)
+        return std::nullopt;
+    return Report{Lower(line.substr(kPrefix.size(), stateEnd - kPrefix.size())), static_cast<int>(value)};
 }
 
 }  // namespace ambrel
