@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "outside/qo/Generic/CompositionMobIF.h"
+#include "outside/qo/Generic/FileMobIF.h"
+#include "outside/qo/Generic/HelperIF.h"
+#include "outside/qo/Generic/Playlist.h"
+#include "outside/tessan/CIngestTransfer.h"
+#include "outside/tessan/CPlayoutTransfer.h"
+#include "tests/outside/TessanTestKit.h"
+#include "tests/support/FileTestKit.h"
+
+using namespace Qo::Generic;
+using tessan::CPlayoutTransfer;
+using tessan::TransferResult;
+
+namespace
+{
+
+struct CompositionSpec {
+    int32_t duration = 10;
+    int32_t standard = kVideoStandard25Hz;
+    int32_t rate = 25;
+    int32_t soundWidth = 24;
+    std::vector<int32_t> tracks{0, 1, 2};
+    bool withComposition = true;
+};
+
+class TessanPlayout : public tessantest::FakeRun
+{
+protected:
+    void SetUp() override
+    {
+        FakeRun::SetUp();
+        // The media folder comes from an ingest of ten frames with two 24-bit audio tracks.
+        tessan::CIngestJob job;
+        ASSERT_TRUE(job.Parse(tessantest::JobText({{"directory", Source().parent_path().string()},
+                                                   {"lookupname", Source().filename().string()},
+                                                   {"markin", "00:00:00:00"},
+                                                   {"markout", "00:00:00:09"},
+                                                   {"KorvoDataType", "DVCPro"}})));
+        tessan::CIngestTransfer ingest(std::move(job), Out().string());
+        ingest.SetPlugin(KORVO_FAKERECEIVER_LIBRARY);
+        ASSERT_TRUE(ingest.Run().complete);
+        ClearJournal();
+        std::filesystem::create_directories(Target());
+    }
+
+    std::filesystem::path Target() const { return _dir / "target"; }
+
+    std::string WriteComposition(const CompositionSpec& spec)
+    {
+        std::string path = (_dir / "composition.xml").string();
+        HelperIF* helper = CreateHelper(kContainerAAF);
+        ContainerBuffer* buffer = helper->NewContainerBuffer(0, 0);
+        ContainerIF* container = helper->OpenNewContainer(buffer, 0, 3);
+        Playlist playlist;
+        for (int32_t track : spec.tracks) {
+            auto* file = dynamic_cast<FileMobIF*>(container->CreateMob(kFileMob));
+            if (track > 0)
+                file->SetSampleWidth(spec.soundWidth);
+            playlist.AddTrack(track).AddSegment(Segment(file->GetMobID(), spec.duration));
+            container->ReleaseMob(file);
+        }
+        if (spec.withComposition) {
+            auto* composition = dynamic_cast<CompositionMobIF*>(container->CreateMob(kCompositionMob));
+            composition->SetDuration(spec.duration);
+            composition->SetVideoStandard(spec.standard);
+            composition->SetStartTimeCode(TimeCode(spec.rate, spec.rate == 30, 10, 0, 0, 0));
+            composition->AddCompressorName("Mirel::DVCPRO::50");
+            composition->SetAttribute("_USER", "TGT-Address", Target().c_str());
+            composition->SetPlaylist(playlist);
+            container->ReleaseMob(composition);
+        }
+        helper->ReturnContainer(container);
+        buffer->WriteToFile(path.c_str());
+        DeleteHelper(helper);
+        return path;
+    }
+
+    std::unique_ptr<CPlayoutTransfer> MakePlayout(const CompositionSpec& spec, const char* mode = "")
+    {
+        SetMode(mode);
+        auto transfer = std::make_unique<CPlayoutTransfer>(WriteComposition(spec), Out().string());
+        transfer->SetPlugin(KORVO_FAKESENDER_LIBRARY);
+        return transfer;
+    }
+
+    TransferResult Playout(const CompositionSpec& spec, const char* mode = "")
+    {
+        return MakePlayout(spec, mode)->Run();
+    }
+
+    // The journal's lines that begin with a text.
+    std::vector<std::string> JournalLines(const std::string& prefix) const
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(JournalText());
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(prefix, 0) == 0)
+                lines.push_back(line);
+        return lines;
+    }
+};
+
+TEST_F(TessanPlayout, PlaysAnIngestedClipOutFrameByFrame)
+{
+    TransferResult result = Playout({});
+    EXPECT_TRUE(result.complete) << result.hostText;
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.frames, 10);
+    std::string journal = JournalText();
+    EXPECT_TRUE(journal.starts_with(
+        "version\ncreate\nopen duration=10 standard=1 tracks=0,1,2, width=24 "
+        "compressors=Mirel::DVCPRO::50, target=" +
+        Target().string() + "\nsend 0 0 144000 1\nsend 1 0 5760 1920\nsend 2 0 5760 1920\nsend 0 1 144000 1\n"))
+        << journal;
+    EXPECT_TRUE(journal.ends_with("send 2 9 5760 1920\nclose\ndelete\n")) << journal;
+    // What the sender got is what the ingest wrote.
+    EXPECT_EQ(testsupport::ReadWholeFile(Target() / "sent0.bin"), testsupport::ReadWholeFile(Out() / "video.dv"));
+    for (int track : {1, 2})
+        EXPECT_EQ(testsupport::ReadWholeFile(Target() / ("sent" + std::to_string(track) + ".bin")),
+                  testsupport::ReadWholeFile(Out() / ("audio" + std::to_string(track) + ".wav")).substr(44));
+}
+
+TEST_F(TessanPlayout, FillsWhatTheMediaLacksWithNullFrames)
+{
+    CompositionSpec spec;
+    spec.duration = 12;
+    spec.tracks = {0, 1, 3};
+    TransferResult result = Playout(spec);
+    EXPECT_TRUE(result.complete) << result.hostText;
+    EXPECT_EQ(result.frames, 12);
+    EXPECT_EQ(JournalLines("null 0"), (std::vector<std::string>{"null 0 10", "null 0 11"}));
+    EXPECT_EQ(JournalLines("null 1"), (std::vector<std::string>{"null 1 10", "null 1 11"}));
+    EXPECT_EQ(JournalLines("null 3").size(), 12u);  // no media for track 3
+}
+
+TEST_F(TessanPlayout, SendsTheAudioOfEachFrameByTheCadence)
+{
+    CompositionSpec spec;
+    spec.standard = kVideoStandard2997Hz;
+    spec.rate = 30;
+    spec.tracks = {0, 1};
+    ASSERT_TRUE(Playout(spec).complete);
+    std::vector<std::string> audio = JournalLines("send 1 ");
+    ASSERT_EQ(audio.size(), 10u);
+    const uint32_t cadence[] = {1602, 1601, 1602, 1601, 1602};
+    for (size_t i = 0; i < audio.size(); ++i)
+        EXPECT_EQ(audio[i], "send 1 " + std::to_string(i) + " " + std::to_string(cadence[i % 5] * 3) + " " +
+                                std::to_string(cadence[i % 5]));
+    EXPECT_EQ(tessan::CPlayoutTransfer::CadenceSamples(kVideoStandard25Hz, 50, 3), 960u);
+    EXPECT_EQ(tessan::CPlayoutTransfer::CadenceSamples(kVideoStandard2997Hz, 60, 4), 800u);
+}
+
+TEST_F(TessanPlayout, ASenderThatFailsIsReportedAndStillClosedAndDeleted)
+{
+    struct Case {
+        const char* mode;
+        const char* version;
+        int32_t code;
+        const char* hostText;
+        const char* pluginText;
+        const char* journalEnd;
+    };
+    const Case cases[] = {
+        {"fail-open", "2", 5, "the sender did not open", "fake sender: no target", "create\ndelete\n"},
+        {"throw-open", "2", -1, "the plug-in threw in Open: fake sender: Open throws", "", "create\ndelete\n"},
+        {"error-at:3", "2", 5, "", "fake sender: Write FAILED", "send 2 2 5760 1920\nclose\ndelete\n"},
+        {"throw-at:3", "2", 0, "the plug-in threw in Send: fake sender: Send throws", "",
+         "send 2 2 5760 1920\nclose\ndelete\n"},
+        {"", "3", -1, "incompatible sender: interface version 3", "", "version\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ClearJournal();
+        setenv("FAKE_VERSION", c.version, 1);
+        TransferResult result = Playout({}, c.mode);
+        EXPECT_FALSE(result.complete);
+        EXPECT_EQ(result.code, c.code);
+        EXPECT_NE(result.hostText.find(c.hostText), std::string::npos) << result.hostText;
+        EXPECT_EQ(result.pluginText, c.pluginText);
+        EXPECT_TRUE(JournalText().ends_with(c.journalEnd)) << JournalText();
+    }
+}
+
+TEST_F(TessanPlayout, ABadCompositionOrMediaFailsClearly)
+{
+    CompositionSpec spec;
+    spec.soundWidth = 16;
+    TransferResult result = Playout(spec);
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.hostText, "audio track 1 holds 24-bit samples, the composition 16-bit");
+    EXPECT_TRUE(JournalText().ends_with("close\ndelete\n"));
+
+    spec.withComposition = false;
+    result = Playout(spec);
+    EXPECT_NE(result.hostText.find("holds no composition mob"), std::string::npos) << result.hostText;
+
+    testsupport::WriteWholeFile(_dir / "broken.xml", "<tolvenc kind=");
+    CPlayoutTransfer broken((_dir / "broken.xml").string(), Out().string());
+    result = broken.Run();
+    EXPECT_NE(result.hostText.find("broken.xml: not XML"), std::string::npos) << result.hostText;
+
+    std::filesystem::remove(Out() / "manifest.xml");
+    CPlayoutTransfer noMedia(WriteComposition({}), Out().string());
+    result = noMedia.Run();
+    EXPECT_NE(result.hostText.find("cannot read the manifest"), std::string::npos) << result.hostText;
+}
+
+// Threaded: also run under ThreadSanitizer.
+class TessanPlayoutThreads : public TessanPlayout
+{
+};
+
+TEST_F(TessanPlayoutThreads, PauseResumeAndCancelComeFromAnotherThread)
+{
+    setenv("FAKE_DELAY_MS", "5", 1);
+    CompositionSpec spec;
+    spec.duration = 200;  // null frames past the media keep it going
+    std::unique_ptr<CPlayoutTransfer> transfer = MakePlayout(spec);
+    TransferResult result;
+    std::thread worker([&] { result = transfer->Run(); });
+    PauseResumeCancel(transfer.get());
+    worker.join();
+    EXPECT_FALSE(result.complete);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.code, 2);
+    EXPECT_LT(result.frames, 200);
+    std::string journal = JournalText();
+    EXPECT_NE(journal.find("pause\n"), std::string::npos);
+    EXPECT_NE(journal.find("resume\n"), std::string::npos);
+    EXPECT_TRUE(journal.ends_with("cancel\nclose\ndelete\n")) << journal;
+}
+
+}  // namespace
