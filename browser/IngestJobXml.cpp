@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
 #include "browser/TimeConversions.h"
 #include "common/CTimeCode.h"
@@ -45,9 +46,12 @@ std::string FixedCopyText(const std::string& jobText)
 bool WriteFixedCopy(const std::string& jobText, const std::string& path)
 {
     const std::string text = FixedCopyText(jobText);
+    const std::string local = platform::ToLocalPath(path);
+    // The log folder may not exist yet on a fresh machine.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(local).parent_path(), ec);
     platform::File file;
-    if (!file.Open(platform::ToLocalPath(path), platform::File::Access::Write,
-                   platform::File::Disposition::CreateAlways))
+    if (!file.Open(local, platform::File::Access::Write, platform::File::Disposition::CreateAlways))
         return false;
     return file.Write(text.data(), text.size()) == static_cast<int64_t>(text.size());
 }
