@@ -7,6 +7,7 @@
 
 #include "browser/TimeConversions.h"
 #include "common/CTimeCode.h"
+#include "common/CodePages.h"
 #include "common/FormatText.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
@@ -66,8 +67,10 @@ std::unique_ptr<CXmlNode> CreateJobDocument(CXmlDocument& doc)
 
 void AddText(CXmlNode& parent, const char* name, const std::string& text)
 {
-    if (auto node = parent.AddChildNode(name))
-        node->SetTextString(text.c_str());
+    auto node = parent.AddChildNode(name);
+    // A text that is no UTF-8 is the system's 8-bit page.
+    if (node && !node->SetTextString(text.c_str()) && !IsAscii(text))
+        node->SetTextString(ConvertCodePage(text, 0, 65001).c_str());
 }
 
 void AddInt(CXmlNode& parent, const char* name, int32_t value)
