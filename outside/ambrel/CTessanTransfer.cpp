@@ -21,6 +21,27 @@ namespace ambrel
 namespace
 {
 
+// A pseudo-terminal: the reading side in fds[0], the side the child writes to in fds[1].
+bool OpenTerminal(int (&fds)[2])
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0)
+        return false;
+    char name[128];
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+        close(master);
+        return false;
+    }
+    const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        close(master);
+        return false;
+    }
+    fds[0] = master;
+    fds[1] = slave;
+    return true;
+}
+
 std::string Lower(std::string text)
 {
     for (char& c : text)
@@ -33,8 +54,10 @@ std::string Lower(std::string text)
 std::unique_ptr<CTessanTransfer> CTessanTransfer::Start(const std::string& program, const std::string& jobPath,
                                                         const std::string& outFolder, std::string* error)
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
+    // The service shows its progress line only on a terminal: its output goes to a pseudo-terminal, or to a pipe
+    // where none can be had.
+    int fds[2] = {-1, -1};
+    if (!OpenTerminal(fds) && pipe2(fds, O_CLOEXEC) != 0) {
         if (error)
             *error = std::string("pipe: ") + std::strerror(errno);
         return nullptr;

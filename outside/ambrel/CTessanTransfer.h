@@ -1,6 +1,8 @@
 #pragma once
-// The real backend: the transfer service "tessan ingest" as a child process whose output comes back over a pipe.
-// A reader thread takes its lines: a percentage ("42%") is the progress, and the service's closing report
+// The real backend: the transfer service "tessan ingest" as a child process whose output comes back over a
+// pseudo-terminal (so that the service shows its progress line), or a pipe where no terminal can be had. A reader
+// thread takes its lines: a percentage ("ingest: 21/50 frames (42%) ...") is the progress, and the service's closing
+// report
 // ("tessan: ingest complete: 250 of 250 frames, code 14") tells how it ended. The receiver's final code becomes the
 // status word: 14 (end of data) complete, 2 cancelled, 6, 7, 8, a failed open and any other code failed; a report
 // that says "cancelled" is a cancel whatever the code. A service that ends without a report is complete only with
