@@ -9,6 +9,7 @@
 #include "browser/IngestJobXml.h"
 #include "browser/TimeConversions.h"
 #include "common/CTimeCode.h"
+#include "common/CodePages.h"
 #include "common/FormatText.h"
 #include "common/TcDate.h"
 #include "platform/Clock.h"
@@ -187,7 +188,8 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
 
     _log.Log("CValdrinView::GetFTPInfos : Parsing QVCLIPTABLE");
     CXmlDocument table;
-    if (!table.LoadXml(text)) {
+    // The server writes its names in its 8-bit page; a table that is no UTF-8 is read in that page.
+    if (!table.LoadXml(text) && (IsAscii(text) || !table.LoadXml(ConvertCodePage(text, 0, 65001)))) {
         _log.Log("CValdrinView::GetFTPInfos : clip table of %s is not well-formed", clipName.c_str());
         return -2;
     }

@@ -3,9 +3,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
 #include "browser/TimeConversions.h"
 #include "common/CTimeCode.h"
+#include "common/CodePages.h"
 #include "common/FormatText.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
@@ -45,9 +47,12 @@ std::string FixedCopyText(const std::string& jobText)
 bool WriteFixedCopy(const std::string& jobText, const std::string& path)
 {
     const std::string text = FixedCopyText(jobText);
+    const std::string local = platform::ToLocalPath(path);
+    // The log folder may not exist yet on a fresh machine.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(local).parent_path(), ec);
     platform::File file;
-    if (!file.Open(platform::ToLocalPath(path), platform::File::Access::Write,
-                   platform::File::Disposition::CreateAlways))
+    if (!file.Open(local, platform::File::Access::Write, platform::File::Disposition::CreateAlways))
         return false;
     return file.Write(text.data(), text.size()) == static_cast<int64_t>(text.size());
 }
@@ -62,8 +67,10 @@ std::unique_ptr<CXmlNode> CreateJobDocument(CXmlDocument& doc)
 
 void AddText(CXmlNode& parent, const char* name, const std::string& text)
 {
-    if (auto node = parent.AddChildNode(name))
-        node->SetTextString(text.c_str());
+    auto node = parent.AddChildNode(name);
+    // A text that is no UTF-8 is the system's 8-bit page.
+    if (node && !node->SetTextString(text.c_str()) && !IsAscii(text))
+        node->SetTextString(ConvertCodePage(text, 0, 65001).c_str());
 }
 
 void AddInt(CXmlNode& parent, const char* name, int32_t value)

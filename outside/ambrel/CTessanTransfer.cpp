@@ -21,6 +21,27 @@ namespace ambrel
 namespace
 {
 
+// A pseudo-terminal: the reading side in fds[0], the side the child writes to in fds[1].
+bool OpenTerminal(int (&fds)[2])
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0)
+        return false;
+    char name[128];
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+        close(master);
+        return false;
+    }
+    const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        close(master);
+        return false;
+    }
+    fds[0] = master;
+    fds[1] = slave;
+    return true;
+}
+
 std::string Lower(std::string text)
 {
     for (char& c : text)
@@ -33,8 +54,10 @@ std::string Lower(std::string text)
 std::unique_ptr<CTessanTransfer> CTessanTransfer::Start(const std::string& program, const std::string& jobPath,
                                                         const std::string& outFolder, std::string* error)
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
+    // The service shows its progress line only on a terminal: its output goes to a pseudo-terminal, or to a pipe
+    // where none can be had.
+    int fds[2] = {-1, -1};
+    if (!OpenTerminal(fds) && pipe2(fds, O_CLOEXEC) != 0) {
         if (error)
             *error = std::string("pipe: ") + std::strerror(errno);
         return nullptr;
@@ -111,16 +134,16 @@ void CTessanTransfer::ReadOutput()
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
             std::lock_guard lock(_mx);
-            if (auto progress = ParseProgress(line))
+            if (auto report = ParseReport(line))
+                _report = report;
+            else if (auto progress = ParseProgress(line))
                 _dProgress = *progress;
-            if (auto code = ParseFinalCode(line))
-                _nReceiverCode = code;
         }
     }
     {
         std::lock_guard lock(_mx);
-        if (auto code = ParseFinalCode(pending))
-            _nReceiverCode = code;
+        if (auto report = ParseReport(pending))
+            _report = report;
     }
     Reap();
     std::lock_guard lock(_mx);
@@ -153,9 +176,12 @@ int32_t CTessanTransfer::Status(double* progress)
         *progress = _dProgress;
     if (!_bOutputEnded || !_bExited)
         return 0;
-    if (_bSignalled && _bCancelled && !_nReceiverCode)
+    if (_bSignalled && _bCancelled && !_report)
         return kStatusCancelled;
-    return FinalStatus(_nReceiverCode, _nExitStatus, _bSignalled);
+    const int32_t status = FinalStatus(_report, _nExitStatus, _bSignalled);
+    if (status == kStatusComplete && progress)
+        *progress = 100;
+    return status;
 }
 
 int32_t CTessanTransfer::Cancel()
@@ -168,19 +194,13 @@ int32_t CTessanTransfer::Cancel()
     return kill(_pid, SIGINT) == 0 ? 0 : 1;
 }
 
-int32_t CTessanTransfer::FinalStatus(std::optional<int> receiverCode, int exitStatus, bool signalled)
+int32_t CTessanTransfer::FinalStatus(const std::optional<Report>& report, int exitStatus, bool signalled)
 {
-    if (receiverCode) {
-        switch (*receiverCode) {
-            case 14:
-                return kStatusComplete;
-            case 2:
-                return kStatusCancelled;
-            default:
-                return kStatusError;
-        }
-    }
-    return !signalled && exitStatus == 0 ? kStatusComplete : kStatusError;
+    if (!report)
+        return !signalled && exitStatus == 0 ? kStatusComplete : kStatusError;
+    if (report->state == "cancelled" || report->code == 2)
+        return kStatusCancelled;
+    return report->code == 14 && report->state != "failed" ? kStatusComplete : kStatusError;
 }
 
 std::optional<double> CTessanTransfer::ParseProgress(const std::string& line)
@@ -199,18 +219,22 @@ std::optional<double> CTessanTransfer::ParseProgress(const std::string& line)
     return value;
 }
 
-std::optional<int> CTessanTransfer::ParseFinalCode(const std::string& line)
+std::optional<CTessanTransfer::Report> CTessanTransfer::ParseReport(const std::string& line)
 {
-    const std::string lower = Lower(line);
-    const size_t at = lower.rfind("code");
-    if (at == std::string::npos || lower.find("final") == std::string::npos)
+    static const std::string kPrefix = "tessan: ingest ";
+    static const std::string kCode = ", code ";
+    if (line.rfind(kPrefix, 0) != 0)
         return std::nullopt;
-    size_t p = at + 4;
-    while (p < lower.size() && (lower[p] == ' ' || lower[p] == ':' || lower[p] == '='))
-        ++p;
-    if (p >= lower.size() || !std::isdigit(static_cast<unsigned char>(lower[p])))
+    const size_t stateEnd = line.find(':', kPrefix.size());
+    const size_t code = line.find(kCode);
+    if (stateEnd == std::string::npos || code == std::string::npos)
         return std::nullopt;
-    return std::atoi(lower.c_str() + p);
+    const char* digits = line.c_str() + code + kCode.size();
+    char* end = nullptr;
+    const long value = std::strtol(digits, &end, 10);
+    if (end == digits)
+        return std::nullopt;
+    return Report{Lower(line.substr(kPrefix.size(), stateEnd - kPrefix.size())), static_cast<int>(value)};
 }
 
 }  // namespace ambrel

@@ -1,8 +1,12 @@
 #pragma once
-// The real backend: the transfer service "tessan ingest" as a child process whose output comes back over a pipe.
-// A reader thread takes its lines: a percentage ("42%") is the progress, a line naming the receiver's final code
-// ("... code 14") is the end. The receiver's codes become status words: 14 (end of data) complete, 2 cancelled,
-// 6, 7, 8 and any other failed; a service that ends without naming a code is complete only with exit status 0.
+// The real backend: the transfer service "tessan ingest" as a child process whose output comes back over a
+// pseudo-terminal (so that the service shows its progress line), or a pipe where no terminal can be had. A reader
+// thread takes its lines: a percentage ("ingest: 21/50 frames (42%) ...") is the progress, and the service's closing
+// report
+// ("tessan: ingest complete: 250 of 250 frames, code 14") tells how it ended. The receiver's final code becomes the
+// status word: 14 (end of data) complete, 2 cancelled, 6, 7, 8, a failed open and any other code failed; a report
+// that says "cancelled" is a cancel whatever the code. A service that ends without a report is complete only with
+// exit status 0.
 #include <sys/types.h>
 
 #include <atomic>
@@ -33,11 +37,16 @@ public:
     int32_t Status(double* progress) override;
     int32_t Cancel() override;
 
+    // The service's closing report: the state word it gives and the receiver's last code.
+    struct Report {
+        std::string state;  // "complete", "cancelled" or "failed"
+        int code = -1;
+    };
     // The status word of a finished service.
-    static int32_t FinalStatus(std::optional<int> receiverCode, int exitStatus, bool signalled);
-    // What one output line tells: a progress in percent, a receiver code.
+    static int32_t FinalStatus(const std::optional<Report>& report, int exitStatus, bool signalled);
+    // What one output line tells: a progress in percent, the closing report.
     static std::optional<double> ParseProgress(const std::string& line);
-    static std::optional<int> ParseFinalCode(const std::string& line);
+    static std::optional<Report> ParseReport(const std::string& line);
 
 private:
     CTessanTransfer() = default;
@@ -51,7 +60,7 @@ private:
     std::mutex _mx;
     std::condition_variable _cvEnded;
     double _dProgress = 0;
-    std::optional<int> _nReceiverCode;
+    std::optional<Report> _report;
     bool _bOutputEnded = false;
     bool _bExited = false;
     int _nExitStatus = 0;

@@ -225,16 +225,18 @@ TEST_F(LocalClipTest, ForeignImxFile)
     CopyMedia("imx50_625", "news & sport.mxf");
     std::string job;
     ASSERT_EQ(view.GetFileInfos("news & sport.mxf", job, nullptr), 0);
-    EXPECT_TRUE(Has(job, "<printname>news & sport</printname><lookupname>news & sport.mxf</lookupname>"));
-    // ffmpeg's timecode 10:00:00:00, 25 frames.
-    EXPECT_TRUE(Has(job, "<markin>10:00:00:00</markin><markout>10:00:01:00</markout>"));
-    EXPECT_TRUE(Has(job,
-                    "<KorvonAudios>8</KorvonAudios><KorvoRate>50</KorvoRate><KorvoClipIn>-1</KorvoClipIn>"
-                    "<KorvoClipOut>-1</KorvoClipOut><KorvoRixFstFld>0</KorvoRixFstFld>"
-                    "<KorvoBlockSizeMB>2</KorvoBlockSizeMB>"));
-    EXPECT_TRUE(Has(job, "<KorvonVideoChannels>1</KorvonVideoChannels>"));
-    EXPECT_TRUE(Has(job, "<KorvoFileType>MXF</KorvoFileType><KorvoDataType>IMX</KorvoDataType></private>"));
-    EXPECT_FALSE(Has(job, "Korvo_Metadatas"));
+    // ffmpeg's timecode 10:00:00:00, 25 frames; eight channels; no clip information, so no metadata tree.
+    EXPECT_EQ(job, WithDir("<?xml>\n<ingestdrag><printname>news & sport</printname><lookupname>news & sport.mxf"
+                           "</lookupname><hostname>Mirel</hostname><directory>{DIR}</directory><dllname>KorvoSetup"
+                           "</dllname><dllversion>2.1</dllversion><markin>10:00:00:00</markin><markout>10:00:01:00"
+                           "</markout><private><KorvoFps>25</KorvoFps><KorvoTCIn>1800000</KorvoTCIn><KorvoTCOut>"
+                           "1800050</KorvoTCOut><KorvonAudios>8</KorvonAudios><KorvoRate>50</KorvoRate><KorvoClipIn>"
+                           "-1</KorvoClipIn><KorvoClipOut>-1</KorvoClipOut><KorvoRixFstFld>0</KorvoRixFstFld>"
+                           "<KorvoBlockSizeMB>2</KorvoBlockSizeMB><KorvonAudioBits>16</KorvonAudioBits>"
+                           "<KorvonVideoChannels>1</KorvonVideoChannels><TrimClip>0</TrimClip><Tardix>1</Tardix>"
+                           "<KorvoFileType>MXF</KorvoFileType><KorvoDataType>IMX</KorvoDataType></private>"
+                           "</ingestdrag>\n",
+                           view.Settings()._szCurrentFolder));
 
     // Trim Clip changes nothing without clip information; a TCP transfer is refused.
     view.Settings()._bTrimClip = true;

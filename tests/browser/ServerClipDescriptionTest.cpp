@@ -479,6 +479,13 @@ TEST_F(ServerClipTest, UnicodeNamesAndKeywords)
     EXPECT_TRUE(Has(job, "<Rix_ClipName></Rix_ClipName>") || Has(job, "<Rix_ClipName/>"));
 }
 
+TEST_F(ServerClipTest, EightBitNamesAreReadInTheServersPage)
+{
+    std::string job;
+    ASSERT_EQ(Describe("111A", Table({{"VIDEOCOMPRESSIONTYPE", "3"}, {"CLIPNAME", "Caf\xE9"}}), job), 0);
+    EXPECT_TRUE(Has(job, "<printname>Caf\xC3\xA9</printname>"));
+}
+
 TEST_F(ServerClipTest, EmptyMaterialIdLeavesOutTheCreationTimes)
 {
     std::string job;

@@ -8,6 +8,7 @@
 
 #include "browser/CAmbrelLibrary.h"
 #include "browser/CValdrinViewCore.h"
+#include "platform/Paths.h"
 #include "tests/browser/BrowserTestKit.h"
 
 using namespace browsertest;
@@ -126,6 +127,18 @@ TEST_F(TransferLoopTest, CompleteTransferShowsProgressAndSuccessAndReleasesTheHa
     EXPECT_EQ(Count("ReleaseHandle"), 1u);
     // The copy on disk has the full declaration and keeps the bare ampersand.
     EXPECT_EQ(ReadText(testsupport::TestRoot() / "ingestdrag.xml"),
+              "<?xml version=\"1.0\"?>\n<ingestdrag><printname>A & B</printname></ingestdrag>\n");
+}
+
+TEST_F(TransferLoopTest, CopyGoesToTheFixedFileByDefault)
+{
+    CapturingSink other;
+    TestView fresh{other};
+    fresh.SetTimings(ValdrinTimings{1, 1, 1, 1, 1});
+    fresh.SetRequestLibrary(std::make_shared<CAmbrelLibrary>(KORVO_AMBREL_LIBRARY));
+    ambrel.Script("status complete\n");
+    fresh.DoTransfer("clip.mxf", progress);
+    EXPECT_EQ(ReadText(platform::ToLocalPath("C:\\KorvoLogs\\KorvoMirel\\ingestdrag.xml")),
               "<?xml version=\"1.0\"?>\n<ingestdrag><printname>A & B</printname></ingestdrag>\n");
 }
 

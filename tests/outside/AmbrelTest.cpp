@@ -54,18 +54,6 @@ struct Ambrel {
     }
 };
 
-std::string RunCommand(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, pipe))
-            out += line;
-        pclose(pipe);
-    }
-    return out;
-}
-
 class AmbrelTest : public ::testing::Test
 {
 protected:
@@ -96,13 +84,14 @@ protected:
 [ "$1" = ingest ] && [ "$3" = --out ] || { echo "usage"; exit 2; }
 cp "$2" "$4/job.xml"
 case "$(cat "$2")" in
-  *complete*) echo "frames 5/10  50%"; echo "Receiver final code: 14"; exit 0 ;;
+  *complete*) echo "ingest 5/10 frames  50%"; echo "tessan: ingest complete: 10 of 10 frames, code 14"; exit 0 ;;
   *silent*) exit 0 ;;
-  *cancel*) trap 'echo "Receiver final code: 2"; exit 3' INT; echo "12.5%"; while :; do sleep 0.02; done ;;
+  *cancel*) trap 'echo "tessan: ingest cancelled: 1 of 10 frames, code 2"; exit 1' INT; echo "12.5%"; while :; do sleep 0.02; done ;;
   *deaf*) trap '' INT; echo "1%"; while :; do sleep 0.02; done ;;
-  *code6*) echo "Receiver final code: 6"; echo "Error: bad block"; exit 1 ;;
-  *code8*) echo "Receiver final code 8"; exit 1 ;;
-  *) echo "Open failed: no such clip"; exit 1 ;;
+  *code6*) echo "tessan: ingest failed: 3 of 10 frames, code 6, plug-in: bad block"; exit 1 ;;
+  *code8*) echo "tessan: ingest failed: 0 of 10 frames, code 8"; exit 1 ;;
+  *late*) echo "tessan: ingest failed: 10 of 10 frames, code 14"; echo "tessan: media not written"; exit 1 ;;
+  *) echo "tessan: ingest failed: 0 of 0 frames, code -1"; echo "tessan: no such plug-in"; exit 1 ;;
 esac
 )SH";
         fs::permissions(program, fs::perms::owner_all);
@@ -116,7 +105,13 @@ esac
 
 TEST_F(AmbrelTest, ExportsExactlyTheFourEntries)
 {
-    EXPECT_EQ(RunCommand(std::string("nm -D --defined-only ") + KORVO_AMBREL_LIBRARY + " | awk '{print $3}' | sort"),
+    const fs::path names = dir / "names";
+    ASSERT_EQ(std::system((std::string("nm -D --defined-only ") + KORVO_AMBREL_LIBRARY +
+                           " | awk '{print $3}' | sort > " + names.string())
+                              .c_str()),
+              0);
+    std::ifstream in(names);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
               "CancelTransfer\nReleaseHandle\nRequestTransferXML\nTransferStatus\n");
 }
 
@@ -167,7 +162,10 @@ TEST_F(AmbrelTest, ScriptedCancel)
     ambrel.Release(handle);
 }
 
-TEST_F(AmbrelTest, ServiceBackendTranslatesTheReceiversFinalCode)
+// The service backend reads the service's output on a thread of its own.
+using AmbrelServiceThreads = AmbrelTest;
+
+TEST_F(AmbrelServiceThreads, ServiceBackendTranslatesTheReceiversFinalCode)
 {
     FakeService();
     struct Case {
@@ -184,7 +182,7 @@ TEST_F(AmbrelTest, ServiceBackendTranslatesTheReceiversFinalCode)
         double progress = 0;
         EXPECT_EQ(ambrel.WaitEnd(handle, &progress), c.status) << c.job;
         if (std::string(c.job) == "complete")
-            EXPECT_EQ(progress, 50.0);
+            EXPECT_EQ(progress, 100.0);
         EXPECT_EQ(ambrel.Release(handle), 0);
     }
     // The service got the job text as it was sent.
@@ -195,7 +193,7 @@ TEST_F(AmbrelTest, ServiceBackendTranslatesTheReceiversFinalCode)
     EXPECT_TRUE(found);
 }
 
-TEST_F(AmbrelTest, ServiceBackendRequestErrors)
+TEST_F(AmbrelServiceThreads, ServiceBackendRequestErrors)
 {
     FakeService();
     int32_t error = 0;
@@ -211,7 +209,7 @@ TEST_F(AmbrelTest, ServiceBackendRequestErrors)
     EXPECT_EQ(error, 2);
 }
 
-TEST_F(AmbrelTest, ServiceBackendCancelAndReleaseOfARunningService)
+TEST_F(AmbrelServiceThreads, ServiceBackendCancelAndReleaseOfARunningService)
 {
     FakeService();
     int32_t error = 0;
