@@ -1,0 +1,272 @@
+// The window on a local folder of clips written by the project's clip writer: first start, the listing, the folder
+// walk, refresh, the option commands, the dialogs and the settings kept across a restart.
+#include <QAction>
+#include <QLineEdit>
+#include <QMimeData>
+#include <fstream>
+
+#include "browser/ui/ValdrinDialogs.h"
+#include "tests/browser/ui/ValdrinUiKit.h"
+#include "tests/reading/ParvexClipKit.h"
+
+using namespace valdrintest;
+
+namespace
+{
+
+constexpr parvexclip::ClipSpec kImx50{"Imx50", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 4, 50, 2, "imx50.m2v", 250000, 10,
+                                      false};
+
+class ValdrinLocalTest : public ValdrinUiTest
+{
+protected:
+    void SetUp() override
+    {
+        folder = testsupport::TestRoot() / "clips" / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::create_directories(folder / "sub");
+        fs::create_directories(folder / ".cache");
+        WriteClip(folder / "goal.mxf");
+        std::ofstream(folder / "notes.txt") << "notes";
+        std::ofstream(folder / ".hidden") << "hidden";
+        std::ofstream(folder / "sub" / "inner.MXF") << "not really a clip";
+        std::ofstream(folder / "sub" / "b.mxf2") << "x";
+        std::ofstream(folder / "sub" / "a.mov") << "x";
+    }
+
+    static void WriteClip(const fs::path& path)
+    {
+        parvexclip::ClipWriter writer(kImx50);
+        writer._describe = [](KorvoMXFInfo&, KorvoMXFClip& clip) { clip.SetName("Goal"); };
+        ASSERT_TRUE(writer.WriteAll(path.string()));
+    }
+
+    // Chooses the test's folder with "Src Drive".
+    void ChooseFolder(const fs::path& chosen)
+    {
+        View().SetFolderChooser([chosen]() -> std::optional<std::string> { return chosen.string(); });
+        frame->Action(kCmdSrcDrive)->trigger();
+    }
+
+    std::string Folder() const { return folder.string() + "/"; }
+
+    fs::path folder;
+};
+
+TEST_F(ValdrinLocalTest, FirstStartCreatesTheKeyWithFolderAndLibraryOnly)
+{
+    Start();
+    EXPECT_EQ(Title(), "[ C:\\ ] - Valdrin");
+    const auto values = platform::Registry::EnumValues(platform::RegHive::CurrentUser, Key());
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(RegString("Drive"), "C:\\");
+    EXPECT_EQ(RegString("SetupDll"), "KorvoSetup");
+    EXPECT_TRUE(sink.Messages().empty());
+    // MXF/AAF and 16-bit audio are the checked halves of their pairs.
+    EXPECT_TRUE(frame->Action(kCmdMxfAafIngest)->isChecked());
+    EXPECT_FALSE(frame->Action(kCmdOmfIngest)->isChecked());
+    EXPECT_TRUE(frame->Action(kCmd16BitsAudio)->isChecked());
+    EXPECT_FALSE(frame->Action(kCmdAlwaysOnTop)->isChecked());
+}
+
+TEST_F(ValdrinLocalTest, FolderListsFoldersFirstWithTheirImagesAndWarnsForALocalDisk)
+{
+    Start();
+    ChooseFolder(folder);
+    EXPECT_EQ(Items(), (std::vector<std::string>{"..|3", "sub|3", ".hidden|1", "goal.mxf|0", "notes.txt|1"}));
+    EXPECT_EQ(Title(), "[ " + Folder() + " ] - Valdrin");
+    EXPECT_EQ(sink.Messages(),
+              (std::vector<Message>{
+                  {"Please ensure the drive you selected maps the same location on the Mirel Tessan side, otherwise "
+                   "please use an UNC path.  Ignore this message if you're running Korvo Mirel Browser and Mirel "
+                   "Tessan on the same computer.",
+                   "About usage of non-UNC paths", MessageIcon::Information}}));
+    EXPECT_EQ(RegString("Drive"), Folder());
+    EXPECT_EQ(RegDword("Use Rix FTP"), 0u);
+}
+
+TEST_F(ValdrinLocalTest, NetworkMountOrUncFolderGivesNoWarning)
+{
+    Start();
+    View().SetMountInfo(
+        [this] { return std::string(kMountInfo) + "41 22 0:51 / " + folder.string() + " rw - cifs //srv/clips rw\n"; });
+    ChooseFolder(folder);
+    EXPECT_TRUE(sink.Messages().empty());
+    EXPECT_EQ(View().count(), 5);
+}
+
+TEST_F(ValdrinLocalTest, CancelledFolderChoiceChangesNothing)
+{
+    Start();
+    View().SetFolderChooser([] { return std::nullopt; });
+    frame->Action(kCmdSrcDrive)->trigger();
+    EXPECT_EQ(Title(), "[ C:\\ ] - Valdrin");
+    EXPECT_FALSE(RegDword("Use Rix FTP"));
+}
+
+TEST_F(ValdrinLocalTest, WalkIntoAndOutOfFoldersWritesTheFolderBack)
+{
+    Start();
+    ChooseFolder(folder);
+    DoubleClick("sub");
+    EXPECT_EQ(Title(), "[ " + Folder() + "sub/ ] - Valdrin");
+    EXPECT_EQ(Items(), (std::vector<std::string>{"..|3", "a.mov|1", "b.mxf2|0", "inner.MXF|0"}));
+    EXPECT_EQ(RegString("Drive"), Folder() + "sub/");
+    DoubleClick("..");
+    EXPECT_EQ(Title(), "[ " + Folder() + " ] - Valdrin");
+    EXPECT_EQ(RegString("Drive"), Folder());
+    // The keyboard: Enter opens the current item.
+    View().setCurrentRow(Row("sub"));
+    QTest::keyClick(&View(), Qt::Key_Return);
+    EXPECT_EQ(RegString("Drive"), Folder() + "sub/");
+}
+
+TEST_F(ValdrinLocalTest, RefreshAndDoubleClickOnAFileAddOnlyNewNames)
+{
+    Start();
+    ChooseFolder(folder);
+    std::ofstream(folder / "added.txt") << "x";
+    DoubleClick("notes.txt");
+    EXPECT_EQ(Items(),
+              (std::vector<std::string>{"..|3", "sub|3", ".hidden|1", "goal.mxf|0", "notes.txt|1", "added.txt|1"}));
+    fs::remove(folder / "notes.txt");
+    EXPECT_EQ(frame->Action(kCmdRefresh)->shortcut(), QKeySequence(Qt::Key_F5));
+    frame->Action(kCmdRefresh)->trigger();
+    EXPECT_EQ(Items(), (std::vector<std::string>{"..|3", "sub|3", ".hidden|1", "added.txt|1", "goal.mxf|0"}));
+}
+
+TEST_F(ValdrinLocalTest, MxfOnlyShowsOnlyClips)
+{
+    Start();
+    ChooseFolder(folder / "sub");
+    frame->Action(kCmdMxfOnly)->trigger();
+    EXPECT_EQ(Items(), (std::vector<std::string>{"..|3", "b.mxf2|0", "inner.MXF|0"}));
+    EXPECT_TRUE(frame->Action(kCmdMxfOnly)->isChecked());
+    EXPECT_EQ(RegDword("MXF Only"), 1u);
+}
+
+TEST_F(ValdrinLocalTest, TogglesFlipTheirPairsAndWriteTheirValues)
+{
+    Start();
+    struct Case {
+        int command;
+        const char* value;
+        int checked;
+        int unchecked;
+    };
+    const Case cases[] = {{kCmdOmfIngest, "OMF File", kCmdOmfIngest, kCmdMxfAafIngest},
+                          {kCmdOmfIngest, "OMF File", kCmdMxfAafIngest, kCmdOmfIngest},  // OMF already on: back
+                          {kCmd16BitsAudio, "24 bits Audio", kCmd24BitsAudio, kCmd16BitsAudio},
+                          {kCmdTrimClip, "Trim Clip", kCmdTrimClip, 0},
+                          {kCmdTcpTransfer, "TCP Transfer", kCmdTcpTransfer, 0},
+                          {kCmdAlwaysOnTop, "On Top", kCmdAlwaysOnTop, 0}};
+    uint32_t expected[2] = {1, 0};
+    int omf = 0;
+    for (const Case& c : cases) {
+        frame->Action(c.command)->trigger();
+        const uint32_t want = c.command == kCmdOmfIngest ? expected[omf++] : 1u;
+        EXPECT_EQ(RegDword(c.value), want) << c.value;
+        EXPECT_TRUE(frame->Action(c.checked)->isChecked()) << c.value;
+        if (c.unchecked)
+            EXPECT_FALSE(frame->Action(c.unchecked)->isChecked()) << c.value;
+    }
+    EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    View().OnCommand(kCmdTardix);
+    EXPECT_EQ(RegDword("Tardix"), 0u);
+}
+
+TEST_F(ValdrinLocalTest, SettingsAndPlacementAreKeptAcrossARestart)
+{
+    Start();
+    ChooseFolder(folder);
+    frame->Action(kCmdOmfIngest)->trigger();
+    frame->Action(kCmd24BitsAudio)->trigger();
+    frame->move(120, 80);
+    frame->resize(700, 500);
+    frame->close();
+    frame.reset();
+
+    Start();
+    EXPECT_EQ(frame->pos(), QPoint(120, 80));
+    EXPECT_EQ(frame->size(), QSize(700, 500));
+    EXPECT_EQ(Title(), "[ " + Folder() + " ] - Valdrin");
+    EXPECT_EQ(View().count(), 5);
+    EXPECT_TRUE(frame->Action(kCmdOmfIngest)->isChecked());
+    EXPECT_TRUE(frame->Action(kCmd24BitsAudio)->isChecked());
+    // The second start writes the defaults so marked and leaves the others absent.
+    EXPECT_EQ(RegDword("Tardix"), 1u);
+    EXPECT_EQ(RegDword("Trim GuardBand"), 0u);
+    EXPECT_FALSE(RegDword("Drop FtpXml"));
+    EXPECT_FALSE(RegDword("On Top"));
+}
+
+TEST_F(ValdrinLocalTest, PlacementOutOfRangeStartsAtZero)
+{
+    const std::string mainW = CWindowPlacement::kSection;
+    struct Case {
+        int32_t x, y;
+        QPoint expected;
+    };
+    for (const Case& c : {Case{1501, 1000, {0, 1000}}, Case{1500, -1, {1500, 0}}}) {
+        platform::Registry::SetDword(platform::RegHive::CurrentUser, mainW, "csX", static_cast<uint32_t>(c.x));
+        platform::Registry::SetDword(platform::RegHive::CurrentUser, mainW, "csY", static_cast<uint32_t>(c.y));
+        Start();
+        EXPECT_EQ(frame->pos(), c.expected) << c.x << "," << c.y;
+        frame.reset();
+    }
+}
+
+TEST_F(ValdrinLocalTest, DialogsSetTheirValues)
+{
+    Start();
+    answer = [](QDialog& dialog) {
+        if (auto* host = qobject_cast<CQlmHostDlg*>(&dialog))
+            host->HostEdit()->setText("Ingest2");
+        else if (auto* trim = qobject_cast<CTrimGBDlg*>(&dialog))
+            trim->FieldsEdit()->setText("-12");
+        dialog.accept();
+        return dialog.result();
+    };
+    frame->Action(kCmdIngestDevice)->trigger();
+    EXPECT_EQ(View().Settings()._szTargetHost, "Ingest2");
+    EXPECT_EQ(RegString("TargetHost"), "Ingest2");
+    frame->Action(kCmdTrimGuardBand)->trigger();
+    EXPECT_EQ(RegDword("Trim GuardBand"), static_cast<uint32_t>(-12));
+
+    // Cancel keeps the value and still writes it.
+    answer = [](QDialog& dialog) {
+        if (auto* trim = qobject_cast<CTrimGBDlg*>(&dialog))
+            trim->FieldsEdit()->setText("99");
+        dialog.reject();
+        return dialog.result();
+    };
+    platform::Registry::DeleteValue(platform::RegHive::CurrentUser, Key(), "Trim GuardBand");
+    frame->Action(kCmdTrimGuardBand)->trigger();
+    EXPECT_EQ(RegDword("Trim GuardBand"), static_cast<uint32_t>(-12));
+    frame->Action(kCmdIngestDevice)->trigger();
+    EXPECT_EQ(View().Settings()._szTargetHost, "Ingest2");
+
+    QString about;
+    answer = [&about](QDialog& dialog) {
+        about = static_cast<CAboutDlg&>(dialog).VersionText();
+        return static_cast<int>(QDialog::Accepted);
+    };
+    frame->Action(kCmdAbout)->trigger();
+    EXPECT_EQ(about, "Valdrin version 01.09.00");
+    EXPECT_EQ(dialogsRun, 5);
+}
+
+TEST(ValdrinDialogTexts, GuardBandAndAddressConversions)
+{
+    struct Case {
+        const char* text;
+        int32_t fields;
+    };
+    for (const Case& c :
+         {Case{"12", 12}, Case{" -7x", -7}, Case{"abc", 0}, Case{"", 0}, Case{"99999999999", INT32_MAX}})
+        EXPECT_EQ(CTrimGBDlg::ParseFields(c.text), c.fields) << c.text;
+    EXPECT_EQ(CFTPSrvDlg::DottedAddress("10.1.2.3"), "10.1.2.3");
+    EXPECT_EQ(CFTPSrvDlg::DottedAddress("10.1"), "10.1.0.0");
+    EXPECT_EQ(CFTPSrvDlg::DottedAddress("300.1.2.3"), "255.1.2.3");
+}
+
+}  // namespace
