@@ -193,7 +193,7 @@ void CValdrinView::ListServer()
     int folders = 0;
     for (const Entry& entry : entries) {
         if (entry.folder) {
-            if (!entry.name.starts_with("."))
+            if (entry.name == ".." || !entry.name.starts_with("."))
                 InsertItem(folders++, entry.name, kImageFolder);
             continue;
         }

@@ -198,7 +198,11 @@ int ReadServerFolder(const CValdrinSettings& settings, const std::string& folder
         }
     }
     ftp.Close(true, false);
-    entries = ParseFtpListing(text);
+    // The walk up goes through "..", which a Unix-style listing leaves out.
+    if (directory.find_first_not_of('/') != std::string::npos)
+        entries.push_back({"..", true});
+    for (Entry& entry : ParseFtpListing(text))
+        entries.push_back(std::move(entry));
     return 0;
 }
 
