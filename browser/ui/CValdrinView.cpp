@@ -48,7 +48,6 @@ CValdrinView::CValdrinView(IMessageSink& sink, QWidget* parent) : QListWidget(pa
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
     setFrameShape(QFrame::StyledPanel);
-    setUniformItemSizes(true);
     connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) { OpenItem(row(item)); });
 
     _runDialog = [](QDialog& dialog) { return dialog.exec(); };

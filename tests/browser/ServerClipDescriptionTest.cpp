@@ -31,13 +31,8 @@ class ServerClipTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        rixsim::RixSimConfig config;
-        config._szUser = "Korvo";
-        config._szPassword = "wqt";
-        server = std::make_unique<rixsim::CRixSimServer>(config);
-        ASSERT_TRUE(server->Start());
+        server = StartSimulatorInUtc();
+        ASSERT_TRUE(server);
         view.SetClock(FixedNow);
         ValdrinTimings timings;
         timings.nTableRetryMs = 1;

@@ -2,10 +2,14 @@
 // The plain server clip the browser tests share: its clip table and the ingest job it gives, byte for byte.
 
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "outside/rix/CRixSimServer.h"
 #include "platform/Clock.h"
 #include "reading/parvex/MXFId.h"
 
@@ -113,6 +117,21 @@ inline std::string PlainTable()
                   {"INDEXKEY0", "plain"},
                   {"INDEXKEY1", "E90074000000"},  // "ét"
                   {"INDEXKEY3", " last "}});
+}
+
+// The simulator on the account "Korvo"/"wqt", started on a free port, with the process's local time set to UTC so
+// that the job's times are fixed; null when it could not start.
+inline std::unique_ptr<rixsim::CRixSimServer> StartSimulatorInUtc()
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    rixsim::RixSimConfig config;
+    config._szUser = "Korvo";
+    config._szPassword = "wqt";
+    auto server = std::make_unique<rixsim::CRixSimServer>(config);
+    if (!server->Start())
+        return nullptr;
+    return server;
 }
 
 }  // namespace browsertest

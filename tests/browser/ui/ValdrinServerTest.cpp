@@ -31,13 +31,8 @@ class ValdrinServerTest : public ValdrinUiTest
 protected:
     void SetUp() override
     {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        rixsim::RixSimConfig config;
-        config._szUser = "Korvo";
-        config._szPassword = "wqt";
-        server = std::make_unique<rixsim::CRixSimServer>(config);
-        ASSERT_TRUE(server->Start());
+        server = browsertest::StartSimulatorInUtc();
+        ASSERT_TRUE(server);
         auto& store = server->Store();
         store.AddFile("/A.CLP", Bytes("blocks"));
         store.AddFile("/A.XML", Bytes("<QVCLIPTABLE/>"));
