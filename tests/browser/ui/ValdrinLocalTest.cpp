@@ -5,7 +5,9 @@
 #include <QMimeData>
 #include <fstream>
 
+#include "browser/IngestJobXml.h"
 #include "browser/ui/ValdrinDialogs.h"
+#include "tests/browser/ServerClipGolden.h"
 #include "tests/browser/ui/ValdrinUiKit.h"
 #include "tests/reading/ParvexClipKit.h"
 
@@ -253,6 +255,46 @@ TEST_F(ValdrinLocalTest, DialogsSetTheirValues)
     frame->Action(kCmdAbout)->trigger();
     EXPECT_EQ(about, "Valdrin version 01.09.00");
     EXPECT_EQ(dialogsRun, 5);
+}
+
+TEST_F(ValdrinLocalTest, LocalClipIsIngestedOrRefusedAndDraggedAsItsJob)
+{
+    Start();
+    View().SetMountInfo([] { return std::string("22 1 8:1 / / rw - nfs4 srv:/ rw\n"); });
+    View().SetClock(browsertest::FixedNow);
+    ChooseFolder(folder);
+    std::ofstream(folder / "broken.mxf") << "not a clip file";
+    View().OnCommand(kCmdRefresh);
+
+    ambrel.Script("status run:50 complete\n");
+    DoubleClick("goal.mxf");
+    EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
+    const std::string copy = browsertest::ReadText(fixedCopy);
+    EXPECT_TRUE(
+        copy.starts_with("<?xml version=\"1.0\"?>\n<ingestdrag><printname>Goal</printname>"
+                         "<lookupname>goal.mxf</lookupname>"))
+        << copy;
+    EXPECT_NE(copy.find("<directory>" + Folder() + "</directory>"), std::string::npos);
+
+    DoubleClick("broken.mxf");
+    EXPECT_EQ(sink.Messages().back(),
+              (Message{"Failed to get File's information", "Transfer Error", MessageIcon::Error}));
+    const auto journal = ambrel.Journal();
+    EXPECT_EQ(std::count_if(journal.begin(), journal.end(),
+                            [](const std::string& line) { return line.starts_with("RequestTransferXML"); }),
+              1);
+
+    // The drag offers the job the service gets; a file that is not a clip drags nothing.
+    std::unique_ptr<QMimeData> data = View().DragData(Row("goal.mxf"));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(ingestjob::FixedCopyText(data->text().toStdString()), copy);
+    EXPECT_EQ(View().DragData(Row("notes.txt")), nullptr);
+    EXPECT_EQ(View().DragData(Row("broken.mxf")), nullptr);
+
+    // Without the request library the request is refused with a message, never a crash.
+    View().SetRequestLibrary(std::make_shared<CAmbrelLibrary>((folder / "libMissing.so").string()));
+    DoubleClick("goal.mxf");
+    EXPECT_EQ(sink.Messages().back(), (Message{"Transfer request library NOT loaded !", "ERROR", MessageIcon::Error}));
 }
 
 TEST(ValdrinDialogTexts, GuardBandAndAddressConversions)
