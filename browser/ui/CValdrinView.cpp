@@ -11,6 +11,7 @@
 #include "browser/CAmbrelLibrary.h"
 #include "browser/IngestJobXml.h"
 #include "browser/ui/CProgressDlg.h"
+#include "browser/ui/CTcpBlockSource.h"
 #include "browser/ui/ValdrinDialogs.h"
 #include "browser/ui/ValdrinListing.h"
 #include "common/CTimeCode.h"
@@ -65,6 +66,7 @@ CValdrinView::CValdrinView(IMessageSink& sink, QWidget* parent) : QListWidget(pa
     };
     _mountInfo = ReadMountInfo;
     SetRequestLibrary(std::make_shared<CAmbrelLibrary>());
+    SetTcpSourceFactory([this] { return std::make_unique<CTcpBlockSource>(_settings._szTargetHost, _sink); });
 }
 
 CValdrinView::~CValdrinView() = default;

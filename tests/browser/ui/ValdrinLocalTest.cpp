@@ -297,6 +297,22 @@ TEST_F(ValdrinLocalTest, LocalClipIsIngestedOrRefusedAndDraggedAsItsJob)
     EXPECT_EQ(sink.Messages().back(), (Message{"Transfer request library NOT loaded !", "ERROR", MessageIcon::Error}));
 }
 
+TEST_F(ValdrinLocalTest, TcpTransferPublishesItsAddressAndReportsAReceiverThatNeverCame)
+{
+    Start();
+    View().SetMountInfo([] { return std::string("22 1 8:1 / / rw - nfs4 srv:/ rw\n"); });
+    ChooseFolder(folder);
+    setenv("KORVO_TCP_ADDRESS", "127.0.0.1", 1);
+    frame->Action(kCmdTcpTransfer)->trigger();
+    ambrel.Script("status run:1\n");
+    DoubleClick("goal.mxf");
+    unsetenv("KORVO_TCP_ADDRESS");
+    EXPECT_EQ(sink.Messages(),
+              (std::vector<Message>{{"TCP Transfer Connection NOT established !", "ERROR", MessageIcon::Error}}));
+    const std::string copy = browsertest::ReadText(fixedCopy);
+    EXPECT_NE(copy.find("<KorvoTCPPort>127.0.0.1:"), std::string::npos) << copy.substr(0, 600);
+}
+
 TEST(ValdrinDialogTexts, GuardBandAndAddressConversions)
 {
     struct Case {
