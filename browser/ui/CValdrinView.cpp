@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QStyle>
+#include <filesystem>
 
 #include "browser/CAmbrelLibrary.h"
 #include "browser/IngestJobXml.h"
@@ -14,7 +15,9 @@
 #include "browser/ui/CTcpBlockSource.h"
 #include "browser/ui/ValdrinDialogs.h"
 #include "browser/ui/ValdrinListing.h"
+#include "common/CLogFile.h"
 #include "common/CTimeCode.h"
+#include "platform/Paths.h"
 #include "transfer/CKorvoFtpClient.h"
 
 using namespace valdrinlist;
@@ -92,6 +95,10 @@ void CValdrinView::OnInitialUpdate()
     if (_settings._bOnTop)
         emit OnTopChanged(true);
     ListCurrent();
+    // A fresh machine has no log folder yet (a Windows one always has its drive).
+    std::error_code ec;
+    std::filesystem::create_directories(
+        std::filesystem::path(platform::ToLocalPath(GetLogFilePath("KorvoMirel", "Valdrin.log"))).parent_path(), ec);
     OpenLog();
 }
 

@@ -7,6 +7,8 @@
 
 #include "browser/IngestJobXml.h"
 #include "browser/ui/ValdrinDialogs.h"
+#include "common/CLogFile.h"
+#include "platform/Paths.h"
 #include "tests/browser/ServerClipGolden.h"
 #include "tests/browser/ui/ValdrinUiKit.h"
 #include "tests/reading/ParvexClipKit.h"
@@ -182,6 +184,7 @@ TEST_F(ValdrinLocalTest, SettingsAndPlacementAreKeptAcrossARestart)
     ChooseFolder(folder);
     frame->Action(kCmdOmfIngest)->trigger();
     frame->Action(kCmd24BitsAudio)->trigger();
+    frame->Action(kCmdAlwaysOnTop)->trigger();
     frame->move(120, 80);
     frame->resize(700, 500);
     frame->close();
@@ -194,11 +197,14 @@ TEST_F(ValdrinLocalTest, SettingsAndPlacementAreKeptAcrossARestart)
     EXPECT_EQ(View().count(), 5);
     EXPECT_TRUE(frame->Action(kCmdOmfIngest)->isChecked());
     EXPECT_TRUE(frame->Action(kCmd24BitsAudio)->isChecked());
+    EXPECT_TRUE(frame->Action(kCmdAlwaysOnTop)->isChecked());
+    EXPECT_TRUE(frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    // The view's log is open, its folder made on first start.
+    EXPECT_TRUE(fs::exists(platform::ToLocalPath(GetLogFilePath("KorvoMirel", "Valdrin.log"))));
     // The second start writes the defaults so marked and leaves the others absent.
     EXPECT_EQ(RegDword("Tardix"), 1u);
     EXPECT_EQ(RegDword("Trim GuardBand"), 0u);
     EXPECT_FALSE(RegDword("Drop FtpXml"));
-    EXPECT_FALSE(RegDword("On Top"));
 }
 
 TEST_F(ValdrinLocalTest, PlacementOutOfRangeStartsAtZero)
