@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QSet>
 #include <QStyle>
 #include <filesystem>
 
@@ -163,9 +164,12 @@ void CValdrinView::ListLocal()
         _log.Log("CValdrinView::ListLocal : %s cannot be read", _settings._szCurrentFolder.c_str());
     int files = count();
     int folders = 0;
+    // Names already shown are skipped; a Linux folder may hold names that differ only in case.
+    QSet<QString> shown;
+    for (int i = 0; i < count(); ++i)
+        shown.insert(item(i)->text());
     for (const Entry& entry : entries) {
-        const QString text = QString::fromStdString(entry.name);
-        if (!findItems(text, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
+        if (shown.contains(QString::fromStdString(entry.name)))
             continue;
         if (entry.folder) {
             InsertItem(folders++, entry.name, kImageFolder);
