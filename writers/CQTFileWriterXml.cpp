@@ -1,0 +1,4 @@
+#include "writers/CQTFileWriter.h"
+
+void CQTFileWriter::QTCreateXML(int64_t) {}
+void CQTFileWriter::QTCreateXMLLogs(CXmlDocument&, CXmlNode&, CXmlDocument&) {}
