@@ -172,13 +172,13 @@ int CQTFileWriter::PadMovie()
     return Write(*_movie, zeros, pad, &_nMoviePos);
 }
 
-int CQTFileWriter::CloseVideoChunk()
+int CQTFileWriter::CloseVideoChunk(bool closing)
 {
     if (_currentChunk.empty())
         return 0;
     _videoChunks.push_back({_currentChunk.front().offset, static_cast<uint32_t>(_currentChunk.size())});
     _currentChunk.clear();
-    if (!_bSelfContained && _videoChunks.size() == 2 && !_bMovieFinal) {
+    if (!_bSelfContained && _videoChunks.size() == 2 && !_bMovieFinal && !closing) {
         // The editing system may open the movie now: it announces the whole clip.
         int result = WriteMovieAtom(_nAnnounced);
         int closed = _movie->Close();
@@ -272,6 +272,27 @@ void CQTFileWriter::AddDataReference(QTAtom& minf, const std::string& sideFile)
     dref.Add("alis").U32(0).Bytes(bytes);
 }
 
+void CQTFileWriter::AddSampleToChunk(QTAtom& stbl, const std::vector<Chunk>& chunks)
+{
+    // One entry where the samples per chunk change.
+    std::vector<std::pair<uint32_t, uint32_t>> entries;
+    for (size_t i = 0; i < chunks.size(); ++i)
+        if (entries.empty() || entries.back().second != chunks[i].count)
+            entries.emplace_back(static_cast<uint32_t>(i + 1), chunks[i].count);
+    QTAtom& stsc = stbl.Add("stsc");
+    stsc.U32(0).U32(entries.size());
+    for (const auto& [first, count] : entries)
+        stsc.U32(first).U32(count).U32(1);
+}
+
+void CQTFileWriter::AddChunkOffsets(QTAtom& stbl, const std::vector<Chunk>& chunks, bool large)
+{
+    QTAtom& stco = stbl.Add(large ? "co64" : "stco");
+    stco.U32(0).U32(chunks.size());
+    for (const Chunk& c : chunks)
+        large ? stco.U64(c.offset) : stco.U32(c.offset);
+}
+
 void CQTFileWriter::AddVideoTrack(QTAtom& moov, uint64_t frames)
 {
     const uint64_t durationMs = MovieDurationMs(frames);
@@ -320,14 +341,7 @@ void CQTFileWriter::AddVideoTrack(QTAtom& moov, uint64_t frames)
     stbl.Add("stts").U32(0).U32(1).U32(frames).U32(100);
     const bool large = _nMoviePos >= _nLargeFile;
     if (_bSelfContained) {
-        QTAtom& stsc = stbl.Add("stsc");
-        std::vector<std::pair<uint32_t, uint32_t>> entries;
-        for (size_t i = 0; i < _videoChunks.size(); ++i)
-            if (entries.empty() || entries.back().second != _videoChunks[i].count)
-                entries.emplace_back(static_cast<uint32_t>(i + 1), _videoChunks[i].count);
-        stsc.U32(0).U32(entries.size());
-        for (const auto& [first, count] : entries)
-            stsc.U32(first).U32(count).U32(1);
+        AddSampleToChunk(stbl, _videoChunks);
         QTAtom& stsz = stbl.Add("stsz");
         const bool same =
             std::all_of(_frameSizes.begin(), _frameSizes.end(), [&](uint32_t s) { return s == _frameSizes.front(); });
@@ -338,10 +352,7 @@ void CQTFileWriter::AddVideoTrack(QTAtom& moov, uint64_t frames)
             for (uint32_t s : _frameSizes)
                 stsz.U32(s);
         }
-        QTAtom& stco = stbl.Add(large ? "co64" : "stco");
-        stco.U32(0).U32(_videoChunks.size());
-        for (const Chunk& c : _videoChunks)
-            large ? stco.U64(c.offset) : stco.U32(c.offset);
+        AddChunkOffsets(stbl, _videoChunks, large);
     } else {
         const uint64_t size = _frameSizes.empty() ? 0 : _frameSizes.front();
         QTAtom& stsc = stbl.Add("stsc");
@@ -413,21 +424,11 @@ void CQTFileWriter::AddAudioTrack(QTAtom& moov, int track, uint64_t frames)
     stbl.Add("stts").U32(0).U32(1).U32(samples).U32(1);
     stbl.Add("stsz").U32(0).U32(1).U32(samples);
     const bool large = _nMoviePos >= _nLargeFile;
-    QTAtom& stsc = stbl.Add("stsc");
     if (_bSelfContained) {
-        const auto& chunks = _audioChunks[track];
-        std::vector<std::pair<uint32_t, uint32_t>> entries;
-        for (size_t i = 0; i < chunks.size(); ++i)
-            if (entries.empty() || entries.back().second != chunks[i].count)
-                entries.emplace_back(static_cast<uint32_t>(i + 1), chunks[i].count);
-        stsc.U32(0).U32(entries.size());
-        for (const auto& [first, count] : entries)
-            stsc.U32(first).U32(count).U32(1);
-        QTAtom& stco = stbl.Add(large ? "co64" : "stco");
-        stco.U32(0).U32(chunks.size());
-        for (const Chunk& c : chunks)
-            large ? stco.U64(c.offset) : stco.U32(c.offset);
+        AddChunkOffsets(stbl, _audioChunks[track], large);
+        AddSampleToChunk(stbl, _audioChunks[track]);
     } else {
+        QTAtom& stsc = stbl.Add("stsc");
         const uint64_t per = 96000, chunks = (samples + per - 1) / per;
         const bool rest = samples % per != 0;
         stsc.U32(0).U32(rest && chunks > 1 ? 2 : 1).U32(1).U32(rest && chunks == 1 ? samples % per : per).U32(1);
@@ -527,7 +528,8 @@ int CQTFileWriter::WriteMovieAtom(uint64_t frames)
 
 int CQTFileWriter::FinishMovie()
 {
-    int result = CloseVideoChunk();
+    // At the end a reference movie gets the real counts, not the announced ones.
+    int result = CloseVideoChunk(true);
     if (_bSelfContained && _movie) {
         const uint64_t moovAt = _nMoviePos;
         if (result == 0)

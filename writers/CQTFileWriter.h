@@ -71,8 +71,10 @@ protected:
     void AddAudioTrack(QTAtom& moov, int track, uint64_t frames);
     void AddTimecodeTrack(QTAtom& moov, uint64_t frames);
     void AddDataReference(QTAtom& minf, const std::string& sideFile);
+    static void AddSampleToChunk(QTAtom& stbl, const std::vector<Chunk>& chunks);
+    static void AddChunkOffsets(QTAtom& stbl, const std::vector<Chunk>& chunks, bool large);
     int WriteMovieAtom(uint64_t frames);
-    int CloseVideoChunk();
+    int CloseVideoChunk(bool closing = false);
     int PadMovie();
     int Write(CKorvoFormatDataWriter& writer, const void* data, uint32_t size, uint64_t* position);
 

@@ -2,10 +2,13 @@
 
 #include <cmath>
 #include <filesystem>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "tests/support/FileTestKit.h"
+#include "tests/support/PyFtpServer.h"
 #include "tests/writers/WriterTestMedia.h"
 #include "writers/CQTDVWriter.h"
 
@@ -164,4 +167,124 @@ TEST(CQTDVWriter, PastTheLargeFileThresholdOffsetsAre64BitAndNothingIsOverwritte
     EXPECT_TRUE(Shell("ffmpeg -nostdin -v error -i " + path + " -map 0:a:1 -c copy -f s16le -") == movie.pcm[1]);
 }
 
+}  // namespace
+
+namespace
+{
+// The boxes of a movie atom: type and size of each, depth-first, for the containers the writer builds.
+std::vector<std::pair<std::string, uint64_t>> Boxes(const std::string& file, size_t from, size_t to)
+{
+    static const std::set<std::string> containers = {"moov", "trak", "mdia", "minf", "stbl",
+                                                     "edts", "dinf", "gmhd", "tref"};
+    std::vector<std::pair<std::string, uint64_t>> boxes;
+    for (size_t at = from; at + 8 <= to;) {
+        const uint64_t size = static_cast<uint8_t>(file[at]) << 24 | static_cast<uint8_t>(file[at + 1]) << 16 |
+                              static_cast<uint8_t>(file[at + 2]) << 8 | static_cast<uint8_t>(file[at + 3]);
+        const std::string type = file.substr(at + 4, 4);
+        boxes.emplace_back(type, size);
+        if (size < 8)
+            break;
+        if (containers.count(type)) {
+            auto inner = Boxes(file, at + 8, at + size);
+            boxes.insert(boxes.end(), inner.begin(), inner.end());
+        }
+        at += size;
+    }
+    return boxes;
+}
+
+uint32_t Be32At(const std::string& file, size_t at)
+{
+    return static_cast<uint32_t>(static_cast<uint8_t>(file[at]) << 24 | static_cast<uint8_t>(file[at + 1]) << 16 |
+                                 static_cast<uint8_t>(file[at + 2]) << 8 | static_cast<uint8_t>(file[at + 3]));
+}
+
+TEST(CQTDVWriter, ShortReferenceMovieIsWrittenAtCloseWithSideFiles)
+{
+    const DvCase c{"dvref", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const std::string video = testsupport::ReadWholeFile(DvEssence(c, 25));
+    const fs::path dir = testsupport::FreshDir("qt-reference");
+    CQTDVWriter writer(0, false, false);
+    EXPECT_EQ(writer.GetKind(), 4);
+    ASSERT_EQ(writer.Open((dir / "clip.mov").c_str()), 0);
+    MediaWriterClipInfo info;
+    info.audioChannels = 2;
+    info.startTimecode = CTimeCode(10, 0, 0, 0, false, 3);
+    ASSERT_EQ(writer.Begin(info), 0);
+    std::vector<float> left(1920, 0.25f), right(1920, -0.25f);
+    const float* channels[] = {left.data(), right.data()};
+    for (int f = 0; f < 25; ++f)
+        ASSERT_EQ(
+            writer.AddFrame(reinterpret_cast<const uint8_t*>(video.data()) + f * 144000, 144000, channels, 1920, 2), 0);
+    ASSERT_EQ(writer.Close(), 0);
+    EXPECT_TRUE(testsupport::ReadWholeFile(dir / "clip.vid") == video);
+    EXPECT_EQ(fs::file_size(dir / "clip.000.pcm"), 25u * 1920 * 2);
+    EXPECT_EQ(fs::file_size(dir / "clip.001.pcm"), 25u * 1920 * 2);
+    const std::string movie = testsupport::ReadWholeFile(dir / "clip.mov");
+    // wide, an mdat holding only the timecode sample, then the movie atom with the 25 frames written.
+    EXPECT_EQ(movie.substr(0, 20),
+              std::string("\0\0\0\x08wide\0\0\0\x0cmdat", 16) + std::string("\x00\x0d\xbb\xa0", 4));
+    const auto boxes = Boxes(movie, 20, movie.size());
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.front().first, "moov");
+    EXPECT_EQ(boxes.front().second, movie.size() - 20);
+    const size_t stsz = movie.find("stsz");
+    ASSERT_NE(stsz, std::string::npos);
+    EXPECT_EQ(Be32At(movie, stsz + 8), 144000u);
+    EXPECT_EQ(Be32At(movie, stsz + 12), 25u);
+    const size_t stsc = movie.find("stsc");
+    EXPECT_EQ(Be32At(movie, stsc + 8), 2u);  // (1, 20, 1) and (2, 5, 1)
+    EXPECT_EQ(Be32At(movie, stsc + 24), 2u);
+    EXPECT_EQ(Be32At(movie, stsc + 28), 5u);
+    EXPECT_NE(movie.find("DATA:data:clip.vid"), std::string::npos);
+    EXPECT_NE(movie.find("DATA:data:clip.001.pcm"), std::string::npos);
+}
+
+TEST(CQTDVWriter, InvalidStartTimecodeLeavesOutTheTimecodeTrack)
+{
+    const DvCase c{"dvnotc", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const std::string video = testsupport::ReadWholeFile(DvEssence(c, 25));
+    const fs::path dir = testsupport::FreshDir("qt-no-tc");
+    CQTDVWriter writer(0, true, false);
+    ASSERT_EQ(writer.Open((dir / "clip.mov").c_str()), 0);
+    MediaWriterClipInfo info;
+    info.audioChannels = 8;
+    info.stereoPairs = true;
+    info.aspectCode = 3;
+    ASSERT_EQ(writer.Begin(info), 0);
+    for (int f = 0; f < 3; ++f)
+        ASSERT_EQ(writer.AddFrame(reinterpret_cast<const uint8_t*>(video.data()), 144000, nullptr, 0, 0), 0);
+    ASSERT_EQ(writer.Close(), 0);
+    const std::string movie = testsupport::ReadWholeFile(dir / "clip.mov");
+    const auto boxes = Boxes(movie, 0, movie.size());
+    int tracks = 0;
+    for (const auto& box : boxes)
+        tracks += box.first == "trak" ? 1 : 0;
+    EXPECT_EQ(tracks, 5);  // video and four stereo pairs
+    EXPECT_EQ(movie.find("tmcd"), std::string::npos);
+    const size_t mvhd = movie.find("mvhd");
+    EXPECT_EQ(Be32At(movie, mvhd + 4 + 96), 6u);  // next track ID = tracks + 2
+    const size_t tkhd = movie.find("tkhd");
+    EXPECT_EQ(Be32At(movie, tkhd + 4 + 76), 1024u << 16);  // 16:9 PAL
+    EXPECT_EQ(Shell("ffprobe -v error -select_streams a:3 -show_entries stream=channels -of csv=p=0 " +
+                    (dir / "clip.mov").string()),
+              "2\n");
+}
+
+TEST(CQTDVWriter, CloseReportsAMovieAtomThatCannotBeWritten)
+{
+    const DvCase c{"dvftp", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const std::string video = testsupport::ReadWholeFile(DvEssence(c, 25));
+    const fs::path root = testsupport::FreshDir("qt-ftp-gone");
+    auto server = std::make_unique<testsupport::PyFtpServer>(root);
+    ASSERT_TRUE(server->IsRunning());
+    CQTDVWriter writer(0, true, false);
+    ASSERT_EQ(writer.Open(("ftp://" + server->Address() + "/clip.mov").c_str()), 0);
+    MediaWriterClipInfo info;
+    info.startTimecode = CTimeCode(10, 0, 0, 0, false, 3);
+    ASSERT_EQ(writer.Begin(info), 0);
+    ASSERT_EQ(writer.AddFrame(reinterpret_cast<const uint8_t*>(video.data()), 144000, nullptr, 0, 0), 0);
+    server.reset();
+    EXPECT_NE(writer.Close(), 0);
+}
 }  // namespace
