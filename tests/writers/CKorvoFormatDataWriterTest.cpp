@@ -207,7 +207,7 @@ TEST(AsyncFileWriterThreads, CloseWritesEverythingQueued)
     std::unique_ptr<CKorvoFormatDataWriter> writer(
         CreateDataWriter(("async:" + (dir / "clip.mxf").string()).c_str(), kTransfer));
     ASSERT_TRUE(writer);
-    const std::string bytes = Pattern(7, 40000000);
+    const std::string bytes = Pattern(7, 12000000);
     ASSERT_TRUE(WriteInPieces(*writer, bytes));
     EXPECT_EQ(writer->Close(), 0);
     EXPECT_TRUE(ReadWholeFile(dir / "clip.mxf") == bytes);
