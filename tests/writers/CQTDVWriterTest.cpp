@@ -147,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, QtDv,
                                            DvCase{"dvcpro625", 1, true, false, "yuv411p", "dvpp", 144000, "118:81", 3},
                                            DvCase{"dv50_625", 2, true, true, "yuv422p", "dv5p", 288000, "59:54", 0},
                                            DvCase{"dv525", 0, false, false, "yuv411p", "dvc ", 120000, "10:11", 0},
+                                           DvCase{"dvcpro525", 1, false, true, "yuv411p", "dvc ", 120000, "10:11", 0},
                                            DvCase{"dv50_525", 2, false, true, "yuv422p", "dv5n", 240000, "40:33", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
