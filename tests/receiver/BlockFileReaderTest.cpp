@@ -101,6 +101,9 @@ TEST_P(BlockFileReader, FindsFieldsInBothDirections)
         // Before the clip: a negative element, which no block holds.
         uint32_t perField = 0;
         reader.SetFirstField(kFirstField, &perField);
+        // Interlaced: the parity follows the server field.
+        EXPECT_EQ(reader.FieldParity(0), static_cast<int>(kFirstField & 1));
+        EXPECT_EQ(reader.FieldParity(1), static_cast<int>((kFirstField + 1) & 1));
         EXPECT_EQ(reader.StartFieldOffset(2, &perField), 2);
         EXPECT_FALSE(reader.IsFieldInBlock(-1));
     }
