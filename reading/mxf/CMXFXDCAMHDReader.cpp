@@ -65,37 +65,40 @@ void CMXFXDCAMHDReaderBase::IndexTrailingEssence()
     const uint64_t start = last.EssenceStart();
     if (last.key[13] == 4 || start >= last.nEnd || Seek(start) != 0)
         return;
-    // Packages in stream order; the walk ends at the partition's end or at the first element cut short.
+    // Packages in stream order; the walk ends at the partition's end or at the first element cut short. A cut
+    // inside a package leaves that package out; one at the start of the next keeps it.
     std::vector<Package> packages;
-    bool whole = true;
+    bool lastWhole = true;
     while (Tell() < last.nEnd && packages.size() < kMaxTrailingPackages) {
         const uint64_t at = Tell();
         uint8_t key[16];
         uint64_t length = 0;
-        if (!ReadKey(key, &length) || length > last.nEnd - std::min(last.nEnd, Tell())) {
-            whole = false;
+        if (!ReadKey(key, &length)) {
+            lastWhole = false;
             break;
         }
-        if (mxf::Matches(key, kUlPrefix, 4) && key[12] == 0x15) {
+        const bool ul = mxf::Matches(key, kUlPrefix, 4);
+        const bool packageStart = ul && (key[12] == 0x04 || key[12] == 0x05 || key[12] == 0x15);
+        if (length > last.nEnd - std::min(last.nEnd, Tell())) {
+            lastWhole = packageStart;
+            break;
+        }
+        if (ul && key[12] == 0x15) {
             Package package;
             package.nPicture = at;
             const uint32_t peek = static_cast<uint32_t>(std::min<uint64_t>(length, kPictureHeaderPeek));
-            if (!Ensure(peek) || !ParsePictureHeader(_pCursor, peek, &package)) {
-                whole = false;
+            if (!Ensure(peek) || !ParsePictureHeader(_pCursor, peek, &package))
                 break;
-            }
             packages.push_back(package);
-        } else if (mxf::Matches(key, kUlPrefix, 4) && key[12] == 0x16 && !packages.empty() &&
-                   packages.back().nSound == 0) {
+        } else if (ul && key[12] == 0x16 && !packages.empty() && packages.back().nSound == 0) {
             packages.back().nSound = at;
         }
         if (!SkipBytes(length)) {
-            whole = false;
+            lastWhole = false;
             break;
         }
     }
-    // A package the cut went through is left out; the others are whole as the next one begins.
-    if (!whole && !packages.empty())
+    if (!lastWhole && !packages.empty())
         packages.pop_back();
     if (packages.empty() || packages.front().nPicture != start + kPictureAfterPackage)
         return;
