@@ -494,18 +494,30 @@ int CKorvoFtpClient::GetFileSize(const std::string& path, int64_t* pSize)
     std::string directory, name;
     if (SplitPath(path, &directory, &name) && SetDirectory(directory, false) != 0)
         return 1;
-    int code = 0;
-    if (!SendCommand("SIZE " + name + "\r\n", &code))
+    if (ServerFileSize(name, pSize))
+        return 0;
+    if (_nLastReplyCode == 0)
         return -1;
+    OnFtpError(_nLastReplyCode);
+    return 2;
+}
+
+bool CKorvoFtpClient::ServerFileSize(const std::string& name, int64_t* pSize)
+{
+    std::lock_guard lock(_lock);
+    int code = 0;
+    _nLastReplyCode = 0;
+    if (!SendCommand("SIZE " + name + "\r\n", &code)) {
+        _nLastReplyCode = 0;
+        return false;
+    }
     theLogManager.LogTo(_szLogName, "FSz Reply: %i - %s", code, _szLastReply.c_str());
     uint64_t size = 0;
-    if (code == 213 && ParseDecimal(std::string_view(_szLastReply).substr(4), INT64_MAX, &size)) {
-        *pSize = static_cast<int64_t>(size);
-        theLogManager.LogTo(_szLogName, "[%08x] Get File Size returned %" PRId64, Handle(), *pSize);
-        return 0;
-    }
-    OnFtpError(code);
-    return 2;
+    if (code != 213 || !ParseDecimal(std::string_view(_szLastReply).substr(4), INT64_MAX, &size))
+        return false;
+    *pSize = static_cast<int64_t>(size);
+    theLogManager.LogTo(_szLogName, "[%08x] Get File Size returned %" PRId64, Handle(), *pSize);
+    return true;
 }
 
 int64_t CKorvoFtpClient::GetFileSize(const std::string& path)

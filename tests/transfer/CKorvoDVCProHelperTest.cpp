@@ -24,8 +24,7 @@ fs::path FrameDir()
     static const fs::path dir = [] {
         const char* data = std::getenv("KORVO_TEST_DATA");
         const fs::path d = fs::path(data ? data : testsupport::TestRoot().string()) / "dvcpro";
-        // This file lies in tests/transfer/ of the source tree.
-        const fs::path tools = fs::path(__FILE__).parent_path().parent_path().parent_path() / "tools";
+        const fs::path tools = fs::path(KORVO_SOURCE_DIR) / "tools";
         const std::string command = "bash " + (tools / "make-dvcpro-frames").string() + " " + d.string();
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return d;
