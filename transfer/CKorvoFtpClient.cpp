@@ -12,6 +12,8 @@ namespace
 {
 std::atomic<bool> g_bFtpRecovery{true};
 std::atomic<bool> g_bFtpPassive{true};
+std::atomic<bool> g_bPingUnsentLogged{false};
+constexpr int kPingUnresolved = 3;
 
 bool IsDigit(char c)
 {
@@ -193,7 +195,12 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
     CIcmpPing ping;
     int32_t roundTrip = -1;
     int pingResult = ping.Ping(entry.szHost.c_str(), _timeouts.nPingMs, &roundTrip);
-    if (pingResult != 0 || roundTrip < 0) {
+    if (!ping.IsSent() && pingResult != kPingUnresolved) {
+        // Ordinary users may have no ICMP socket at all: then the connection's own time-out decides.
+        if (!g_bPingUnsentLogged.exchange(true))
+            theLogManager.LogTo(_szLogName, "*** Ping cannot be sent [ %i / 0x%08x ] - connecting without it",
+                                pingResult, static_cast<unsigned>(ping.GetLastError()));
+    } else if (pingResult != 0 || roundTrip < 0) {
         theLogManager.LogTo(_szLogName, "*** Server [%s] Ping FAILED [ %i ] !!", entry.szHost.c_str(), pingResult);
         return 10;
     }
