@@ -223,7 +223,12 @@ TEST_F(OP1AFile, SetFirstFieldSkipsWholeEditUnits)
     EXPECT_EQ(frames, 3);
 }
 
-TEST_F(OP1AFile, AFileAWriterHoldsIsReadAgainUntilItGrowsOrTheReadIsCancelled)
+// A writer thread and a cancelling thread beside the reader.
+class OP1AFileThreads : public OP1AFile
+{
+};
+
+TEST_F(OP1AFileThreads, AFileAWriterHoldsIsReadAgainUntilItGrowsOrTheReadIsCancelled)
 {
     const size_t head = _nFirst + _nEditUnit * 3 / 2;
     const std::string path = Write("growing.mxf", Bytes(_bytes.begin(), _bytes.begin() + head));
