@@ -1,8 +1,9 @@
 // Downloads and uploads a 1 GiB file through pyftpdlib on loopback with this client and with curl,
-// in the same run, and prints the rates and their ratio. Usage: bench_ftp [size in MiB] [runs]
+// in the same run, and prints the rates and their ratio. Usage: bench_ftp [size in MiB=1024] [runs=2]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -71,6 +72,27 @@ double Upload(CKorvoFtpClient& client, const std::string& url, const fs::path& s
     return code == 226 ? Now() - start : -1;
 }
 
+// A whole decimal number from lowest to highest; false for anything else, so that a mistyped argument
+// never runs a benchmark of another size.
+bool ReadCount(const char* text, uint64_t lowest, uint64_t highest, uint64_t* pValue)
+{
+    uint64_t value = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value > (highest - static_cast<uint64_t>(*p - '0')) / 10)
+            return false;
+        value = value * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (p == text || *p != '\0' || value < lowest)
+        return false;
+    *pValue = value;
+    return true;
+}
+
+constexpr const char* kUsage =
+    "usage: bench_ftp [size in MiB, 1 to 65536, default 1024] [runs, 1 to 100, default 2]\n"
+    "Downloads and uploads a file of that size through pyftpdlib on loopback with this client and curl.\n";
+
 void Report(const char* what, double mine, double curl, uint64_t size)
 {
     double mib = static_cast<double>(size) / (1 << 20);
@@ -85,8 +107,22 @@ void Report(const char* what, double mine, double curl, uint64_t size)
 
 int main(int argc, char** argv)
 {
-    uint64_t size = (argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024) << 20;
-    int runs = argc > 2 ? std::atoi(argv[2]) : 2;
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    uint64_t sizeMiB = 1024;
+    uint64_t runCount = 2;
+    if (argc > 3 || (argc > 1 && !ReadCount(argv[1], 1, 65536, &sizeMiB)) ||
+        (argc > 2 && !ReadCount(argv[2], 1, 100, &runCount))) {
+        std::fprintf(stderr, "bench_ftp: cannot read the arguments");
+        for (int i = 1; i < argc; ++i)
+            std::fprintf(stderr, " [%s]", argv[i]);
+        std::fprintf(stderr, "\n%s", kUsage);
+        return 2;
+    }
+    const uint64_t size = sizeMiB << 20;
+    const int runs = static_cast<int>(runCount);
     fs::path root = fs::temp_directory_path() / ("korvo-bench-ftp-" + std::to_string(::getpid()));
     fs::create_directories(root / "served");
     fs::path source = root / "served" / "source.bin";

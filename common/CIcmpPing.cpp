@@ -55,6 +55,7 @@ void CIcmpPing::FillEchoRequest(uint8_t* buffer, size_t size)
 int32_t CIcmpPing::Ping(const char* host, uint32_t timeoutMs, int32_t* roundTrip)
 {
     _nRoundTrip = static_cast<int32_t>(timeoutMs);
+    _bSent = false;
     auto finish = [&](int32_t result) {
         if (roundTrip)
             *roundTrip = _nRoundTrip;
@@ -87,6 +88,7 @@ int32_t CIcmpPing::Ping(const char* host, uint32_t timeoutMs, int32_t* roundTrip
             _nRoundTrip = -1;
         return finish(6);
     }
+    _bSent = true;
 
     // Other packets reach an ICMP socket too: on loopback a raw socket first sees its own request,
     // and replies to other processes' pings arrive as well. Read until our reply or the time-out.

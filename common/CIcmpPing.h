@@ -19,6 +19,8 @@ public:
     int32_t Ping(const char* host, uint32_t timeoutMs, int32_t* roundTrip = nullptr);
 
     int32_t GetRoundTrip() const { return _nRoundTrip; }
+    // Whether the last Ping sent its request: one that could not send says nothing of the host.
+    bool IsSent() const { return _bSent; }
     uint32_t GetLastError() const { return _dwLastError; }
 
     // RFC 1071 Internet checksum.
@@ -30,4 +32,5 @@ public:
 private:
     int32_t _nRoundTrip = 0;
     uint32_t _dwLastError = 0;
+    bool _bSent = false;
 };

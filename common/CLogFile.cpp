@@ -156,13 +156,8 @@ int CLogFile::Open(const std::string& path, uint32_t maxSize)
     if (!_hFile.Open(_strLocalPath, platform::File::Access::ReadWrite, platform::File::Disposition::OpenAlways))
         return 0;
     _pMutex = std::make_unique<platform::NamedMutex>("LogMutex_qdz&@_" + BaseNameWithoutExtension(full));
-    auto size = _hFile.Size();
-    if (!_pMutex->IsValid() || !size) {
-        Release();
-        return 0;
-    }
     _nMaxSize = maxSize;
-    if (*size > maxSize && !CLogFile::Reset()) {
+    if (!_pMutex->IsValid() || !RollOverIfFull()) {
         Release();
         return 0;
     }
@@ -194,6 +189,17 @@ bool CLogFile::FollowRollOver()
         return false;
     _hFile = std::move(current);
     return true;
+}
+
+// Several processes may open a full file at once: the size is read under the mutex, after following
+// a roll-over another one made, so only the first rolls it over and the backup keeps the old lines.
+bool CLogFile::RollOverIfFull()
+{
+    MutexHold hold(*_pMutex);
+    if (!hold.Owned() || !FollowRollOver())
+        return false;
+    auto size = _hFile.Size();
+    return size && (*size <= _nMaxSize || CLogFile::Reset());
 }
 
 int CLogFile::Reset()

@@ -53,6 +53,7 @@ protected:
 
 private:
     bool FollowRollOver();
+    bool RollOverIfFull();
     void Release();
 
     uint32_t _nLastCheck = 0;

@@ -291,8 +291,16 @@ int CRixFTPBlockReader::ReadBlock(RixCacheElement** ppElement, uint32_t field, b
             int rc = ReadData(element->pBuffer, _nBlockSize, &count, 0);
             if (rc != 0) {
                 theLogManager.LogTo(_szLogName, "*** ReadFile FAILED !! (error=%d)", rc);
-                _cache.ReleaseElem(element);
-                return -4;
+                // A transfer that broke without the server's end is asked again from the field.
+                if (IsDataOpen() || ++shortReads >= kMaxShortReads) {
+                    _cache.ReleaseElem(element);
+                    return -4;
+                }
+                if (SetFieldIndex(preload ? _nCurrSrcField.load() : field) != 0) {
+                    _cache.ReleaseElem(element);
+                    return -1;
+                }
+                continue;
             }
             element->nBytesRead = count;
             Bavd bavd;

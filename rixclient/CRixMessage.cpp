@@ -46,6 +46,28 @@ public:
         return true;
     }
     uint64_t Position() const { return _nPos; }
+    // Servers that follow the wire table declare an audio container 2 bytes shorter than its index
+    // field and data field take (data + 14, not data + 16). The data field's own length tells the
+    // two forms apart; the container just read then takes its 2 missing bytes. False when they are
+    // not there.
+    bool WidenTableAudioContainer(Field& container)
+    {
+        constexpr uint32_t kIndexField = kFieldHeader + 4;
+        const uint64_t start = static_cast<uint64_t>(container.pValue - _pBytes);
+        if (_nEnd - start < kIndexField + kFieldHeader)
+            return true;
+        const uint8_t* v = container.pValue;
+        if (Le(v, 2) != 0x0027 || Le(v + 2, 4) != 4 || Le(v + kIndexField, 2) != 0x0028)
+            return true;
+        const uint64_t dataLength = Le(v + kIndexField + 2, 4);
+        if (uint64_t{container.nLength} + 2 != dataLength + kIndexField + kFieldHeader)
+            return true;
+        if (_nEnd - _nPos < 2)
+            return false;
+        container.nLength += 2;
+        _nPos += 2;
+        return true;
+    }
 
 private:
     const uint8_t* _pBytes;
@@ -513,7 +535,8 @@ int CRixMessage::Decode(CRixMessage* message, const uint8_t* bytes, uint32_t tot
     FieldCursor cursor(bytes, kHeaderSize, total);
     Field field;
     while (!cursor.AtEnd()) {
-        if (!cursor.Next(field) || !Fill(field, *message))
+        if (!cursor.Next(field) || (field.nTag == 0x0026 && !cursor.WidenTableAudioContainer(field)) ||
+            !Fill(field, *message))
             return kDecodeBad;
     }
     return static_cast<int>(cursor.Position());

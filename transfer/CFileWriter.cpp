@@ -458,6 +458,10 @@ uint32_t CFileWriter::SetSize(uint64_t size)
         return flushed + 7;
     if (size > kMaxFileOffset - _dwSectorSize)
         return 1;
+    // Cut at the size itself first: the rest of its sector then reads as zeros, as after an ordinary
+    // cut, instead of bringing the old bytes back when the file grows again.
+    if (uint32_t result = SetFileSize(_file, size))
+        return result;
     if (uint32_t result = SetFileSize(_file, AlignUp(size, _dwSectorSize)))
         return result;
     _qwBufferPos = 0;

@@ -12,6 +12,8 @@ namespace
 {
 std::atomic<bool> g_bFtpRecovery{true};
 std::atomic<bool> g_bFtpPassive{true};
+std::atomic<bool> g_bPingUnsentLogged{false};
+constexpr int kPingUnresolved = 3;
 
 bool IsDigit(char c)
 {
@@ -193,7 +195,12 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
     CIcmpPing ping;
     int32_t roundTrip = -1;
     int pingResult = ping.Ping(entry.szHost.c_str(), _timeouts.nPingMs, &roundTrip);
-    if (pingResult != 0 || roundTrip < 0) {
+    if (!ping.IsSent() && pingResult != kPingUnresolved) {
+        // Ordinary users may have no ICMP socket at all: then the connection's own time-out decides.
+        if (!g_bPingUnsentLogged.exchange(true))
+            theLogManager.LogTo(_szLogName, "*** Ping cannot be sent [ %i / 0x%08x ] - connecting without it",
+                                pingResult, static_cast<unsigned>(ping.GetLastError()));
+    } else if (pingResult != 0 || roundTrip < 0) {
         theLogManager.LogTo(_szLogName, "*** Server [%s] Ping FAILED [ %i ] !!", entry.szHost.c_str(), pingResult);
         return 10;
     }
@@ -494,18 +501,30 @@ int CKorvoFtpClient::GetFileSize(const std::string& path, int64_t* pSize)
     std::string directory, name;
     if (SplitPath(path, &directory, &name) && SetDirectory(directory, false) != 0)
         return 1;
-    int code = 0;
-    if (!SendCommand("SIZE " + name + "\r\n", &code))
+    if (ServerFileSize(name, pSize))
+        return 0;
+    if (_nLastReplyCode == 0)
         return -1;
+    OnFtpError(_nLastReplyCode);
+    return 2;
+}
+
+bool CKorvoFtpClient::ServerFileSize(const std::string& name, int64_t* pSize)
+{
+    std::lock_guard lock(_lock);
+    int code = 0;
+    _nLastReplyCode = 0;
+    if (!SendCommand("SIZE " + name + "\r\n", &code)) {
+        _nLastReplyCode = 0;
+        return false;
+    }
     theLogManager.LogTo(_szLogName, "FSz Reply: %i - %s", code, _szLastReply.c_str());
     uint64_t size = 0;
-    if (code == 213 && ParseDecimal(std::string_view(_szLastReply).substr(4), INT64_MAX, &size)) {
-        *pSize = static_cast<int64_t>(size);
-        theLogManager.LogTo(_szLogName, "[%08x] Get File Size returned %" PRId64, Handle(), *pSize);
-        return 0;
-    }
-    OnFtpError(code);
-    return 2;
+    if (code != 213 || !ParseDecimal(std::string_view(_szLastReply).substr(4), INT64_MAX, &size))
+        return false;
+    *pSize = static_cast<int64_t>(size);
+    theLogManager.LogTo(_szLogName, "[%08x] Get File Size returned %" PRId64, Handle(), *pSize);
+    return true;
 }
 
 int64_t CKorvoFtpClient::GetFileSize(const std::string& path)

@@ -104,6 +104,11 @@ protected:
 
     int Handle() const { return _ctrlSocket.Fd(); }
     int ConnectServer(const FtpServerEntry& entry);
+    // After a broken upload: reconnects, restores the folder and reopens the file where the server's copy
+    // ends, which must lie within this write of length bytes. Gives the server's size.
+    // SIZE of a file in the current folder, without reporting a refusal to OnFtpError.
+    bool ServerFileSize(const std::string& name, int64_t* pSize);
+    int ReopenForWrite(uint32_t length, int64_t* pHeld);
 
     std::string _szLogName;
     std::string _szLastReply;
@@ -114,6 +119,7 @@ protected:
     std::vector<FtpServerEntry> _servers;
     size_t _nLastServer = 0;
     int64_t _nTransferPos = 0;
+    int _nTransferType = 0;  // of the open transfer, 0 when none
     std::unique_ptr<CAsyncSendSocket> _pCtrlSend;
     CFtpDataSocket _dataSocket;
     platform::Socket _ctrlSocket;

@@ -30,6 +30,15 @@ std::string Format(const char* fmt, int64_t value)
     std::snprintf(text, sizeof text, fmt, value);
     return text;
 }
+
+// Only these replies say the server has the whole file.
+bool IsTransferComplete(int code)
+{
+    return code == 226 || code == 250;
+}
+
+// Reopenings in a row that move no byte before recovery gives up.
+constexpr int kMaxFruitlessReopens = 3;
 }  // namespace
 
 bool CKorvoFtpClient::ParsePassiveReply(const std::string& reply, uint32_t* pAddress, uint16_t* pPort)
@@ -174,12 +183,14 @@ int CKorvoFtpClient::FtpOpenFile(int type, int64_t offset, int seekMode)
         return 7;
     }
     theLogManager.LogTo(_szLogName, "[%08x] Data Connection [%08x] established !", Handle(), handle);
+    _nTransferType = type;
     return 0;
 }
 
 int CKorvoFtpClient::FtpCloseFile(bool abort)
 {
     std::lock_guard lock(_lock);
+    const bool aborting = abort;
     bool wait = true;
     int result = 0;
     // The rule after a reply read at close: a transfer that ended needs no abort and no end message.
@@ -227,9 +238,67 @@ int CKorvoFtpClient::FtpCloseFile(bool abort)
             }
         }
     }
+    const bool writing = IsWritingType(_nTransferType);
+    _nTransferType = 0;
+    if (writing && !aborting && IsTransferComplete(result) && _ctrlSocket.IsValid()) {
+        // A server that saw its data connection end reports success for whatever reached it.
+        int64_t held = 0;
+        if (ServerFileSize(_szFileName, &held) && held < _nTransferPos) {
+            theLogManager.LogTo(_szLogName,
+                                "[%08x] *** Server holds %" PRId64 " of %" PRId64 " Bytes - file INCOMPLETE !!",
+                                Handle(), held, _nTransferPos);
+            result = -1;
+        }
+    } else if (writing && !aborting && !IsTransferComplete(result)) {
+        theLogManager.LogTo(_szLogName, "[%08x] *** Upload ended without the server's confirmation [%i] !!", Handle(),
+                            result);
+        if (result <= 0)
+            result = -1;
+    }
     if (_ctrlSocket.IsValid())
         Noop();
     return result;
+}
+
+int CKorvoFtpClient::ReopenForWrite(uint32_t length, int64_t* pHeld)
+{
+    const int64_t start = _nTransferPos;
+    {
+        std::lock_guard lock(_lock);
+        if (!_ctrlSocket.IsValid() || Noop() < 0) {
+            if (Connect() != 0)
+                return -1;
+            // A new session starts in the login folder: the file goes on where it was begun.
+            if (!_szCurrentDir.empty() && ChangeDir(false) != 0) {
+                theLogManager.LogTo(_szLogName, "[%08x] *** Upload folder %s NOT RESTORED !!", Handle(),
+                                    _szCurrentDir.c_str());
+                return -2;
+            }
+        }
+    }
+    // Bytes the socket took before the break may never have reached the server: only its size tells.
+    int64_t held = 0;
+    if (!ServerFileSize(_szFileName, &held)) {
+        theLogManager.LogTo(_szLogName, "[%08x] *** No size of %s - upload NOT RESUMED !!", Handle(),
+                            _szFileName.c_str());
+        return -2;
+    }
+    if (held < start || held - start > static_cast<int64_t>(length)) {
+        theLogManager.LogTo(_szLogName,
+                            "[%08x] *** Server holds %" PRId64 " Bytes, the data kept covers %" PRId64 " to %" PRId64
+                            " - CANNOT RESUME !!",
+                            Handle(), held, start, start + static_cast<int64_t>(length));
+        return -2;
+    }
+    theLogManager.LogTo(_szLogName, "[%08x] Resuming upload at %" PRId64 " [%s]", Handle(), held,
+                        _bRestSupported ? "REST" : "APPE");
+    // Where the server cannot restart, it appends at its end, which is where its size says.
+    int result = _bRestSupported ? FtpOpenFile(kStore, held, 1) : FtpOpenFile(kAppend, 0, 1);
+    _nTransferPos = start;
+    if (result != 0)
+        return -2;
+    *pHeld = held;
+    return 0;
 }
 
 int CKorvoFtpClient::FtpWriteFile(const void* data, uint32_t length)
@@ -239,6 +308,8 @@ int CKorvoFtpClient::FtpWriteFile(const void* data, uint32_t length)
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     uint32_t done = 0;
     int lastError = 0;
+    int fruitless = 0;
+    int64_t lastHeld = -1;
     while (done < length) {
         if (!_dataSocket.IsOpen()) {
             if (!IsFtpRecovery()) {
@@ -246,21 +317,25 @@ int CKorvoFtpClient::FtpWriteFile(const void* data, uint32_t length)
                                     Handle());
                 return lastError != 0 ? lastError : -1;
             }
-            {
-                std::lock_guard lock(_lock);
-                if ((!_ctrlSocket.IsValid() || Noop() < 0) && Connect() != 0)
-                    return -1;
-            }
-            if (FtpOpenFile(kAppend, _nTransferPos, 1) != 0)
+            int64_t held = 0;
+            int result = ReopenForWrite(length, &held);
+            if (result != 0)
+                return result;
+            fruitless = held > lastHeld ? 0 : fruitless + 1;
+            if (fruitless > kMaxFruitlessReopens) {
+                theLogManager.LogTo(_szLogName, "[%08x] *** Upload makes no progress at %" PRId64 " - GIVING UP !!",
+                                    Handle(), held);
                 return -2;
-            // The file goes on from where it stood before this call.
-            done = 0;
+            }
+            lastHeld = held;
+            done = static_cast<uint32_t>(held - _nTransferPos);
+            if (done == length)
+                break;
         }
         int64_t count = 0;
         int error = _dataSocket.Write(bytes + done, length - done, &count);
         if (error != 0) {
             lastError = error;
-            done = 0;
             continue;
         }
         done += static_cast<uint32_t>(count);
@@ -274,7 +349,10 @@ int CKorvoFtpClient::FtpReadFile(void* buffer, uint32_t length, int64_t* pCount,
     if (!buffer)
         return 2;
     uint8_t* bytes = static_cast<uint8_t*>(buffer);
+    const int64_t start = _nTransferPos;
     uint32_t done = 0;
+    uint32_t doneAtReopen = 0;
+    int fruitless = 0;
     int lastError = 0;
     while (done < length) {
         if (!_dataSocket.IsOpen()) {
@@ -283,32 +361,48 @@ int CKorvoFtpClient::FtpReadFile(void* buffer, uint32_t length, int64_t* pCount,
                                     Handle());
                 return lastError != 0 ? lastError : -1;
             }
+            fruitless = done > doneAtReopen ? 0 : fruitless + 1;
+            doneAtReopen = done;
+            if (fruitless > kMaxFruitlessReopens) {
+                theLogManager.LogTo(_szLogName, "[%08x] *** Download makes no progress at %" PRId64 " - GIVING UP !!",
+                                    Handle(), start + done);
+                return lastError != 0 ? lastError : -2;
+            }
             {
                 std::lock_guard lock(_lock);
                 if ((!_ctrlSocket.IsValid() || Noop() < 0) && Connect() != 0)
                     return -1;
             }
             ChangeDir(false);
-            if (FtpOpenFile(kRetrieve, _nTransferPos, 1) != 0)
+            // Every byte received so far is good: go on after it.
+            int result = FtpOpenFile(kRetrieve, start + done, 1);
+            _nTransferPos = start;
+            if (result != 0)
                 return -2;
-            done = 0;
         }
         int64_t count = 0;
         int error = _dataSocket.Read(bytes + done, length - done, &count);
         if (error != 0) {
             lastError = error;
-            done = 0;
             continue;
         }
         if (count == 0) {
             theLogManager.LogTo(_szLogName, "[%08x] KorvoFtpClient - recv returned 0 Bytes -> Connection closed ?",
                                 Handle());
-            FtpCloseFile(false);
-            break;
+            // A data connection also ends when the server's session dies or gives up: only its reply
+            // says that the file is complete.
+            int end = FtpCloseFile(false);
+            if (IsTransferComplete(end))
+                break;
+            theLogManager.LogTo(_szLogName,
+                                "[%08x] *** Data connection ended at %" PRId64 " without the end of transfer [%i] !!",
+                                Handle(), start + done, end);
+            lastError = end > 0 ? end : -1;
+            continue;
         }
         done += static_cast<uint32_t>(count);
     }
-    _nTransferPos += done;
+    _nTransferPos = start + done;
     if (pCount)
         *pCount = done;
     return 0;

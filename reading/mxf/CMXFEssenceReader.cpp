@@ -457,17 +457,31 @@ bool CMXFEssenceReader::FollowFooterChain(uint64_t size)
     return true;
 }
 
+bool CMXFEssenceReader::PeekKey(uint64_t position, uint8_t* key, uint64_t* length, uint32_t* headerSize)
+{
+    uint8_t head[25];
+    uint64_t reached = position;
+    uint32_t got = 0;
+    uint32_t berSize = 0;
+    if (!_pSource || _pSource->Seek(&reached) != 0 || reached != position ||
+        _pSource->Read(head, sizeof head, &got) != 0 || got < 17 ||
+        !mxf::ParseBerLength(head + 16, head + got, length, &berSize))
+        return false;
+    std::memcpy(key, head, 16);
+    *headerSize = 16 + berSize;
+    return true;
+}
+
 void CMXFEssenceReader::ScanPartitionsForwards(uint64_t size)
 {
+    // Only the keys and lengths are read, straight from the source, so that a long clip costs one small read
+    // per KLV; the buffer is put back in step at the end.
     uint64_t at = _partitions.front()->EssenceStart();
-    if (Seek(at) != 0)
-        return;
     while (at < size && _partitions.size() < kMaxPartitions) {
         uint8_t key[16];
         uint64_t length = 0;
-        if (!ReadKey(key, &length))
-            break;
-        if (mxf::Matches(key, mxf::kRandomIndexPack, 16))
+        uint32_t head = 0;
+        if (!PeekKey(at, key, &length, &head) || mxf::Matches(key, mxf::kRandomIndexPack, 16))
             break;
         if (mxf::Matches(key, mxf::kPartitionPrefix, 13) && key[13] >= 2 && key[13] <= 4) {
             std::unique_ptr<CMXFPartition> partition;
@@ -475,18 +489,16 @@ void CMXFEssenceReader::ScanPartitionsForwards(uint64_t size)
                 break;  // a pack or index the cut went through
             at = partition->EssenceStart();
             _partitions.push_back(std::move(partition));
-            if (Seek(at) != 0)
-                break;
             continue;
         }
-        const uint64_t here = Tell();
         // A KLV the end of the file cuts through ends the walk.
-        if (length > size - std::min(size, here) || !SkipBytes(length))
+        if (head > size - at || length > size - at - head)
             break;
-        at = here + length;
+        at += head + length;
     }
     for (size_t i = 0; i < _partitions.size(); ++i)
         _partitions[i]->nEnd = i + 1 < _partitions.size() ? _partitions[i + 1]->nPosition : size;
+    Seek(_partitions.front()->nPosition);
 }
 
 int32_t CMXFEssenceReader::ReadPartitions()
@@ -512,8 +524,15 @@ int32_t CMXFEssenceReader::ReadPartitions()
     }
     if (header.nOpPattern == 0x0102)
         return kNoPackage;
+    // Without footer, a header partition that holds essence reaches to the end of the file (a clip still being
+    // written): only when the essence lies in body partitions, or the footer is unreadable, are they looked for.
+    const bool atom = header.nOpPattern == 0x0210 || header.nOpPattern == 0x0310;
+    if (header.nFooter == 0 && header.nBodySID != 0 && !atom) {
+        header.nEnd = size;
+        return 0;
+    }
     ScanPartitionsForwards(size);
-    if ((header.nOpPattern == 0x0210 || header.nOpPattern == 0x0310) && _partitions.size() < 2)
+    if (atom && _partitions.size() < 2)
         return kNoBodyPartition;
     return 0;
 }

@@ -130,6 +130,9 @@ private:
     // The partitions found by walking the KLVs from the header's essence to the end of the file or the first
     // KLV cut short.
     void ScanPartitionsForwards(uint64_t size);
+    // The key and length of the KLV at the position, read straight from the source (Seek before reading
+    // through the buffer again); false when they cannot be read whole.
+    bool PeekKey(uint64_t position, uint8_t* key, uint64_t* length, uint32_t* headerSize);
     int32_t ReadHeaderMetadata();
     int32_t ParseHeaderMetadata(const uint8_t* begin, const uint8_t* end);
     void TakePictureAndTimecode();

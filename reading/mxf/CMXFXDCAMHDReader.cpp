@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/CLogManager.h"
 #include "reading/mxf/MXFKlv.h"
 #include "reading/mxf/MXFReaderOps.h"
 
@@ -14,8 +15,141 @@ int32_t CMXFXDCAMHDReaderBase::Open(uint32_t flag)
     const int32_t result = CMXFEssenceReader::Open(flag);
     if (result != 0)
         return result;
+    IndexTrailingEssence();
     GoToDataStart();
     return 0;
+}
+
+namespace
+{
+
+constexpr uint64_t kPictureAfterPackage = 512;  // the system item and its fill come first
+constexpr uint32_t kPictureHeaderPeek = 1024;
+constexpr size_t kMaxTrailingPackages = size_t{1} << 22;
+constexpr uint8_t kUlPrefix[4] = {0x06, 0x0E, 0x2B, 0x34};
+
+// One content package found by walking the essence.
+struct Package {
+    uint64_t nPicture = 0;  // position of the picture element's key
+    uint64_t nSound = 0;    // of the first sound element's key, 0 without one
+    int nCodingType = 0;    // 1 I, 2 P, 3 B
+    int nTemporalReference = 0;
+    bool bClosedGop = false;
+};
+
+// The coding type and temporal reference of the MPEG-2 picture in the bytes, and whether a closed GOP opens
+// there; false without a picture header.
+bool ParsePictureHeader(const uint8_t* p, uint32_t size, Package* package)
+{
+    for (uint32_t i = 0; i + 6 <= size; ++i) {
+        if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1)
+            continue;
+        if (p[i + 3] == 0xB8 && i + 8 <= size)
+            package->bClosedGop = (p[i + 7] & 0x40) != 0;
+        if (p[i + 3] == 0x00) {
+            package->nTemporalReference = p[i + 4] << 2 | p[i + 5] >> 6;
+            package->nCodingType = p[i + 5] >> 3 & 7;
+            return package->nCodingType >= 1 && package->nCodingType <= 3;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void CMXFXDCAMHDReaderBase::IndexTrailingEssence()
+{
+    if (_partitions.size() < kFirstPartition)
+        return;
+    const CMXFPartition& last = *_partitions.back();
+    const uint64_t start = last.EssenceStart();
+    if (last.key[13] == 4 || start >= last.nEnd || Seek(start) != 0)
+        return;
+    // Packages in stream order; the walk ends at the partition's end or at the first element cut short. A cut
+    // inside a package leaves that package out; one at the start of the next keeps it.
+    std::vector<Package> packages;
+    bool lastWhole = true;
+    while (Tell() < last.nEnd && packages.size() < kMaxTrailingPackages) {
+        const uint64_t at = Tell();
+        uint8_t key[16];
+        uint64_t length = 0;
+        if (!ReadKey(key, &length)) {
+            lastWhole = false;
+            break;
+        }
+        const bool ul = mxf::Matches(key, kUlPrefix, 4);
+        const bool packageStart = ul && (key[12] == 0x04 || key[12] == 0x05 || key[12] == 0x15);
+        if (length > last.nEnd - std::min(last.nEnd, Tell())) {
+            lastWhole = packageStart;
+            break;
+        }
+        if (ul && key[12] == 0x15) {
+            Package package;
+            package.nPicture = at;
+            const uint32_t peek = static_cast<uint32_t>(std::min<uint64_t>(length, kPictureHeaderPeek));
+            if (!Ensure(peek) || !ParsePictureHeader(_pCursor, peek, &package))
+                break;
+            packages.push_back(package);
+        } else if (ul && key[12] == 0x16 && !packages.empty() && packages.back().nSound == 0) {
+            packages.back().nSound = at;
+        }
+        if (!SkipBytes(length)) {
+            lastWhole = false;
+            break;
+        }
+    }
+    if (!lastWhole && !packages.empty())
+        packages.pop_back();
+    if (packages.empty() || packages.front().nPicture != start + kPictureAfterPackage)
+        return;
+
+    auto index = std::make_unique<CMXFPartition>();
+    index->key = last.key;
+    index->key[13] = 3;
+    index->nPosition = index->nThis = last.nEnd;
+    index->nEnd = last.nEnd;
+    index->nHeaderStart = last.nEnd;
+    index->nBodySID = last.nBodySID;
+    // The last partition's own index (from the third on) addresses the pictures before it.
+    index->nIndexStart = _partitions.size() > kFirstPartition ? last.nIndexStart + last.nIndexDuration : 0;
+    index->nIndexDuration = packages.size();
+    index->nSliceCount = 1;
+    // Entries as a writer makes them: the key frame offset leads back to the GOP's I picture in stream order,
+    // the temporal offset from a display position to the stored picture shown there.
+    size_t keyIndex = 0;
+    for (size_t i = 0; i < packages.size(); ++i) {
+        const Package& package = packages[i];
+        if (package.nCodingType == 1)
+            keyIndex = i;
+        CMXFIndexEntry entry;
+        entry.nStreamOffset = package.nPicture - packages.front().nPicture;
+        entry.nFlags = package.nCodingType == 1   ? (package.bClosedGop || i == 0 ? 0xC0 : 0x40)
+                       : package.nCodingType == 2 ? 0x22
+                                                  : 0x33;
+        entry.nKeyFrameOffset =
+            static_cast<int8_t>(std::max<int64_t>(-128, static_cast<int64_t>(keyIndex) - static_cast<int64_t>(i)));
+        const int64_t wanted = static_cast<int64_t>(i - keyIndex);
+        for (size_t j = keyIndex; j < packages.size() && j < keyIndex + 128; ++j) {
+            if (j > keyIndex && packages[j].nCodingType == 1)
+                break;
+            if (packages[j].nTemporalReference == wanted) {
+                entry.nTemporalOffset = static_cast<int8_t>(static_cast<int64_t>(j) - static_cast<int64_t>(i));
+                break;
+            }
+        }
+        if (package.nSound != 0)
+            entry.sliceOffsets.push_back(
+                static_cast<uint32_t>(package.nSound - (package.nPicture - kPictureAfterPackage)));
+        index->entries.push_back(std::move(entry));
+    }
+    theLogManager.LogTo(_szLogName,
+                        "(CMXFXDCAMHDReader::Open) %zu content packages after the last index, indexed from the "
+                        "essence",
+                        packages.size());
+    const int64_t total = static_cast<int64_t>(index->nIndexStart + index->nIndexDuration);
+    if (_nDuration < 0 || _nDuration > total)
+        _nDuration = total;
+    _partitions.push_back(std::move(index));
 }
 
 const CMXFIndexEntry* CMXFXDCAMHDReaderBase::EntryAt(const Place& place) const

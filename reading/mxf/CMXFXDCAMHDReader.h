@@ -48,6 +48,11 @@ protected:
 
     Place _current;  // _current.nPartition == _partitions.size() past the end
     int64_t _nBase = 0;
+
+private:
+    // The essence of the last partition has no index when the file was cut before the partition that carries
+    // it: its content packages are walked and indexed as the writer would have, in a partition of their own.
+    void IndexTrailingEssence();
 };
 
 class CMXFXDCAMHDVideoReader : public CMXFXDCAMHDReaderBase

@@ -164,8 +164,10 @@ void CParvexDataReader::NoteBlock(uint32_t n, uint32_t first, uint32_t end)
     _blockMap[n] = BlockSpan{first, end - first};
     if (_pClipInfo->_nBlocks < n + 1)
         _pClipInfo->_nBlocks = n + 1;
-    if (_pClipInfo->_nFileFieldOutExcluded < end)
-        _pClipInfo->_nFileFieldOutExcluded = end;
+    // Interlaced clips end on a whole frame, as the out field of a finished clip's index is taken.
+    const uint32_t out = TcSystem() < 6 ? end - (end & 1) : end;
+    if (_pClipInfo->_nFileFieldOutExcluded < out)
+        _pClipInfo->_nFileFieldOutExcluded = out;
 }
 
 int32_t CParvexDataReader::Open(uint32_t flag)
@@ -317,10 +319,12 @@ bool CParvexDataReader::FindLastValidBlock()
     CMXF_Parvex_ClipInfo& info = *_pClipInfo;
     const uint64_t size = platform::File::SizeOf(_szFileName).value_or(0);
     const uint64_t whole = size > kDataStart ? (size - kDataStart) / info._nBlockSize : 0;
-    // While a writer holds the file its last whole block may still be in the making; once it lets go, every
-    // whole block is final.
-    const bool recording = platform::File::IsLockedForWriting(_szFileName);
-    const uint64_t margin = recording ? 2 : 1;
+    // A file without footer is still being recorded, and its last whole block may still be in the making: its
+    // size can be on disk before its bytes are (a writer on another host, whose lock is not seen here). That
+    // block is left out, so that no unwritten bytes are ever handed out as pictures, unless the file goes on
+    // past it (the writer began the next block or wrote its footer) and its last picture is there.
+    const bool movedOn = size > kDataStart + whole * info._nBlockSize;
+    const uint64_t margin = movedOn ? 1 : 2;
     if (whole < margin) {
         info._nBlocks = 0;
         info._nFileFieldOutExcluded = info._nFileFieldIn;
@@ -347,7 +351,8 @@ bool CParvexDataReader::FindLastValidBlock()
         const uint64_t position = kDataStart + uint64_t{candidate} * info._nBlockSize + scratch->GetTableOffset();
         uint32_t read = 0;
         if (reader.Seek(position) == 0 && reader.ReadData(table.get(), scratch->GetTableSize(), &read) == 0 &&
-            read == scratch->GetTableSize() && scratch->IsValid(table.get())) {
+            read == scratch->GetTableSize() && scratch->IsValid(table.get()) &&
+            (tries > 0 || !movedOn || LastPictureWritten(reader, candidate))) {
             found = true;
             break;
         }
@@ -372,6 +377,27 @@ bool CParvexDataReader::FindLastValidBlock()
     NoteBlock(candidate, scratch->GetFirstField(), scratch->GetEndField());
     Log("%s -> New File End: %u", kLogTag, info._nFileFieldOutExcluded);
     return true;
+}
+
+bool CParvexDataReader::LastPictureWritten(CFileReader& reader, uint32_t block)
+{
+    const CMXF_Parvex_ClipInfo& info = *_pClipInfo;
+    const uint32_t kind = info._nBlockType == 3 ? 2 : info._nBlockType;
+    std::unique_ptr<CBlockData> data = CreateBlockData(kind, info._nBlockSize);
+    platform::PageBuffer bytes = platform::MakePageBuffer(info._nBlockSize);
+    uint32_t read = 0;
+    if (!data || !bytes || reader.Seek(kDataStart + uint64_t{block} * info._nBlockSize) != 0 ||
+        reader.ReadData(bytes.get(), info._nBlockSize, &read) != 0 || read != info._nBlockSize ||
+        data->SetBlock(bytes.get()) != 0 || data->GetEndField() == data->GetFirstField())
+        return false;
+    uint32_t pictureSize = 0;
+    const uint8_t* picture = data->GetFieldData(data->GetEndField() - data->GetFirstField() - 1, &pictureSize);
+    // Every coding's picture starts with a header of its own: one of zeros has not been written yet.
+    const bool written =
+        picture && pictureSize > 0 && std::any_of(picture, picture + pictureSize, [](uint8_t b) { return b != 0; });
+    if (!written)
+        Log("%s -> Last block %u not written yet", kLogTag, block);
+    return written;
 }
 
 int32_t CParvexDataReader::SearchBlockMap(uint32_t target)

@@ -97,6 +97,8 @@ protected:
 
 private:
     int32_t SearchBlockMap(uint32_t target);
+    // Whether the last picture of the block holds written bytes, read through the reader given.
+    bool LastPictureWritten(CFileReader& reader, uint32_t block);
     void SetInPointStamps();
     uint64_t InPointStamp(const uint8_t* stored, uint32_t field) const;
 };

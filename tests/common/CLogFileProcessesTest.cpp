@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -26,12 +28,43 @@ constexpr int kLinesPerThread = 300;
 // and the backup keeps everything written before it.
 constexpr uint32_t kCap = 128 * 1024;
 
-// One writer process: waits for the start signal, then appends from several threads.
-[[noreturn]] void RunWriter(const fs::path& path, int process, int startFd)
+// Forks count processes that each run body (process index, a call that waits for the common start)
+// and end with its result; all start at once. Checks that each one succeeded.
+void RunTogether(int count, const std::function<bool(int, const std::function<bool()>&)>& body)
+{
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < count; ++p) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(start[1]);
+            _exit(body(p,
+                       [&] {
+                           char go = 0;
+                           return read(start[0], &go, 1) == 1;
+                       })
+                      ? 0
+                      : 1);
+        }
+        children.push_back(pid);
+    }
+    close(start[0]);
+    ASSERT_EQ(write(start[1], std::string(count, 'g').data(), count), count);
+    close(start[1]);
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+}
+
+// One writer process: opens the log, waits for the start, then appends from several threads.
+bool RunWriter(const fs::path& path, int process, const std::function<bool()>& awaitStart)
 {
     CLogFile log;
-    char go = 0;
-    bool ok = log.Open(path.string(), kCap) == 1 && read(startFd, &go, 1) == 1;
+    bool ok = log.Open(path.string(), kCap) == 1 && awaitStart();
     std::vector<std::thread> threads;
     std::vector<int> failures(kThreads, 0);
     for (int t = 0; ok && t < kThreads; ++t)
@@ -45,7 +78,7 @@ constexpr uint32_t kCap = 128 * 1024;
     for (int f : failures)
         failed += f;
     log.Close();
-    _exit(ok && failed == 0 ? 0 : 1);
+    return ok && failed == 0;
 }
 
 }  // namespace
@@ -55,27 +88,8 @@ TEST(CLogFileProcesses, EveryLineWholeAndNoneLostAcrossARollOver)
     fs::path dir = FreshDir("processes");
     fs::path path = dir / "Shared.log";
     CLogFile::SetRollOverCheckMs(0);
-    int start[2];
-    ASSERT_EQ(pipe(start), 0);
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            close(start[1]);
-            RunWriter(path, p, start[0]);
-        }
-        children.push_back(pid);
-    }
-    close(start[0]);
-    // Let all of them run at once.
-    ASSERT_EQ(write(start[1], std::string(kProcesses, 'g').data(), kProcesses), kProcesses);
-    close(start[1]);
-    for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
+    RunTogether(kProcesses,
+                [&](int p, const std::function<bool()>& awaitStart) { return RunWriter(path, p, awaitStart); });
     CLogFile::SetRollOverCheckMs(1000);
 
     ASSERT_TRUE(fs::exists(dir / "Shared.lo~"));
@@ -105,4 +119,33 @@ TEST(CLogFileProcesses, EveryLineWholeAndNoneLostAcrossARollOver)
     ASSERT_EQ(next.size(), size_t{kProcesses * kThreads});
     for (const auto& [who, count] : next)
         EXPECT_EQ(count, kLinesPerThread) << who.first << "/" << who.second;
+}
+
+TEST(CLogFileProcesses, ProcessesOpeningAFullFileAtOnceRollItOverOnce)
+{
+    constexpr int kOpeners = 4;
+    constexpr uint32_t kSmallCap = 4096;
+    const std::string old = std::string(kSmallCap, 'o') + "\r\n";
+    // Each round has its own chance to interleave the openers badly.
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        fs::path dir = FreshDir("openers");
+        fs::path path = dir / "Full.log";
+        {
+            std::ofstream out(path, std::ios::binary);
+            out << old;
+        }
+        RunTogether(kOpeners, [&](int, const std::function<bool()>& awaitStart) {
+            CLogFile log;
+            return awaitStart() && log.Open(path.string(), kSmallCap) == 1;
+        });
+        EXPECT_EQ(ReadAll(dir / "Full.lo~"), old);
+        // The new file holds every opener's lines and nothing of the old content.
+        std::string current = ReadAll(path);
+        EXPECT_EQ(current.find('o' + std::string(8, 'o')), std::string::npos);
+        int opened = 0;
+        for (const std::string& line : Lines(current))
+            opened += Message(line) == "* LOG FILE OPENED *";
+        EXPECT_EQ(opened, kOpeners);
+    }
 }

@@ -8,6 +8,7 @@
 #include "common/CSyncEvent.h"
 #include "common/CodePages.h"
 #include "platform/Wait.h"
+#include "tests/support/Unprivileged.h"
 
 TEST(ByteOrder, BigEndianFieldsAndReverseCopy)
 {
@@ -121,6 +122,20 @@ TEST(CIcmpPing, LoopbackAnswers)
     EXPECT_EQ(result, 0);
     EXPECT_GE(rt, 0);
     EXPECT_LT(rt, 2000);
+}
+
+TEST(CIcmpPing, OrdinaryUserWithoutIcmpSocketSaysNothingWasSent)
+{
+    int code = testsupport::RunUnprivileged([] {
+        CIcmpPing ping;
+        int32_t result = ping.Ping("127.0.0.1", 500);
+        if (ping.IsSent())
+            return result == 0 ? 0 : 3;  // this machine lets the user ping
+        return result == 2 ? 1 : 2;
+    });
+    if (code == testsupport::kNotRun)
+        GTEST_SKIP() << "cannot run a child as an ordinary user";
+    EXPECT_TRUE(code == 0 || code == 1) << code;
 }
 
 TEST(CIcmpPing, UnresolvableNameLeavesTheTimeOut)

@@ -1,6 +1,6 @@
 // The MXF reader core on arbitrary bytes: finding the header partition, the partition packs, the random index
-// pack, the index segments and the header metadata, then a few edit units through the OP1a readers, forwards
-// and backwards. The input is the whole file, served from memory.
+// pack, the index segments and the header metadata, then a few edit units forwards and backwards through the
+// OP1a and the long-GOP readers. The input is the whole file, served from memory.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "reading/mxf/CMXFOP1aReader.h"
+#include "reading/mxf/CMXFXDCAMHDReader.h"
 
 namespace
 {
@@ -86,5 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Walk<CMXFOP1aPictureReader>(data, size);
     Walk<CMXFOP1aSoundReader>(data, size);
+    // The long-GOP readers, which index the essence after the last index segment of a file cut short.
+    Walk<CMXFXDCAMHDVideoReader>(data, size);
+    Walk<CMXFXDCAMHDAudioReader>(data, size);
     return 0;
 }

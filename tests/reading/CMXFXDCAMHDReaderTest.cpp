@@ -69,9 +69,9 @@ TEST(XDCAMHDReader, PicturesInStreamOrderMatchFfprobe)
 }
 
 // Cut short in transfer, without footer or random index pack: the body partitions are found from the header
-// forwards. Each partition's index addresses the pictures before it, so those read as ffprobe reads them; the
-// pictures after the last index surviving are not addressed.
-TEST(XDCAMHDReader, FileCutShortOpens)
+// forwards, and the content packages after the last index that survived are indexed from the essence. Every
+// whole picture reads as ffprobe reads the cut file, backwards and by seeking too.
+TEST(XDCAMHDReader, FileCutShortReadsEveryWholePicture)
 {
     const std::string whole = Media("xdcamhd");
     const std::vector<uint32_t> all = ProbePacketSizes(whole, 0);
@@ -83,25 +83,47 @@ TEST(XDCAMHDReader, FileCutShortOpens)
         int32_t result = 0;
         auto reader = OpenReader<CMXFXDCAMHDVideoReader>(path, &result);
         ASSERT_EQ(result, 0);
+        // Header and body partitions, and the one made for the essence after the last index.
+        EXPECT_EQ(reader->GetPartitions().size(), keep > size / 2 ? 4u : 3u);
         const std::vector<Unit> forwards = ReadAll(*reader, true, 1 << 20, &result);
         EXPECT_EQ(result, CDataReader::kNoMoreData);
-        ASSERT_LE(forwards.size(), probed.size());
-        for (size_t i = 0; i < forwards.size(); ++i)
-            ASSERT_EQ(forwards[i].bytes.size(), probed[i]) << i;
         // ffprobe lists the picture the cut went through too, shorter.
-        EXPECT_TRUE(std::equal(probed.begin(), probed.end() - 1, all.begin()));
+        ASSERT_GE(forwards.size() + 1, probed.size());
+        ASSERT_LE(forwards.size(), probed.size());
+        for (size_t i = 0; i < forwards.size(); ++i) {
+            ASSERT_EQ(forwards[i].bytes.size(), probed[i]) << i;
+            ASSERT_EQ(forwards[i].bytes.size(), all[i]) << i;
+        }
         int32_t in = 0, out = 0, system = 0;
         ASSERT_EQ(reader->GetInOut(&in, &out, &system), 0);
         EXPECT_EQ(FramesToText(in / 2, 25), ProbeTimecode(path));
-        if (keep > size / 2) {
-            // Header and both body partitions: the second one's index addresses the first one's pictures.
-            EXPECT_EQ(reader->GetPartitions().size(), 3u);
-            EXPECT_GE(forwards.size(), 250u);
-            ASSERT_EQ(reader->GoToDataEnd(), 0);
-            EXPECT_FALSE(ReadAll(*reader, false, 1 << 20, &result).empty());
-        } else {
-            EXPECT_EQ(reader->GetPartitions().size(), 2u);
-        }
+        EXPECT_EQ((out - in) / 2, static_cast<int32_t>(forwards.size()));
+        // Backwards the GOP starts come, each one of the pictures read forwards, from the last GOP on.
+        ASSERT_EQ(reader->GoToDataEnd(), 0);
+        const std::vector<Unit> backwards = ReadAll(*reader, false, 1 << 20, &result);
+        EXPECT_GE(backwards.size(), forwards.size() / 12);
+        for (const Unit& unit : backwards)
+            EXPECT_NE(std::find(forwards.begin(), forwards.end(), unit), forwards.end());
+        // A seek near the end lands on a GOP start at most a GOP before.
+        const int frame = static_cast<int>(forwards.size()) - 3;
+        ASSERT_EQ(reader->GoToFieldOffset(frame * 2), 0);
+        std::vector<uint8_t> room(1 << 20);
+        uint8_t* p = room.data();
+        uint32_t got = 0;
+        double seconds = 0;
+        ASSERT_EQ(reader->GetNextData(&p, 1 << 20, &got, &seconds), 0);
+        EXPECT_LE(seconds, frame / 25.0 + 1e-9);
+        EXPECT_GT(seconds, (frame - 25) / 25.0);
+
+        // The sound of every package read, as in the whole file.
+        auto sound = OpenReader<CMXFXDCAMHDAudioReader>(path, &result);
+        ASSERT_EQ(result, 0);
+        auto wholeSound = OpenReader<CMXFXDCAMHDAudioReader>(whole, &result);
+        ASSERT_EQ(result, 0);
+        const std::vector<Unit> cutUnits = ReadAll(*sound, true, 1 << 20, &result);
+        const std::vector<Unit> wholeUnits = ReadAll(*wholeSound, true, 1 << 20, &result);
+        ASSERT_EQ(cutUnits.size(), forwards.size());
+        EXPECT_TRUE(std::equal(cutUnits.begin(), cutUnits.end(), wholeUnits.begin()));
     }
 }
 

@@ -68,21 +68,21 @@ fs::path ParvexRecordingFile::_dir;
 TEST_F(ParvexRecordingFile, LastBlockScanKeepsOffTheBlockBeingWritten)
 {
     const std::string path = Copy("scan.mxf", 12);
+    // Without a footer the last whole block may be unfinished, whether or not the writer's lock is seen (a
+    // writer on another host): the scan starts one before. Interlaced clips end on a whole frame.
     {
         CParvexDataReader reader("");
         ASSERT_EQ(reader.AttachSourceReader(Source(path), 1), 0);
         EXPECT_FALSE(reader.IsIndexed());
-        // Nobody writes: every whole block counts.
-        EXPECT_EQ(reader.GetBlockCount(), 12u);
+        EXPECT_EQ(reader.GetBlockCount(), 11u);
         int32_t in = 0, out = 0;
         ASSERT_EQ(reader.GetInOut(&in, &out, nullptr), 0);
         EXPECT_EQ(in, static_cast<int32_t>(kFirstField));
-        EXPECT_EQ(out, static_cast<int32_t>(kFirstField + 12 * kFieldsPerBlock));
+        EXPECT_EQ(out, static_cast<int32_t>(kFirstField + 11 * kFieldsPerBlock - 1));
         testsupport::LogCapture log("default");
         ASSERT_EQ(reader.GetInOut(&in, &out, nullptr), 0);
         EXPECT_TRUE(log.Has("-> UNCHANGED FILE END !!"));
     }
-    // A writer holds the file: its last whole block may be unfinished, the scan starts one before.
     platform::File writer;
     ASSERT_TRUE(writer.Open(path, platform::File::Access::ReadWrite, platform::File::Disposition::OpenExisting));
     ASSERT_TRUE(writer.LockForWriting());
@@ -107,9 +107,59 @@ TEST_F(ParvexRecordingFile, LastBlockScanKeepsOffTheBlockBeingWritten)
     EXPECT_FALSE(reader.IsOpen());
 }
 
+// The writer's last block has its size on disk but not yet its bytes (its table already there), and no lock
+// is seen: no picture handed out is made of unwritten bytes, whether the file ends with that block or goes on
+// past it; the out point ends on a whole frame as the finished file's does.
+TEST_F(ParvexRecordingFile, UnwrittenLastBlockIsNeverHandedOut)
+{
+    for (const uint64_t beyond : {uint64_t{0}, uint64_t{4096}}) {
+        SCOPED_TRACE(beyond);
+        const std::string path = Copy("unwritten.mxf", 12);
+        {
+            platform::File file;
+            ASSERT_TRUE(file.Open(path, platform::File::Access::ReadWrite, platform::File::Disposition::OpenExisting));
+            std::vector<uint8_t> zeros(kBlockSize - 2048, 0);
+            ASSERT_EQ(file.WriteAt(zeros.data(), zeros.size(), 0x200000 + 11 * kBlockSize),
+                      static_cast<int64_t>(zeros.size()));
+            if (beyond != 0)
+                ASSERT_TRUE(file.Truncate(0x200000 + 12 * kBlockSize + beyond));
+        }
+        ClipWriter media(kRecording);
+        CParvexVideoDataReader video("", true, true);
+        ASSERT_EQ(video.AttachSourceReader(Source(path), 1), 0);
+        uint32_t count = 0;
+        uint8_t* data = nullptr;
+        uint32_t size = 0;
+        for (; video.GetNextData(&data, 0, &size, nullptr) == 0; data = nullptr, ++count) {
+            ASSERT_LT(count, kRecording.nPictures);
+            ASSERT_EQ(0, std::memcmp(data, media.MediaPicture(count).data(), media.MediaPicture(count).size()))
+                << count;
+        }
+        EXPECT_EQ(count, 11 * kFieldsPerBlock);
+        int32_t in = 0, out = 0;
+        ASSERT_EQ(video.GetInOut(&in, &out, nullptr), 0);
+        EXPECT_EQ(out, static_cast<int32_t>(kFirstField + 11 * kFieldsPerBlock - 1));
+    }
+    // Once the writer has gone past a block, that block counts.
+    const std::string path = Copy("movedon.mxf", 12);
+    ASSERT_TRUE(fs::exists(path));
+    fs::resize_file(path, 0x200000 + 12 * kBlockSize + 4096);
+    CParvexDataReader reader("");
+    ASSERT_EQ(reader.AttachSourceReader(Source(path), 1), 0);
+    EXPECT_EQ(reader.GetBlockCount(), 12u);
+
+    // The finished file's out point ends on a whole frame the same way.
+    CParvexVideoDataReader finished("", true, true);
+    ASSERT_EQ(finished.AttachSourceReader(Source((_dir / "final.mxf").string()), 1), 0);
+    int32_t in = 0, out = 0;
+    ASSERT_EQ(finished.GetInOut(&in, &out, nullptr), 0);
+    EXPECT_EQ(out, static_cast<int32_t>(kFirstField + kRecording.nPictures - 1));
+}
+
 TEST_F(ParvexRecordingFile, FieldSearchInterpolatesBetweenKnownBlocks)
 {
-    const std::string path = Copy("search.mxf", 12);
+    // The thirteenth block is still being written.
+    const std::string path = Copy("search.mxf", 13);
     CParvexDataReader reader("");
     ASSERT_EQ(reader.AttachSourceReader(Source(path), 1), 0);
     for (uint32_t field : {200u, 0u, 491u, 41u, 40u, 300u, 123u, 450u}) {

@@ -159,6 +159,36 @@ TEST(RixMessage, FullReplyRoundTrip)
     EXPECT_NE(std::search(bytes.begin(), bytes.end(), std::begin(container), std::end(container)), bytes.end());
 }
 
+TEST(RixMessage, AudioContainersOfTheTableFormAreRead)
+{
+    // As the wire table gives it: the container declares the data length + 14, though its index field
+    // and data field take 16 bytes beside the data.
+    auto tableForm = [](uint32_t channel, const Bytes& data) {
+        return FieldBytes(0x0026, Cat({U32(0x0027, channel), FieldBytes(0x0028, data)}),
+                          static_cast<int64_t>(data.size()) + 14);
+    };
+    Bytes bytes = Message(2, CRixMessage::kAudio, 7,
+                          Cat({U32(0x0020, 2), tableForm(0, {1, 2, 3}), tableForm(5, {9}), U32(0x0023, 2)}));
+    CRixMessage d;
+    ASSERT_EQ(DecodeInto(d, bytes), static_cast<int>(bytes.size()));
+    EXPECT_EQ(d._audioData[0], (Bytes{1, 2, 3}));
+    EXPECT_EQ(d._audioData[5], Bytes{9});
+    EXPECT_FALSE(d._audioData[1]);
+    EXPECT_EQ(d._nAudioContainerCount, 2u);
+
+    // Written back, it takes this codec's own form: 16 bytes beside the data.
+    Bytes again = Encoded(d);
+    const uint8_t container[] = {0x26, 0x00, 19, 0, 0, 0, 0x27, 0x00, 4, 0, 0, 0, 0, 0, 0, 0, 0x28, 0x00, 3, 0, 0, 0};
+    EXPECT_NE(std::search(again.begin(), again.end(), std::begin(container), std::end(container)), again.end());
+
+    // The table's form whose data the message does not hold in full.
+    Bytes cut = Cat({U32(0x0020, 1), tableForm(0, {1, 2, 3})});
+    cut.resize(cut.size() - 2);
+    bytes = Message(2, CRixMessage::kAudio, 7, cut);
+    CRixMessage e;
+    EXPECT_EQ(DecodeInto(e, bytes), CRixMessage::kDecodeBad);
+}
+
 TEST(RixMessage, ErrorReplyAndUnknownTags)
 {
     Bytes bytes = Message(3, 2, 5,
@@ -208,8 +238,7 @@ TEST(RixMessage, MalformedRepliesAreRefused)
         {"flag of 0 bytes", FieldBytes(0x0504, {})},
         {"text over the bound", TextBytes(0x0051, std::string(CRixMessage::kMaxText + 1, 'x'))},
         {"VarID over 32 bytes", FieldBytes(0x0061, Bytes(33, 1))},
-        {"audio container as the table writes it (data + 14)",
-         Container(0x0026, {U32(0x0027, 0), FieldBytes(0x0028, {1, 2, 3})}, 14 + 3)},
+        {"audio container of data + 15", Container(0x0026, {U32(0x0027, 0), FieldBytes(0x0028, {1, 2, 3})}, 15 + 3)},
         {"audio channel 8", Container(0x0026, {U32(0x0027, 8), FieldBytes(0x0028, {1})})},
         {"audio without data", Container(0x0026, {U32(0x0027, 1)})},
         {"audio data past its container", Container(0x0026, {U32(0x0027, 1), FieldBytes(0x0028, {1}, 2)})},

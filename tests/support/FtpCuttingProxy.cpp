@@ -38,25 +38,25 @@ void FtpCuttingProxy::Start(std::thread thread)
     _threads.push_back(std::move(thread));
 }
 
-void FtpCuttingProxy::CutDataAfter(int connection, uint64_t clientBytes)
+void FtpCuttingProxy::CutDataAfter(int connection, uint64_t clientBytes, bool reset)
 {
     std::lock_guard lock(_lock);
-    _rules.push_back({true, connection, clientBytes});
+    _rules.push_back({true, connection, clientBytes, reset});
 }
 
 void FtpCuttingProxy::CutControlAfter(int connection, uint64_t clientBytes)
 {
     std::lock_guard lock(_lock);
-    _rules.push_back({false, connection, clientBytes});
+    _rules.push_back({false, connection, clientBytes, true});
 }
 
-uint64_t FtpCuttingProxy::LimitFor(bool data, int connection) const
+FtpCuttingProxy::Rule FtpCuttingProxy::RuleFor(bool data, int connection) const
 {
     std::lock_guard lock(_lock);
     for (const Rule& r : _rules)
         if (r.data == data && r.connection == connection)
-            return r.bytes;
-    return std::numeric_limits<uint64_t>::max();
+            return r;
+    return {data, connection, std::numeric_limits<uint64_t>::max(), true};
 }
 
 void FtpCuttingProxy::AcceptControl()
@@ -73,7 +73,7 @@ void FtpCuttingProxy::RelayControl(platform::Socket client, int index)
     platform::Socket server;
     if (!server.Connect(_serverHost, _serverPort, 5000))
         return;
-    Relay(client, server, LimitFor(false, index), true);
+    Relay(client, server, RuleFor(false, index));
 }
 
 void FtpCuttingProxy::RelayData(platform::Socket listener, uint32_t address, uint16_t port)
@@ -85,7 +85,7 @@ void FtpCuttingProxy::RelayData(platform::Socket listener, uint32_t address, uin
     platform::Socket server;
     if (!client.IsValid() || !server.Connect(address, port, 5000))
         return;
-    Relay(client, server, LimitFor(true, index), false);
+    Relay(client, server, RuleFor(true, index));
 }
 
 std::string FtpCuttingProxy::RewritePassive(const std::string& line)
@@ -106,8 +106,10 @@ std::string FtpCuttingProxy::RewritePassive(const std::string& line)
            ").\r\n";
 }
 
-void FtpCuttingProxy::Relay(platform::Socket& client, platform::Socket& server, uint64_t limit, bool control)
+void FtpCuttingProxy::Relay(platform::Socket& client, platform::Socket& server, const Rule& rule)
 {
+    const bool control = !rule.data;
+    const uint64_t limit = rule.bytes;
     const int epoch = _cutControlEpoch;
     uint64_t passed = 0;
     bool cut = false;
@@ -149,8 +151,8 @@ void FtpCuttingProxy::Relay(platform::Socket& client, platform::Socket& server, 
     }
     if (cut)
         ++_cuts;
-    // A cut resets the client's side at once, as a broken link would.
-    if (cut)
+    // A cut resets the client's side at once, as a broken link would, unless a plain close is asked.
+    if (cut && rule.reset)
         client.SetLinger(true, 0);
     server.Close();
     client.Close();

@@ -24,7 +24,8 @@ public:
     FtpCuttingProxy& operator=(const FtpCuttingProxy&) = delete;
 
     uint16_t Port() const { return _port; }
-    void CutDataAfter(int connection, uint64_t bytes);
+    // reset false ends the client's side with a plain close, as a server whose session dies would.
+    void CutDataAfter(int connection, uint64_t bytes, bool reset = true);
     void CutControlAfter(int connection, uint64_t bytes);
     // Cuts every control connection open now.
     void CutControl() { _cutControlEpoch++; }
@@ -37,13 +38,14 @@ private:
         bool data;
         int connection;
         uint64_t bytes;
+        bool reset;
     };
-    uint64_t LimitFor(bool data, int connection) const;
+    Rule RuleFor(bool data, int connection) const;
     void AcceptControl();
     void RelayControl(platform::Socket client, int index);
     void RelayData(platform::Socket listener, uint32_t address, uint16_t port);
     // Moves bytes both ways until one side ends or limit bytes have passed.
-    void Relay(platform::Socket& client, platform::Socket& server, uint64_t limit, bool control);
+    void Relay(platform::Socket& client, platform::Socket& server, const Rule& rule);
     std::string RewritePassive(const std::string& line);
     void Start(std::thread thread);
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,8 @@ const char kScript[] = R"PY(
 import sys, logging
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
-root, host, user, password, refuse_rest = sys.argv[1:6]
+from pyftpdlib.servers import FTPServer, MultiprocessFTPServer
+root, host, user, password, refuse_rest, processes = sys.argv[1:7]
 logging.basicConfig(level=logging.ERROR)
 auth = DummyAuthorizer()
 perm = 'elradfmwMT'
@@ -34,7 +35,7 @@ if refuse_rest == '1':
     Handler.ftp_REST = ftp_REST
 Handler.authorizer = auth
 Handler.auth_failed_timeout = 0.1
-server = FTPServer((host, 0), Handler)
+server = (MultiprocessFTPServer if processes == '1' else FTPServer)((host, 0), Handler)
 print(server.address[1], flush=True)
 server.serve_forever()
 )PY";
@@ -53,9 +54,15 @@ PyFtpServer::PyFtpServer(const std::filesystem::path& root, const Options& optio
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::string rootText = root.string();
-    std::vector<std::string> args = {
-        "/usr/bin/python3", "-c",          kScript,           rootText,
-        _options.host,      _options.user, _options.password, _options.refuseRest ? "1" : "0"};
+    std::vector<std::string> args = {"/usr/bin/python3",
+                                     "-c",
+                                     kScript,
+                                     rootText,
+                                     _options.host,
+                                     _options.user,
+                                     _options.password,
+                                     _options.refuseRest ? "1" : "0",
+                                     _options.sessionProcesses ? "1" : "0"};
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
@@ -95,6 +102,20 @@ PyFtpServer::~PyFtpServer()
 std::string PyFtpServer::Address() const
 {
     return _options.user + ":" + _options.password + "@" + _options.host + ":" + std::to_string(_port);
+}
+
+int PyFtpServer::KillSessions()
+{
+    if (_pid <= 0)
+        return 0;
+    // The server forks each session from its main thread.
+    std::ifstream list("/proc/" + std::to_string(_pid) + "/task/" + std::to_string(_pid) + "/children");
+    int killed = 0;
+    pid_t child = 0;
+    while (list >> child)
+        if (child > 0 && kill(child, SIGKILL) == 0)
+            ++killed;
+    return killed;
 }
 
 }  // namespace testsupport

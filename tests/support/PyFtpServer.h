@@ -18,7 +18,8 @@ public:
         std::string host = "127.0.0.1";
         std::string user = "korvo";
         std::string password = "mirel";
-        bool refuseRest = false;  // answer 500 to REST, as a server without restart support
+        bool refuseRest = false;        // answer 500 to REST, as a server without restart support
+        bool sessionProcesses = false;  // each session in a process of its own, which KillSessions ends
     };
 
     explicit PyFtpServer(const std::filesystem::path& root);
@@ -32,6 +33,8 @@ public:
     const std::string& Host() const { return _options.host; }
     // "user:password@host:port", as a server list takes it.
     std::string Address() const;
+    // Kills the session processes open now, as a crashing server would: their sockets just close.
+    int KillSessions();
 
 private:
     std::filesystem::path _root;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
 #include <vector>
 
@@ -242,6 +243,49 @@ TEST_P(CFileWriterTest, SetSizeFixesTheSizeAtClose)
     ASSERT_EQ(writer.WriteData("abc", 3, &taken), 0u);
     ASSERT_EQ(writer.Close(), 0u);
     EXPECT_EQ(ReadWholeFile(path), "abc");
+}
+
+TEST_P(CFileWriterTest, GrowthAfterSetSizeReadsAsIfWrittenWithOrdinaryCalls)
+{
+    // Each case cuts a written file, then grows it again; the same steps through ordinary file calls
+    // on a second file give the bytes expected: what lay beyond the cut never comes back.
+    struct Case {
+        const char* name;
+        uint64_t cut;
+        uint64_t growTo;  // by SetSize when writeAt is 0
+        uint64_t writeAt;
+    } const cases[] = {
+        {"SetSizeInsideASector", 100, 3 * S() + 7, 0},
+        {"SetSizeOnABoundary", S(), 2 * S() + 1, 0},
+        {"WriteBeyondTheCut", S() + 100, 0, 2 * S() + 5},
+        {"WriteInTheCutSector", 10, 0, 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::path path = dir / "grow.bin";
+        fs::path plain = dir / "plain.bin";
+        const std::string first = Pattern(77, 3 * S());
+        WriteWholeFile(plain, first);
+        fs::resize_file(plain, c.cut);
+
+        CFileWriter writer;
+        ASSERT_EQ(writer.Open(path.string()), 0u);
+        uint32_t taken = 0;
+        ASSERT_EQ(writer.WriteData(first.data(), static_cast<uint32_t>(first.size()), &taken), 0u);
+        ASSERT_EQ(writer.SetSize(c.cut), 0u);
+        if (c.writeAt == 0) {
+            ASSERT_EQ(writer.SetSize(c.growTo), 0u);
+            fs::resize_file(plain, c.growTo);
+        } else {
+            ASSERT_EQ(writer.SetFilePos(c.writeAt), 0u);
+            ASSERT_EQ(writer.WriteData("xyz", 3, &taken), 0u);
+            std::fstream out(plain, std::ios::in | std::ios::out | std::ios::binary);
+            out.seekp(static_cast<std::streamoff>(c.writeAt));
+            out.write("xyz", 3);
+        }
+        ASSERT_EQ(writer.Close(), 0u);
+        EXPECT_TRUE(ReadWholeFile(path) == ReadWholeFile(plain));
+    }
 }
 
 TEST_P(CFileWriterTest, NullDeviceIsBufferedDefaultMode)

@@ -6,6 +6,7 @@
 #include "tests/support/FtpCuttingProxy.h"
 #include "tests/support/PyFtpServer.h"
 #include "tests/support/ScriptedFtpServer.h"
+#include "tests/support/Unprivileged.h"
 #include "tests/transfer/FtpTestHelpers.h"
 #include "transfer/CKorvoFtpClient.h"
 
@@ -318,6 +319,21 @@ TEST(KorvoFtpClientScripted, OverlongReplyFailsWithoutOverrun)
     ASSERT_EQ(client.SendCtrl("SITE LONG\r\n"), 0);
     int code = 0;
     EXPECT_EQ(client.GetMsgReply(&code), -2);
+}
+
+TEST(KorvoFtpClientScripted, OrdinaryUserConnectsWithoutPing)
+{
+    ScriptedFtpServer server("220 ready\r\n", nullptr);
+    // As root the child drops to "nobody", who may open no ICMP socket here: the ping cannot be sent,
+    // and the connection decides.
+    int code = testsupport::RunUnprivileged([&] {
+        Client client;
+        return client.AddFtpServer(server.Address(), true);
+    });
+    if (code == testsupport::kNotRun)
+        GTEST_SKIP() << "cannot run a child as an ordinary user";
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(server.Connections(), 1);
 }
 
 TEST(KorvoFtpClientScripted, RestRefusedAtLogIn)
