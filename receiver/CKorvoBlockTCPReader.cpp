@@ -46,14 +46,17 @@ int CKorvoBlockTCPReader::Open(const std::string& source)
         theLogManager.Log("CKorvoBlockTCPReader: block size 0x%X not supported", _nBlockSize);
         return 1;
     }
+    std::unique_ptr<CSockStream> stream;
     try {
-        _pStream = std::make_unique<CSockStream>();
+        stream = std::make_unique<CSockStream>();
     } catch (int) {
         return 1;
     }
-    if (_pStream->Connect(host, port) != 0) {
-        _pStream.reset();
+    if (stream->Connect(host, port) != 0)
         return 1;
+    {
+        std::lock_guard lock(_streamLock);
+        _pStream = std::move(stream);
     }
     _nBuffered = 0;
     _bConnected = true;
@@ -79,9 +82,12 @@ int CKorvoBlockTCPReader::Open(const std::string& source)
 
 int CKorvoBlockTCPReader::Close()
 {
-    if (_pStream) {
-        _pStream->Close();
-        _pStream.reset();
+    {
+        std::lock_guard lock(_streamLock);
+        if (_pStream) {
+            _pStream->Close();
+            _pStream.reset();
+        }
     }
     _bConnected = false;
     _pBlockData.reset();
@@ -96,6 +102,7 @@ void CKorvoBlockTCPReader::Cancel()
 {
     CKorvoBlockReader::Cancel();
     // Wakes a receive in progress; the socket is closed by the reader's own thread.
+    std::lock_guard lock(_streamLock);
     if (_pStream)
         _pStream->Shutdown();
 }
@@ -120,6 +127,7 @@ int CKorvoBlockTCPReader::ReadNextBlock(uint32_t* elementsPerField)
         if (rc != 0) {
             theLogManager.Log("CKorvoBlockTCPReader: SockStream::Receive - DISCONNECTED ! [ 0x%08X ]", rc);
             _bConnected = false;
+            std::lock_guard lock(_streamLock);
             _pStream->Close();
             break;
         }

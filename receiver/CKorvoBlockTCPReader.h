@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "receiver/CKorvoBlockReader.h"
@@ -38,6 +39,7 @@ private:
     // Loads a valid block when none is, so that the search starts somewhere; false when none comes.
     bool EnsureBlock(uint32_t* elementsPerField);
 
+    std::mutex _streamLock;  // Cancel shuts the stream down from another thread
     std::unique_ptr<CSockStream> _pStream;
     std::unique_ptr<CKorvoBlockData> _pOtherLayout;  // the layout the current block does not have
     bool _bConnected = false;

@@ -70,7 +70,7 @@ std::vector<uint8_t> Stream(const fs::path& file, uint64_t* pieces)
     return receiver.bytes;
 }
 
-TEST(TcpBlockSender, SendsWholePiecesAfterTheHeaderArea)
+TEST(TcpBlockSenderThreads, SendsWholePiecesAfterTheHeaderArea)
 {
     const struct {
         const char* name;
@@ -96,14 +96,14 @@ TEST(TcpBlockSender, SendsWholePiecesAfterTheHeaderArea)
     }
 }
 
-TEST(TcpBlockSender, MissingFileEndsTheStreamAtOnce)
+TEST(TcpBlockSenderThreads, MissingFileEndsTheStreamAtOnce)
 {
     uint64_t pieces = 99;
     EXPECT_TRUE(Stream(testsupport::FreshDir("tcp-sender-missing") / "none.mxf", &pieces).empty());
     EXPECT_EQ(pieces, 0u);
 }
 
-TEST(TcpBlockSender, NoConnectionWithinTheTimeOut)
+TEST(TcpBlockSenderThreads, NoConnectionWithinTheTimeOut)
 {
     TCPBlockSender sender;
     ASSERT_EQ(sender.Listen(), 0);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "writers/KorvoMXFBlockWriter.h"
+#include "receiver/SdBlockWriter.h"
 
 namespace receivertest
 {
@@ -38,19 +38,7 @@ inline WrittenBlock WriteBlock(const BlockSpec& spec, uint32_t firstField, uint3
 {
     KorvoMXFBlockWriter writer;
     EXPECT_EQ(writer.SetBlockType(spec.eType), KORVOMXF_OK);
-    writer.SetStandard(spec.nStandard);
-    writer.SetVideoSystem(spec.nStandard == 3 ? 2 : 1);
-    writer.SetAspectRatio(2);
-    writer.SetProgressive(false);
-    writer.SetFormatFlag(false);
-    writer.SetDualLink(false);
-    writer.SetSimultaneousMode(false);
-    writer.SetVideoFormat(1);
-    writer.SetAudioFormat(1);
-    writer.SetTableHeaderByte(0);
-    writer.SetVideoChannelCount(1);
-    writer.SetAudioGroupCount(spec.nAudioGroups);
-    writer.SetTwoFields(false);
+    ConfigureSdWriter(writer, spec.nStandard, spec.nAudioGroups);
     WrittenBlock out;
     out.nFirstField = firstField;
     out.block.assign(spec.eType == KORVOMXF_BLOCK_BAVD_8MB ? 0x800000 : 0x200000, 0);

@@ -50,7 +50,7 @@ const std::vector<receivertest::WrittenBlock>& ClipBlocks()
     return blocks;
 }
 
-class RixFtpBlockReader : public rixtest::SimTest
+class RixFtpBlockReaderThreads : public rixtest::SimTest
 {
 protected:
     void Fill(rixsim::CRixSimStore& store) override
@@ -89,7 +89,7 @@ protected:
     }
 };
 
-TEST_F(RixFtpBlockReader, ReadsTheClipFromTheFirstFieldToItsEnd)
+TEST_F(RixFtpBlockReaderThreads, ReadsTheClipFromTheFirstFieldToItsEnd)
 {
     auto reader = MakeReader(kFirst);
     ASSERT_EQ(reader->Open(Url(kClip)), 0);
@@ -103,7 +103,7 @@ TEST_F(RixFtpBlockReader, ReadsTheClipFromTheFirstFieldToItsEnd)
     EXPECT_TRUE(Received("QUIT"));
 }
 
-TEST_F(RixFtpBlockReader, StartsAtTheBlockOfTheFirstField)
+TEST_F(RixFtpBlockReaderThreads, StartsAtTheBlockOfTheFirstField)
 {
     const uint32_t field = ClipBlocks()[2].nFirstField + 3;
     auto reader = MakeReader(field);
@@ -125,7 +125,7 @@ TEST_F(RixFtpBlockReader, StartsAtTheBlockOfTheFirstField)
 
 // Faults of the server: the clip comes whole after recovery, or the reader stops with a clear error; never a
 // gap or a repeated block.
-TEST_F(RixFtpBlockReader, ServerFaultsThreads)
+TEST_F(RixFtpBlockReaderThreads, ServerFaults)
 {
     const struct {
         const char* name;
@@ -163,7 +163,7 @@ TEST_F(RixFtpBlockReader, ServerFaultsThreads)
 }
 
 // The control connection drops while the keep-alive polls: the transfer ends whole or with a clear error.
-TEST_F(RixFtpBlockReader, DroppedControlConnectionThreads)
+TEST_F(RixFtpBlockReaderThreads, DroppedControlConnection)
 {
     _server->AddFault({"STAT", RixSimFaultKind::DropConnection, 1});
     auto reader = MakeReader(kFirst);
@@ -177,14 +177,44 @@ TEST_F(RixFtpBlockReader, DroppedControlConnectionThreads)
     EXPECT_EQ(reader->Close(), 0);
 }
 
-TEST_F(RixFtpBlockReader, MissingClipFailsOpen)
+// A server busy at the clip's opening: the open fails clearly or the clip comes whole.
+TEST_F(RixFtpBlockReaderThreads, BusyAtOpen)
+{
+    _server->AddFault({"RETR", RixSimFaultKind::Busy, 2});
+    auto reader = MakeReader(kFirst);
+    const int open = reader->Open(Url(kClip));
+    if (open == 0) {
+        size_t count = 0;
+        EXPECT_EQ(ReadBlocks(*reader, 0, &count), CKorvoBlockRixFTPReader::kReadEnded);
+        EXPECT_EQ(count, ClipBlocks().size());
+    } else {
+        EXPECT_EQ(open, CKorvoBlockRixFTPReader::kOpenFailed);
+    }
+}
+
+// No block within the wait: the reader says so, and Close still ends the stalled thread.
+TEST_F(RixFtpBlockReaderThreads, StalledFirstBlockTimesOut)
+{
+    _server->AddFault({"RETR", RixSimFaultKind::StallData, 1, 0, 1, 1000});
+    auto reader = MakeReader(kFirst);
+    RixBlockReaderWaits waits = ShortWaits();
+    waits.nBlockMs = 300;
+    reader->SetWaits(waits);
+    ASSERT_EQ(reader->Open(Url(kClip)), 0);
+    EXPECT_EQ(reader->ReadNextBlock(nullptr), CKorvoBlockRixFTPReader::kReadTimedOut);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(reader->Close(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(RixFtpBlockReaderThreads, MissingClipFailsOpen)
 {
     auto reader = MakeReader(kFirst);
     EXPECT_EQ(reader->Open(Url("/clips/004513A_none.CLP")), CKorvoBlockRixFTPReader::kOpenFailed);
     EXPECT_EQ(reader->ReadNextBlock(nullptr), CKorvoBlockRixFTPReader::kReadNotOpen);
 }
 
-TEST_F(RixFtpBlockReader, RefusedConnectionFailsAfterTheCountedWaits)
+TEST_F(RixFtpBlockReaderThreads, RefusedConnectionFailsAfterTheCountedWaits)
 {
     const uint16_t port = _server->FtpPort();
     _server->Stop();
@@ -200,7 +230,7 @@ TEST_F(RixFtpBlockReader, RefusedConnectionFailsAfterTheCountedWaits)
 }
 
 // A block that is not BAVD is dumped to the instance's file and refused.
-TEST_F(RixFtpBlockReader, NonBavdBlockIsDumped)
+TEST_F(RixFtpBlockReaderThreads, NonBavdBlockIsDumped)
 {
     std::vector<rixsim::RixSimBytes> blocks;
     for (const auto& b : ClipBlocks())
@@ -222,7 +252,7 @@ TEST_F(RixFtpBlockReader, NonBavdBlockIsDumped)
     EXPECT_EQ(reader->ReadNextBlock(&perField), CKorvoBlockRixFTPReader::kReadNotBavd);
 }
 
-class SilentRixFtpBlockReaderThreads : public RixFtpBlockReader
+class SilentRixFtpBlockReaderThreads : public RixFtpBlockReaderThreads
 {
 protected:
     void Configure(rixsim::RixSimConfig& config) override

@@ -51,12 +51,12 @@ TEST(TcpBlockReader, SourceTexts)
     EXPECT_EQ(perField, 0u);
 }
 
-class TcpBlockPair : public ::testing::TestWithParam<ClipSpec>
+class TcpBlockPairThreads : public ::testing::TestWithParam<ClipSpec>
 {
 };
 
 // A clip file streamed by the browser's sender arrives block by block, byte for byte, in every layout.
-TEST_P(TcpBlockPair, BlocksArriveAsWritten)
+TEST_P(TcpBlockPairThreads, BlocksArriveAsWritten)
 {
     ASSERT_FALSE(MediaDir().empty());
     const ClipSpec& clipSpec = GetParam();
@@ -98,7 +98,7 @@ TEST_P(TcpBlockPair, BlocksArriveAsWritten)
     EXPECT_FALSE(sender.HasFailed());
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, TcpBlockPair, ::testing::ValuesIn(kClipFiles), ClipName);
+INSTANTIATE_TEST_SUITE_P(Layouts, TcpBlockPairThreads, ::testing::ValuesIn(kClipFiles), ClipName);
 
 // A sender that dies after one and a half blocks: one block, then the short end, then "not connected".
 TEST(TcpBlockReaderThreads, SenderDyingMidBlockIsReported)
