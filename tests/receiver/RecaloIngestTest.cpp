@@ -19,9 +19,11 @@
 #include "platform/Registry.h"
 #include "platform/Socket.h"
 #include "receiver/FrameReaderMedia.h"
+#include "receiver/KorvoFrame.h"
 #include "receiver/KorvoReceiver.h"
 #include "receiver/ReceiverClips.h"
 #include "tests/outside/TessanTestKit.h"
+#include "tests/receiver/ReceiverComposition.h"
 
 namespace
 {
@@ -196,6 +198,46 @@ TEST_P(RecaloIngest, AClipFileIngestsFrameForFrame)
     ExpectComplete(Ingest(Job()));
 }
 
+// The receiver object itself on the clip file: the reader of the media's kinds, and every frame handed out comes
+// back to the pool.
+TEST_P(RecaloIngest, TheReceiverHandsOutEveryFrameOnceAndGetsItBack)
+{
+    const IngestCase& c = GetParam();
+    const int32_t liveBefore = KorvoFrame::GetLiveCount();
+    receivertest::Composition composition = receivertest::FileClip(_dir.string(), "CLIP.MXF");
+    composition.User("QO_KORVO_DATATYPE", c.dataType)
+        .User("QO_KORVO_RATE", std::to_string(c.nRate))
+        .User("QO_KORVO_NAUDIOS", std::to_string(c.nTracks))
+        .User("QO_KORVO_NAUDIOBITS", std::to_string(c.nBits))
+        .User("QO_KORVO_BLOCKSIZE", c.clip.nBlockFormat == kBavd8 ? "8" : "2");
+    composition.tracks = {0};
+    for (int32_t t = 1; t <= c.nTracks; ++t)
+        composition.tracks.push_back(t);
+    composition.duration = composition.trimOut = static_cast<int32_t>(Frames());
+    receivertest::CompositionBuffer buffer(composition);
+    {
+        KorvoReceiver receiver;
+        int32_t opened = 0;
+        ASSERT_TRUE(receiver.Open(buffer.Get(), &opened)) << receiver.GetErrorText();
+        uint32_t calls = 0;
+        int32_t code = 0;
+        while (code == 0 && calls < 10000) {
+            Qo::Ingest::Frame* frame = nullptr;
+            code = receiver.Recv(frame);
+            if (code == 0) {
+                ASSERT_NE(frame, nullptr);
+                EXPECT_EQ(frame->GetTypeCode(), composition.tracks[calls % composition.tracks.size()]);
+                frame->Release();
+            }
+            ++calls;
+        }
+        EXPECT_EQ(code, 14) << receiver.GetErrorText();
+        EXPECT_EQ(calls, Frames() * composition.tracks.size() + 1);
+        receiver.Close();
+    }
+    EXPECT_EQ(KorvoFrame::GetLiveCount(), liveBefore);
+}
+
 std::string CaseName(const ::testing::TestParamInfo<IngestCase>& info)
 {
     return info.param.clip.pszName;
@@ -215,25 +257,25 @@ protected:
         EXPECT_EQ(sender.GetPublishedAddress("127.0.0.1", &address), 0);
         return JobWith({{"KorvoFileType", "TCP"}, {"KorvoTCPPort", address}});
     }
-    // Sends the clip file once the receiver connects.
-    static std::future<int> SendWhenConnected(TCPBlockSender& sender, const fs::path& clip)
+    // An ingest of a clip file that the browser's sender streams once the receiver connects.
+    TransferResult IngestOverTcp(const fs::path& clip)
     {
-        return std::async(std::launch::async, [&sender, clip] {
+        TCPBlockSender sender;
+        const tessantest::Values job = TcpJob(sender);
+        std::future<int> sending = std::async(std::launch::async, [&sender, clip] {
             const int rc = sender.WaitForConnection(10000);
             return rc != 0 ? rc : sender.StartSending(clip.string());
         });
+        const TransferResult result = Ingest(job);
+        EXPECT_EQ(sending.get(), 0);
+        sender.Stop();
+        return result;
     }
 };
 
 TEST_P(RecaloIngestThreads, TheBrowsersTcpStreamIngestsFrameForFrame)
 {
-    TCPBlockSender sender;
-    const tessantest::Values job = TcpJob(sender);
-    std::future<int> sending = SendWhenConnected(sender, _dir / "CLIP.MXF");
-    const TransferResult result = Ingest(job);
-    EXPECT_EQ(sending.get(), 0);
-    sender.Stop();
-    ExpectComplete(result);
+    ExpectComplete(IngestOverTcp(_dir / "CLIP.MXF"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngestThreads, ::testing::ValuesIn(kCases), CaseName);
@@ -306,12 +348,7 @@ TEST_P(RecaloIngestFailure, ASenderThatStopsMidTransferIsAFailure)
     const Bytes file = parvexclip::ReadFile(_dir / "CLIP.MXF");
     const size_t cut = receivertest::kHeaderArea + 0x200000;
     parvexclip::WriteFile(_dir / "CUT.MXF", file.data(), cut);
-    TCPBlockSender sender;
-    const tessantest::Values job = TcpJob(sender);
-    std::future<int> sending = SendWhenConnected(sender, _dir / "CUT.MXF");
-    const TransferResult result = Ingest(job);
-    EXPECT_EQ(sending.get(), 0);
-    sender.Stop();
+    const TransferResult result = IngestOverTcp(_dir / "CUT.MXF");
     EXPECT_FALSE(result.complete);
     EXPECT_EQ(result.code, 6);
     EXPECT_EQ(result.pluginText, "KorvoReceiver: End Of Data");
