@@ -101,6 +101,9 @@ TEST_P(BlockFileReader, FindsFieldsInBothDirections)
         // Before the clip: a negative element, which no block holds.
         uint32_t perField = 0;
         reader.SetFirstField(kFirstField, &perField);
+        // Interlaced: the parity follows the server field.
+        EXPECT_EQ(reader.FieldParity(0), static_cast<int>(kFirstField & 1));
+        EXPECT_EQ(reader.FieldParity(1), static_cast<int>((kFirstField + 1) & 1));
         EXPECT_EQ(reader.StartFieldOffset(2, &perField), 2);
         EXPECT_FALSE(reader.IsFieldInBlock(-1));
     }
@@ -164,16 +167,17 @@ TEST(BlockFileReaderErrors, DamagedBlockIsReported)
 TEST(BlockFileReaderThreads, FollowsAGrowingFileToItsEnd)
 {
     ASSERT_FALSE(MediaDir().empty());
-    const ClipSpec clipSpec = {"Growing", KORVOMXF_FORMAT_BAVD_2MB, 2, 3, 1, 0, 1, "mjpeg_fields.mjpeg", 0, 900, false};
+    const ClipSpec clipSpec = {"Growing", KORVOMXF_FORMAT_BAVD_2MB, 2, 3, 1, 0, 1, "mjpeg_fields.mjpeg", 0, 500, false};
     const fs::path dir = testsupport::FreshDir("receiver-file-growing");
     const std::string path = (dir / "clip.mxf").string();
-    ClipWriter reference(clipSpec);
+    const uint64_t opening = kHeaderArea + 2 * 0x200000;  // the reader opens once the file holds two blocks
     std::atomic<bool> done{false}, failed{false}, opened{false};
     std::thread writerThread([&] {
         ClipWriter writer(clipSpec);
         bool ok = writer.Open(path, clipSpec.nPictures);
         for (uint32_t i = 0; ok && i < clipSpec.nPictures; ++i) {
-            for (int wait = 0; i == 150 && !opened && wait < 10000; ++wait)
+            // The rest comes only after the reader has opened the file.
+            for (int wait = 0; !opened && wait < 10000 && platform::File::SizeOf(path).value_or(0) >= opening; ++wait)
                 platform::SleepMs(1);
             ok = writer.Add(i);
             if (i % 16 == 0)
@@ -190,12 +194,15 @@ TEST(BlockFileReaderThreads, FollowsAGrowingFileToItsEnd)
                 t.join();
         }
     } joiner{writerThread};
-    while (!done && platform::File::SizeOf(path).value_or(0) < kHeaderArea + 2 * 0x200000)
+    while (!done && platform::File::SizeOf(path).value_or(0) < opening)
         platform::SleepMs(1);
     CKorvoBlockFileReader reader;
     reader.SetGrowWaitMs(200);
     ASSERT_EQ(reader.Open(path), 0);
     const bool startedEarly = !done;
+    // The writer holds its write lock: the reader keeps clear of the blocks it may still be writing.
+    const bool lockedAtOpen = platform::File::IsLockedForWriting(path);
+    const uint64_t endAtOpen = reader.GetDataEnd();
     opened = true;
     EXPECT_FALSE(reader.IsIndexed());
     std::vector<Bytes> blocks;
@@ -207,8 +214,9 @@ TEST(BlockFileReaderThreads, FollowsAGrowingFileToItsEnd)
     writerThread.join();
     EXPECT_FALSE(failed);
     EXPECT_TRUE(startedEarly);
+    EXPECT_TRUE(lockedAtOpen);
+    EXPECT_LE(endAtOpen, kHeaderArea + 0x200000);
     // Every block of the finished file, in order, and nothing of its footer.
-    ClipWriter check(clipSpec);
     const Bytes file = parvexclip::ReadFile(path);
     CKorvoBlockFileReader finished;
     ASSERT_EQ(finished.Open(path), 0);
