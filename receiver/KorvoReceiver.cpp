@@ -13,6 +13,7 @@
 #include "outside/qo/Generic/Filelist.h"
 #include "outside/qo/Generic/HelperIF.h"
 #include "outside/qo/Generic/MasterMobIF.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 
 namespace
@@ -268,7 +269,8 @@ bool KorvoReceiver::ReadComposition(Qo::Generic::MasterMobIF& mob)
         get("QO_KORVO_CLIPNAME", clip);
         if (dir.empty() || dir.back() != '\\')
             dir += '\\';
-        _media.strSource = dir + clip;
+        // The share path becomes a local one here, once, for every reader (the OP1A reader opens it as given).
+        _media.strSource = platform::ToLocalPath(dir + clip);
     }
     return true;
 }
