@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <memory>
@@ -198,6 +199,22 @@ TEST_P(RecaloIngest, AClipFileIngestsFrameForFrame)
     ExpectComplete(Ingest(Job()));
 }
 
+// The transfer service's program with the plug-in: exit status 0 for the complete clip.
+class RecaloProgramIngest : public RecaloIngest
+{
+};
+
+TEST_P(RecaloProgramIngest, TessanIngestWithRecaloCompletesTheClip)
+{
+    const fs::path job = _dir / "job.xml";
+    const std::string text = tessantest::JobText(Job());
+    parvexclip::WriteFile(job, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    const std::string command = std::string(KORVO_TESSAN_PROGRAM) + " ingest '" + job.string() + "' --out '" +
+                                (_dir / "out").string() + "' --plugin '" + KORVO_RECALO_LIBRARY + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    ExpectMedia();
+}
+
 // The receiver object itself on the clip file: the reader of the media's kinds, and every frame handed out comes
 // back to the pool.
 TEST_P(RecaloIngest, TheReceiverHandsOutEveryFrameOnceAndGetsItBack)
@@ -244,6 +261,7 @@ std::string CaseName(const ::testing::TestParamInfo<IngestCase>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngest, ::testing::ValuesIn(kCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloProgramIngest, ::testing::Values(kCases[0]), CaseName);
 
 // Threaded: also run under ThreadSanitizer.
 class RecaloIngestThreads : public RecaloIngest
