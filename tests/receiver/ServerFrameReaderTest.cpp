@@ -33,7 +33,7 @@ const ServerCase kServerCases[] = {
 };
 
 // Reads a clip from the video server simulator, whose store holds the blocks of a clip file the clip writer made.
-class ServerFrameReader : public rixtest::SimTest, public ::testing::WithParamInterface<ServerCase>
+class ServerFrameReaderThreads : public rixtest::SimTest, public ::testing::WithParamInterface<ServerCase>
 {
 protected:
     void Fill(rixsim::CRixSimStore& store) override
@@ -77,7 +77,7 @@ protected:
     std::unique_ptr<parvexclip::ClipWriter> _writer;
 };
 
-TEST_P(ServerFrameReader, HandsOutTheClipsPicturesAndSound)
+TEST_P(ServerFrameReaderThreads, HandsOutTheClipsPicturesAndSound)
 {
     const ServerCase& c = GetParam();
     auto reader = MakeReader();
@@ -111,7 +111,7 @@ TEST_P(ServerFrameReader, HandsOutTheClipsPicturesAndSound)
     reader->Close();
 }
 
-INSTANTIATE_TEST_SUITE_P(Rix, ServerFrameReader, ::testing::ValuesIn(kServerCases),
+INSTANTIATE_TEST_SUITE_P(Rix, ServerFrameReaderThreads, ::testing::ValuesIn(kServerCases),
                          [](const auto& info) { return std::string(info.param.clip.pszName); });
 
 }  // namespace
