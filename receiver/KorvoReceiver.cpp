@@ -15,6 +15,10 @@
 #include "outside/qo/Generic/MasterMobIF.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "receiver/CReceiverKorvoDVCProReader.h"
+#include "receiver/CReceiverKorvoIMXReader.h"
+#include "receiver/CReceiverKorvoVC3Reader.h"
+#include "receiver/CReceiverOP1AReader.h"
 
 namespace
 {
@@ -529,4 +533,21 @@ void KorvoReceiver::StopWatch()
     _watchWake.notify_all();
     if (_watch.joinable())
         _watch.join();
+}
+
+// The frame reader for the media's kinds, the first that matches.
+std::unique_ptr<CReceiverFReader> KorvoReceiver::MakeFrameReader(const KorvoReceiverMedia& media)
+{
+    if (BeginsWith(media.strSourceKind, "MXF"))
+        return std::make_unique<CReceiverOP1AReader>();
+    if (BeginsWith(media.strDataKind, "IMX"))
+        return std::make_unique<CReceiverKorvoIMXReader>(media.strSourceKind, media.nBlockSize, media.bHighFrameRate,
+                                                         _nInstance, media.nFirstServerField);
+    if (BeginsWith(media.strDataKind, "Hydrel"))
+        return std::make_unique<CReceiverKorvoVC3Reader>(media.strSourceKind, media.nBlockSize, media.bHighFrameRate,
+                                                         _nInstance, media.nFirstServerField);
+    if (BeginsWith(media.strDataKind, "DVCPro"))
+        return std::make_unique<CReceiverKorvoDVCProReader>(media.strSourceKind, media.nBlockSize, media.bHighFrameRate,
+                                                            _nInstance, media.nFirstServerField);
+    return nullptr;
 }
