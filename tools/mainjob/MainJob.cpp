@@ -14,6 +14,7 @@
 #include "common/CLogManager.h"
 #include "outside/rix/CRixClipTable.h"
 #include "outside/rix/CRixSimServer.h"
+#include "outside/tessan/CIngestTransfer.h"
 #include "platform/File.h"
 #include "reading/framework/CSourceReader.h"
 #include "reading/framework/DataReaderFactory.h"
@@ -76,7 +77,8 @@ bool MakeClipWithFfmpeg(const fs::path& es)
     return std::system(cmd.c_str()) == 0;
 }
 
-bool WriteParvexClip(const std::string& path, const std::vector<Bytes>& pictures, const std::string& material)
+bool WriteParvexClip(const std::string& path, const std::vector<Bytes>& pictures, const std::string& material,
+                     uint32_t format = KORVOMXF_FORMAT_BAVD_2MB)
 {
     KorvoMXFInfo info;
     info._nStandard = 3;     // 25 frames interlaced
@@ -98,8 +100,8 @@ bool WriteParvexClip(const std::string& path, const std::vector<Bytes>& pictures
         return false;
 
     KorvoMXFWriter writer;
-    if (writer.Open(path.c_str(), KORVOMXF_OPEN_CREATE, KORVOMXF_FORMAT_BAVD_2MB) != KORVOMXF_OK ||
-        writer.SetInfo(info) != KORVOMXF_OK || writer.SetFirstField(kFirstField) != KORVOMXF_OK)
+    if (writer.Open(path.c_str(), KORVOMXF_OPEN_CREATE, format) != KORVOMXF_OK || writer.SetInfo(info) != KORVOMXF_OK ||
+        writer.SetFirstField(kFirstField) != KORVOMXF_OK)
         return false;
     for (const Bytes& picture : pictures) {
         KorvoMXFVideoInfo video;
@@ -174,6 +176,59 @@ std::string TypeText(FileType type, int32_t videoType)
 }
 
 }  // namespace
+
+// ffmpeg's framemd5 hashes of a file's pictures.
+std::vector<std::string> FrameMd5(const fs::path& file)
+{
+    const std::string command = "ffmpeg -nostdin -v error -f mpegvideo -i '" + file.string() + "' -f framemd5 - 2>&1";
+    std::vector<std::string> hashes;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return hashes;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe))
+        if (line[0] != '#' && std::strrchr(line, ','))
+            hashes.emplace_back(std::strrchr(line, ',') + 1);
+    pclose(pipe);
+    return hashes;
+}
+
+// An ingest job of the clip as the browser hands it over; the source values differ for a file and a server.
+std::string IngestJob(const std::string& fileType, const std::string& directory, const std::string& clip,
+                      const std::string& server, uint32_t blockMB)
+{
+    const std::string markout = "00:00:" + std::to_string((kFrames - 1) / 25 / 10) +
+                                std::to_string((kFrames - 1) / 25 % 10) + ":" +
+                                std::to_string((kFrames - 1) % 25 / 10) + std::to_string((kFrames - 1) % 25 % 10);
+    return "<?xml><ingestdrag><printname>main job</printname><lookupname>" + clip + "</lookupname><directory>" +
+           directory + "</directory><markin>00:00:00:00</markin><markout>" + markout +
+           "</markout><private><KorvoFps>25</KorvoFps><KorvonAudios>0</KorvonAudios><KorvoRate>50</KorvoRate>"
+           "<KorvoRixFstFld>" +
+           std::to_string(kFirstField) + "</KorvoRixFstFld><KorvoBlockSizeMB>" + std::to_string(blockMB) +
+           "</KorvoBlockSizeMB><KorvonAudioBits>24</KorvonAudioBits><TrimClip>0</TrimClip><Tardix>0</Tardix>"
+           "<KorvoRixServer>" +
+           server + "</KorvoRixServer><KorvoFileType>" + fileType +
+           "</KorvoFileType><KorvoDataType>IMX</KorvoDataType></private></ingestdrag>";
+}
+
+// Ingests a job through the transfer service with the receiver plug-in and checks the pictures against the source.
+void IngestAndCheck(const std::string& jobText, const fs::path& out, const std::vector<std::string>& source,
+                    const std::string& what)
+{
+    tessan::CIngestJob job;
+    if (!job.Parse(jobText)) {
+        Check(false, what + ": " + job.Error());
+        return;
+    }
+    tessan::CIngestTransfer transfer(std::move(job), out.string());
+    transfer.SetPlugin(KORVO_RECALO_LIBRARY);
+    const tessan::TransferResult result = transfer.Run();
+    Check(result.complete && result.code == 14 && result.frames == kFrames,
+          what + ": " + std::to_string(result.frames) + " frames, code " + std::to_string(result.code) + " (" +
+              result.pluginText + result.hostText + ")");
+    Check(!source.empty() && FrameMd5(out / "video.m2v") == source,
+          what + ": every picture equals the source (ffmpeg framemd5)");
+}
 
 int main(int argc, char** argv)
 {
@@ -302,6 +357,31 @@ int main(int argc, char** argv)
     }
     Check(samePictures && picturesFromServer == kFrames,
           std::to_string(picturesFromServer) + " pictures read from the server, equal to what was written");
+
+    std::printf(
+        "5. the receiver plug-in libRecalo.so ingests the clip through the transfer service: from the clip\n"
+        "   file, and from the simulator in 8 MB blocks over FTP\n");
+    const std::vector<std::string> sourceHashes = FrameMd5(es);
+    IngestAndCheck(IngestJob("Korvo", work.string(), "MAINJOB.MXF", "", 2), work / "ingest-file", sourceHashes,
+                   "from the clip file");
+    const std::string clip8 = (work / "MAINJOB8.MXF").string();
+    Check(WriteParvexClip(clip8, pictures, material, KORVOMXF_FORMAT_BAVD_8MB), "written " + clip8 + " (8 MB blocks)");
+    {
+        const Bytes file = ReadAll(clip8);
+        std::vector<rixsim::RixSimBytes> blocks8;
+        for (size_t at = kBlockSize; at + 0x800000 <= file.size(); at += 0x800000)
+            blocks8.emplace_back(file.begin() + static_cast<ptrdiff_t>(at),
+                                 file.begin() + static_cast<ptrdiff_t>(at + 0x800000));
+        rixsim::CRixSimServer server8{rixsim::RixSimConfig()};
+        server8.Store().AddClip("/clips/000111A_mainjob.CLP", blocks8, 0x800000);
+        if (server8.Start())
+            IngestAndCheck(IngestJob("RixFTP", "/clips/", "000111A_mainjob.CLP",
+                                     "127.0.0.1:" + std::to_string(server8.FtpPort()), 8),
+                           work / "ingest-server", sourceHashes, "from the simulator");
+        else
+            Check(false, "simulator for the 8 MB clip");
+        server8.Stop();
+    }
 
     std::printf("main job: %s\n", g_failures ? "FAILED" : "every check passed");
     return g_failures ? 1 : 0;
