@@ -152,6 +152,32 @@ TEST_P(ImxWriter, IndependentToolsAndOwnReadersReadTheFile)
         EXPECT_EQ(p[7] >> 4, 3) << f;
         EXPECT_EQ(std::string(reinterpret_cast<char*>(p) + 40, given.size() - 40), given.substr(40)) << f;
     }
+    // The sound reader gives each frame's AES3 element; its words hold the samples given.
+    auto sound = CreateDataReader(path.c_str(), IMX_File, Audio_Data);
+    ASSERT_TRUE(sound);
+    std::string decoded;
+    int badChannels = 0;
+    const int channels = c.bits == 16 ? 8 : 4;
+    for (int f = 0; f < c.frames; ++f) {
+        uint8_t* p = buffer.data();
+        uint32_t size = 0;
+        double seconds = 0;
+        ASSERT_EQ(sound->GetNextData(&p, static_cast<uint32_t>(buffer.size()), &size, &seconds), 0) << f;
+        const uint32_t count = p[1] | p[2] << 8;
+        ASSERT_EQ(size, count * 32 + 4) << f;
+        EXPECT_EQ(p[0], c.is625 ? 0 : f % 5 + 1) << f;
+        for (uint32_t i = 0; i < count; ++i)
+            for (int ch = 0; ch < channels; ++ch) {
+                const uint8_t* w = p + 4 + i * 32 + ch * 4;
+                const uint32_t word = w[0] | w[1] << 8 | w[2] << 16 | static_cast<uint32_t>(w[3]) << 24;
+                badChannels += (word & 7u) != static_cast<uint32_t>(ch) ? 1 : 0;
+                const uint32_t value = c.bits == 16 ? (word >> 12) & 0xFFFF : (word >> 4) & 0xFFFFFF;
+                for (int b = 0; b < c.bits / 8; ++b)
+                    decoded.push_back(static_cast<char>(value >> (8 * b)));
+            }
+    }
+    EXPECT_EQ(badChannels, 0);
+    EXPECT_TRUE(decoded == clip.pcm);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, ImxWriter,

@@ -88,7 +88,7 @@ TEST(CreateDataWriter, PrefixChoosesTheClass)
     EXPECT_EQ(CreateDataWriter((folder + "not-a-folder/clip3.mov").c_str(), kTransfer), nullptr);
 }
 
-TEST(CKorvoFormatMultipleWriter, EveryTargetGetsTheSameBytes)
+TEST(MultipleWriterThreads, EveryTargetGetsTheSameBytes)
 {
     const fs::path dir = FreshDir("multi");
     for (const char* sub : {"a", "b", "c"})
@@ -159,7 +159,7 @@ private:
     uint64_t _failAfter;
 };
 
-TEST(CKorvoFormatAsynchronousFileWriter, FolderThatFailsMidWriteMovesOnAndLosesNothing)
+TEST(AsyncFileWriterThreads, FolderThatFailsMidWriteMovesOnAndLosesNothing)
 {
     // Two folders that reach the same storage, as two paths to one share do; the first fails mid-write.
     const fs::path dir = FreshDir("async-move");
@@ -179,7 +179,7 @@ TEST(CKorvoFormatAsynchronousFileWriter, FolderThatFailsMidWriteMovesOnAndLosesN
     EXPECT_TRUE(ReadWholeFile(dir / "store" / "clip.mxf") == expected);
 }
 
-TEST(CKorvoFormatAsynchronousFileWriter, SecondFailureStopsTheThreadAndCloseReportsTheLoss)
+TEST(AsyncFileWriterThreads, SecondFailureStopsTheThreadAndCloseReportsTheLoss)
 {
     const fs::path dir = FreshDir("async-fail");
     fs::create_directories(dir / "bad1");
@@ -201,23 +201,23 @@ TEST(CKorvoFormatAsynchronousFileWriter, SecondFailureStopsTheThreadAndCloseRepo
     EXPECT_EQ(writer.Close(), -1);
 }
 
-TEST(CKorvoFormatAsynchronousFileWriter, CloseWritesEverythingQueued)
+TEST(AsyncFileWriterThreads, CloseWritesEverythingQueued)
 {
     const fs::path dir = FreshDir("async-drain");
     std::unique_ptr<CKorvoFormatDataWriter> writer(
         CreateDataWriter(("async:" + (dir / "clip.mxf").string()).c_str(), kTransfer));
     ASSERT_TRUE(writer);
-    const std::string bytes = Pattern(7, 40000000);
+    const std::string bytes = Pattern(7, 12000000);
     ASSERT_TRUE(WriteInPieces(*writer, bytes));
     EXPECT_EQ(writer->Close(), 0);
     EXPECT_TRUE(ReadWholeFile(dir / "clip.mxf") == bytes);
 }
 
-class FtpWriters : public ::testing::TestWithParam<bool>
+class FtpWriterThreads : public ::testing::TestWithParam<bool>
 {
 };
 
-TEST_P(FtpWriters, UploadToPyftpdlib)
+TEST_P(FtpWriterThreads, UploadToPyftpdlib)
 {
     const bool asynchronous = GetParam();
     const fs::path root = FreshDir(asynchronous ? "ftp-async" : "ftp-plain");
@@ -233,7 +233,7 @@ TEST_P(FtpWriters, UploadToPyftpdlib)
     EXPECT_TRUE(ReadWholeFile(root / "media" / "clip.mxf") == bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FtpWriters, ::testing::Values(false, true));
+INSTANTIATE_TEST_SUITE_P(Modes, FtpWriterThreads, ::testing::Values(false, true));
 
 TEST(CKorvoFormatFTPWriter, UploadToTheVideoServerSimulator)
 {

@@ -74,7 +74,7 @@ TEST(TimeUUID, StoredStampAheadOfTheClockIsContinued)
     EXPECT_EQ(std::memcmp(next.bytes + 8, first.bytes + 8, 2), 0);  // same clock sequence
 }
 
-TEST(TimeUUID, NoneRepeatedAcrossProcessesAndThreads)
+TEST(TimeUUIDThreads, NoneRepeatedAcrossProcessesAndThreads)
 {
     constexpr int kProcesses = 4, kThreads = 4, kEach = 10000;
     const fs::path dir = testsupport::FreshDir("uuids");
