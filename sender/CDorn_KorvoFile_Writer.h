@@ -3,10 +3,9 @@
 #include <memory>
 
 #include "sender/CDorn_Korvo_Writer.h"
+#include "sender/DornDVCProFrames.h"
 #include "writers/KorvoMXFInfo.h"
 #include "writers/KorvoMXFWriter.h"
-
-class CKorvoDVCProHelper;
 
 // Writes the played-out clip as a Parvex clip file with 2 MB or 8 MB blocks; the codec variants below add
 // the picture handling.
@@ -19,6 +18,7 @@ public:
     int Open(const char* path, uint8_t pictureCode, int64_t bitrate, int channels, int sampleBits, int one,
              CTimeCode start, int64_t duration) override;
     int Close(bool cancelled) override;
+    using CDorn_Korvo_Writer::AddPicture;
 
     int64_t GetFieldOffset() const { return _nFieldOffset; }
     uint32_t GetFirstField() const { return _nFirstField; }
@@ -64,8 +64,7 @@ protected:
     void ConfigureVariant() override;
 
 private:
-    bool _bHD = true;
-    std::unique_ptr<CKorvoDVCProHelper> _pHelper;
+    DornDVCProFrames _dvcpro;
 };
 
 class CDorn_KorvoHydrel_Writer : public CDorn_KorvoFile_Writer

@@ -75,7 +75,7 @@ int CDorn_Korvo_Writer::OpenCommon(uint8_t pictureCode, int64_t bitrate, int cha
     else
         _start = start;
 
-    _bTwoFields = pictureCode < 6;
+    _bFieldPairs = pictureCode < 6;
     if (_nSystem == 3) {
         _cadence = {960, 0, 0, 0, 0};
         _nCadenceLength = 1;
@@ -85,7 +85,7 @@ int CDorn_Korvo_Writer::OpenCommon(uint8_t pictureCode, int64_t bitrate, int cha
         _nCadenceLength = 5;
         _nAudioBlockSize = 2432;
     }
-    const size_t blockBytes = size_t{AudioFieldBytes()} * (_bTwoFields ? 2 : 1);
+    const size_t blockBytes = size_t{AudioFieldBytes()} * (_bFieldPairs ? 2 : 1);
     _pAudioBlock.reset();
     if (blockBytes) {
         _pAudioBlock = platform::MakePageBuffer(blockBytes);
@@ -117,16 +117,16 @@ int CDorn_Korvo_Writer::OpenCommon(uint8_t pictureCode, int64_t bitrate, int cha
     if (_szVarIdBackup.size() > 32)
         _szVarIdBackup.resize(32);
 
-    _nFieldsWritten = 0;
+    _nFieldsDone = 0;
     _nCadencePos = 0;
-    _nDurationFields = _bTwoFields ? duration * 2 : duration;
+    _nDurationFields = _bFieldPairs ? duration * 2 : duration;
     return 0;
 }
 
 uint32_t CDorn_Korvo_Writer::NeedBytes() const
 {
     uint32_t samples = _cadence[_nCadencePos];
-    if (_bTwoFields)
+    if (_bFieldPairs)
         samples += _cadence[(_nCadencePos + 1) % _nCadenceLength];
     return samples * (_b24Bit ? 3 : 2);
 }
@@ -142,7 +142,7 @@ bool CDorn_Korvo_Writer::AllChannelsHold(uint32_t bytes) const
 void CDorn_Korvo_Writer::BuildAudioBlock()
 {
     const uint32_t bps = _b24Bit ? 3 : 2;
-    const int fields = _bTwoFields ? 2 : 1;
+    const int fields = _bFieldPairs ? 2 : 1;
     for (int f = 0; f < fields; ++f) {
         const uint32_t n = _cadence[_nCadencePos];
         for (int c = 0; c < _nServerChannels; ++c) {
@@ -213,9 +213,9 @@ int CDorn_Korvo_Writer::AddAudio(int channel, const DornFrame* frame)
 int CDorn_Korvo_Writer::AddNULLAudioFrame(int channel, int64_t frameNumber)
 {
     const uint32_t bps = _b24Bit ? 3 : 2;
-    const int64_t at = frameNumber < 0 ? 0 : (_bTwoFields ? frameNumber * 2 : frameNumber);
+    const int64_t at = frameNumber < 0 ? 0 : (_bFieldPairs ? frameNumber * 2 : frameNumber);
     uint32_t samples = _cadence[static_cast<size_t>(at % _nCadenceLength)];
-    if (_bTwoFields)
+    if (_bFieldPairs)
         samples += _cadence[static_cast<size_t>((at + 1) % _nCadenceLength)];
     if (_silence.empty())
         _silence.assign(_b24Bit ? 6144 : 4096, 0);

@@ -25,7 +25,7 @@ public:
     int AddPicture(const DornFrame* frame) override;
     int AddAudio(int channel, const DornFrame* frame) override;
     int AddNULLAudioFrame(int channel, int64_t frameNumber) override;
-    void SetAspectRatio(int code) override { _nAspectRatio = code == 3 ? 3 : 2; }
+    void SetAspectRatio(int code) override { _nAspectCode = code == 3 ? 3 : 2; }
     void GetLouthIdMain(std::string& out) const override { out = _szLouthIdMain; }
     void GetVarIdMain(std::string& out) const override { out = _szVarIdMain; }
     void GetLouthIdBackup(std::string& out) const override { out = _szLouthIdBackup; }
@@ -59,15 +59,15 @@ protected:
     std::string _szLouthIdMain, _szVarIdMain, _szLouthIdBackup, _szVarIdBackup;
     uint32_t _nSerial = 0;
     bool _b8MBBlocks = false;
-    int _nAspectRatio = 2;
+    int _nAspectCode = 2;
 
     uint8_t _nPictureCode = 3;
     int _nSystem = 3;  // 3: 50 Hz, 4: 59.94 Hz
-    bool _bTwoFields = true;
+    bool _bFieldPairs = true;
     bool _b24Bit = false;
     int64_t _nBitrate = 0;
     int64_t _nDurationFields = 0;
-    int64_t _nFieldsWritten = 0;
+    int64_t _nFieldsDone = 0;
 
 private:
     uint32_t NeedBytes() const;
