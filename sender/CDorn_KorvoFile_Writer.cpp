@@ -119,8 +119,8 @@ void CDorn_KorvoFile_Writer::CloseQuietly() noexcept
     }
 }
 
-int CDorn_KorvoFile_Writer::WriteElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
-                                         const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio)
+int CDorn_KorvoFile_Writer::PutElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
+                                       const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio)
 {
     return static_cast<int>(KorvoMXFWriter::AddPicture(1, &video, data, HasAudio() ? audioCount : 0, audioInfo,
                                                        HasAudio() ? audio : nullptr, 0, nullptr, nullptr));
@@ -177,16 +177,7 @@ int CDorn_KorvoIMX_Writer::AddPicture(const DornFrame* frame)
 
 int CDorn_KorvoIMX_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    auto& picture = _pictures.front();
-    const uint32_t size = std::min(static_cast<uint32_t>(_nFrameSize), picture.nCapacity);
-    KorvoMXFVideoInfo video = _video;
-    video._nSize = dorncodec::TrimmedLength(picture.pData.get(), size);
-    const int result = WriteElement(video, picture.pData.get(), 2, AudioInfos(), AudioBlock());
-    DropOldestPicture();
-    _nFieldsDone += 2;
-    return result;
+    return WriteImxFrame(_video, _nFrameSize);
 }
 
 // DVCPRO
@@ -218,32 +209,14 @@ void CDorn_KorvoDVCPro_Writer::ConfigureVariant()
 
 int CDorn_KorvoDVCPro_Writer::AddPicture(const DornFrame* frame)
 {
-    if (_nFrameSize < 0) {
-        uint32_t size = 0;
-        if (!_dvcpro.Learn(frame, _nPictureCode, _nAspectCode, kMaxFrameCapacity, &size))
-            return -1;
-        _nFrameSize = size;
-        SetFrameCapacity(size);
-    }
+    if (_nFrameSize < 0 && !LearnDVCPro(_dvcpro, frame, &_nFrameSize))
+        return -1;
     return CDorn_Korvo_Writer::AddPicture(frame);
 }
 
 int CDorn_KorvoDVCPro_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    uint32_t packedSize = 0;
-    const uint8_t* packed =
-        _dvcpro.Pack(_pictures.front().pData.get(), static_cast<uint32_t>(_nFrameSize), &packedSize);
-    int result = -1;
-    if (packed) {
-        KorvoMXFVideoInfo video = _video;
-        video._nSize = packedSize;
-        result = WriteElement(video, packed, _dvcpro.Fields(), AudioInfos(), AudioBlock());
-    }
-    DropOldestPicture();
-    _nFieldsDone += _dvcpro.Fields();
-    return result;
+    return WriteDVCProFrame(_dvcpro, _video, _nFrameSize);
 }
 
 // VC-3 (Hydrel)
@@ -294,21 +267,5 @@ int CDorn_KorvoHydrel_Writer::AddPicture(const DornFrame* frame)
 
 int CDorn_KorvoHydrel_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    auto& picture = _pictures.front();
-    // A one-unit frame of interlaced material carries both fields' audio.
-    const uint32_t audioPerUnit = _nUnits == 1 && _bFieldPairs ? 2 : 1;
-    int result = 0;
-    for (uint32_t u = 0; u < _nUnits && result == 0; ++u) {
-        uint8_t* unit = picture.pData.get() + size_t{u} * _nUnitSize;
-        const uint32_t used = dorncodec::PrepareHydrelUnit(unit, _nUnitSize);
-        KorvoMXFVideoInfo video = _video;
-        video._nSize = used;
-        result = WriteElement(video, unit, audioPerUnit, AudioInfos() + u % 2,
-                              AudioBlock() ? AudioBlock() + size_t{AudioFieldBytes()} * (u % 2) : nullptr);
-    }
-    DropOldestPicture();
-    _nFieldsDone += _nUnits * audioPerUnit;
-    return result;
+    return WriteHydrelFrame(_video, _nUnits, _nUnitSize);
 }

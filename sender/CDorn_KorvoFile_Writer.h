@@ -27,8 +27,8 @@ protected:
     // For the variants' destructors: a clip still open is finished; nothing leaves.
     void CloseQuietly() noexcept;
     // Hands one video element and its fields' audio to the clip file.
-    int WriteElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
-                     const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio);
+    int PutElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
+                   const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio) override;
     // Settles the variant's picture record, info and frame size after a successful Open.
     virtual void ConfigureVariant() = 0;
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/CLogManager.h"
+#include "sender/DornCodecFrames.h"
 #include "writers/KorvoMXFIdGen.h"
 
 namespace
@@ -268,4 +269,67 @@ int CDorn_Korvo_Writer::CloseCommon(bool cancelled)
 int CDorn_Korvo_Writer::Close(bool cancelled)
 {
     return CloseCommon(cancelled);
+}
+
+int CDorn_Korvo_Writer::WriteImxFrame(const KorvoMXFVideoInfo& record, int64_t frameSize)
+{
+    if (_pictures.empty())
+        return -1;
+    auto& picture = _pictures.front();
+    KorvoMXFVideoInfo video = record;
+    video._nSize =
+        dorncodec::TrimmedLength(picture.pData.get(), std::min(static_cast<uint32_t>(frameSize), picture.nCapacity));
+    const int result = PutElement(video, picture.pData.get(), 2, AudioInfos(), AudioBlock());
+    DropOldestPicture();
+    _nFieldsDone += 2;
+    return result;
+}
+
+bool CDorn_Korvo_Writer::LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize)
+{
+    uint32_t size = 0;
+    if (!dvcpro.Learn(frame, _nPictureCode, _nAspectCode, kMaxFrameCapacity, &size))
+        return false;
+    *frameSize = size;
+    SetFrameCapacity(size);
+    return true;
+}
+
+int CDorn_Korvo_Writer::WriteDVCProFrame(DornDVCProFrames& dvcpro, const KorvoMXFVideoInfo& record, int64_t frameSize)
+{
+    if (_pictures.empty())
+        return -1;
+    uint32_t packedSize = 0;
+    const uint8_t* packed =
+        dvcpro.Pack(_pictures.front().pData.get(),
+                    std::min(static_cast<uint32_t>(frameSize), _pictures.front().nCapacity), &packedSize);
+    int result = -1;
+    if (packed) {
+        KorvoMXFVideoInfo video = record;
+        video._nSize = packedSize;
+        result = PutElement(video, packed, dvcpro.Fields(), AudioInfos(), AudioBlock());
+    }
+    DropOldestPicture();
+    _nFieldsDone += dvcpro.Fields();
+    return result;
+}
+
+int CDorn_Korvo_Writer::WriteHydrelFrame(const KorvoMXFVideoInfo& record, uint32_t units, uint32_t unitSize)
+{
+    if (_pictures.empty())
+        return -1;
+    auto& picture = _pictures.front();
+    // A one-unit frame of interlaced material carries both fields' audio.
+    const uint32_t audioPerUnit = units == 1 && _bFieldPairs ? 2 : 1;
+    int result = 0;
+    for (uint32_t u = 0; u < units && result == 0 && size_t{u + 1} * unitSize <= picture.nCapacity; ++u) {
+        uint8_t* unit = picture.pData.get() + size_t{u} * unitSize;
+        KorvoMXFVideoInfo video = record;
+        video._nSize = dorncodec::PrepareHydrelUnit(unit, unitSize);
+        result = PutElement(video, unit, audioPerUnit, AudioInfos() + u % 2,
+                            AudioBlock() ? AudioBlock() + size_t{AudioFieldBytes()} * (u % 2) : nullptr);
+    }
+    DropOldestPicture();
+    _nFieldsDone += units * audioPerUnit;
+    return result;
 }

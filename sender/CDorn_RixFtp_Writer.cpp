@@ -452,7 +452,7 @@ int CDorn_RixFtp_Writer::WriteBlock()
     return _connections.empty() && failures ? -1 : 0;
 }
 
-int CDorn_RixFtp_Writer::AddToBlock(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
+int CDorn_RixFtp_Writer::PutElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
                                     const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio)
 {
     const uint32_t count = HasAudio() ? audioCount : 0;
@@ -536,16 +536,7 @@ int CDorn_RixFtpIMX_Writer::AddPicture(const DornFrame* frame)
 
 int CDorn_RixFtpIMX_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    auto& picture = _pictures.front();
-    KorvoMXFVideoInfo video = _video;
-    video._nSize =
-        dorncodec::TrimmedLength(picture.pData.get(), std::min(static_cast<uint32_t>(_nFrameSize), picture.nCapacity));
-    const int result = AddToBlock(video, picture.pData.get(), 2, AudioInfos(), AudioBlock());
-    DropOldestPicture();
-    _nFieldsDone += 2;
-    return result;
+    return WriteImxFrame(_video, _nFrameSize);
 }
 
 // DVCPRO
@@ -574,32 +565,14 @@ void CDorn_RixFtpDVCPro_Writer::ConfigureVariant()
 
 int CDorn_RixFtpDVCPro_Writer::AddPicture(const DornFrame* frame)
 {
-    if (_nFrameSize < 0) {
-        uint32_t size = 0;
-        if (!_dvcpro.Learn(frame, _nPictureCode, _nAspectCode, kMaxFrameCapacity, &size))
-            return -1;
-        _nFrameSize = size;
-        SetFrameCapacity(size);
-    }
+    if (_nFrameSize < 0 && !LearnDVCPro(_dvcpro, frame, &_nFrameSize))
+        return -1;
     return CDorn_Korvo_Writer::AddPicture(frame);
 }
 
 int CDorn_RixFtpDVCPro_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    uint32_t packedSize = 0;
-    const uint8_t* packed =
-        _dvcpro.Pack(_pictures.front().pData.get(), static_cast<uint32_t>(_nFrameSize), &packedSize);
-    int result = -1;
-    if (packed) {
-        KorvoMXFVideoInfo video = _video;
-        video._nSize = packedSize;
-        result = AddToBlock(video, packed, _dvcpro.Fields(), AudioInfos(), AudioBlock());
-    }
-    DropOldestPicture();
-    _nFieldsDone += _dvcpro.Fields();
-    return result;
+    return WriteDVCProFrame(_dvcpro, _video, _nFrameSize);
 }
 
 // VC-3 (Hydrel)
@@ -649,19 +622,5 @@ int CDorn_RixFtpHydrel_Writer::AddPicture(const DornFrame* frame)
 
 int CDorn_RixFtpHydrel_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    auto& picture = _pictures.front();
-    const uint32_t audioPerUnit = _nUnits == 1 && _bFieldPairs ? 2 : 1;
-    int result = 0;
-    for (uint32_t u = 0; u < _nUnits && result == 0; ++u) {
-        uint8_t* unit = picture.pData.get() + size_t{u} * _nUnitSize;
-        KorvoMXFVideoInfo video = _video;
-        video._nSize = dorncodec::PrepareHydrelUnit(unit, _nUnitSize);
-        result = AddToBlock(video, unit, audioPerUnit, AudioInfos() + u % 2,
-                            AudioBlock() ? AudioBlock() + size_t{AudioFieldBytes()} * (u % 2) : nullptr);
-    }
-    DropOldestPicture();
-    _nFieldsDone += _nUnits * audioPerUnit;
-    return result;
+    return WriteHydrelFrame(_video, _nUnits, _nUnitSize);
 }

@@ -58,8 +58,8 @@ protected:
     virtual void ConfigureVariant() = 0;
     virtual const char* VariantName() const = 0;
     // One picture element into the block; a full block is sent and the element added again.
-    int AddToBlock(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
-                   const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio);
+    int PutElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
+                   const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio) override;
     void CloseQuietly() noexcept;
 
     int64_t _nFrameSize = -1;
