@@ -166,7 +166,7 @@ int CIMXMXFWriter::Open(const char* path)
         return kNoDataWriter;
     }
     if (_szSampleFolder.empty()) {
-        auto folder = platform::Registry::GetString(platform::RegHive::LocalMachine, "SOFTWARE\\Brennhall\\Common\\",
+        auto folder = platform::Registry::GetString(platform::RegHive::LocalMachine, "SOFTWARE\\Brennhall\\Common",
                                                     "MXF Samples Path");
         _szSampleFolder = folder ? folder->substr(0, 260) : ".\\";
     }

@@ -165,16 +165,21 @@ int CKorvoFormatAsynchronousFileWriter::WriteData(const void* data, uint32_t len
     _wake.notify_all();
     if (written)
         *written = length;
-    if (_nQueuedBytes > _nMaxBufferBytes) {
+    // Over the limit the caller waits for the writer to release buffers: the data is queued already, so only
+    // a writer that can no longer write makes this a failure.
+    while (_nQueuedBytes > _nMaxBufferBytes && !_bFailed && _bThreadAlive) {
         Log(kProgress, "PushBuffer reached MAXIMUM Memory allocation - waiting release ...");
         const uint64_t releases = _nReleases;
-        bool released = _wake.wait_for(lock, std::chrono::milliseconds(_nReleaseWaitMs), [&] {
-            return _nReleases != releases || _nQueuedBytes <= _nMaxBufferBytes || _bFailed || !_bThreadAlive;
-        });
-        if (!released || _bFailed || !_bThreadAlive) {
-            Log(kError, "PushBuffer reached MAXIMUM Memory allocation !", -1);
-            return -1;
-        }
+        if (!_wake.wait_for(lock, std::chrono::milliseconds(_nReleaseWaitMs), [&] {
+                return _nReleases != releases || _nQueuedBytes <= _nMaxBufferBytes || _bFailed || !_bThreadAlive;
+            }))
+            Log(kWarning, "PushBuffer reached MAXIMUM Memory allocation !", 0);
+    }
+    if (_bFailed || !_bThreadAlive) {
+        Log(kError, "PushBuffer - the writer thread has stopped, data lost !", -1);
+        if (written)
+            *written = 0;
+        return -1;
     }
     return 0;
 }
@@ -279,6 +284,7 @@ CKorvoFormatAsynchronousFileWriter::PassResult CKorvoFormatAsynchronousFileWrite
             _nWrittenBackBytes += buffer->nLength;
             _writtenBack.push_back(std::move(_queue.front()));
             _queue.pop_front();
+            _wake.notify_all();  // a caller may wait for the queue to shrink
             while (_nWrittenBackBytes > _nMaxBackBytes && !_writtenBack.empty()) {
                 _nWrittenBackBytes -= _writtenBack.front()->nLength;
                 if (_free.size() < kMaxFreeBuffers)

@@ -30,7 +30,8 @@ public:
     int Open(const char* path) override;
     // Waits until every queued byte is written, stops the thread and closes the file; -1 when data was lost.
     int Close() override;
-    // 0 with all bytes counted once queued; -1 when the writer thread has stopped (nothing is queued then).
+    // 0 with all bytes counted once queued; -1 when the writer thread has stopped. Above the queue limit the
+    // caller waits until the writer has released buffers.
     int WriteData(const void* data, uint32_t length, uint32_t* written) override;
     int SeekPos(uint32_t low, uint32_t high) override;
     bool IsOpen() override;

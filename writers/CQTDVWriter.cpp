@@ -93,8 +93,12 @@ int CQTDVWriter::FlushAudio()
     return result;
 }
 
-int CQTDVWriter::EnsureRoom(int track, size_t bytes)
+int CQTDVWriter::EnsureRoom(int track, int samples)
 {
+    const size_t bytes =
+        static_cast<size_t>(samples) * static_cast<size_t>(AudioChannelsPerTrack() * AudioBytesPerSample());
+    if (bytes > _nTrackCapacity)
+        return -1;
     // A frame with more samples than planned must not run past the track buffer: write it out early.
     if (_trackBuffers[static_cast<size_t>(track)].size() + bytes > _nTrackCapacity)
         return FlushAudio();
@@ -125,10 +129,7 @@ int CQTDVWriter::AddFrame(const uint8_t* video, uint32_t videoLength, const floa
     const int channels = channelSamples ? std::clamp(channelCount, 0, 16) : 0;
     const int count = std::max(sampleCount, 0);
     for (int t = 0; t < _nAudioTracks && count > 0; ++t) {
-        const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(per * AudioBytesPerSample());
-        if (bytes > _nTrackCapacity)
-            return -1;
-        if ((result = EnsureRoom(t, bytes)) != 0)
+        if ((result = EnsureRoom(t, count)) != 0)
             return result;
         auto& buffer = _trackBuffers[static_cast<size_t>(t)];
         for (int i = 0; i < count; ++i)
@@ -155,10 +156,7 @@ int CQTDVWriter::AddFrameInterleaved(const uint8_t* video, uint32_t videoLength,
     const int tracks = samples ? std::min(_nAudioTracks, std::max(channelCount, 0) / per) : 0;
     const int count = std::max(sampleCount, 0);
     for (int t = 0; t < tracks && count > 0; ++t) {
-        const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(per * AudioBytesPerSample());
-        if (bytes > _nTrackCapacity)
-            return -1;
-        if ((result = EnsureRoom(t, bytes)) != 0)
+        if ((result = EnsureRoom(t, count)) != 0)
             return result;
         auto& buffer = _trackBuffers[static_cast<size_t>(t)];
         const int16_t* part = samples + static_cast<size_t>(t) * static_cast<size_t>(count * per);

@@ -36,9 +36,9 @@ public:
 
 private:
     void PrepareTrackBuffers();
-    // Appends one sample of a track's channel in the track's format; flushes first when the buffer is full.
     int FlushAudio();
-    int EnsureRoom(int track, size_t bytes);
+    // Room in a track's buffer for a frame's samples; -1 when they could never fit.
+    int EnsureRoom(int track, int samples);
     int AddVideo(const uint8_t* video, uint32_t videoLength);
     int AfterFrame();
 

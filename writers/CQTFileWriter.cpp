@@ -242,6 +242,15 @@ int CQTFileWriter::WriteAudioChunk(int track, const uint8_t* data, uint32_t byte
 
 void CQTFileWriter::AddDataReference(QTAtom& minf, const std::string& sideFile)
 {
+    if (!sideFile.empty())
+        minf.Add("hdlr")
+            .U32(0)
+            .Text("dhlr")
+            .Text("alis")
+            .Text("appl")
+            .U32(1)
+            .U32(0x0001002A)
+            .Pascal("Apple Alias Data Handler");
     QTAtom& dref = minf.Add("dinf").Add("dref");
     dref.U32(0).U32(1);
     if (sideFile.empty()) {
@@ -324,15 +333,6 @@ void CQTFileWriter::AddVideoTrack(QTAtom& moov, uint64_t frames)
     mdia.Add("hdlr").U32(0).Text("mhlr").Text("vide").U32(0).U32(0).U32(0).U8(0);
     QTAtom& minf = mdia.Add("minf");
     minf.Add("vmhd").U32(1).U16(0x40).U16(0x8000).U16(0x8000).U16(0x8000);
-    if (!_bSelfContained)
-        minf.Add("hdlr")
-            .U32(0)
-            .Text("dhlr")
-            .Text("alis")
-            .Text("appl")
-            .U32(1)
-            .U32(0x0001002A)
-            .Pascal("Apple Alias Data Handler");
     AddDataReference(minf, _bSelfContained ? "" : FileNameOf(WithoutExtension(_szMoviePath)).substr(0, 55) + ".vid");
     QTAtom& stbl = minf.Add("stbl");
     QTAtom& stsd = stbl.Add("stsd");
@@ -397,15 +397,6 @@ void CQTFileWriter::AddAudioTrack(QTAtom& moov, int track, uint64_t frames)
     minf.Add("smhd").U32(0).U16(0).U16(0);
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%03d.pcm", track);
-    if (!_bSelfContained)
-        minf.Add("hdlr")
-            .U32(0)
-            .Text("dhlr")
-            .Text("alis")
-            .Text("appl")
-            .U32(1)
-            .U32(0x0001002A)
-            .Pascal("Apple Alias Data Handler");
     AddDataReference(minf, _bSelfContained ? "" : FileNameOf(WithoutExtension(_szMoviePath)).substr(0, 55) + suffix);
     QTAtom& stbl = minf.Add("stbl");
     QTAtom& stsd = stbl.Add("stsd");

@@ -1,6 +1,7 @@
 // The IMX writer's handling of bad input and of its sample files, checked on the bytes it writes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -266,4 +267,22 @@ TEST(CIMXMXFWriter, WithoutAFooterSampleTheHeaderNamesNoFooterAndCloseFails)
     EXPECT_EQ(Be(file, 44, 8), 0u);
 }
 
+}  // namespace
+
+namespace
+{
+TEST(CIMXMXFWriter, PacingHoldsTheRate)
+{
+    const fs::path samples = SampleCopy("imx-pacing");
+    Opened o = OpenWriter(samples);
+    EXPECT_EQ(o.writer->SetPacingRate(1000), 0);  // 100 Mb/s: 17 ms per 30 Mb/s edit unit
+    ASSERT_EQ(o.writer->Begin(Info(true, 30)), 0);
+    const std::vector<uint8_t> picture = Picture(300);
+    const auto start = std::chrono::steady_clock::now();
+    for (int f = 0; f < 6; ++f)
+        ASSERT_EQ(o.writer->AddFrame(picture.data(), 300, nullptr, 0, 0), 0);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(80));
+    EXPECT_EQ(o.writer->Close(), 0);
+}
 }  // namespace

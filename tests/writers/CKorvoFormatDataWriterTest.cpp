@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "outside/rix/CRixSimServer.h"
+#include "platform/Registry.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/support/PyFtpServer.h"
 #include "writers/CKorvoFormatAsynchronousFileWriter.h"
@@ -249,4 +250,33 @@ TEST(CKorvoFormatFTPWriter, UploadToTheVideoServerSimulator)
     EXPECT_TRUE(std::string(stored.begin(), stored.end()) == bytes) << stored.size();
 }
 
+}  // namespace
+
+namespace
+{
+TEST(AsyncFileWriterThreads, LimitsComeFromTheRegistry)
+{
+    using platform::RegHive;
+    using platform::Registry;
+    const char key[] = "SOFTWARE\\Brennhall\\Common";
+    {
+        CKorvoFormatAsynchronousFileWriter writer(kTransfer, kTransfer);
+        EXPECT_EQ(writer.GetMaxBackBytes(), 0x1000000u);
+        EXPECT_EQ(writer.GetMaxBufferBytes(), 0x10000000u);
+    }
+    Registry::SetDword(RegHive::LocalMachine, key, "Async Max Back Bytes", 0x20000);
+    Registry::SetDword(RegHive::LocalMachine, key, "Async Max Buffer Bytes", 0x40000);
+    CKorvoFormatAsynchronousFileWriter writer(kTransfer, kTransfer);
+    EXPECT_EQ(writer.GetMaxBackBytes(), 0x20000u);
+    EXPECT_EQ(writer.GetMaxBufferBytes(), 0x40000u);
+    // With a small queue the caller waits for the writer now and then; nothing is lost.
+    const fs::path dir = FreshDir("async-small");
+    ASSERT_EQ(writer.Open((dir / "clip.mxf").c_str()), 0);
+    const std::string bytes = Pattern(11, 3000000);
+    ASSERT_TRUE(WriteInPieces(writer, bytes));
+    EXPECT_EQ(writer.Close(), 0);
+    EXPECT_TRUE(ReadWholeFile(dir / "clip.mxf") == bytes);
+    Registry::DeleteValue(RegHive::LocalMachine, key, "Async Max Back Bytes");
+    Registry::DeleteValue(RegHive::LocalMachine, key, "Async Max Buffer Bytes");
+}
 }  // namespace

@@ -147,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, QtDv,
                                            DvCase{"dvcpro625", 1, true, false, "yuv411p", "dvpp", 144000, "118:81", 3},
                                            DvCase{"dv50_625", 2, true, true, "yuv422p", "dv5p", 288000, "59:54", 0},
                                            DvCase{"dv525", 0, false, false, "yuv411p", "dvc ", 120000, "10:11", 0},
+                                           DvCase{"dvcpro525", 1, false, true, "yuv411p", "dvc ", 120000, "10:11", 0},
                                            DvCase{"dv50_525", 2, false, true, "yuv422p", "dv5n", 240000, "40:33", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -286,5 +287,80 @@ TEST(CQTDVWriter, CloseReportsAMovieAtomThatCannotBeWritten)
     ASSERT_EQ(writer.AddFrame(reinterpret_cast<const uint8_t*>(video.data()), 144000, nullptr, 0, 0), 0);
     server.reset();
     EXPECT_NE(writer.Close(), 0);
+}
+}  // namespace
+
+namespace
+{
+TEST(CQTDVWriter, ReferenceMovieIsFinalAfterTwoChunksWithTheAnnouncedDuration)
+{
+    const DvCase c{"dvref2", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const std::string video = testsupport::ReadWholeFile(DvEssence(c, 1));
+    const fs::path dir = testsupport::FreshDir("qt-reference-long");
+    CQTDVWriter writer(0, false, false);
+    ASSERT_EQ(writer.Open((dir / "clip.mov").c_str()), 0);
+    MediaWriterClipInfo info;
+    info.startTimecode = CTimeCode(10, 0, 0, 0, false, 3);
+    info.durationFields = 2 * 70;
+    ASSERT_EQ(writer.Begin(info), 0);
+    for (int f = 0; f < 45; ++f)
+        ASSERT_EQ(writer.AddFrame(reinterpret_cast<const uint8_t*>(video.data()), 144000, nullptr, 0, 0), 0);
+    // The movie is complete while the side file still grows.
+    const std::string movie = testsupport::ReadWholeFile(dir / "clip.mov");
+    const size_t stsz = movie.find("stsz");
+    ASSERT_NE(stsz, std::string::npos);
+    EXPECT_EQ(Be32At(movie, stsz + 12), 70u);
+    const size_t co64 = movie.find("co64");
+    ASSERT_NE(co64, std::string::npos);
+    EXPECT_EQ(Be32At(movie, co64 + 8), 4u);  // ceil(70 / 20) chunks in the side file
+    EXPECT_EQ(Be32At(movie, co64 + 12 + 3 * 8 + 4), 3u * 20 * 144000);
+    ASSERT_EQ(writer.Close(), 0);
+    EXPECT_TRUE(testsupport::ReadWholeFile(dir / "clip.mov") == movie);
+    EXPECT_EQ(fs::file_size(dir / "clip.vid"), 45u * 144000);
+}
+
+TEST(CQTDVWriter, MoreSamplesThanPlannedStayInBounds)
+{
+    const DvCase c{"dvmany", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const std::string video = testsupport::ReadWholeFile(DvEssence(c, 1));
+    const fs::path dir = testsupport::FreshDir("qt-many-samples");
+    CQTDVWriter writer(0, true, true);
+    ASSERT_EQ(writer.Open((dir / "clip.mov").c_str()), 0);
+    MediaWriterClipInfo info;
+    info.audioChannels = 8;
+    ASSERT_EQ(writer.Begin(info), 0);
+    std::vector<float> samples(20000, 0.5f);
+    std::vector<const float*> channels(8, samples.data());
+    // Through the 16-bit conversion buffer (cut to what it holds) and straight into the track buffers.
+    EXPECT_EQ(writer.CQTAudioVideoWriter::AddFrame(reinterpret_cast<const uint8_t*>(video.data()), 144000,
+                                                   channels.data(), 20000, 8),
+              0);
+    EXPECT_EQ(writer.AddFrame(reinterpret_cast<const uint8_t*>(video.data()), 144000, channels.data(), 20000, 8), 0);
+    EXPECT_EQ(writer.Close(), 0);
+    const std::string line = "pcm_s24be\n";
+    EXPECT_EQ(Shell("ffprobe -v error -select_streams a:7 -show_entries stream=codec_name -of csv=p=0 " +
+                    (dir / "clip.mov").string() + " 2>/dev/null"),
+              line);
+}
+
+TEST(CQTDVWriter, SelfContainedMovieOverFtp)
+{
+    const DvCase c{"dvftpok", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const std::string video = testsupport::ReadWholeFile(DvEssence(c, 25));
+    const fs::path root = testsupport::FreshDir("qt-ftp");
+    testsupport::PyFtpServer server(root);
+    ASSERT_TRUE(server.IsRunning());
+    CQTDVWriter writer(0, true, false);
+    ASSERT_EQ(writer.Open(("ftp://" + server.Address() + "/movies/clip.mov").c_str()), 0);
+    MediaWriterClipInfo info;
+    info.startTimecode = CTimeCode(10, 0, 0, 0, false, 3);
+    ASSERT_EQ(writer.Begin(info), 0);
+    for (int f = 0; f < 25; ++f)
+        ASSERT_EQ(writer.AddFrame(reinterpret_cast<const uint8_t*>(video.data()) + f * 144000, 144000, nullptr, 0, 0),
+                  0);
+    ASSERT_EQ(writer.Close(), 0);
+    const std::string path = (root / "movies" / "clip.mov").string();
+    EXPECT_EQ(Warnings(path), "");
+    EXPECT_TRUE(Shell("ffmpeg -nostdin -v error -i " + path + " -map 0:v -c copy -f rawvideo -") == video);
 }
 }  // namespace
