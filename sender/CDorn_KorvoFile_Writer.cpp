@@ -248,6 +248,8 @@ int CDorn_KorvoHydrel_Writer::AddPicture(const DornFrame* frame)
         SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
         if (_pInfo) {
             _pInfo->_nHydrelQuality = units.bHighQuality ? 2 : 3;
+            // Each unit of a two-unit frame is one field of its own.
+            _pInfo->_bTwoFields = _nUnits == 1 && _bFieldPairs;
             if (const KorvoMXFResult result = SetInfo(*_pInfo); result != KORVOMXF_OK)
                 return static_cast<int>(result);
         }
