@@ -149,6 +149,7 @@ TEST_F(RixFtpWriterThreads, EachServerGetsItsOwnClipTableAndReferencingXml)
     EXPECT_NE(main.find("<Rix_VarID>VARMAIN</Rix_VarID>"), std::string::npos);
     EXPECT_NE(main.find("<Rix_NumClip>110</Rix_NumClip>"), std::string::npos);
     EXPECT_NE(main.find("<Rix_Camera>A</Rix_Camera>"), std::string::npos);
+    EXPECT_NE(main.find("<Rix_IP_Address1>127.0.0.1</Rix_IP_Address1>"), std::string::npos);
     EXPECT_NE(main.find("<Owner>Owner X</Owner>"), std::string::npos);
     EXPECT_NE(main.find("<TapeID>TAPE7</TapeID>"), std::string::npos);
     EXPECT_NE(backup.find("<Rix_UmID>BACKID02</Rix_UmID>"), std::string::npos) << backup;
