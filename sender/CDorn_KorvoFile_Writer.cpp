@@ -5,7 +5,6 @@
 
 #include "common/CLogManager.h"
 #include "sender/DornCodecFrames.h"
-#include "transfer/CKorvoDVCProHelper.h"
 
 namespace
 {
@@ -52,9 +51,9 @@ int CDorn_KorvoFile_Writer::Open(const char* path, uint8_t pictureCode, int64_t 
     KorvoMXFInfo& info = *_pInfo;
     info.SetMaterialId(_szLouthIdMain.c_str());
     info._nStandard = pictureCode;
-    info._nAspectRatio = _nAspectRatio;
+    info._nAspectRatio = _nAspectCode;
     info._bProgressive = pictureCode > 5;
-    info._bTwoFields = _bTwoFields;
+    info._bTwoFields = _bFieldPairs;
     info._nAudioGroups = static_cast<uint8_t>(GetServerChannels() / 4);
     info._nAudioFormat = HasAudio() ? 1 : 0;
     info._nFirstField = _nFirstField;
@@ -82,7 +81,7 @@ int CDorn_KorvoFile_Writer::Open(const char* path, uint8_t pictureCode, int64_t 
     result = SetInfo(info);
     if (result == KORVOMXF_OK)
         result = SetFirstField(_nFirstField);
-    _nFieldsWritten = 0;
+    _nFieldsDone = 0;
     if (result != KORVOMXF_OK) {
         KorvoMXFWriter::Close();
         _pInfo.reset();
@@ -96,7 +95,7 @@ int CDorn_KorvoFile_Writer::Close(bool cancelled)
         return 0;
     int first = CloseCommon(cancelled);
     if (_pInfo) {
-        _pInfo->_nOutField = _nFirstField + static_cast<uint32_t>(_nFieldsWritten);
+        _pInfo->_nOutField = _nFirstField + static_cast<uint32_t>(_nFieldsDone);
         if (!_pInfo->_vClips.empty())
             _pInfo->_vClips[0]._nShortOut = _pInfo->_nOutField;
         const KorvoMXFResult info = SetInfo(*_pInfo);
@@ -120,8 +119,8 @@ void CDorn_KorvoFile_Writer::CloseQuietly() noexcept
     }
 }
 
-int CDorn_KorvoFile_Writer::WriteElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
-                                         const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio)
+int CDorn_KorvoFile_Writer::PutElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
+                                       const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio)
 {
     return static_cast<int>(KorvoMXFWriter::AddPicture(1, &video, data, HasAudio() ? audioCount : 0, audioInfo,
                                                        HasAudio() ? audio : nullptr, 0, nullptr, nullptr));
@@ -178,16 +177,7 @@ int CDorn_KorvoIMX_Writer::AddPicture(const DornFrame* frame)
 
 int CDorn_KorvoIMX_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    Picture& picture = _pictures.front();
-    const uint32_t size = std::min(static_cast<uint32_t>(_nFrameSize), picture.nCapacity);
-    KorvoMXFVideoInfo video = _video;
-    video._nSize = dorncodec::TrimmedLength(picture.pData.get(), size);
-    const int result = WriteElement(video, picture.pData.get(), 2, AudioInfos(), AudioBlock());
-    DropOldestPicture();
-    _nFieldsWritten += 2;
-    return result;
+    return WriteImxFrame(_video, _nFrameSize);
 }
 
 // DVCPRO
@@ -208,72 +198,25 @@ CDorn_KorvoDVCPro_Writer::~CDorn_KorvoDVCPro_Writer()
 void CDorn_KorvoDVCPro_Writer::ConfigureVariant()
 {
     theLogManager.Log("KorvoDVCPro_Writer - Open ... ");
-    if (_nBitrate == 50000000)
-        _bHD = false;
-    else if (_nBitrate == 100000000)
-        _bHD = true;
-    theLogManager.Log("DVCPro bitrate : %li [HD use is %d]", static_cast<long>(_nBitrate), _bHD ? 1 : 0);
-    _video = KorvoMXFVideoInfo{};
-    if (_bHD) {
-        _nAspectRatio = 3;
-        _video._nVideoFormat = _nPictureCode > 5 ? 7 : 8;
-        _pInfo->_nVideoSystem = _nPictureCode >= 6 ? 3 : 4;
-        _video._nWidth = _nPictureCode == 3 ? 1440 : _nPictureCode <= 5 ? 1280 : 960;
-        _video._nLines = _nPictureCode >= 6 ? 720 : 1080;
-    } else {
-        _video._nVideoFormat = 9;
-        const bool is525 = _nPictureCode == 4 || _nPictureCode == 5;
-        _pInfo->_nVideoSystem = is525 ? 1 : 2;
-        _video._nWidth = 720;
-        _video._nLines = is525 ? 480 : 576;
-    }
+    _video = _dvcpro.Configure(_nPictureCode, _nBitrate, _nAspectCode);
+    const bool hd = _video._nVideoFormat != 9;
+    _pInfo->_nVideoSystem = hd ? (_nPictureCode >= 6 ? 3 : 4) : (_video._nLines == 480 ? 1 : 2);
     _pInfo->_nVideoFormat = static_cast<int>(_video._nVideoFormat);
-    _pInfo->_nAspectRatio = _nAspectRatio;
+    _pInfo->_nAspectRatio = _nAspectCode;
     _pInfo->_nBitrate = static_cast<int>(_nBitrate / 1000000);
-    theLogManager.Log("DVCPro frame width : %d - height : %d", static_cast<int>(_video._nWidth),
-                      static_cast<int>(_video._nLines));
     _nFrameSize = -1;
 }
 
 int CDorn_KorvoDVCPro_Writer::AddPicture(const DornFrame* frame)
 {
-    if (_nFrameSize < 0) {
-        const uint32_t length = frame && frame->pData ? frame->nLength : 0;
-        _pHelper = std::make_unique<CKorvoDVCProHelper>(_nPictureCode, _nAspectRatio);
-        if (!length || length > kMaxFrameCapacity || !_pHelper->InitFromDVCProFrame(frame->pData, length)) {
-            theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR : Invalid DVCPro frame ! [Size: %li]",
-                              static_cast<long>(length));
-            _pHelper.reset();
-            return -1;
-        }
-        _nFrameSize = length;
-        SetFrameCapacity(length);
-        theLogManager.Log("DVCPro Frame: %li Bytes", static_cast<long>(length));
-    }
+    if (_nFrameSize < 0 && !LearnDVCPro(_dvcpro, frame, &_nFrameSize))
+        return -1;
     return CDorn_Korvo_Writer::AddPicture(frame);
 }
 
 int CDorn_KorvoDVCPro_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    Picture& picture = _pictures.front();
-    const uint32_t fields = _video._nLines == 720 ? 1 : 2;
-    int result = -1;
-    uint32_t packedSize = 0;
-    const uint8_t* packed = nullptr;
-    if (!_pHelper || !_pHelper->ConvertFromDVCPro(picture.pData.get(), static_cast<uint32_t>(_nFrameSize))) {
-        theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR while converting DVCPro frame ! (Format -> Korvo)");
-    } else if (!(packed = _pHelper->GetPackedFrame(&packedSize))) {
-        theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR while acquiring Korvo DVCPro frame !");
-    } else {
-        KorvoMXFVideoInfo video = _video;
-        video._nSize = packedSize;
-        result = WriteElement(video, packed, fields, AudioInfos(), AudioBlock());
-    }
-    DropOldestPicture();
-    _nFieldsWritten += fields;
-    return result;
+    return WriteDVCProFrame(_dvcpro, _video, _nFrameSize);
 }
 
 // VC-3 (Hydrel)
@@ -289,7 +232,7 @@ CDorn_KorvoHydrel_Writer::CDorn_KorvoHydrel_Writer(const char* clipName, const c
 void CDorn_KorvoHydrel_Writer::ConfigureVariant()
 {
     theLogManager.Log("KorvoHydrel_Writer - Open ... ");
-    _nAspectRatio = 3;
+    _nAspectCode = 3;
     const bool progressive = _nPictureCode > 5;
     _video = KorvoMXFVideoInfo{};
     _video._nVideoFormat = 5;
@@ -324,30 +267,5 @@ int CDorn_KorvoHydrel_Writer::AddPicture(const DornFrame* frame)
 
 int CDorn_KorvoHydrel_Writer::WriteFrame()
 {
-    if (_pictures.empty())
-        return -1;
-    Picture& picture = _pictures.front();
-    // A one-unit frame of interlaced material carries both fields' audio.
-    const uint32_t audioPerUnit = _nUnits == 1 && _bTwoFields ? 2 : 1;
-    int result = 0;
-    for (uint32_t u = 0; u < _nUnits && result == 0; ++u) {
-        uint8_t* unit = picture.pData.get() + size_t{u} * _nUnitSize;
-        uint32_t used = dorncodec::TrimmedLength(unit, _nUnitSize - 4);
-        const uint32_t field = dorncodec::HydrelCodedSizeOffset(unit, _nUnitSize);
-        if (field && used >= 640) {
-            const uint32_t coded = used - 640;
-            unit[field] = static_cast<uint8_t>(coded >> 24);
-            unit[field + 1] = static_cast<uint8_t>(coded >> 16);
-            unit[field + 2] = static_cast<uint8_t>(coded >> 8);
-            unit[field + 3] = static_cast<uint8_t>(coded);
-        }
-        unit[6] &= static_cast<uint8_t>(~0x10);
-        KorvoMXFVideoInfo video = _video;
-        video._nSize = used;
-        result = WriteElement(video, unit, audioPerUnit, AudioInfos() + u % 2,
-                              AudioBlock() ? AudioBlock() + size_t{AudioFieldBytes()} * (u % 2) : nullptr);
-    }
-    DropOldestPicture();
-    _nFieldsWritten += _nUnits * audioPerUnit;
-    return result;
+    return WriteHydrelFrame(_video, _nUnits, _nUnitSize);
 }

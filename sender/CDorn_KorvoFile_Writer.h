@@ -3,10 +3,9 @@
 #include <memory>
 
 #include "sender/CDorn_Korvo_Writer.h"
+#include "sender/DornDVCProFrames.h"
 #include "writers/KorvoMXFInfo.h"
 #include "writers/KorvoMXFWriter.h"
-
-class CKorvoDVCProHelper;
 
 // Writes the played-out clip as a Parvex clip file with 2 MB or 8 MB blocks; the codec variants below add
 // the picture handling.
@@ -19,6 +18,7 @@ public:
     int Open(const char* path, uint8_t pictureCode, int64_t bitrate, int channels, int sampleBits, int one,
              CTimeCode start, int64_t duration) override;
     int Close(bool cancelled) override;
+    using CDorn_Korvo_Writer::AddPicture;
 
     int64_t GetFieldOffset() const { return _nFieldOffset; }
     uint32_t GetFirstField() const { return _nFirstField; }
@@ -27,8 +27,8 @@ protected:
     // For the variants' destructors: a clip still open is finished; nothing leaves.
     void CloseQuietly() noexcept;
     // Hands one video element and its fields' audio to the clip file.
-    int WriteElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
-                     const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio);
+    int PutElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
+                   const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio) override;
     // Settles the variant's picture record, info and frame size after a successful Open.
     virtual void ConfigureVariant() = 0;
 
@@ -64,8 +64,7 @@ protected:
     void ConfigureVariant() override;
 
 private:
-    bool _bHD = true;
-    std::unique_ptr<CKorvoDVCProHelper> _pHelper;
+    DornDVCProFrames _dvcpro;
 };
 
 class CDorn_KorvoHydrel_Writer : public CDorn_KorvoFile_Writer

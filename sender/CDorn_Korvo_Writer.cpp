@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/CLogManager.h"
+#include "sender/DornCodecFrames.h"
 #include "writers/KorvoMXFIdGen.h"
 
 namespace
@@ -75,7 +76,7 @@ int CDorn_Korvo_Writer::OpenCommon(uint8_t pictureCode, int64_t bitrate, int cha
     else
         _start = start;
 
-    _bTwoFields = pictureCode < 6;
+    _bFieldPairs = pictureCode < 6;
     if (_nSystem == 3) {
         _cadence = {960, 0, 0, 0, 0};
         _nCadenceLength = 1;
@@ -85,7 +86,7 @@ int CDorn_Korvo_Writer::OpenCommon(uint8_t pictureCode, int64_t bitrate, int cha
         _nCadenceLength = 5;
         _nAudioBlockSize = 2432;
     }
-    const size_t blockBytes = size_t{AudioFieldBytes()} * (_bTwoFields ? 2 : 1);
+    const size_t blockBytes = size_t{AudioFieldBytes()} * (_bFieldPairs ? 2 : 1);
     _pAudioBlock.reset();
     if (blockBytes) {
         _pAudioBlock = platform::MakePageBuffer(blockBytes);
@@ -117,16 +118,16 @@ int CDorn_Korvo_Writer::OpenCommon(uint8_t pictureCode, int64_t bitrate, int cha
     if (_szVarIdBackup.size() > 32)
         _szVarIdBackup.resize(32);
 
-    _nFieldsWritten = 0;
+    _nFieldsDone = 0;
     _nCadencePos = 0;
-    _nDurationFields = _bTwoFields ? duration * 2 : duration;
+    _nDurationFields = _bFieldPairs ? duration * 2 : duration;
     return 0;
 }
 
 uint32_t CDorn_Korvo_Writer::NeedBytes() const
 {
     uint32_t samples = _cadence[_nCadencePos];
-    if (_bTwoFields)
+    if (_bFieldPairs)
         samples += _cadence[(_nCadencePos + 1) % _nCadenceLength];
     return samples * (_b24Bit ? 3 : 2);
 }
@@ -142,7 +143,7 @@ bool CDorn_Korvo_Writer::AllChannelsHold(uint32_t bytes) const
 void CDorn_Korvo_Writer::BuildAudioBlock()
 {
     const uint32_t bps = _b24Bit ? 3 : 2;
-    const int fields = _bTwoFields ? 2 : 1;
+    const int fields = _bFieldPairs ? 2 : 1;
     for (int f = 0; f < fields; ++f) {
         const uint32_t n = _cadence[_nCadencePos];
         for (int c = 0; c < _nServerChannels; ++c) {
@@ -213,9 +214,9 @@ int CDorn_Korvo_Writer::AddAudio(int channel, const DornFrame* frame)
 int CDorn_Korvo_Writer::AddNULLAudioFrame(int channel, int64_t frameNumber)
 {
     const uint32_t bps = _b24Bit ? 3 : 2;
-    const int64_t at = frameNumber < 0 ? 0 : (_bTwoFields ? frameNumber * 2 : frameNumber);
+    const int64_t at = frameNumber < 0 ? 0 : (_bFieldPairs ? frameNumber * 2 : frameNumber);
     uint32_t samples = _cadence[static_cast<size_t>(at % _nCadenceLength)];
-    if (_bTwoFields)
+    if (_bFieldPairs)
         samples += _cadence[static_cast<size_t>((at + 1) % _nCadenceLength)];
     if (_silence.empty())
         _silence.assign(_b24Bit ? 6144 : 4096, 0);
@@ -268,4 +269,67 @@ int CDorn_Korvo_Writer::CloseCommon(bool cancelled)
 int CDorn_Korvo_Writer::Close(bool cancelled)
 {
     return CloseCommon(cancelled);
+}
+
+int CDorn_Korvo_Writer::WriteImxFrame(const KorvoMXFVideoInfo& record, int64_t frameSize)
+{
+    if (_pictures.empty())
+        return -1;
+    auto& picture = _pictures.front();
+    KorvoMXFVideoInfo video = record;
+    video._nSize =
+        dorncodec::TrimmedLength(picture.pData.get(), std::min(static_cast<uint32_t>(frameSize), picture.nCapacity));
+    const int result = PutElement(video, picture.pData.get(), 2, AudioInfos(), AudioBlock());
+    DropOldestPicture();
+    _nFieldsDone += 2;
+    return result;
+}
+
+bool CDorn_Korvo_Writer::LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize)
+{
+    uint32_t size = 0;
+    if (!dvcpro.Learn(frame, _nPictureCode, _nAspectCode, kMaxFrameCapacity, &size))
+        return false;
+    *frameSize = size;
+    SetFrameCapacity(size);
+    return true;
+}
+
+int CDorn_Korvo_Writer::WriteDVCProFrame(DornDVCProFrames& dvcpro, const KorvoMXFVideoInfo& record, int64_t frameSize)
+{
+    if (_pictures.empty())
+        return -1;
+    uint32_t packedSize = 0;
+    const uint8_t* packed =
+        dvcpro.Pack(_pictures.front().pData.get(),
+                    std::min(static_cast<uint32_t>(frameSize), _pictures.front().nCapacity), &packedSize);
+    int result = -1;
+    if (packed) {
+        KorvoMXFVideoInfo video = record;
+        video._nSize = packedSize;
+        result = PutElement(video, packed, dvcpro.Fields(), AudioInfos(), AudioBlock());
+    }
+    DropOldestPicture();
+    _nFieldsDone += dvcpro.Fields();
+    return result;
+}
+
+int CDorn_Korvo_Writer::WriteHydrelFrame(const KorvoMXFVideoInfo& record, uint32_t units, uint32_t unitSize)
+{
+    if (_pictures.empty())
+        return -1;
+    auto& picture = _pictures.front();
+    // A one-unit frame of interlaced material carries both fields' audio.
+    const uint32_t audioPerUnit = units == 1 && _bFieldPairs ? 2 : 1;
+    int result = 0;
+    for (uint32_t u = 0; u < units && result == 0 && size_t{u + 1} * unitSize <= picture.nCapacity; ++u) {
+        uint8_t* unit = picture.pData.get() + size_t{u} * unitSize;
+        KorvoMXFVideoInfo video = record;
+        video._nSize = dorncodec::PrepareHydrelUnit(unit, unitSize);
+        result = PutElement(video, unit, audioPerUnit, AudioInfos() + u % 2,
+                            AudioBlock() ? AudioBlock() + size_t{AudioFieldBytes()} * (u % 2) : nullptr);
+    }
+    DropOldestPicture();
+    _nFieldsDone += units * audioPerUnit;
+    return result;
 }

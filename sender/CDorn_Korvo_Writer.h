@@ -7,6 +7,7 @@
 
 #include "platform/PageBuffer.h"
 #include "sender/CDornWriter.h"
+#include "sender/DornDVCProFrames.h"
 #include "writers/KorvoMXFBlockWriter.h"
 
 // What the writers of the video server's own clip format share: the clip ids, the serial number, the block-size
@@ -25,7 +26,7 @@ public:
     int AddPicture(const DornFrame* frame) override;
     int AddAudio(int channel, const DornFrame* frame) override;
     int AddNULLAudioFrame(int channel, int64_t frameNumber) override;
-    void SetAspectRatio(int code) override { _nAspectRatio = code == 3 ? 3 : 2; }
+    void SetAspectRatio(int code) override { _nAspectCode = code == 3 ? 3 : 2; }
     void GetLouthIdMain(std::string& out) const override { out = _szLouthIdMain; }
     void GetVarIdMain(std::string& out) const override { out = _szVarIdMain; }
     void GetLouthIdBackup(std::string& out) const override { out = _szLouthIdBackup; }
@@ -42,6 +43,16 @@ public:
     static int32_t Sample16To24(int16_t value);
 
 protected:
+    // Hands one picture element with its fields' audio to the output (clip file or server block).
+    virtual int PutElement(const KorvoMXFVideoInfo& video, const uint8_t* data, uint32_t audioCount,
+                           const KorvoMXFAudioInfo* audioInfo, const uint8_t* audio) = 0;
+    // The codecs' WriteFrame, shared by the file and server variants: the oldest picture goes out and is removed.
+    int WriteImxFrame(const KorvoMXFVideoInfo& record, int64_t frameSize);
+    int WriteDVCProFrame(DornDVCProFrames& dvcpro, const KorvoMXFVideoInfo& record, int64_t frameSize);
+    int WriteHydrelFrame(const KorvoMXFVideoInfo& record, uint32_t units, uint32_t unitSize);
+    // The first DVCPRO frame sets the frame size.
+    bool LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize);
+
     // The common part of every Open, after the output is open.
     int OpenCommon(uint8_t pictureCode, int64_t bitrate, int channels, int sampleBits, const CTimeCode& start,
                    int64_t duration);
@@ -59,15 +70,15 @@ protected:
     std::string _szLouthIdMain, _szVarIdMain, _szLouthIdBackup, _szVarIdBackup;
     uint32_t _nSerial = 0;
     bool _b8MBBlocks = false;
-    int _nAspectRatio = 2;
+    int _nAspectCode = 2;
 
     uint8_t _nPictureCode = 3;
     int _nSystem = 3;  // 3: 50 Hz, 4: 59.94 Hz
-    bool _bTwoFields = true;
+    bool _bFieldPairs = true;
     bool _b24Bit = false;
     int64_t _nBitrate = 0;
     int64_t _nDurationFields = 0;
-    int64_t _nFieldsWritten = 0;
+    int64_t _nFieldsDone = 0;
 
 private:
     uint32_t NeedBytes() const;

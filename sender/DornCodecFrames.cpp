@@ -75,6 +75,23 @@ uint32_t HydrelCodedSizeOffset(const uint8_t* unit, uint32_t unitSize)
     return offset + 4 <= unitSize ? offset : 0;
 }
 
+uint32_t PrepareHydrelUnit(uint8_t* unit, uint32_t unitSize)
+{
+    if (unitSize < 8)
+        return 0;
+    const uint32_t used = TrimmedLength(unit, unitSize - 4);
+    const uint32_t field = HydrelCodedSizeOffset(unit, unitSize);
+    if (field && used >= 640) {
+        const uint32_t coded = used - 640;
+        unit[field] = static_cast<uint8_t>(coded >> 24);
+        unit[field + 1] = static_cast<uint8_t>(coded >> 16);
+        unit[field + 2] = static_cast<uint8_t>(coded >> 8);
+        unit[field + 3] = static_cast<uint8_t>(coded);
+    }
+    unit[6] &= static_cast<uint8_t>(~0x10);
+    return used;
+}
+
 uint32_t TrimmedLength(const uint8_t* data, uint32_t length)
 {
     while (length > 0 && data[length - 1] == 0)

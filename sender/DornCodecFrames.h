@@ -24,6 +24,10 @@ uint32_t HydrelCompressionId(const uint8_t* frame, uint32_t length);
 // Offset of the coded-size field of a unit starting at unit (368 + 4 x byte 365), or 0 when out of bounds.
 uint32_t HydrelCodedSizeOffset(const uint8_t* unit, uint32_t unitSize);
 
+// Readies a unit for the server: its coded-size field set to the used length less the 640-byte header, bit 4
+// of byte 6 cleared. Returns the used length (up to the last non-zero byte before the unit's last 4 bytes).
+uint32_t PrepareHydrelUnit(uint8_t* unit, uint32_t unitSize);
+
 // The length without the trailing zero bytes.
 uint32_t TrimmedLength(const uint8_t* data, uint32_t length);
 
