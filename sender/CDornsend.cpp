@@ -18,6 +18,7 @@
 #include "outside/qo/Generic/Playlist.h"
 #include "platform/Paths.h"
 #include "sender/CDorn_KorvoFile_Writer.h"
+#include "sender/CDorn_RixFtp_Writer.h"
 #include "sender/CPlaybackJobXml.h"
 #include "sender/CSideCarXml.h"
 #include "sender/CTargetNameFormatter.h"
@@ -362,8 +363,46 @@ std::unique_ptr<CDornWriter> CDornsend::MakeServerWriter(Qo::Generic::Compositio
         return nullptr;
     }
     _szTargetName = ReplaceForbiddenNameChars(_szTargetName, ' ');
+
+    // The referencing XML of each destination: mode 2 writes it, into the folder given.
+    struct Referencing {
+        int nMode = 0;
+        std::string szPath;
+    } referencing[2];
+    const char* suffixes[] = {"Main", "Backup"};
+    for (int d = 0; d < 2; ++d) {
+        std::string mode, destination;
+        const std::string modeKey = std::string("TGT-StqMetadataRefXML") + suffixes[d];
+        const std::string destKey = std::string("TGT-StqMetadataRefXMLDest") + suffixes[d];
+        if (!ReadTarget(composition, modeKey.c_str(), mode) || !ReadTarget(composition, destKey.c_str(), destination))
+            continue;
+        referencing[d].nMode = mode == "1" ? 2 : 0;
+        theLogManager.Log("%s : %s", modeKey.c_str(), mode.c_str());
+        theLogManager.Log("%s : %s", destKey.c_str(), destination.c_str());
+        std::string fileName = "StqP_" + _szTargetName + (d == 0 ? "_main.xml" : "_backup.xml");
+        theLogManager.Log(d == 0 ? "szFileName main: %s" : "szFileName Backup: %s", fileName.c_str());
+        referencing[d].szPath = WithBackslash(destination) + fileName;
+        theLogManager.Log(d == 0 ? "Output Stq Metadata Reference XML Path Main: %s"
+                                 : "Output Stq Metadata Reference XML Path Backup: %s",
+                          referencing[d].szPath.c_str());
+    }
     theLogManager.Log("Compression media type is %s", _szCodec.c_str());
-    return nullptr;
+    std::unique_ptr<CDorn_RixFtp_Writer> writer;
+    auto make = [&]<typename Writer>() {
+        return std::make_unique<Writer>(
+            _szTargetName.c_str(), _szLouthIdMain.c_str(), _szVarIdMain.c_str(), _szLouthIdBackup.c_str(),
+            _szVarIdBackup.c_str(), referencing[0].nMode, referencing[0].szPath.c_str(), referencing[1].nMode,
+            referencing[1].szPath.c_str(), _szTapeId.c_str(), _szOwner.c_str(), ParseSerial(serial));
+    };
+    if (_szCodec == "Hydrel")
+        writer = make.operator()<CDorn_RixFtpHydrel_Writer>();
+    else if (_szCodec == "IMX")
+        writer = make.operator()<CDorn_RixFtpIMX_Writer>();
+    else if (_szCodec == "DVCPro")
+        writer = make.operator()<CDorn_RixFtpDVCPro_Writer>();
+    if (writer && _serverWriterHook)
+        _serverWriterHook(*writer);
+    return writer;
 }
 
 int CDornsend::ReadAudioSampleWidth(Qo::Generic::CompositionMobIF* composition, const std::vector<int32_t>& tracks)

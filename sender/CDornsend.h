@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@ namespace Qo::Generic
 {
 class CompositionMobIF;
 }
+class CDorn_RixFtp_Writer;
 
 // The playout sender: reads the target ("TGT-" user attributes of the composition, with Dornsend.ini as fallback),
 // picks the writer for the target and codec, forwards every frame to it, and at the end of a complete playout to a
@@ -47,6 +49,8 @@ public:
     const std::string& GetTargetPath() const { return _szTargetPath; }
     // How long a paused Send waits between two looks at the flags (100 ms; tests shorten it).
     void SetPausePollMs(int milliseconds) { _nPausePollMs = milliseconds; }
+    // Called on each server writer before it opens (tests shorten its retries and time-outs).
+    void SetServerWriterHook(std::function<void(CDorn_RixFtp_Writer&)> hook) { _serverWriterHook = std::move(hook); }
 
 private:
     // The job file settings of one destination (main or backup).
@@ -80,6 +84,7 @@ private:
     std::atomic<bool> _bOpened{false};
     bool _bSendFailed = false;
     int _nPausePollMs = 100;
+    std::function<void(CDorn_RixFtp_Writer&)> _serverWriterHook;
 
     std::unique_ptr<CDornWriter> _pWriter;
     std::string _szMode;

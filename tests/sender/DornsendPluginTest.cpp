@@ -8,7 +8,6 @@
 
 #include "outside/qo/Playback/Sender.h"
 #include "outside/tessan/CPlayoutTransfer.h"
-#include "outside/tessan/MediaFolder.h"
 #include "platform/SharedLibrary.h"
 #include "tests/sender/DornsendTestKit.h"
 #include "tests/sender/SenderTestMedia.h"
@@ -48,28 +47,6 @@ TEST(DornsendPlugin, CreatesSendersAndReportsItsVersion)
     EXPECT_EQ(first->GetErrorText(), "Dornsend, no composition in Open");
     first->Delete();
     second->Delete();
-}
-
-// A media folder as an ingest leaves it: the pictures back to back, a WAV per audio track, the manifest.
-void WriteMediaFolder(const fs::path& folder, const std::string& dataType, const std::vector<std::string>& frames,
-                      const CompositionSpec& spec, uint32_t samplesPerFrame)
-{
-    tessan::CMediaWriter media;
-    ASSERT_TRUE(media.Open(folder.string(), dataType)) << media.Error();
-    for (size_t i = 0; i < frames.size(); ++i) {
-        ASSERT_TRUE(media.Add(0, reinterpret_cast<const uint8_t*>(frames[i].data()),
-                              static_cast<uint32_t>(frames[i].size()), 1));
-        media.Record({0, static_cast<uint32_t>(frames[i].size()), 1, 0});
-        for (int32_t track : spec.tracks) {
-            if (track == 0)
-                continue;
-            const Bytes audio =
-                RampBytes(static_cast<uint32_t>(i) * samplesPerFrame, samplesPerFrame, track - 1, spec.soundWidth);
-            ASSERT_TRUE(media.Add(track, audio.data(), static_cast<uint32_t>(audio.size()), samplesPerFrame));
-            media.Record({track, static_cast<uint32_t>(audio.size()), samplesPerFrame, 0});
-        }
-    }
-    ASSERT_TRUE(media.Close(0, true, static_cast<int64_t>(frames.size()), ""));
 }
 
 struct ParvexPlayout {

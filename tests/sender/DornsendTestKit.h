@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "outside/qo/Generic/FileMobIF.h"
 #include "outside/qo/Generic/HelperIF.h"
 #include "outside/qo/Generic/Playlist.h"
+#include "outside/tessan/MediaFolder.h"
 #include "reading/framework/CSourceReader.h"
 #include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
@@ -143,6 +145,29 @@ inline void ExpectParvexClip(const std::string& path, const std::vector<std::str
         ServerSamples(static_cast<uint32_t>(frames.size()) * 1920, channels, channels <= 4 ? 4 : 8, bits);
     ASSERT_EQ(samples.size(), expected.size());
     EXPECT_TRUE(samples == expected);
+}
+
+// A media folder as an ingest leaves it: the pictures back to back, a WAV per audio track, the manifest.
+inline void WriteMediaFolder(const std::filesystem::path& folder, const std::string& dataType,
+                             const std::vector<std::string>& frames, const CompositionSpec& spec,
+                             uint32_t samplesPerFrame)
+{
+    tessan::CMediaWriter media;
+    ASSERT_TRUE(media.Open(folder.string(), dataType)) << media.Error();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_TRUE(media.Add(0, reinterpret_cast<const uint8_t*>(frames[i].data()),
+                              static_cast<uint32_t>(frames[i].size()), 1));
+        media.Record({0, static_cast<uint32_t>(frames[i].size()), 1, 0});
+        for (int32_t track : spec.tracks) {
+            if (track == 0)
+                continue;
+            const Bytes audio =
+                RampBytes(static_cast<uint32_t>(i) * samplesPerFrame, samplesPerFrame, track - 1, spec.soundWidth);
+            ASSERT_TRUE(media.Add(track, audio.data(), static_cast<uint32_t>(audio.size()), samplesPerFrame));
+            media.Record({track, static_cast<uint32_t>(audio.size()), samplesPerFrame, 0});
+        }
+    }
+    ASSERT_TRUE(media.Close(0, true, static_cast<int64_t>(frames.size()), ""));
 }
 
 }  // namespace sendertest
