@@ -35,7 +35,7 @@ bool DornDVCProFrames::Learn(const DornFrame* frame, uint8_t pictureCode, int as
                              uint32_t* frameSize)
 {
     const uint32_t length = frame && frame->pData ? frame->nLength : 0;
-    _pHelper = std::make_unique<CKorvoDVCProHelper>(pictureCode, aspectCode);
+    _pHelper = std::make_unique<CKorvoDVCProHelper>(CKorvoDVCProHelper::kNone, aspectCode);
     if (!length || length > maxSize || !_pHelper->InitFromDVCProFrame(frame->pData, length)) {
         theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR : Invalid DVCPro frame ! [Size: %li]",
                           static_cast<long>(length));
