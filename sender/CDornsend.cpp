@@ -88,8 +88,10 @@ CDornsend::~CDornsend()
         theLogManager.Log("DESTRUCTOR !!");
         if (_pWriter)
             Close();
-        if (!_blackFrame.empty())
+        if (_blackFrame.GetSize() != 0) {
+            ReleaseBlackFrame();
             theLogManager.Log("CDornsend::LoadBlackFrame() : BlackFrame deleted");
+        }
     } catch (...) {
         // Nothing leaves a destructor; the writer is gone with the object either way.
     }
@@ -569,14 +571,14 @@ int32_t CDornsend::SendNull(int32_t track, int32_t frameNumber)
             SetErrorText("BAD Track NULL Frame !!");
             return Qo::Playback::kSendFailed;
         }
-        if (track == kVideoTrack && _blackFrame.empty()) {
+        if (track == kVideoTrack && _blackFrame.GetSize() == 0) {
             int64_t size = LoadBlackFrame();
             if (size == 0) {
                 _bSendFailed = true;
                 return Fail("ERROR loading black frame");
             }
             theLogManager.Log("LoadBlackFrame returned [%ld]", static_cast<long>(size));
-            theLogManager.Log("Black frame loaded (frame size : %ld)", static_cast<long>(_blackFrame.size()));
+            theLogManager.Log("Black frame loaded (frame size : %ld)", static_cast<long>(_blackFrame.GetSize()));
         }
         if (int32_t code = WaitWhilePaused("Dornsend was canceled"); code != Qo::Playback::kSendOk)
             return code;
@@ -588,7 +590,7 @@ int32_t CDornsend::SendNull(int32_t track, int32_t frameNumber)
             theLogManager.Log("SEND NULL track %i skipped [ %li / [%li - %li] ]", track, static_cast<long>(counter),
                               static_cast<long>(_nFirstFrame), static_cast<long>(_nEndFrame));
         } else if (track == kVideoTrack) {
-            DornFrame record{_blackFrame.data(), static_cast<uint32_t>(_blackFrame.size())};
+            DornFrame record{_blackFrame.GetData(), _blackFrame.GetSize()};
             result = _pWriter->AddPicture(&record);
             ++_nVideoFramesWritten;
         } else if (_audioChannel[static_cast<size_t>(track)] >= 0) {
@@ -617,15 +619,27 @@ int32_t CDornsend::SendNull(int32_t track, int32_t frameNumber)
 
 int64_t CDornsend::LoadBlackFrame()
 {
-    // The black frames come from the black-frame library; none is available to this build yet.
-    theLogManager.Log("CDornsend::LoadBlackFrame() : *** Black frames DLL not found [%s]", "BlackFrames.dll");
-    return 0;
+    // The codec and format codes of the black frame library for the transfer's codec and picture format.
+    int codec = 0, format = 0;
+    if (_szCodec == "Hydrel") {
+        codec = 5;
+        format = 4;
+    } else if (_szCodec == "IMX") {
+        codec = 4;
+        format = _nPictureCode == 4 ? 1 : 2;
+    } else if (_szCodec == "DVCPro" && (_nBitrate == 100000000 || _nBitrate == 100)) {
+        codec = 8;
+        format = 4;
+    } else if (_szCodec == "DVCPro") {
+        codec = 9;
+        format = _nPictureCode == 4 ? 1 : 2;
+    }
+    return _blackFrame.LoadBlackFrame(codec, format, _nBitrate, false, 0, _nPictureCode);
 }
 
 void CDornsend::ReleaseBlackFrame()
 {
-    _blackFrame.clear();
-    _blackFrame.shrink_to_fit();
+    _blackFrame.Release();
 }
 
 bool CDornsend::PlayoutComplete() const

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "outside/qo/Playback/Sender.h"
+#include "sender/CDornBlackFrame.h"
 #include "sender/CDornWriter.h"
 
 namespace Qo::Generic
@@ -102,7 +103,7 @@ private:
     int64_t _nDuration = 0;
     bool _bGenerateSideCar = false;
     std::string _szSideCarPath;
-    std::vector<uint8_t> _blackFrame;
+    CDornBlackFrame _blackFrame;
     std::string _szCodec;
     int64_t _nBitrate = 0;
     uint8_t _nPictureCode = 3;

@@ -235,6 +235,58 @@ TEST_F(Dornsend, BadTargetsFailOpenWithAClearText)
     }
 }
 
+TEST_F(Dornsend, NullPicturesAreBlackFramesAndNullSoundIsSilence)
+{
+    InstallBlackFrames();
+    const auto frames = ImxFrames(50, true, 10);
+    CDornBlackFrame black;
+    black.SetLibrary(KORVO_BLACKFRAMES_LIBRARY);
+    ASSERT_GT(black.LoadBlackFrame(4, 2, 50000000, false, 0, 3), 0u);
+    const std::string blackBytes(reinterpret_cast<const char*>(black.GetData()), black.GetSize());
+    _spec.tracks = {0, 1};
+    int32_t code = -1;
+    SenderPtr sender = OpenSender(code);
+    ASSERT_EQ(code, 0) << sender->GetErrorText();
+    std::vector<std::string> expected;
+    for (int32_t i = 0; i < 10; ++i) {
+        if (i % 3 == 1) {
+            ASSERT_EQ(sender->SendNull(0, i), 0) << sender->GetErrorText();
+            expected.push_back(blackBytes);
+        } else {
+            const auto* picture = reinterpret_cast<const uint8_t*>(frames[i].data());
+            ASSERT_EQ(sender->Send(Record(0, i, picture, frames[i].size(), 1)), 0);
+            expected.push_back(frames[i]);
+        }
+        ASSERT_EQ(sender->SendNull(1, i), 0) << sender->GetErrorText();
+    }
+    // Beyond the duration nothing more is written.
+    EXPECT_EQ(sender->SendNull(0, 10), 0);
+    EXPECT_EQ(sender->Close(), 0) << sender->GetErrorText();
+    ExpectParvexClip((Target() / "Goal A.1.mxf").string(), expected, 0, 24);
+
+    CMXF_Parvex_AudioDataReader audio("");
+    const std::string path = (Target() / "Goal A.1.mxf").string();
+    ASSERT_EQ(audio.AttachSourceReader(CreateSourceReader(path.c_str(), 0, 0, ""), 1), 0);
+    Bytes buffer(0x800000), samples;
+    uint8_t* data = buffer.data();
+    uint32_t size = 0;
+    while (audio.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, nullptr) == 0)
+        samples.insert(samples.end(), data, data + size);
+    EXPECT_EQ(samples, Bytes(10 * kSamples25 * 4 * 3, 0));
+}
+
+TEST_F(Dornsend, WithoutTheBlackFrameLibraryANullPictureFails)
+{
+    fs::remove(platform::LibraryDir() / "libBlackFrames.so");
+    _spec.tracks = {0};
+    int32_t code = -1;
+    SenderPtr sender = OpenSender(code);
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(sender->SendNull(0, 0), 5);
+    EXPECT_EQ(sender->GetErrorText(), "ERROR loading black frame");
+    EXPECT_EQ(sender->Close(), 5);
+}
+
 TEST_F(Dornsend, BadTracksAndUnopenedSendersFail)
 {
     SenderPtr sender(new CDornsend());

@@ -15,6 +15,7 @@
 #include "outside/qo/Generic/HelperIF.h"
 #include "outside/qo/Generic/Playlist.h"
 #include "outside/tessan/MediaFolder.h"
+#include "platform/Paths.h"
 #include "reading/framework/CSourceReader.h"
 #include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
@@ -38,6 +39,16 @@ struct CompositionSpec {
     std::map<std::string, std::string> targets;  // "TGT-" user attributes
     std::map<std::string, std::string> plain;    // attributes without a category
 };
+
+// libBlackFrames.so where the sender looks for it: in the library folder.
+inline void InstallBlackFrames()
+{
+    const std::filesystem::path link = platform::LibraryDir() / "libBlackFrames.so";
+    std::error_code ec;
+    std::filesystem::create_directories(link.parent_path(), ec);
+    if (!std::filesystem::exists(link, ec))
+        std::filesystem::create_symlink(KORVO_BLACKFRAMES_LIBRARY, link, ec);
+}
 
 inline void WriteComposition(const std::string& path, const CompositionSpec& spec)
 {
