@@ -12,6 +12,7 @@
 #include "tests/sender/DornsendTestKit.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
+#include "tests/writers/WriterTestMedia.h"
 
 namespace
 {
@@ -99,5 +100,31 @@ const ParvexPlayout kParvexPlayouts[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, DornsendParvexPlayout, ::testing::ValuesIn(kParvexPlayouts),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DornsendProgram, TessanPlaysOutThroughThePluginOrSaysWhyNot)
+{
+    const fs::path dir = testsupport::FreshDir("dornsend-program");
+    const auto frames = ImxFrames(50, true, 12);
+    CompositionSpec spec;
+    spec.duration = static_cast<int32_t>(frames.size());
+    spec.targets = {{"TGT-Address", (dir / "share").string()}, {"TGT-Serial", "4711"}};
+    fs::create_directories(dir / "share");
+    WriteMediaFolder(dir / "media", "IMX", frames, spec, 1920);
+    const std::string composition = (dir / "composition.xml").string();
+    const std::string command = std::string(KORVO_TESSAN_PROGRAM) + " playout '" + composition + "' --media '" +
+                                (dir / "media").string() + "' --plugin " KORVO_DORNSEND_LIBRARY " 2>&1; echo exit=$?";
+
+    WriteComposition(composition, spec);
+    std::string out = writertest::Shell(command);
+    EXPECT_NE(out.find("tessan: playout complete: 12 of 12 frames, code 0"), std::string::npos) << out;
+    EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+    ExpectParvexClip((dir / "share" / "TAPE01.mxf").string(), frames, 2, 24, 0x200000);
+
+    spec.targets.erase("TGT-Serial");
+    WriteComposition(composition, spec);
+    out = writertest::Shell(command);
+    EXPECT_NE(out.find("plug-in: Dornsend, no serial number found in composition"), std::string::npos) << out;
+    EXPECT_EQ(out.find("exit=0"), std::string::npos) << out;
+}
 
 }  // namespace
