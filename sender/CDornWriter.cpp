@@ -4,7 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "common/CLogManager.h"
 #include "outside/qo/Generic/ErrorIF.h"
+#include "sender/DornCodecFrames.h"
 
 CDornWriter::~CDornWriter() = default;
 
@@ -39,4 +41,21 @@ void CDornWriter::SetAspectRatio(int) {}
 void CDornWriter::SetFrameCapacity(uint32_t bytes)
 {
     _nFrameCapacity = std::clamp<uint32_t>(bytes, 1, kMaxFrameCapacity);
+}
+
+int CDornWriter::LearnImxFrame(const DornFrame* frame, int system, int64_t* frameSize, int64_t* bitrate)
+{
+    const int64_t measured = frame ? dorncodec::MeasureImxBitrate(frame->pData, frame->nLength) : 0;
+    const int megabits = dorncodec::ImxMegabits(measured);
+    if (megabits == 0) {
+        theLogManager.Log("++ Measured ++ IMX Bitrate: %li bits/s not supported (30, 40 or 50 Mb/s)",
+                          static_cast<long>(measured));
+        return 0;
+    }
+    *frameSize = dorncodec::ImxFrameSize(megabits, system);
+    *bitrate = int64_t{megabits} * 1000000;
+    SetFrameCapacity(static_cast<uint32_t>(*frameSize));
+    theLogManager.Log("++ Measured ++ IMX Bitrate: %li bits/s [Frame Size: %li B]", static_cast<long>(measured),
+                      static_cast<long>(*frameSize));
+    return megabits;
 }

@@ -61,6 +61,9 @@ protected:
         if (!_pictures.empty())
             _pictures.pop_front();
     }
+    // The first IMX frame's sequence header gives the bitrate (30, 40 or 50 Mb/s only) and so the frame size in
+    // the rate system (3: 25 Hz, 4: 29.97 Hz); sets both and the frame capacity. Returns the Mb/s, 0 (logged).
+    int LearnImxFrame(const DornFrame* frame, int system, int64_t* frameSize, int64_t* bitrate);
     // Bounded by kMaxFrameCapacity.
     void SetFrameCapacity(uint32_t bytes);
 

@@ -155,17 +155,9 @@ void CDorn_KorvoIMX_Writer::ConfigureVariant()
 int CDorn_KorvoIMX_Writer::AddPicture(const DornFrame* frame)
 {
     if (_nFrameSize < 0) {
-        const int64_t measured = frame ? dorncodec::MeasureImxBitrate(frame->pData, frame->nLength) : 0;
-        const int megabits = dorncodec::ImxMegabits(measured);
-        if (megabits == 0) {
-            theLogManager.Log("++ Measured ++ IMX Bitrate: %li bits/s not supported", static_cast<long>(measured));
+        const int megabits = LearnImxFrame(frame, _nSystem, &_nFrameSize, &_nBitrate);
+        if (megabits == 0)
             return -1;
-        }
-        _nFrameSize = dorncodec::ImxFrameSize(megabits, _nSystem);
-        _nBitrate = measured;
-        SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
-        theLogManager.Log("++ Measured ++ IMX Bitrate: %li bits/s [Frame Size: %li B]", static_cast<long>(measured),
-                          static_cast<long>(_nFrameSize));
         if (_pInfo) {
             _pInfo->_nBitrate = megabits;
             if (const KorvoMXFResult result = SetInfo(*_pInfo); result != KORVOMXF_OK)
@@ -256,6 +248,8 @@ int CDorn_KorvoHydrel_Writer::AddPicture(const DornFrame* frame)
         SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
         if (_pInfo) {
             _pInfo->_nHydrelQuality = units.bHighQuality ? 2 : 3;
+            // Each unit of a two-unit frame is one field of its own.
+            _pInfo->_bTwoFields = _nUnits == 1 && _bFieldPairs;
             if (const KorvoMXFResult result = SetInfo(*_pInfo); result != KORVOMXF_OK)
                 return static_cast<int>(result);
         }

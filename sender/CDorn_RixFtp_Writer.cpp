@@ -520,15 +520,8 @@ void CDorn_RixFtpIMX_Writer::ConfigureVariant()
 int CDorn_RixFtpIMX_Writer::AddPicture(const DornFrame* frame)
 {
     if (_nFrameSize < 0) {
-        const int64_t measured = frame ? dorncodec::MeasureImxBitrate(frame->pData, frame->nLength) : 0;
-        const int megabits = dorncodec::ImxMegabits(measured);
-        if (megabits == 0) {
-            theLogManager.Log("IMX Frame: bitrate %li bits/s not supported", static_cast<long>(measured));
+        if (LearnImxFrame(frame, _nSystem, &_nFrameSize, &_nBitrate) == 0)
             return -1;
-        }
-        _nFrameSize = dorncodec::ImxFrameSize(megabits, _nSystem);
-        _nBitrate = int64_t{megabits} * 1000000;
-        SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
         theLogManager.Log("IMX Frame: %li Bytes", static_cast<long>(_nFrameSize));
     }
     return CDorn_Korvo_Writer::AddPicture(frame);

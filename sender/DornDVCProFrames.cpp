@@ -31,8 +31,7 @@ KorvoMXFVideoInfo DornDVCProFrames::Configure(uint8_t pictureCode, int64_t bitra
     return video;
 }
 
-bool DornDVCProFrames::Learn(const DornFrame* frame, uint8_t pictureCode, int aspectCode, uint32_t maxSize,
-                             uint32_t* frameSize)
+bool DornDVCProFrames::Learn(const DornFrame* frame, uint8_t, int aspectCode, uint32_t maxSize, uint32_t* frameSize)
 {
     const uint32_t length = frame && frame->pData ? frame->nLength : 0;
     _pHelper = std::make_unique<CKorvoDVCProHelper>(CKorvoDVCProHelper::kNone, aspectCode);

@@ -18,7 +18,8 @@ public:
 
     // 50000000 turns HD off, 100000000 on (the default); HD forces the aspect code 3.
     KorvoMXFVideoInfo Configure(uint8_t pictureCode, int64_t bitrate, int& aspectCode);
-    // The first frame: its length becomes the frame size once the converter accepts it.
+    // The first frame: its length becomes the frame size once the converter accepts it (the frame itself tells
+    // its system).
     bool Learn(const DornFrame* frame, uint8_t pictureCode, int aspectCode, uint32_t maxSize, uint32_t* frameSize);
     // The frame in the server's packed layout; null (logged) when it cannot be converted.
     const uint8_t* Pack(const uint8_t* frame, uint32_t size, uint32_t* packedSize);

@@ -14,6 +14,7 @@
 #include "sender/DornCodecFrames.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
+#include "transfer/CKorvoDVCProHelper.h"
 
 namespace
 {
@@ -129,6 +130,131 @@ TEST_P(ImxFileWriter, ReadsBackFrameForFrameAndSampleForSample)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ImxFileWriter, ::testing::ValuesIn(kImxCases),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+}  // namespace
+
+namespace
+{
+
+struct CodecCase {
+    const char* pszName;
+    int nCodec;  // 9 DVCPRO, 5 VC-3
+    int64_t nBitrate;
+    bool b8MB;
+    int nChannels;
+    const char* pszArgs;  // ffmpeg input and encoding
+    const char* pszFormat;
+    uint32_t nFrameBytes;
+};
+
+constexpr CodecCase kCodecCases[] = {
+    {"DVCPro50_2MB_2ch", 9, 50000000, false, 2, "-f lavfi -i testsrc2=s=720x576:r=25 -pix_fmt yuv422p -c:v dvvideo",
+     "dv", 288000},
+    {"DVCProHD_8MB_8ch", 9, 100000000, true, 8, "-f lavfi -i testsrc2=s=1440x1080:r=25 -pix_fmt yuv422p -c:v dvvideo",
+     "dv", 576000},
+    {"VC3_8MB_4ch", 5, 120000000, true, 4,
+     "-f lavfi -i testsrc2=s=1920x1080:r=25 -pix_fmt yuv422p -c:v dnxhd -b:v 120M -flags +ildct", "rawvideo",
+     2 * 0x4A000},
+};
+
+class CodecFileWriter : public ::testing::TestWithParam<CodecCase>
+{
+};
+
+// The pictures a raw clip reader gives, in order.
+std::vector<std::string> ReadPictures(const std::string& path)
+{
+    std::vector<std::string> pictures;
+    CParvexVideoDataReader video("", true, true);
+    EXPECT_EQ(video.AttachSourceReader(CreateSourceReader(path.c_str(), 0, 0, ""), 1), 0);
+    uint8_t* data = nullptr;
+    uint32_t size = 0;
+    while (video.GetNextData(&data, 0, &size, nullptr) == 0) {
+        pictures.emplace_back(reinterpret_cast<const char*>(data), size);
+        data = nullptr;
+    }
+    return pictures;
+}
+
+std::string WithoutTrailingZeros(std::string bytes)
+{
+    bytes.resize(
+        dorncodec::TrimmedLength(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())));
+    return bytes;
+}
+
+TEST_P(CodecFileWriter, ReadsBackFrameForFrame)
+{
+    const CodecCase& c = GetParam();
+    constexpr int kCodecFrames = 12;
+    const fs::path media =
+        writertest::Cached(std::string(c.pszName) + ".bin", std::string(c.pszArgs) + " -frames:v " +
+                                                                std::to_string(kCodecFrames) + " -f " + c.pszFormat);
+    const std::string stream = testsupport::ReadWholeFile(media);
+    ASSERT_EQ(stream.size(), size_t{c.nFrameBytes} * kCodecFrames);
+    const fs::path dir = testsupport::FreshDir(std::string("dorn-codec-") + c.pszName);
+    const std::string path = (dir / "clip.mxf").string();
+
+    std::unique_ptr<CDorn_KorvoFile_Writer> writer;
+    if (c.nCodec == 9)
+        writer = std::make_unique<CDorn_KorvoDVCPro_Writer>("codec", "MAINID01", "VAR", "BACKID02", "", 12340, c.b8MB);
+    else
+        writer = std::make_unique<CDorn_KorvoHydrel_Writer>("codec", "MAINID01", "VAR", "BACKID02", "", 12340, c.b8MB);
+    ASSERT_EQ(
+        writer->Open(path.c_str(), 3, c.nBitrate, c.nChannels, 24, 1, CTimeCode(10, 0, 0, 0, false, 3), kCodecFrames),
+        0);
+    for (int i = 0; i < kCodecFrames; ++i) {
+        const DornFrame picture{reinterpret_cast<const uint8_t*>(stream.data()) + size_t{c.nFrameBytes} * i,
+                                c.nFrameBytes};
+        ASSERT_EQ(writer->AddPicture(&picture), 0) << i;
+        for (int ch = 0; ch < c.nChannels; ++ch) {
+            const Bytes audio = RampBytes(static_cast<uint32_t>(i) * 1920, 1920, ch, 24);
+            const DornFrame sound{audio.data(), static_cast<uint32_t>(audio.size())};
+            ASSERT_EQ(writer->AddAudio(ch, &sound), 0);
+        }
+    }
+    EXPECT_EQ(writer->Close(false), 0);
+    writer.reset();
+
+    // What the server keeps of each frame: DVCPRO packed by the converter, VC-3 as its field units.
+    std::vector<std::string> expected;
+    for (int i = 0; i < kCodecFrames; ++i) {
+        const auto* frame = reinterpret_cast<const uint8_t*>(stream.data()) + size_t{c.nFrameBytes} * i;
+        if (c.nCodec == 9) {
+            CKorvoDVCProHelper helper;
+            ASSERT_TRUE(helper.InitFromDVCProFrame(frame, c.nFrameBytes));
+            ASSERT_TRUE(helper.ConvertFromDVCPro(frame, c.nFrameBytes));
+            uint32_t size = 0;
+            const uint8_t* packed = helper.GetPackedFrame(&size);
+            expected.emplace_back(reinterpret_cast<const char*>(packed), size);
+        } else {
+            for (uint32_t u = 0; u < 2; ++u) {
+                std::string unit(reinterpret_cast<const char*>(frame) + u * 0x4A000, 0x4A000);
+                // The unit's padding and end marker stay behind: the reader pads the unit again.
+                ASSERT_EQ(unit.substr(0x4A000 - 4), std::string("\x60\x0D\xC0\xDE", 4));
+                const uint32_t used = dorncodec::PrepareHydrelUnit(reinterpret_cast<uint8_t*>(unit.data()), 0x4A000);
+                expected.push_back(unit.substr(0, used));
+            }
+        }
+    }
+    const auto pictures = ReadPictures(path);
+    ASSERT_EQ(pictures.size(), expected.size());
+    for (size_t i = 0; i < pictures.size(); ++i)
+        EXPECT_TRUE(WithoutTrailingZeros(pictures[i]) == WithoutTrailingZeros(expected[i])) << i;
+
+    CMXF_Parvex_AudioDataReader audio("");
+    ASSERT_EQ(audio.AttachSourceReader(CreateSourceReader(path.c_str(), 0, 0, ""), 1), 0);
+    Bytes buffer(0x800000), samples;
+    uint8_t* data = buffer.data();
+    uint32_t size = 0;
+    while (audio.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, nullptr) == 0)
+        samples.insert(samples.end(), data, data + size);
+    const int serverChannels = c.nChannels <= 4 ? 4 : 8;
+    EXPECT_TRUE(samples == ServerSamples(kCodecFrames * 1920, c.nChannels, serverChannels, 24));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CodecFileWriter, ::testing::ValuesIn(kCodecCases),
                          [](const auto& info) { return std::string(info.param.pszName); });
 
 }  // namespace

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 constexpr int kFrames = 240;  // IMX 50 pictures with sound: full 8 MB blocks and a partial one
 
-class RixFtpWriter : public ::testing::Test
+class RixFtpWriterThreads : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -117,7 +117,7 @@ protected:
     std::atomic<bool> _cancel{false};
 };
 
-TEST_F(RixFtpWriter, EachServerGetsItsOwnClipTableAndReferencingXml)
+TEST_F(RixFtpWriterThreads, EachServerGetsItsOwnClipTableAndReferencingXml)
 {
     auto writer = MakeWriter();
     ASSERT_EQ(Open(*writer, Target()), 0);
@@ -155,7 +155,7 @@ TEST_F(RixFtpWriter, EachServerGetsItsOwnClipTableAndReferencingXml)
     EXPECT_EQ(writertest::Shell("xmllint --noout " + (_dir / "ref_main.xml").string() + " 2>&1"), "");
 }
 
-TEST_F(RixFtpWriter, AServerFailingMidClipIsDroppedAndTheOtherCompletes)
+TEST_F(RixFtpWriterThreads, AServerFailingMidClipIsDroppedAndTheOtherCompletes)
 {
     for (int failing : {0, 1}) {
         SCOPED_TRACE(failing);
@@ -180,7 +180,7 @@ TEST_F(RixFtpWriter, AServerFailingMidClipIsDroppedAndTheOtherCompletes)
     }
 }
 
-TEST_F(RixFtpWriter, CancelDeletesTheClipOnBothServers)
+TEST_F(RixFtpWriterThreads, CancelDeletesTheClipOnBothServers)
 {
     auto writer = MakeWriter();
     ASSERT_EQ(Open(*writer, Target()), 0);
@@ -193,7 +193,7 @@ TEST_F(RixFtpWriter, CancelDeletesTheClipOnBothServers)
     EXPECT_FALSE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
 }
 
-TEST_F(RixFtpWriter, NoServerReachedFails)
+TEST_F(RixFtpWriterThreads, NoServerReachedFails)
 {
     const std::string dead = "ftp://127.0.0.1:1+127.0.0.1:2/clips/110A";
     auto writer = MakeWriter();
@@ -204,7 +204,7 @@ TEST_F(RixFtpWriter, NoServerReachedFails)
     EXPECT_EQ(writer->GetBlocksWritten(), 0);
 }
 
-TEST_F(RixFtpWriter, CancelEndsTheRetriesOfAServerWithoutWelcome)
+TEST_F(RixFtpWriterThreads, CancelEndsTheRetriesOfAServerWithoutWelcome)
 {
     for (auto& server : _servers) {
         auto config = server->GetConfig();
