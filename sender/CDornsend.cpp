@@ -18,6 +18,8 @@
 #include "outside/qo/Generic/Playlist.h"
 #include "platform/Paths.h"
 #include "sender/CDorn_KorvoFile_Writer.h"
+#include "sender/CDorn_Op1a_Writer.h"
+#include "sender/CDorn_QTDV_Writer.h"
 #include "sender/CDorn_RixFtp_Writer.h"
 #include "sender/CPlaybackJobXml.h"
 #include "sender/CSideCarXml.h"
@@ -273,8 +275,10 @@ int32_t CDornsend::OpenTarget(Qo::Generic::CompositionMobIF* composition)
     if (shared)
         MakeTargetPathUnique();
     theLogManager.Log("> Opening Target: %s", _szTargetPath.c_str());
+    // File writers get the local form of a Windows path; the job file keeps the path as the target gave it.
+    const std::string writerPath = shared ? platform::ToLocalPath(_szTargetPath) : _szTargetPath;
     int opened =
-        _pWriter->Open(_szTargetPath.c_str(), _nPictureCode, _nBitrate, channels, sampleBits, 1, start, _nDuration);
+        _pWriter->Open(writerPath.c_str(), _nPictureCode, _nBitrate, channels, sampleBits, 1, start, _nDuration);
     if (shared) {
         ReadTarget(composition, "TGT-XmlDestClipNb", _szDestClipNb);
         ReadTarget(composition, "TGT-XmlDestCam", _szDestCam);
@@ -318,11 +322,12 @@ std::unique_ptr<CDornWriter> CDornsend::MakeFileWriter(Qo::Generic::CompositionM
 
     if (type == "MXF_OP1A" && _szCodec == "IMX") {
         theLogManager.Log("Creating Op-1a Media Type");
-        return nullptr;
+        return std::make_unique<CDorn_Op1a_Writer>();
     }
     if (_szCodec == "DV") {
         theLogManager.Log("Creating QuickTime DV Media File !!!");
-        return nullptr;
+        return std::make_unique<CDorn_QTDV_Writer>(_szLouthIdMain.c_str(), _szVarIdMain.c_str(),
+                                                   _szLouthIdBackup.c_str(), _szVarIdBackup.c_str());
     }
     if (type != "MXF_Korvo")
         theLogManager.Log("*** Creating DEFAULT Media Type ***");

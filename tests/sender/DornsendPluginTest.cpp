@@ -8,6 +8,7 @@
 
 #include "outside/qo/Playback/Sender.h"
 #include "outside/tessan/CPlayoutTransfer.h"
+#include "platform/Registry.h"
 #include "platform/SharedLibrary.h"
 #include "tests/sender/DornsendTestKit.h"
 #include "tests/sender/SenderTestMedia.h"
@@ -99,6 +100,97 @@ const ParvexPlayout kParvexPlayouts[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, DornsendParvexPlayout, ::testing::ValuesIn(kParvexPlayouts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct MediaPlayout {
+    const char* name;
+    const char* compressor;
+    const char* type;
+    int tracks;
+    int bits;
+    const char* extension;
+    const char* videoProbe;
+    const char* audioProbe;
+};
+
+class DornsendMediaPlayout : public ::testing::TestWithParam<MediaPlayout>
+{
+};
+
+// The hash of every decoded picture of a file's first video stream.
+std::string FrameHashes(const fs::path& path, const std::string& format)
+{
+    std::string hashes = writertest::Shell("ffmpeg -nostdin -v error " + format + " -i '" + path.string() +
+                                           "' -map 0:v:0 -f framemd5 - | grep -v '^#' | cut -d, -f6");
+    EXPECT_FALSE(hashes.empty());
+    return hashes;
+}
+
+std::string Probe(const fs::path& path, const std::string& entries)
+{
+    return writertest::Trim(
+        writertest::Shell("ffprobe -v error -count_frames " + entries + " -of default=nw=1 '" + path.string() + "'"));
+}
+
+TEST_P(DornsendMediaPlayout, TessanPlaysTheCompositionToAMediaFile)
+{
+    const MediaPlayout& c = GetParam();
+    const fs::path dir = testsupport::FreshDir(std::string("dornsend-media-") + c.name);
+    const bool dv = std::string(c.compressor) == "Mirel::DV";
+    std::vector<std::string> frames;
+    if (dv) {
+        const std::string stream = testsupport::ReadWholeFile(writertest::Cached(
+            "dv25p_12.dif", "-f lavfi -i testsrc2=s=720x576:r=25 -frames:v 12 -pix_fmt yuv420p -c:v dvvideo -f dv"));
+        for (size_t at = 0; at + 144000 <= stream.size(); at += 144000)
+            frames.push_back(stream.substr(at, 144000));
+    } else {
+        frames = ImxFrames(50, true, 12);
+    }
+    ASSERT_EQ(frames.size(), 12u);
+    // The OP1a writer builds its file from the IMX sample files of the machine's samples folder.
+    platform::Registry::SetString(platform::RegHive::LocalMachine, "SOFTWARE\\Brennhall\\Common", "MXF Samples Path",
+                                  writertest::SampleDir().string() + "/");
+    CompositionSpec spec;
+    spec.duration = 12;
+    spec.compressors = {c.compressor};
+    spec.soundWidth = c.bits;
+    spec.tracks = {0};
+    for (int t = 1; t <= c.tracks; ++t)
+        spec.tracks.push_back(t);
+    spec.targets = {{"TGT-Address", (dir / "share").string()}, {"TGT-Type", c.type}, {"TGT-Name", "clip"}};
+    fs::create_directories(dir / "share");
+    const std::string composition = (dir / "composition.xml").string();
+    WriteComposition(composition, spec);
+    WriteMediaFolder(dir / "media", dv ? "DVCPro" : "IMX", frames, spec, 1920);
+
+    tessan::CPlayoutTransfer playout(composition, (dir / "media").string());
+    playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
+    tessan::TransferResult result = playout.Run();
+    ASSERT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
+    const fs::path file = dir / "share" / (std::string("clip") + c.extension);
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_EQ(Probe(file, "-select_streams v:0 -show_entries stream=codec_name,width,height,nb_read_frames"),
+              c.videoProbe);
+    EXPECT_EQ(Probe(file, "-select_streams a -show_entries stream=channels"), c.audioProbe);
+    // The pictures decode as the ones sent.
+    const fs::path sent = dir / "sent.bin";
+    std::string all;
+    for (const std::string& frame : frames)
+        all += frame;
+    testsupport::WriteWholeFile(sent, all);
+    EXPECT_EQ(FrameHashes(file, ""), FrameHashes(sent, dv ? "-f dv" : "-f mpegvideo"));
+}
+
+const MediaPlayout kMediaPlayouts[] = {
+    {"Op1a_4x24", "Mirel::MPEG2::50", "MXF_OP1A", 4, 24, ".mxf",
+     "codec_name=mpeg2video\nwidth=720\nheight=608\nnb_read_frames=12", "channels=4"},
+    {"Op1a_8x16", "Mirel::MPEG2::50", "MXF_OP1A", 8, 16, ".mxf",
+     "codec_name=mpeg2video\nwidth=720\nheight=608\nnb_read_frames=12", "channels=8"},
+    {"QuickTimeDV25", "Mirel::DV", "", 2, 16, ".mov", "codec_name=dvvideo\nwidth=720\nheight=576\nnb_read_frames=12",
+     "channels=1\nchannels=1"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, DornsendMediaPlayout, ::testing::ValuesIn(kMediaPlayouts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DornsendProgram, TessanPlaysOutThroughThePluginOrSaysWhyNot)
