@@ -2,6 +2,7 @@
 // transfer from a media folder, read back with the project's readers.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -10,10 +11,14 @@
 #include "outside/tessan/CPlayoutTransfer.h"
 #include "platform/Registry.h"
 #include "platform/SharedLibrary.h"
+#include "reading/framework/CSourceReader.h"
+#include "reading/parvex/CParvexVideoDataReader.h"
+#include "sender/DornCodecFrames.h"
 #include "tests/sender/DornsendTestKit.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/writers/WriterTestMedia.h"
+#include "transfer/CKorvoDVCProHelper.h"
 
 namespace
 {
@@ -58,7 +63,48 @@ struct ParvexPlayout {
     int tracks;
     int bits;
     bool blocks8MB;
+    const char* encoding;  // ffmpeg input and encoding of fixed-size frames; none for IMX 50
+    uint32_t frameBytes;
 };
+
+std::vector<std::string> PlayoutFrames(const ParvexPlayout& c, int count)
+{
+    if (!c.encoding)
+        return ImxFrames(50, true, count);
+    const std::string stream = testsupport::ReadWholeFile(writertest::Cached(
+        std::string("dornsend-") + c.name + ".bin", std::string(c.encoding) + " -frames:v " + std::to_string(count) +
+                                                        (c.frameBytes == 2 * 0x4A000 ? " -f rawvideo" : " -f dv")));
+    std::vector<std::string> frames;
+    for (size_t at = 0; at + c.frameBytes <= stream.size(); at += c.frameBytes)
+        frames.push_back(stream.substr(at, c.frameBytes));
+    return frames;
+}
+
+// What the server format keeps of a picture: IMX as it is, DVCPRO packed, VC-3 as its two prepared field units.
+std::vector<std::string> ServerPictures(const std::string& dataType, const std::vector<std::string>& frames)
+{
+    std::vector<std::string> pictures;
+    for (const std::string& frame : frames) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(frame.data());
+        const auto size = static_cast<uint32_t>(frame.size());
+        if (dataType == "DVCPro") {
+            CKorvoDVCProHelper helper;
+            EXPECT_TRUE(helper.InitFromDVCProFrame(bytes, size) && helper.ConvertFromDVCPro(bytes, size));
+            uint32_t packedSize = 0;
+            const uint8_t* packed = helper.GetPackedFrame(&packedSize);
+            pictures.emplace_back(reinterpret_cast<const char*>(packed), packedSize);
+        } else if (dataType == "Hydrel") {
+            for (uint32_t u = 0; u < 2; ++u) {
+                std::string unit = frame.substr(u * 0x4A000, 0x4A000);
+                const uint32_t used = dorncodec::PrepareHydrelUnit(reinterpret_cast<uint8_t*>(unit.data()), 0x4A000);
+                pictures.push_back(unit.substr(0, used));
+            }
+        } else {
+            pictures.push_back(frame.substr(0, dorncodec::TrimmedLength(bytes, size)));
+        }
+    }
+    return pictures;
+}
 
 class DornsendParvexPlayout : public ::testing::TestWithParam<ParvexPlayout>
 {
@@ -68,7 +114,8 @@ TEST_P(DornsendParvexPlayout, TessanPlaysTheCompositionToAParvexFile)
 {
     const ParvexPlayout& c = GetParam();
     const fs::path dir = testsupport::FreshDir(std::string("dornsend-playout-") + c.name);
-    const auto frames = ImxFrames(50, true, 12);
+    const auto frames = PlayoutFrames(c, 12);
+    ASSERT_EQ(frames.size(), 12u);
     CompositionSpec spec;
     spec.duration = static_cast<int32_t>(frames.size());
     spec.compressors = {c.compressor};
@@ -90,13 +137,34 @@ TEST_P(DornsendParvexPlayout, TessanPlaysTheCompositionToAParvexFile)
     tessan::TransferResult result = playout.Run();
     ASSERT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
     EXPECT_EQ(result.frames, spec.duration);
-    ExpectParvexClip((dir / "share" / "Sequence 1.mxf").string(), frames, c.tracks, c.bits,
-                     c.blocks8MB ? 0x800000u : 0x200000u);
+    const std::string clip = (dir / "share" / "Sequence 1.mxf").string();
+    if (!c.encoding) {
+        ExpectParvexClip(clip, frames, c.tracks, c.bits, c.blocks8MB ? 0x800000u : 0x200000u);
+        return;
+    }
+    const std::vector<std::string> expected = ServerPictures(c.dataType, frames);
+    CParvexVideoDataReader video("", true, true);
+    ASSERT_EQ(video.AttachSourceReader(CreateSourceReader(clip.c_str(), 0, 0, ""), 1), 0);
+    uint8_t* data = nullptr;
+    uint32_t size = 0;
+    size_t n = 0;
+    for (; video.GetNextData(&data, 0, &size, nullptr) == 0; ++n, data = nullptr) {
+        ASSERT_LT(n, expected.size());
+        ASSERT_GE(size, expected[n].size());
+        EXPECT_EQ(std::memcmp(data, expected[n].data(), expected[n].size()), 0) << n;
+    }
+    EXPECT_EQ(n, expected.size());
 }
 
 const ParvexPlayout kParvexPlayouts[] = {
-    {"Imx50_4x24_2MB", "Mirel::MPEG2::50", "IMX", 4, 24, false},
-    {"Imx50_8x16_8MB", "Mirel::MPEG2::50", "IMX", 8, 16, true},
+    {"Imx50_4x24_2MB", "Mirel::MPEG2::50", "IMX", 4, 24, false, nullptr, 0},
+    {"Imx50_8x16_8MB", "Mirel::MPEG2::50", "IMX", 8, 16, true, nullptr, 0},
+    {"Dvcpro50_4x24_2MB", "Mirel::DVCPRO::50", "DVCPro", 4, 24, false,
+     "-f lavfi -i testsrc2=s=720x576:r=25 -pix_fmt yuv422p -c:v dvvideo", 288000},
+    {"DvcproHD_8x24_8MB", "Mirel::DVCPRO::100", "DVCPro", 8, 24, true,
+     "-f lavfi -i testsrc2=s=1440x1080:r=25 -pix_fmt yuv422p -c:v dvvideo", 576000},
+    {"VC3_4x24_8MB", "Mirel::HD1080i::Hydrel", "Hydrel", 4, 24, true,
+     "-f lavfi -i testsrc2=s=1920x1080:r=25 -pix_fmt yuv422p -c:v dnxhd -b:v 120M -flags +ildct", 2 * 0x4A000},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, DornsendParvexPlayout, ::testing::ValuesIn(kParvexPlayouts),
