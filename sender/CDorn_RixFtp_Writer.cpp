@@ -356,8 +356,13 @@ void CDorn_RixFtp_Writer::CreateStqReferencingXMLFile(const std::string& varId, 
         return;
     }
     const size_t end = url.size();
-    const size_t at = url.find('@');
-    const size_t ipStart = at != std::string::npos && at + 1 <= end - kTail ? at + 1 : 0;
+    // The server's address: the URL's host, without log-in and port (a fixed cut from the end would take
+    // part of the directory for any directory but one length).
+    const size_t hostStart = url.compare(0, 6, "ftp://") == 0 ? 6 : 0;
+    std::string host = url.substr(hostStart, url.find_first_of("/\\", hostStart) - hostStart);
+    if (const size_t at = host.rfind('@'); at != std::string::npos)
+        host.erase(0, at + 1);
+    host = host.substr(0, host.find(':'));
     CXmlDocument doc;
     if (!doc.Create() || !doc.AddProcessingInstruction("xml", "version=\"1.0\"")) {
         theLogManager.Log("*** CDornsend::CreateStqReferencingXMLFile(): Failed to save Metadatas file to [%s]",
@@ -370,7 +375,7 @@ void CDorn_RixFtp_Writer::CreateStqReferencingXMLFile(const std::string& varId, 
     parvex->AddChildNode("Rix_UmID")->SetText(url.substr(end - 37, 8));
     if (!varId.empty())
         parvex->AddChildNode("Rix_VarID")->SetText(varId);
-    parvex->AddChildNode("Rix_IP_Address1")->SetText(url.substr(ipStart, end - kTail - ipStart));
+    parvex->AddChildNode("Rix_IP_Address1")->SetText(host);
     parvex->AddChildNode("Rix_NumClip")->SetText(url.substr(end - 42, 3));
     parvex->AddChildNode("Rix_Camera")->SetText(url.substr(end - 39, 1));
     auto strovane = clip->AddChildNode("Strovane_Clip_Infos");

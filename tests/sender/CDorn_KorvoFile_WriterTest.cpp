@@ -222,20 +222,14 @@ TEST_P(CodecFileWriter, ReadsBackFrameForFrame)
     for (int i = 0; i < kCodecFrames; ++i) {
         const auto* frame = reinterpret_cast<const uint8_t*>(stream.data()) + size_t{c.nFrameBytes} * i;
         if (c.nCodec == 9) {
-            CKorvoDVCProHelper helper;
-            ASSERT_TRUE(helper.InitFromDVCProFrame(frame, c.nFrameBytes));
-            ASSERT_TRUE(helper.ConvertFromDVCPro(frame, c.nFrameBytes));
-            uint32_t size = 0;
-            const uint8_t* packed = helper.GetPackedFrame(&size);
-            expected.emplace_back(reinterpret_cast<const char*>(packed), size);
+            expected.push_back(PackedDVCPro(frame, c.nFrameBytes));
+            ASSERT_FALSE(expected.back().empty());
         } else {
-            for (uint32_t u = 0; u < 2; ++u) {
-                std::string unit(reinterpret_cast<const char*>(frame) + u * 0x4A000, 0x4A000);
-                // The unit's padding and end marker stay behind: the reader pads the unit again.
-                ASSERT_EQ(unit.substr(0x4A000 - 4), std::string("\x60\x0D\xC0\xDE", 4));
-                const uint32_t used = dorncodec::PrepareHydrelUnit(reinterpret_cast<uint8_t*>(unit.data()), 0x4A000);
-                expected.push_back(unit.substr(0, used));
-            }
+            // The unit's padding ends with the end marker, which stays behind with the padding.
+            ASSERT_EQ(std::string(reinterpret_cast<const char*>(frame) + 0x4A000 - 4, 4),
+                      std::string("\x60\x0D\xC0\xDE", 4));
+            for (const std::string& unit : Vc3Units(frame))
+                expected.push_back(unit);
         }
     }
     const auto pictures = ReadPictures(path);

@@ -15,6 +15,7 @@
 #include "tests/rixclient/RixTestHelpers.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
+#include "transfer/CKorvoDVCProHelper.h"
 
 namespace
 {
@@ -149,6 +150,7 @@ TEST_F(RixFtpWriterThreads, EachServerGetsItsOwnClipTableAndReferencingXml)
     EXPECT_NE(main.find("<Rix_VarID>VARMAIN</Rix_VarID>"), std::string::npos);
     EXPECT_NE(main.find("<Rix_NumClip>110</Rix_NumClip>"), std::string::npos);
     EXPECT_NE(main.find("<Rix_Camera>A</Rix_Camera>"), std::string::npos);
+    EXPECT_NE(main.find("<Rix_IP_Address1>127.0.0.1</Rix_IP_Address1>"), std::string::npos);
     EXPECT_NE(main.find("<Owner>Owner X</Owner>"), std::string::npos);
     EXPECT_NE(main.find("<TapeID>TAPE7</TapeID>"), std::string::npos);
     EXPECT_NE(backup.find("<Rix_UmID>BACKID02</Rix_UmID>"), std::string::npos) << backup;
@@ -223,6 +225,75 @@ TEST_F(RixFtpWriterThreads, CancelEndsTheRetriesOfAServerWithoutWelcome)
     canceller.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     writer->Close(true);
+}
+
+// DVCPRO HD pictures go out packed, VC-3 frames as one field unit each: both servers hold what was sent.
+TEST_F(RixFtpWriterThreads, DVCProHDAndVC3ReachBothServers)
+{
+    struct Codec {
+        const char* media;
+        const char* args;
+        uint32_t frameBytes;
+        bool vc3;
+        const char* clip;
+    } codecs[] = {
+        {"DVCProHD_8MB_8ch.bin",
+         "-f lavfi -i testsrc2=s=1440x1080:r=25 -pix_fmt yuv422p -c:v dvvideo -frames:v 12 -f dv", 576000, false,
+         "120A"},
+        {"VC3_8MB_4ch.bin",
+         "-f lavfi -i testsrc2=s=1920x1080:r=25 -pix_fmt yuv422p -c:v dnxhd -b:v 120M -flags +ildct -frames:v 12 "
+         "-f rawvideo",
+         2 * 0x4A000, true, "130A"},
+    };
+    for (const Codec& c : codecs) {
+        SCOPED_TRACE(c.media);
+        const std::string stream = testsupport::ReadWholeFile(writertest::Cached(c.media, c.args));
+        ASSERT_EQ(stream.size(), size_t{c.frameBytes} * 12);
+        std::unique_ptr<CDorn_RixFtp_Writer> writer;
+        if (c.vc3)
+            writer = std::make_unique<CDorn_RixFtpHydrel_Writer>("hd", "MAINID01", "", "BACKID02", "", 0, "", 0, "", "",
+                                                                 "", 12340);
+        else
+            writer = std::make_unique<CDorn_RixFtpDVCPro_Writer>("hd", "MAINID01", "", "BACKID02", "", 0, "", 0, "", "",
+                                                                 "", 12340);
+        writer->SetClientTimeouts(rixtest::ShortFtpTimeouts(), rixtest::ShortRixTimeouts());
+        writer->SetMetadataCopyPath("");
+        const std::string target = "ftp://" + Host(0) + "+" + Host(1) + "/clips/" + c.clip;
+        ASSERT_EQ(writer->Open(target.c_str(), 3, c.vc3 ? 120000000 : 100000000, 0, 24, 1,
+                               CTimeCode(10, 0, 0, 0, false, 3), 12),
+                  0);
+        std::vector<std::string> expected;  // per field unit (VC-3) or per picture (DVCPRO)
+        for (int i = 0; i < 12; ++i) {
+            const auto* frame = reinterpret_cast<const uint8_t*>(stream.data()) + size_t{c.frameBytes} * i;
+            const DornFrame picture{frame, c.frameBytes};
+            ASSERT_EQ(writer->AddPicture(&picture), 0) << i;
+            if (c.vc3) {
+                for (const std::string& unit : Vc3Units(frame))
+                    expected.push_back(unit);
+            } else {
+                expected.push_back(PackedDVCPro(frame, c.frameBytes));
+                ASSERT_FALSE(expected.back().empty());
+            }
+        }
+        EXPECT_EQ(writer->Close(false), 0);
+        for (int server = 0; server < 2; ++server) {
+            const std::string path = std::string("/clips/000") + c.clip + "_" + (server ? "BACKID02" : "MAINID01") +
+                                     "_hd                      .CLP";
+            const auto data = _servers[server]->Store().FileData(path);
+            ASSERT_EQ(data.size(), size_t{CDorn_RixFtp_Writer::kBlockBytes}) << path;
+            CBavdBlockData block(CDorn_RixFtp_Writer::kBlockBytes);
+            ASSERT_EQ(block.SetBlock(data.data()), 0);
+            ASSERT_EQ(block.GetEndField() - block.GetFirstField(), 24u);
+            const uint32_t step = c.vc3 ? 1 : 2;
+            for (uint32_t f = 0, n = 0; f < 24; f += step, ++n) {
+                uint32_t size = 0;
+                const uint8_t* bytes = block.GetFieldData(f, &size);
+                ASSERT_NE(bytes, nullptr);
+                ASSERT_GE(size, expected[n].size());
+                EXPECT_EQ(0, std::memcmp(bytes, expected[n].data(), expected[n].size())) << n;
+            }
+        }
+    }
 }
 
 TEST(RixFtpWriterNames, UniqueFileNamesCountUpPastEveryExtension)

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "sender/CDorn_Korvo_Writer.h"
+#include "sender/DornCodecFrames.h"
 #include "tests/writers/WriterTestMedia.h"
+#include "transfer/CKorvoDVCProHelper.h"
 
 namespace sendertest
 {
@@ -63,6 +65,30 @@ inline Bytes ServerSamples(uint32_t count, int sourceChannels, int serverChannel
 inline std::vector<std::string> ImxFrames(int mbps, bool is625, int frames)
 {
     return writertest::SplitFrames(testsupport::ReadWholeFile(writertest::ImxEssence(mbps, is625, frames)));
+}
+
+// A DVCPRO frame as the server keeps it: packed by the converter (empty when it refuses the frame).
+inline std::string PackedDVCPro(const uint8_t* frame, uint32_t size)
+{
+    CKorvoDVCProHelper helper;
+    uint32_t packedSize = 0;
+    if (!helper.InitFromDVCProFrame(frame, size) || !helper.ConvertFromDVCPro(frame, size))
+        return std::string();
+    const uint8_t* packed = helper.GetPackedFrame(&packedSize);
+    return std::string(reinterpret_cast<const char*>(packed), packedSize);
+}
+
+// The two 0x4A000-byte field units of a VC-3 frame as the server keeps them: up to their last coded byte, the
+// coded size set; the padding and the end marker stay behind.
+inline std::vector<std::string> Vc3Units(const uint8_t* frame)
+{
+    std::vector<std::string> units;
+    for (uint32_t u = 0; u < 2; ++u) {
+        std::string unit(reinterpret_cast<const char*>(frame) + u * 0x4A000, 0x4A000);
+        const uint32_t used = dorncodec::PrepareHydrelUnit(reinterpret_cast<uint8_t*>(unit.data()), 0x4A000);
+        units.push_back(unit.substr(0, used));
+    }
+    return units;
 }
 
 }  // namespace sendertest
