@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "outside/qo/Playback/Sender.h"
 #include "outside/tessan/CPlayoutTransfer.h"
@@ -169,6 +170,48 @@ const ParvexPlayout kParvexPlayouts[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, DornsendParvexPlayout, ::testing::ValuesIn(kParvexPlayouts),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DornsendControlThreads, TessanPausesResumesAndCancelsAPlayoutWithoutSideFiles)
+{
+    const fs::path dir = testsupport::FreshDir("dornsend-control");
+    const auto frames = ImxFrames(50, true, 60);
+    CompositionSpec spec;
+    spec.duration = static_cast<int32_t>(frames.size());
+    spec.targets = {{"TGT-Address", (dir / "share").string()},
+                    {"TGT-Serial", "4711"},
+                    {"TGT-Xml", "Parvex"},
+                    {"TGT-XmlPath", (dir / "share").string()},
+                    {"TGT-GenerateKorvo_METADATAS", "1"}};
+    fs::create_directories(dir / "share");
+    const std::string composition = (dir / "composition.xml").string();
+    WriteComposition(composition, spec);
+    WriteMediaFolder(dir / "media", "IMX", frames, spec, 1920);
+
+    tessan::CPlayoutTransfer playout(composition, (dir / "media").string());
+    playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
+    playout.Pause();
+    tessan::TransferResult result;
+    std::thread runner([&] { result = playout.Run(); });
+    auto waitFor = [&](auto condition) {
+        for (int i = 0; i < 1000 && !condition(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return condition();
+    };
+    // Paused before the first frame: the sender holds the service's first Send.
+    EXPECT_TRUE(waitFor([&] { return playout.Runstate() == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(playout.FramesDone(), 0);
+    playout.Resume();
+    EXPECT_TRUE(waitFor([&] { return playout.FramesDone() >= 5; }));
+    playout.Cancel();
+    runner.join();
+    EXPECT_FALSE(result.complete);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.code, 2);
+    EXPECT_LT(result.frames, 60);
+    EXPECT_FALSE(fs::exists(dir / "share" / "TAPE01.korvo.xml"));
+    EXPECT_FALSE(fs::exists(dir / "share" / "StqP_TAPE01_main.xml"));
+}
 
 struct MediaPlayout {
     const char* name;
