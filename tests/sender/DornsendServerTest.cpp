@@ -1,0 +1,176 @@
+// Playouts to a main and a backup video server simulator: through tessan and libDornsend.so, cancelled, and
+// against servers that cannot be reached.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "outside/rix/CRixSimServer.h"
+#include "outside/tessan/CPlayoutTransfer.h"
+#include "reading/parvex/CBavdBlockData.h"
+#include "sender/CDorn_RixFtp_Writer.h"
+#include "sender/CDornsend.h"
+#include "tests/rixclient/RixTestHelpers.h"
+#include "tests/sender/DornsendTestKit.h"
+#include "tests/support/FileTestKit.h"
+
+namespace
+{
+using namespace sendertest;
+namespace fs = std::filesystem;
+
+constexpr int kFrames = 60;  // IMX 50 with sound: one full 8 MB block and a partial one
+
+class DornsendServers : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (auto& server : _servers) {
+            rixsim::RixSimConfig config;
+            config._nDataTimeoutMs = 2000;
+            server = std::make_unique<rixsim::CRixSimServer>(config);
+            server->Store().AddDirectory("/clips");
+            ASSERT_TRUE(server->Start());
+        }
+        _dir = testsupport::FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        _frames = ImxFrames(50, true, kFrames);
+        _spec.duration = kFrames;
+        _spec.tracks = {0, 1, 2, 3, 4};
+        _spec.targets = {
+            {"TGT-Mode", "RixFtp"},          {"TGT-Address", Target()},         {"TGT-Name", "Match/final"},
+            {"TGT-LouthIdMain", "MAINID01"}, {"TGT-LouthIdBackup", "BACKID02"}, {"TGT-Serial", "12340"}};
+    }
+
+    std::string Host(int n) const { return "127.0.0.1:" + std::to_string(_servers[n]->FtpPort()); }
+    std::string Target() const { return "ftp://" + Host(0) + "+" + Host(1) + "/clips/110A"; }
+    static std::string ClipPath(const char* louthId)
+    {
+        return std::string("/clips/000110A_") + louthId + "_Match final             .CLP";
+    }
+    std::string Composition()
+    {
+        const std::string path = (_dir / "composition.xml").string();
+        WriteComposition(path, _spec);
+        return path;
+    }
+
+    // The pictures of a server's clip, block by block, equal the frames sent.
+    void ExpectClip(int server, const char* louthId)
+    {
+        const auto data = _servers[server]->Store().FileData(ClipPath(louthId));
+        ASSERT_GE(data.size(), CDorn_RixFtp_Writer::kBlockBytes);
+        ASSERT_EQ(data.size() % CDorn_RixFtp_Writer::kBlockBytes, 0u);
+        size_t picture = 0;
+        for (size_t offset = 0; offset < data.size(); offset += CDorn_RixFtp_Writer::kBlockBytes) {
+            CBavdBlockData block(CDorn_RixFtp_Writer::kBlockBytes);
+            ASSERT_EQ(block.SetBlock(data.data() + offset), 0);
+            const uint32_t fields = block.GetEndField() - block.GetFirstField();
+            for (uint32_t f = 0; f < fields; f += 2, ++picture) {
+                ASSERT_LT(picture, _frames.size());
+                uint32_t size = 0;
+                const uint8_t* bytes = block.GetFieldData(f, &size);
+                ASSERT_NE(bytes, nullptr);
+                const auto* sent = reinterpret_cast<const uint8_t*>(_frames[picture].data());
+                const uint32_t used = dorncodec::TrimmedLength(sent, static_cast<uint32_t>(_frames[picture].size()));
+                ASSERT_GE(size, used);
+                ASSERT_EQ(0, std::memcmp(bytes, sent, used)) << picture;
+            }
+        }
+        EXPECT_EQ(picture, _frames.size());
+    }
+
+    // A sender opened on the composition, its server writers with short waits.
+    std::unique_ptr<CDornsend> OpenSender(int32_t& code)
+    {
+        const std::string path = Composition();
+        _composition = std::make_unique<OpenedComposition>(path);
+        auto sender = std::make_unique<CDornsend>();
+        sender->SetServerWriterHook([this](CDorn_RixFtp_Writer& writer) {
+            writer.SetClientTimeouts(rixtest::ShortFtpTimeouts(), rixtest::ShortRixTimeouts());
+            writer.SetRetryPolicy({2, 10, 2, 10});
+            writer.SetMetadataCopyPath((_dir / "MetadataUpdate.xml").string());
+        });
+        code = sender->Open(_composition->Get());
+        return sender;
+    }
+
+    // Pictures [0, count), the frames over and over, with a silent frame per audio track; the first code that is
+    // not 0.
+    int32_t Play(CDornsend& sender, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            Qo::Playback::FrameRecord record;
+            record.track = 0;
+            record.frameNumber = i;
+            const std::string& frame = _frames[static_cast<size_t>(i) % _frames.size()];
+            record.length = static_cast<uint32_t>(frame.size());
+            record.data = new uint8_t[record.length];
+            std::memcpy(record.data, frame.data(), record.length);
+            if (int32_t code = sender.Send(record); code != 0)
+                return code;
+            for (int track = 1; track <= 4; ++track)
+                if (int32_t code = sender.SendNull(track, i); code != 0)
+                    return code;
+        }
+        return 0;
+    }
+
+    std::unique_ptr<rixsim::CRixSimServer> _servers[2];
+    fs::path _dir;
+    std::vector<std::string> _frames;
+    CompositionSpec _spec;
+    std::unique_ptr<OpenedComposition> _composition;
+};
+
+TEST_F(DornsendServers, TessanPlaysToTheMainAndTheBackupServer)
+{
+    const fs::path media = _dir / "media";
+    WriteMediaFolder(media, "IMX", _frames, _spec, 1920);
+    _spec.targets["TGT-StqMetadataRefXMLMain"] = "1";
+    _spec.targets["TGT-StqMetadataRefXMLDestMain"] = _dir.string();
+    tessan::CPlayoutTransfer playout(Composition(), media.string());
+    playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
+    tessan::TransferResult result = playout.Run();
+    ASSERT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
+    ExpectClip(0, "MAINID01");
+    ExpectClip(1, "BACKID02");
+    const auto table = _servers[0]->Store().FileData("/clips/000110A_MAINID01_Match final             .XML");
+    const std::string xml(table.begin(), table.end());
+    EXPECT_NE(xml.find("<AUDIOMODE>3</AUDIOMODE>"), std::string::npos) << xml;
+    const std::string referencing = testsupport::ReadWholeFile(_dir / "StqP_Match final_main.xml");
+    EXPECT_NE(referencing.find("<Rix_UmID>MAINID01</Rix_UmID>"), std::string::npos) << referencing;
+    EXPECT_NE(referencing.find("<TapeID>TAPE01</TapeID>"), std::string::npos) << referencing;
+}
+
+TEST_F(DornsendServers, CancelDeletesTheClipOnBothServers)
+{
+    _spec.duration = 1000;
+    int32_t code = -1;
+    auto sender = OpenSender(code);
+    ASSERT_EQ(code, 0) << sender->GetErrorText();
+    // Enough for a few full blocks.
+    ASSERT_EQ(Play(*sender, 400), 0) << sender->GetErrorText();
+    ASSERT_TRUE(_servers[0]->Store().Info(ClipPath("MAINID01")).has_value());
+    ASSERT_TRUE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
+    EXPECT_EQ(sender->Cancel(), 0);
+    EXPECT_EQ(sender->Close(), 2);
+    EXPECT_FALSE(_servers[0]->Store().Info(ClipPath("MAINID01")).has_value());
+    EXPECT_FALSE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
+}
+
+TEST_F(DornsendServers, ServersThatCannotBeReachedFailTheFrameWithAClearText)
+{
+    _spec.targets["TGT-Address"] = "ftp://127.0.0.1:1+127.0.0.1:2/clips/110A";
+    _spec.duration = 1000;
+    int32_t code = -1;
+    auto sender = OpenSender(code);
+    ASSERT_EQ(code, 0) << sender->GetErrorText();  // the servers are contacted with the first full block
+    EXPECT_EQ(Play(*sender, 1000), 5);
+    // The first full block is written when a silent audio frame completes it.
+    EXPECT_EQ(sender->GetErrorText(), "Dornsend::SendNull - Write FAILED !!");
+    EXPECT_EQ(sender->Close(), 5);
+}
+
+}  // namespace
