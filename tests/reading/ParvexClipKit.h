@@ -181,7 +181,10 @@ public:
     }
 
     // The media picture that goes at position i: a fixed shuffle, so neighbours differ.
-    const Bytes& MediaPicture(uint32_t i) const { return _media[(i * 7 + i / _media.size()) % _media.size()]; }
+    const Bytes& MediaPicture(uint32_t i) const
+    {
+        return _media[(_bInOrder ? i : i * 7 + i / _media.size()) % _media.size()];
+    }
 
     bool Add(uint32_t i)
     {
@@ -205,7 +208,7 @@ public:
         const uint32_t field = kFirstField + i * fields;
         if (_spec.nAudioGroups) {
             for (uint32_t f = 0; f < fields; ++f) {
-                const Bytes a = FieldAudio(_spec, field + f);
+                const Bytes a = _fieldAudio ? _fieldAudio(field + f) : FieldAudio(_spec, field + f);
                 audioInfo.push_back(KorvoMXFAudioInfo{1, static_cast<uint32_t>(a.size()), 4u * _spec.nAudioGroups});
                 audio.insert(audio.end(), a.begin(), a.end());
             }
@@ -232,6 +235,10 @@ public:
 
     // Changes the clip's description before it is written (names, points, timecodes).
     std::function<void(KorvoMXFInfo&, KorvoMXFClip&)> _describe;
+    // The audio of a field, in place of FieldAudio's.
+    std::function<Bytes(uint32_t field)> _fieldAudio;
+    // The media's pictures in their order, without the shuffle.
+    bool _bInOrder = false;
 
 private:
     ClipSpec _spec;
