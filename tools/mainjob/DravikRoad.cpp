@@ -1,0 +1,152 @@
+// The automation road: a client program's ingest request made through libDravik.so. The automation library
+// loads the transfer service's client library (its stand-in, backed by the transfer service of
+// outside/tessan), which runs the ingest of the Parvex clip file with the receiver plug-in libRecalo.so;
+// the transaction's status record is followed to the end and the ingested pictures compared.
+#include <dlfcn.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "automation/Host.h"
+#include "tools/mainjob/Road.h"
+
+namespace mainjob
+{
+namespace
+{
+
+namespace fs = std::filesystem;
+using namespace MirelQla;
+using ControlFn = int (*)(const char* key, const char* value, char* reply, int replySize);
+constexpr int32_t kComplete = 4;
+
+// The ingest job as the browser describes a clip file.
+std::string IngestJob(const fs::path& clip)
+{
+    std::string text = "<?xml><ingestdrag>";
+    auto add = [&text](const std::string& name, const std::string& value) {
+        text += "<" + name + ">" + value + "</" + name + ">";
+    };
+    add("printname", "main job");
+    add("lookupname", clip.filename().string());
+    add("hostname", "Mirel");
+    add("directory", clip.parent_path().string());
+    add("dllname", "KorvoSetup");
+    add("dllversion", "2.1");
+    add("markin", "00:00:00:00");
+    char markout[16];
+    std::snprintf(markout, sizeof markout, "00:00:%02u:%02u", (kFrames - 1) / 25, (kFrames - 1) % 25);
+    add("markout", markout);
+    text += "<private>";
+    for (const auto& [name, value] :
+         std::initializer_list<std::pair<const char*, const char*>>{{"KorvoFps", "25"},
+                                                                    {"KorvonAudios", "0"},
+                                                                    {"KorvoRate", "50"},
+                                                                    {"KorvoBlockSizeMB", "2"},
+                                                                    {"KorvonAudioBits", "24"},
+                                                                    {"KorvonVideoChannels", "1"},
+                                                                    {"Tardix", "0"},
+                                                                    {"KorvoFileType", "Korvo"},
+                                                                    {"KorvoDataType", "IMX"}})
+        add(name, value);
+    text +=
+        "<Korvo_Metadatas><General_Infos><Parvex_File_Infos><Rix_Device_Src>Korvo Rix</Rix_Device_Src>"
+        "<Rix_TC_System>3</Rix_TC_System></Parvex_File_Infos></General_Infos></Korvo_Metadatas>";
+    text += "</private></ingestdrag>";
+    return text;
+}
+
+// Holds a library placed in the job's library folder under the name the system loads.
+class PlacedLibrary
+{
+public:
+    PlacedLibrary(const fs::path& folder, const std::string& built, const std::string& name)
+    {
+        std::error_code ec;
+        fs::remove(folder / name, ec);
+        fs::create_symlink(built, folder / name, ec);
+        _handle = dlopen((folder / name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    ~PlacedLibrary()
+    {
+        if (_handle)
+            dlclose(_handle);
+    }
+    PlacedLibrary(const PlacedLibrary&) = delete;
+    PlacedLibrary& operator=(const PlacedLibrary&) = delete;
+    void* Handle() const { return _handle; }
+
+private:
+    void* _handle = nullptr;
+};
+
+}  // namespace
+
+void DravikRoad(Road& road, Media& media)
+{
+    if (media.parvexPath.empty()) {
+        road.Check(false, "no clip file to ingest (the clip-file road failed)");
+        return;
+    }
+    const fs::path libraries = media.work / "lib";
+    const fs::path out = media.work / "ingest";
+    fs::create_directories(libraries);
+    fs::create_directories(out);
+    setenv("KORVO_LIBRARY_DIR", libraries.c_str(), 1);
+    PlacedLibrary receiver(libraries, KORVO_RECALO_LIBRARY, "libRecalo.so");
+    PlacedLibrary client(libraries, KORVO_TESSANAPI_LIBRARY, "libtessanapiVC7.so");
+    auto control = client.Handle() ? reinterpret_cast<ControlFn>(dlsym(client.Handle(), "TessanApiControl")) : nullptr;
+    if (!road.Check(receiver.Handle() && control,
+                    "libRecalo.so and the client library placed in " + libraries.string()))
+        return;
+    control("reset", "", nullptr, 0);
+    control("tessan.out", out.c_str(), nullptr, 0);
+    control("tessan.plugin", "Recalo", nullptr, 0);
+
+    road.StartClock();
+    std::unique_ptr<Host> host(Host::NewHost());
+    AutomationAPI* api = nullptr;
+    if (!road.Check(host && host->GetAutomationAPI(&api).GetStatusCode() == kSuccess && api,
+                    "libDravik.so gives its automation interface"))
+        return;
+    AutomationTransaction* transaction = nullptr;
+    const int32_t requested =
+        api->RequestTransferXML("ingest", "workspace", "", IngestJob(media.parvexPath).c_str(), &transaction)
+            .GetStatusCode();
+    if (!road.Check(requested == kSuccess && transaction,
+                    "the ingest request is taken (status " + std::to_string(requested) + ")"))
+        return;
+    TransferStatusRecord record;
+    std::memset(&record, 0, sizeof record);
+    for (int i = 0; i < 3000; ++i) {
+        transaction->GetStatus(&record);
+        if (record.state != 2 && record.state != 3)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    road.StopClock();
+    Qo::QoString text;
+    transaction->GetStatusText(text);
+    road.Check(record.state == kComplete && record.value1 == kFrames,
+               "the transaction ends in state " + std::to_string(record.state) + " after " +
+                   std::to_string(record.value1) + " frames: " + std::string(text.ToCString()));
+    AutomationTransaction::release(&transaction);
+    host.reset();
+
+    // The ingested pictures are the clip's: each one's MD5 as ffmpeg decodes it.
+    const fs::path picture = out / "video.m2v";
+    road.Moved(static_cast<uint64_t>(record.value1), fs::exists(picture) ? fs::file_size(picture) : 0);
+    if (HaveProgram("ffmpeg")) {
+        auto md5 = [](const fs::path& file) {
+            return Shell("ffmpeg -nostdin -v error -f mpegvideo -i '" + file.string() +
+                         "' -f framemd5 - 2>&1 | grep -v '^#' | awk -F, '{print $6}'");
+        };
+        const std::string want = md5(media.work / "source.m2v");
+        road.Check(!want.empty() && md5(picture) == want,
+                   "the ingested " + picture.string() + " decodes frame for frame as the source");
+    }
+}
+
+}  // namespace mainjob
