@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 #include "receiver/CReceiverKorvoDVCProReader.h"
@@ -216,5 +217,42 @@ TEST_P(KorvoFrameReader, HandsOutThePicturesAndTheSoundOfEveryTrack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, KorvoFrameReader, ::testing::ValuesIn(kCases), CaseName);
+
+}  // namespace
+
+namespace
+{
+
+// Starting three frames in, by frame count or by the server field, gives the fourth picture and its sound.
+TEST_P(KorvoFrameReader, StartsAtAGivenFrameOrField)
+{
+    const FrameCase& c = GetParam();
+    const uint32_t units = c.kind == Kind::VC3 ? 2 : 1;
+    for (const bool byField : {false, true}) {
+        auto reader = MakeReader(c.kind, BlockSize());
+        ASSERT_EQ(reader->Open(_path, c.nReaderSystem, c.nRate, c.nTracks, c.nBits), 0);
+        if (byField)
+            reader->SetFirstField(kFirstField + 6);
+        else
+            reader->SetStartFrame(3);
+        ASSERT_TRUE(reader->ReadNextFrame());
+        KorvoFrame* video = reader->GetVideoFrame();
+        ASSERT_NE(video, nullptr);
+        const Bytes& picture = _writer->MediaPicture(3 * units);
+        // DIF frames are compared by their first video blocks, others from past their headers.
+        const size_t at = c.kind == Kind::DVCPro ? 7 * 80 : 0x200;
+        const size_t bytes = c.kind == Kind::DVCPro ? 15 * 80 : 0x1000;
+        ASSERT_GE(video->GetSize(), at + bytes);
+        EXPECT_EQ(0, std::memcmp(video->GetData() + at, picture.data() + at, bytes)) << "by field " << byField;
+        video->Release();
+        // At 25 Hz every frame has the same count, so the sound is that of frame 3.
+        KorvoFrame* sound = reader->GetTrackFrame(1);
+        ASSERT_NE(sound, nullptr);
+        if (c.clip.nStandard == 3)
+            EXPECT_EQ(Bytes(sound->GetData(), sound->GetData() + sound->GetSize()), ExpectedTrackPcm(3, 3, 1, c.nBits));
+        sound->Release();
+        reader->Close();
+    }
+}
 
 }  // namespace

@@ -2,16 +2,28 @@
 // pictures checked by ffmpeg's framemd5 against the source and every track's PCM against the sound written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "browser/CTcpBlockSender.h"
+#include "outside/rix/CRixSimServer.h"
 #include "outside/tessan/CIngestTransfer.h"
 #include "outside/tessan/MediaFolder.h"
 #include "outside/tessan/WavFile.h"
+#include "platform/Registry.h"
+#include "platform/Socket.h"
 #include "receiver/FrameReaderMedia.h"
+#include "receiver/KorvoFrame.h"
+#include "receiver/KorvoReceiver.h"
+#include "receiver/ReceiverClips.h"
 #include "tests/outside/TessanTestKit.h"
+#include "tests/receiver/ReceiverComposition.h"
 
 namespace
 {
@@ -99,7 +111,7 @@ protected:
     {
         const IngestCase& c = GetParam();
         char markout[16];
-        std::snprintf(markout, sizeof markout, "00:00:00:%02u", Frames() - 1);
+        std::snprintf(markout, sizeof markout, "00:00:%02u:%02u", (Frames() - 1) / 25, (Frames() - 1) % 25);
         return {{"directory", _dir.string()},
                 {"lookupname", "CLIP.MXF"},
                 {"markin", "00:00:00:00"},
@@ -113,13 +125,37 @@ protected:
                 {"Tardix", "0"}};
     }
 
-    TransferResult Ingest(const tessantest::Values& job)
+    std::unique_ptr<CIngestTransfer> MakeIngest(const tessantest::Values& job)
     {
         CIngestJob parsed;
         EXPECT_TRUE(parsed.Parse(tessantest::JobText(job))) << parsed.Error();
-        CIngestTransfer transfer(std::move(parsed), (_dir / "out").string());
-        transfer.SetPlugin(KORVO_RECALO_LIBRARY);
-        return transfer.Run();
+        auto transfer = std::make_unique<CIngestTransfer>(std::move(parsed), (_dir / "out").string());
+        transfer->SetPlugin(KORVO_RECALO_LIBRARY);
+        return transfer;
+    }
+    TransferResult Ingest(const tessantest::Values& job) { return MakeIngest(job)->Run(); }
+
+    // The job's values with some replaced.
+    tessantest::Values JobWith(const tessantest::Values& changes) const
+    {
+        tessantest::Values job = Job();
+        for (const auto& [name, value] : changes) {
+            auto item = std::find_if(job.begin(), job.end(), [&](const auto& i) { return i.first == name; });
+            if (item != job.end())
+                item->second = value;
+            else
+                job.push_back({name, value});
+        }
+        return job;
+    }
+
+    void ExpectComplete(const TransferResult& result)
+    {
+        EXPECT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
+        EXPECT_EQ(result.code, 14);
+        EXPECT_EQ(result.frames, Frames());
+        EXPECT_EQ(result.pluginText, "KorvoReceiver: End Of Data");
+        ExpectMedia();
     }
 
     // The ingested media equal the clip's pictures and sound.
@@ -159,15 +195,258 @@ protected:
 
 TEST_P(RecaloIngest, AClipFileIngestsFrameForFrame)
 {
-    const TransferResult result = Ingest(Job());
-    EXPECT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
-    EXPECT_EQ(result.code, 14);
-    EXPECT_EQ(result.frames, Frames());
-    EXPECT_EQ(result.pluginText, "KorvoReceiver: End Of Data");
-    ExpectMedia();
+    ExpectComplete(Ingest(Job()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.clip.pszName); });
+// The receiver object itself on the clip file: the reader of the media's kinds, and every frame handed out comes
+// back to the pool.
+TEST_P(RecaloIngest, TheReceiverHandsOutEveryFrameOnceAndGetsItBack)
+{
+    const IngestCase& c = GetParam();
+    const int32_t liveBefore = KorvoFrame::GetLiveCount();
+    receivertest::Composition composition = receivertest::FileClip(_dir.string(), "CLIP.MXF");
+    composition.User("QO_KORVO_DATATYPE", c.dataType)
+        .User("QO_KORVO_RATE", std::to_string(c.nRate))
+        .User("QO_KORVO_NAUDIOS", std::to_string(c.nTracks))
+        .User("QO_KORVO_NAUDIOBITS", std::to_string(c.nBits))
+        .User("QO_KORVO_BLOCKSIZE", c.clip.nBlockFormat == kBavd8 ? "8" : "2");
+    composition.tracks = {0};
+    for (int32_t t = 1; t <= c.nTracks; ++t)
+        composition.tracks.push_back(t);
+    composition.duration = composition.trimOut = static_cast<int32_t>(Frames());
+    receivertest::CompositionBuffer buffer(composition);
+    {
+        KorvoReceiver receiver;
+        int32_t opened = 0;
+        ASSERT_TRUE(receiver.Open(buffer.Get(), &opened)) << receiver.GetErrorText();
+        uint32_t calls = 0;
+        int32_t code = 0;
+        while (code == 0 && calls < 10000) {
+            Qo::Ingest::Frame* frame = nullptr;
+            code = receiver.Recv(frame);
+            if (code == 0) {
+                ASSERT_NE(frame, nullptr);
+                EXPECT_EQ(frame->GetTypeCode(), composition.tracks[calls % composition.tracks.size()]);
+                frame->Release();
+            }
+            ++calls;
+        }
+        EXPECT_EQ(code, 14) << receiver.GetErrorText();
+        EXPECT_EQ(calls, Frames() * composition.tracks.size() + 1);
+        receiver.Close();
+    }
+    EXPECT_EQ(KorvoFrame::GetLiveCount(), liveBefore);
+}
+
+std::string CaseName(const ::testing::TestParamInfo<IngestCase>& info)
+{
+    return info.param.clip.pszName;
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngest, ::testing::ValuesIn(kCases), CaseName);
+
+// Threaded: also run under ThreadSanitizer.
+class RecaloIngestThreads : public RecaloIngest
+{
+protected:
+    // The browser's block sender, listening on loopback; the job's TCP values name it.
+    tessantest::Values TcpJob(TCPBlockSender& sender)
+    {
+        EXPECT_EQ(sender.Listen(), 0);
+        std::string address;
+        EXPECT_EQ(sender.GetPublishedAddress("127.0.0.1", &address), 0);
+        return JobWith({{"KorvoFileType", "TCP"}, {"KorvoTCPPort", address}});
+    }
+    // An ingest of a clip file that the browser's sender streams once the receiver connects.
+    TransferResult IngestOverTcp(const fs::path& clip)
+    {
+        TCPBlockSender sender;
+        const tessantest::Values job = TcpJob(sender);
+        std::future<int> sending = std::async(std::launch::async, [&sender, clip] {
+            const int rc = sender.WaitForConnection(10000);
+            return rc != 0 ? rc : sender.StartSending(clip.string());
+        });
+        const TransferResult result = Ingest(job);
+        EXPECT_EQ(sending.get(), 0);
+        sender.Stop();
+        return result;
+    }
+};
+
+TEST_P(RecaloIngestThreads, TheBrowsersTcpStreamIngestsFrameForFrame)
+{
+    ExpectComplete(IngestOverTcp(_dir / "CLIP.MXF"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngestThreads, ::testing::ValuesIn(kCases), CaseName);
+
+// The servers keep 8 MB blocks.
+class RecaloServerIngestThreads : public RecaloIngestThreads
+{
+};
+
+TEST_P(RecaloServerIngestThreads, TheVideoServerIngestsFrameForFrame)
+{
+    const Bytes file = parvexclip::ReadFile(_dir / "CLIP.MXF");
+    std::vector<rixsim::RixSimBytes> blocks;
+    for (uint64_t at = receivertest::kHeaderArea; at + 0x800000 <= file.size(); at += 0x800000)
+        blocks.emplace_back(file.begin() + static_cast<ptrdiff_t>(at),
+                            file.begin() + static_cast<ptrdiff_t>(at + 0x800000));
+    rixsim::CRixSimServer server{rixsim::RixSimConfig()};
+    server.Store().AddClip("/clips/004512A_ingest.CLP", blocks, 0x800000);
+    ASSERT_TRUE(server.Start());
+    const TransferResult result = Ingest(JobWith({{"KorvoFileType", "RixFTP"},
+                                                  {"KorvoRixServer", "127.0.0.1:" + std::to_string(server.FtpPort())},
+                                                  {"directory", "/clips/"},
+                                                  {"lookupname", "004512A_ingest.CLP"},
+                                                  {"KorvoRixFstFld", std::to_string(kFirstField)}}));
+    ExpectComplete(result);
+}
+
+std::vector<IngestCase> ServerCases()
+{
+    std::vector<IngestCase> cases;
+    std::copy_if(std::begin(kCases), std::end(kCases), std::back_inserter(cases),
+                 [](const IngestCase& c) { return c.clip.nBlockFormat == kBavd8; });
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloServerIngestThreads, ::testing::ValuesIn(ServerCases()), CaseName);
+
+// The failures of one clip: each ends with a clear text, never a hang.
+class RecaloIngestFailure : public RecaloIngestThreads
+{
+protected:
+    static bool WaitFor(const std::function<bool()>& done)
+    {
+        for (int i = 0; i < 2000; ++i) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+};
+
+TEST_P(RecaloIngestFailure, AMissingClipOrABadBlockSizeFailsOpen)
+{
+    TransferResult result = Ingest(JobWith({{"lookupname", "NO_SUCH_CLIP.MXF"}}));
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.code, 7);
+    EXPECT_EQ(result.pluginText, "KorvoReceiver::Open: no media");
+    EXPECT_EQ(result.frames, 0);
+
+    result = Ingest(JobWith({{"KorvoBlockSizeMB", "4"}}));
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.code, 8);
+    EXPECT_EQ(result.pluginText, "KorvoReceiver::Open: bad block size \"4\" (2 or 8 MB only)");
+}
+
+TEST_P(RecaloIngestFailure, ASenderThatStopsMidTransferIsAFailure)
+{
+    // Only the first block of the clip is sent, then the stream ends.
+    const Bytes file = parvexclip::ReadFile(_dir / "CLIP.MXF");
+    const size_t cut = receivertest::kHeaderArea + 0x200000;
+    parvexclip::WriteFile(_dir / "CUT.MXF", file.data(), cut);
+    const TransferResult result = IngestOverTcp(_dir / "CUT.MXF");
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.code, 6);
+    EXPECT_EQ(result.pluginText, "KorvoReceiver: End Of Data");
+    EXPECT_LT(result.frames, Frames());
+}
+
+TEST_P(RecaloIngestFailure, ASilentSenderEndsTheTransferAfterTheStallTime)
+{
+    ASSERT_TRUE(platform::Registry::SetDword(platform::RegHive::LocalMachine, KorvoReceiver::kSettingsKey,
+                                             KorvoReceiver::kStallValue, 1));
+    TCPBlockSender sender;
+    const tessantest::Values job = TcpJob(sender);
+    // Connected, but nothing is ever sent.
+    std::future<int> connected = std::async(std::launch::async, [&sender] { return sender.WaitForConnection(10000); });
+    const auto start = std::chrono::steady_clock::now();
+    const TransferResult result = Ingest(job);
+    EXPECT_EQ(connected.get(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    platform::Registry::SetDword(platform::RegHive::LocalMachine, KorvoReceiver::kSettingsKey,
+                                 KorvoReceiver::kStallValue, 30);
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.code, 6);
+    EXPECT_EQ(result.pluginText, "KorvoReceiver: the source sent nothing for 1 s");
+    EXPECT_EQ(result.frames, 0);
+}
+
+TEST_P(RecaloIngestFailure, PauseResumeAndCancelComeFromAnotherThread)
+{
+    // A stream peer of the test's own: the first block, then nothing until the test says so.
+    const Bytes file = parvexclip::ReadFile(_dir / "CLIP.MXF");
+    platform::Socket listener;
+    ASSERT_TRUE(listener.Listen("127.0.0.1", 0, 1));
+    ASSERT_GE(file.size(), receivertest::kHeaderArea + 4 * 0x200000);
+    std::promise<void> sendMore, finish;
+    std::thread peer([&] {
+        platform::Socket s = listener.Accept(10000);
+        s.SendAll(file.data() + receivertest::kHeaderArea, 0x200000, 10000);
+        sendMore.get_future().wait();
+        s.SendAll(file.data() + receivertest::kHeaderArea + 0x200000, 2 * 0x200000, 10000);
+        finish.get_future().wait();
+        s.Close();
+    });
+    std::unique_ptr<CIngestTransfer> transfer = MakeIngest(
+        JobWith({{"KorvoFileType", "TCP"}, {"KorvoTCPPort", "127.0.0.1:" + std::to_string(listener.LocalPort())}}));
+    TransferResult result;
+    std::thread worker([&] { result = transfer->Run(); });
+    struct Ender {
+        std::function<void()> end;
+        ~Ender() { end(); }
+    } ender{[&] {
+        // Whatever failed, the transfer and the peer end before the test does.
+        transfer->Cancel();
+        if (worker.joinable())
+            worker.join();
+        try {
+            finish.set_value();
+        } catch (const std::future_error&) {
+        }
+        try {
+            sendMore.set_value();
+        } catch (const std::future_error&) {
+        }
+        if (peer.joinable())
+            peer.join();
+    }};
+    ASSERT_TRUE(WaitFor([&] { return transfer->FramesDone() >= 2; }));
+    transfer->Pause();
+    EXPECT_TRUE(WaitFor([&] { return transfer->Runstate() == 2; }));
+    // Two more blocks come while paused: at most the picture of a Recv already under way moves.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int64_t paused = transfer->FramesDone();
+    sendMore.set_value();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_LE(transfer->FramesDone(), paused + 1) << "frames moved while paused";
+    transfer->Resume();
+    EXPECT_TRUE(WaitFor([&] { return transfer->FramesDone() > paused + 1; }));
+    // The receiver now waits for the fourth block, which does not come: the cancel ends that wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto cancelled = std::chrono::steady_clock::now();
+    transfer->Cancel();
+    worker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(5));
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.code, 2);
+    EXPECT_GT(result.frames, paused);
+    EXPECT_LT(result.frames, Frames());
+}
+
+// A clip of six 2 MB blocks.
+IngestCase LongClip()
+{
+    IngestCase c = kCases[0];
+    c.clip.pszName = "IMX50_Table2MB_8x24_Long";
+    c.clip.nPictures = 36;
+    return c;
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngestFailure, ::testing::Values(LongClip()), CaseName);
 
 }  // namespace
