@@ -1,0 +1,730 @@
+#include "sender/CDornsend.h"
+
+#include <strings.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "common/CLogFile.h"
+#include "common/CLogManager.h"
+#include "common/CTimeCode.h"
+#include "outside/qo/Generic/CompositionMobIF.h"
+#include "outside/qo/Generic/ContainerIF.h"
+#include "outside/qo/Generic/ErrorIF.h"
+#include "outside/qo/Generic/FileMobIF.h"
+#include "outside/qo/Generic/MediaDescriptor.h"
+#include "outside/qo/Generic/Playlist.h"
+#include "platform/Paths.h"
+#include "sender/CDorn_KorvoFile_Writer.h"
+#include "sender/CPlaybackJobXml.h"
+#include "sender/CSideCarXml.h"
+#include "sender/CTargetNameFormatter.h"
+#include "sender/DornsendIni.h"
+
+std::atomic<int> CDornsend::s_nInstances{0};
+
+namespace
+{
+
+constexpr int kVideoTrack = 0;
+
+bool SameNoCase(const std::string& a, const char* b)
+{
+    return strcasecmp(a.c_str(), b) == 0;
+}
+
+bool StartsWith(const std::string& text, const char* prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::string WithBackslash(std::string folder)
+{
+    if (folder.empty() || (folder.back() != '\\' && folder.back() != '/'))
+        folder += '\\';
+    return folder;
+}
+
+bool FileExists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(platform::ToLocalPath(path), ec);
+}
+
+// The name of a file path after its last folder separator, cut at its last '.'.
+std::string BaseName(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+uint32_t ParseSerial(const std::string& text)
+{
+    return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+CDornsend::CDornsend()
+{
+    _audioChannel.fill(-1);
+    int instance = ++s_nInstances;
+    if (theLogManager.IsOpen()) {
+        theLogManager.Log("------ new Dornsend instance [ %i ] ------- v.%s", instance, kVersion);
+    } else {
+        theLogManager.Open(GetLogFilePath("KorvoMirel", "Dornsend.log"), GetMaxLogSize());
+        theLogManager.Log("Dornsend Dll v.%s", kVersion);
+    }
+}
+
+CDornsend::~CDornsend()
+{
+    try {
+        theLogManager.Log("DESTRUCTOR !!");
+        if (_pWriter)
+            Close();
+        if (!_blackFrame.empty())
+            theLogManager.Log("CDornsend::LoadBlackFrame() : BlackFrame deleted");
+    } catch (...) {
+        // Nothing leaves a destructor; the writer is gone with the object either way.
+    }
+    --s_nInstances;
+}
+
+void CDornsend::SetErrorText(const std::string& text)
+{
+    std::lock_guard lock(_errorMutex);
+    _szErrorText = text;
+}
+
+std::string CDornsend::GetErrorText()
+{
+    std::lock_guard lock(_errorMutex);
+    return _szErrorText;
+}
+
+int32_t CDornsend::Fail(const std::string& text)
+{
+    SetErrorText(text);
+    theLogManager.Log("%s", text.c_str());
+    return Qo::Playback::kSendFailed;
+}
+
+bool CDornsend::ReadTarget(Qo::Generic::CompositionMobIF* composition, const char* key, std::string& value)
+{
+    value.clear();
+    return composition->GetAttribute("_USER", key, value);
+}
+
+int32_t CDornsend::Open(Qo::Generic::CompositionMobIF* composition)
+{
+    _bOpened = true;
+    _bRunning = true;
+    _nFirstFrame = 0;
+    try {
+        return OpenTarget(composition);
+    } catch (const Qo::Generic::ErrorIF& error) {
+        _pWriter.reset();
+        return Fail(std::string("Dornsend internal error>> ") + error.GetMsgText());
+    } catch (...) {
+        _pWriter.reset();
+        return Fail("Unknown exception caught: internal Dorn error");
+    }
+}
+
+int32_t CDornsend::OpenTarget(Qo::Generic::CompositionMobIF* composition)
+{
+    theLogManager.Log("CDornsend.Open(): OPEN...");
+    if (!composition)
+        return Fail("Dornsend, no composition in Open");
+    if (_pWriter)
+        return Fail("Dornsend, already open");
+    std::string value;
+    if (composition->GetAttribute("PlayServerError", value))
+        return Fail(value);
+    if (composition->GetAttribute("DestinationNickName", value))
+        theLogManager.Log("CDornsend.Open(): Destination Nickname is %s\n", value.c_str());
+
+    _nDuration = _nEndFrame = composition->GetDuration();
+    theLogManager.Log("CDornsend.Open(): Sequence is %li Frames duration", static_cast<long>(_nDuration));
+    composition->GetTapeID(_szTapeId);
+    ReadTarget(composition, "TGT-StqOwner", _szOwner);
+    composition->GetName(_szSequenceName);
+
+    int32_t standard = composition->GetVideoStandard();
+    _nPictureCode = standard == Qo::Generic::kVideoStandard2997Hz ? 4 : 3;
+    theLogManager.Log("CDornsend.Open(): Composition Signal Standard: %i [0x%08x]", standard,
+                      static_cast<unsigned>(standard));
+
+    // The codec of the last compressor name that names one.
+    _nBitrate = 0;
+    std::vector<std::string> compressors;
+    composition->GetCompressorNames(compressors);
+    for (const std::string& name : compressors) {
+        theLogManager.Log("Compressor: %s", name.c_str());
+        if (StartsWith(name, "Mirel::HD1080i::Hydrel") || StartsWith(name, "Mirel::HD720p::Hydrel")) {
+            _szCodec = "Hydrel";
+            _nBitrate = _nPictureCode == 3 ? 120000000 : 145000000;
+        } else if (StartsWith(name, "Mirel::HD::Hydrel")) {
+            _szCodec = "Hydrel";
+            _nBitrate = _nPictureCode == 3 ? 185000000 : 220000000;
+        } else if (StartsWith(name, "Mirel::MPEG2::")) {
+            _szCodec = "IMX";
+            _nBitrate = std::strtoll(name.c_str() + 14, nullptr, 10) * 1000000;
+        } else if (StartsWith(name, "Mirel::MPEG2")) {
+            _szCodec = "IMX";
+        } else if (StartsWith(name, "Mirel::DVCPRO::100")) {
+            _szCodec = "DVCPro";
+            _nBitrate = 100000000;
+        } else if (StartsWith(name, "Mirel::DVCPRO::50")) {
+            _szCodec = "DVCPro";
+            _nBitrate = 50000000;
+        } else if (StartsWith(name, "Mirel::DV")) {
+            _szCodec = "DV";
+            _nBitrate = 25000000;
+        }
+    }
+    theLogManager.Log("CDornsend.Open(): Expected Video Bitrate: %li bits/s", static_cast<long>(_nBitrate));
+
+    bool found = ReadTarget(composition, "TGT-Mode", _szMode);
+    theLogManager.Log("CDornsend.Open(): TGT-Mode: %s [%s]", _szMode.c_str(), found ? "Succeeded" : "FAILED");
+    if (_szMode.empty()) {
+        theLogManager.Log("CDornsend.Open(): No TGT-Mode defined, using default !!");
+        _szMode = DornsendIniValue("TGT-Mode", "Shared");
+    }
+    found = ReadTarget(composition, "TGT-Address", _szTargetPath);
+    theLogManager.Log("CDornsend.Open(): Target Address %s [%s]", _szTargetPath.c_str(),
+                      found ? "Succeeded" : "FAILED");
+    if (_szTargetPath.empty()) {
+        theLogManager.Log("CDornsend.Open(): No TGT-Address defined, using default !!");
+        _szTargetPath = DornsendIniValue("TGT-Address", "\\");
+    }
+    ReadTarget(composition, "TGT-Name", _szTargetName);
+    if (_szTargetName.empty()) {
+        theLogManager.Log("CDornsend.Open(): No TGT-Name defined, using default !!");
+        _szTargetName = DornsendIniValue("TGT-Name", "TapeID");
+    }
+    ReadTarget(composition, "TGT-LouthIdMain", _szLouthIdMain);
+    theLogManager.Log("CDornsend.Open(): TGT-LouthIdMain is [%s].", _szLouthIdMain.c_str());
+    ReadTarget(composition, "TGT-VarIdMain", _szVarIdMain);
+    theLogManager.Log("CDornsend.Open(): TGT-VarIdMain is [%s].", _szVarIdMain.c_str());
+    ReadTarget(composition, "TGT-LouthIdBackup", _szLouthIdBackup);
+    theLogManager.Log("CDornsend.Open(): TGT-LouthIdBackup is [%s].", _szLouthIdBackup.c_str());
+    ReadTarget(composition, "TGT-VarIdBackup", _szVarIdBackup);
+    theLogManager.Log("CDornsend.Open(): TGT-VarIdBackup is [%s].", _szVarIdBackup.c_str());
+    if (_szTargetName == "TapeID") {
+        _szTargetName = _szTapeId;
+        theLogManager.Log("CDornsend.Open(): Using TapeID %s", _szTapeId.c_str());
+    } else if (_szTargetName == "Sequence") {
+        _szTargetName = _szSequenceName;
+        theLogManager.Log("CDornsend.Open(): Using Sequence Name %s", _szSequenceName.c_str());
+    }
+
+    const bool shared = SameNoCase(_szMode, "Shared");
+    bool failed = false;
+    if (shared)
+        _pWriter = MakeFileWriter(composition, failed);
+    else if (SameNoCase(_szMode, "RixFtp"))
+        _pWriter = MakeServerWriter(composition, failed);
+    if (failed)
+        return Qo::Playback::kSendFailed;
+    if (!_pWriter)
+        return Fail("Writer instantiation error !!");
+    _pWriter->SetCancelSignal(&_bCancelled);
+
+    Qo::Generic::TimeCode startCode;
+    composition->GetStartTimeCode(startCode);
+    CTimeCode start(static_cast<uint16_t>(startCode.hours), static_cast<uint16_t>(startCode.minutes),
+                    static_cast<uint16_t>(startCode.seconds), static_cast<uint16_t>(startCode.frames), false,
+                    _nPictureCode);
+    theLogManager.Log("Opening %s file [ %s ]", _szCodec.c_str(), _szTargetPath.c_str());
+
+    if (ReadTarget(composition, "TGT-AspectRatio", value)) {
+        theLogManager.Log("Aspect Ratio: %s", value.c_str());
+        _pWriter->SetAspectRatio(value == "16:9" ? 3 : 2);
+    }
+
+    std::vector<int32_t> tracks;
+    if (Qo::Generic::Playlist* playlist = composition->GetPlaylist(0))
+        tracks = playlist->GetTrackList();
+    _audioChannel.fill(-1);
+    int channels = 0;
+    _bHasVideoTrack = false;
+    for (int32_t track : tracks) {
+        if (track == kVideoTrack)
+            _bHasVideoTrack = true;
+        else if (track >= 1 && track <= kMaxTrack)
+            _audioChannel[static_cast<size_t>(track)] = channels++;
+    }
+    theLogManager.Log("Composition has %i audio channels", channels);
+    int sampleBits = channels > 0 ? ReadAudioSampleWidth(composition, tracks) : 0;
+    if (channels > 0 && sampleBits != 16 && sampleBits != 24) {
+        theLogManager.Log("*** INVALID Audio Samples bits [%i] -> Assuming 16 bits !!", sampleBits);
+        sampleBits = 16;
+    }
+
+    if (shared)
+        MakeTargetPathUnique();
+    theLogManager.Log("> Opening Target: %s", _szTargetPath.c_str());
+    int opened =
+        _pWriter->Open(_szTargetPath.c_str(), _nPictureCode, _nBitrate, channels, sampleBits, 1, start, _nDuration);
+    if (shared) {
+        ReadTarget(composition, "TGT-XmlDestClipNb", _szDestClipNb);
+        ReadTarget(composition, "TGT-XmlDestCam", _szDestCam);
+        ReadJobXmlSettings(composition, false);
+        ReadJobXmlSettings(composition, true);
+    }
+    if (opened != 0) {
+        _pWriter.reset();
+        return Fail("Failed to Open Target!");
+    }
+    theLogManager.Log("Target File Opened !");
+    _bOpened = true;
+    _bRunning = true;
+    _bSendFailed = false;
+    _nVideoFramesWritten = 0;
+    _trackFrames.fill(0);
+    return Qo::Playback::kSendOk;
+}
+
+std::unique_ptr<CDornWriter> CDornsend::MakeFileWriter(Qo::Generic::CompositionMobIF* composition, bool& failed)
+{
+    _szTargetPath = WithBackslash(_szTargetPath);
+    std::string format;
+    ReadTarget(composition, "TGT-FileFormatString", format);
+    theLogManager.Log("CDornsend.Open(): TGT-FileFormatString = [%s]", format.c_str());
+    std::string name = CParvex_Filename_Formater(_szTargetName, _szOwner, _szSequenceName, _szTapeId, format);
+    theLogManager.Log("CDornsend.Open(): CParvex_Filename_Formater returned szName = [%s]", name.c_str());
+    _szTargetPath += name + (_szCodec == "DV" ? ".mov" : ".mxf");
+    theLogManager.Log("CDornsend.Open(): _TargetPath = [%s]", _szTargetPath.c_str());
+
+    std::string type, value;
+    ReadTarget(composition, "TGT-Type", type);
+    _bGenerateSideCar = ReadTarget(composition, "TGT-GenerateKorvo_METADATAS", value) && value == "1";
+    theLogManager.Log("TGT-GenerateKorvo_METADATAS : %d", _bGenerateSideCar ? 1 : 0);
+    ReadTarget(composition, "TGT-Korvo_METADATASPath", _szSideCarPath);
+    theLogManager.Log("TGT-Korvo_METADATASPath : %s", _szSideCarPath.c_str());
+    if (type.empty()) {
+        theLogManager.Log("No TGT-Type defined, using default !!");
+        type = DornsendIniValue("TGT-Type", "MXF_Korvo");
+    }
+
+    if (type == "MXF_OP1A" && _szCodec == "IMX") {
+        theLogManager.Log("Creating Op-1a Media Type");
+        return nullptr;
+    }
+    if (_szCodec == "DV") {
+        theLogManager.Log("Creating QuickTime DV Media File !!!");
+        return nullptr;
+    }
+    if (type != "MXF_Korvo")
+        theLogManager.Log("*** Creating DEFAULT Media Type ***");
+    theLogManager.Log("Creating Korvo Mxf Media Type");
+    bool blocks8MB;
+    if (ReadTarget(composition, "TGT-8MBBlocks", value)) {
+        blocks8MB = std::strtol(value.c_str(), nullptr, 10) != 0;
+    } else {
+        value = DornsendIniValue("TGT-8MBBlocks", "0");
+        blocks8MB = !value.empty() && value[0] != '0' && std::strtol(value.c_str(), nullptr, 10) != 0;
+    }
+    std::string serial;
+    if (!ReadTarget(composition, "TGT-Serial", serial) || serial.empty()) {
+        failed = true;
+        Fail("Dornsend, no serial number found in composition");
+        return nullptr;
+    }
+    theLogManager.Log("Compression media type is %s", _szCodec.c_str());
+    const char* ids[] = {_szLouthIdMain.c_str(), _szVarIdMain.c_str(), _szLouthIdBackup.c_str(),
+                         _szVarIdBackup.c_str()};
+    const uint32_t number = ParseSerial(serial);
+    if (_szCodec == "IMX")
+        return std::make_unique<CDorn_KorvoIMX_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3], number,
+                                                       blocks8MB);
+    if (_szCodec == "Hydrel")
+        return std::make_unique<CDorn_KorvoHydrel_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3], number,
+                                                          blocks8MB);
+    if (_szCodec == "DVCPro")
+        return std::make_unique<CDorn_KorvoDVCPro_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3], number,
+                                                          blocks8MB);
+    return nullptr;
+}
+
+std::unique_ptr<CDornWriter> CDornsend::MakeServerWriter(Qo::Generic::CompositionMobIF* composition, bool& failed)
+{
+    std::string serial;
+    if (ReadTarget(composition, "TGT-Serial", serial) && serial.empty()) {
+        failed = true;
+        Fail("Dornsend, no serial number found in composition");
+        return nullptr;
+    }
+    _szTargetName = ReplaceForbiddenNameChars(_szTargetName, ' ');
+    theLogManager.Log("Compression media type is %s", _szCodec.c_str());
+    return nullptr;
+}
+
+int CDornsend::ReadAudioSampleWidth(Qo::Generic::CompositionMobIF* composition, const std::vector<int32_t>& tracks)
+{
+    Qo::Generic::Playlist* playlist = composition->GetPlaylist(0);
+    Qo::Generic::ContainerIF* container = composition->GetContainer();
+    if (!playlist || !container)
+        return 0;
+    for (int32_t number : tracks) {
+        if (number < 1 || number > kMaxTrack)
+            continue;
+        theLogManager.Log("Found Audio Track %i ...", number);
+        Qo::Generic::Track* track = nullptr;
+        if (!playlist->GetTrack(number, track) || !track)
+            continue;
+        for (int32_t i = 0; Qo::Generic::Segment* segment = track->GetNthSegment(i); ++i) {
+            theLogManager.Log("Found Audio Container %i:%i ...", number, i);
+            Qo::Generic::MobID id = segment->GetFileMobID();
+            if (!id.IsValid()) {
+                theLogManager.Log("... INVALID FileMobID !");
+                continue;
+            }
+            Qo::Generic::MobIF* mob = container->OpenMob(id);
+            int width = 0;
+            if (auto* file = dynamic_cast<Qo::Generic::FileMobIF*>(mob)) {
+                if (auto* sound = dynamic_cast<Qo::Generic::SoundDescriptor*>(file->GetMediaDescriptor())) {
+                    theLogManager.Log("... GOT Sound Descriptor !");
+                    width = sound->GetSampleWidth();
+                } else {
+                    theLogManager.Log("... NO Sound Descriptor !");
+                }
+            } else {
+                theLogManager.Log("... NO FileMob !");
+            }
+            if (mob)
+                container->ReleaseMob(mob);
+            if (width != 0)
+                return width;
+        }
+    }
+    return 0;
+}
+
+void CDornsend::MakeTargetPathUnique()
+{
+    if (!FileExists(_szTargetPath))
+        return;
+    theLogManager.Log("File %s already exists !", _szTargetPath.c_str());
+    size_t dot = _szTargetPath.rfind('.');
+    std::string head = dot == std::string::npos ? _szTargetPath : _szTargetPath.substr(0, dot);
+    std::string tail = dot == std::string::npos ? "" : _szTargetPath.substr(dot);
+    for (int n = 0; n < 1000; ++n) {
+        char counter[16];
+        std::snprintf(counter, sizeof counter, "%03d", n);
+        std::string candidate = head + counter + tail;
+        if (!FileExists(candidate)) {
+            _szTargetPath = candidate;
+            break;
+        }
+    }
+    theLogManager.Log("New Target File [ %s ]", _szTargetPath.c_str());
+}
+
+void CDornsend::ReadJobXmlSettings(Qo::Generic::CompositionMobIF* composition, bool backup)
+{
+    const std::string suffix = backup ? "Backup" : "";
+    auto key = [&](const char* name) { return std::string("TGT-") + name + suffix; };
+    JobXmlSettings& job = backup ? _jobBackup : _jobMain;
+    job = JobXmlSettings{};
+    std::string enabled;
+    if (!ReadTarget(composition, key("Xml").c_str(), enabled))
+        return;
+    if (enabled.empty()) {
+        theLogManager.Log("Reading %s from ini", key("Xml").c_str());
+        enabled = DornsendIniValue(key("Xml"), "Parvex");
+    }
+    if (enabled != "Parvex")
+        return;
+    job.bEnabled = true;
+    std::string folder;
+    ReadTarget(composition, key("XmlPath").c_str(), folder);
+    if (folder.empty()) {
+        theLogManager.Log("Reading %s from ini", key("XmlPath").c_str());
+        folder = DornsendIniValue(key("XmlPath"), "\\");
+    }
+    theLogManager.Log(backup ? "Output XML Path Backup: %s" : "Output XML Path: %s", folder.c_str());
+    ReadTarget(composition, key("XmlCfg").c_str(), job.szCfg);
+    if (job.szCfg.empty()) {
+        theLogManager.Log("Reading %s from ini", key("XmlCfg").c_str());
+        job.szCfg = DornsendIniValue(key("XmlCfg"), "4");
+    }
+    ReadTarget(composition, key("PageNumber").c_str(), job.szPage);
+    ReadTarget(composition, key("JobDestXmlReferencingPath").c_str(), job.szReferencingPath);
+    ReadTarget(composition, key("XmlIP").c_str(), job.szIP);
+    ReadTarget(composition, key("XmlPort").c_str(), job.szPort);
+    ReadTarget(composition, key("XmlUser").c_str(), job.szUser);
+    ReadTarget(composition, key("XmlPassword").c_str(), job.szPassword);
+    job.szJobPath = WithBackslash(folder) + "StqP_" + BaseName(_szTargetPath) + (backup ? "_backup" : "_main") + ".xml";
+}
+
+int32_t CDornsend::WaitWhilePaused(const char* cancelText)
+{
+    for (;;) {
+        if (_bCancelled) {
+            SetErrorText(cancelText);
+            return Qo::Playback::kSendCancelled;
+        }
+        if (_bRunning)
+            return Qo::Playback::kSendOk;
+        std::this_thread::sleep_for(std::chrono::milliseconds(_nPausePollMs));
+    }
+}
+
+int32_t CDornsend::Send(Qo::Playback::FrameRecord frame)
+{
+    // The frame's data is ours from here, whatever happens.
+    std::unique_ptr<uint8_t[]> data(frame.data);
+    const int32_t track = frame.track;
+    try {
+        if (track < 0 || track > kMaxTrack) {
+            theLogManager.Log("BAD Track Frame !! [%i]", track);
+            SetErrorText("BAD Track Frame !!");
+            return Qo::Playback::kSendFailed;
+        }
+        if (int32_t code = WaitWhilePaused("Dornsend was cancelled"); code != Qo::Playback::kSendOk)
+            return code;
+        if (!_pWriter)
+            return Fail("Dornsend::Send - no target open");
+        int result = 0;
+        int64_t& counter = _trackFrames[static_cast<size_t>(track)];
+        if (counter >= _nFirstFrame && counter < _nEndFrame) {
+            DornFrame record{data.get(), frame.length};
+            if (track == kVideoTrack) {
+                result = _pWriter->AddPicture(&record);
+                ++_nVideoFramesWritten;
+            } else if (_nDuration >= _nVideoFramesWritten && _audioChannel[static_cast<size_t>(track)] >= 0) {
+                result = _pWriter->AddAudio(_audioChannel[static_cast<size_t>(track)], &record);
+            }
+        }
+        ++counter;
+        if (result != 0) {
+            theLogManager.Log("Dornsend::Send - Write FAILED !! [ %i ]", result);
+            _bSendFailed = true;
+            SetErrorText("Dornsend::Send - Write FAILED !!");
+            return Qo::Playback::kSendFailed;
+        }
+        return Qo::Playback::kSendOk;
+    } catch (const Qo::Generic::ErrorIF& error) {
+        theLogManager.Log(track == kVideoTrack ? "*** Video Track EXCEPTION !!!" : "*** Audio Track EXCEPTION !!!");
+        _bSendFailed = true;
+        return Fail(std::string("Dornsend::Send - Write FAILED !! ") + error.GetMsgText());
+    } catch (...) {
+        theLogManager.Log(track == kVideoTrack ? "*** Video Track EXCEPTION !!!" : "*** Audio Track EXCEPTION !!!");
+        _bSendFailed = true;
+        return Fail("Dornsend::Send - Write FAILED !! internal Dorn error");
+    }
+}
+
+int32_t CDornsend::SendNull(int32_t track, int32_t frameNumber)
+{
+    try {
+        if (track < 0 || track > kMaxTrack) {
+            theLogManager.Log("BAD Track NULL Frame !! [%i]", track);
+            SetErrorText("BAD Track NULL Frame !!");
+            return Qo::Playback::kSendFailed;
+        }
+        if (track == kVideoTrack && _blackFrame.empty()) {
+            int64_t size = LoadBlackFrame();
+            if (size == 0) {
+                _bSendFailed = true;
+                return Fail("ERROR loading black frame");
+            }
+            theLogManager.Log("LoadBlackFrame returned [%ld]", static_cast<long>(size));
+            theLogManager.Log("Black frame loaded (frame size : %ld)", static_cast<long>(_blackFrame.size()));
+        }
+        if (int32_t code = WaitWhilePaused("Dornsend was canceled"); code != Qo::Playback::kSendOk)
+            return code;
+        if (!_pWriter)
+            return Fail("Dornsend::SendNull - no target open");
+        int64_t& counter = _trackFrames[static_cast<size_t>(track)];
+        int result = 0;
+        if (counter < _nFirstFrame || counter >= _nEndFrame) {
+            theLogManager.Log("SEND NULL track %i skipped [ %li / [%li - %li] ]", track, static_cast<long>(counter),
+                              static_cast<long>(_nFirstFrame), static_cast<long>(_nEndFrame));
+        } else if (track == kVideoTrack) {
+            DornFrame record{_blackFrame.data(), static_cast<uint32_t>(_blackFrame.size())};
+            result = _pWriter->AddPicture(&record);
+            ++_nVideoFramesWritten;
+        } else if (_audioChannel[static_cast<size_t>(track)] >= 0) {
+            result = _pWriter->AddNULLAudioFrame(_audioChannel[static_cast<size_t>(track)], frameNumber);
+            if (result != 0)
+                theLogManager.Log("+ SEND NULL track %i / frame %ld FAILED [%i]", track, static_cast<long>(frameNumber),
+                                  result);
+        }
+        ++counter;
+        if (result != 0) {
+            _bSendFailed = true;
+            SetErrorText("Dornsend::SendNull - Write FAILED !!");
+            return Qo::Playback::kSendFailed;
+        }
+        return Qo::Playback::kSendOk;
+    } catch (const Qo::Generic::ErrorIF& error) {
+        theLogManager.Log("*** AddNULLAudioFrame EXCEPTION !!");
+        _bSendFailed = true;
+        return Fail(std::string("Dornsend::SendNull - Write FAILED !! ") + error.GetMsgText());
+    } catch (...) {
+        theLogManager.Log("*** AddNULLAudioFrame EXCEPTION !!");
+        _bSendFailed = true;
+        return Fail("Dornsend::SendNull - Write FAILED !! internal Dorn error");
+    }
+}
+
+int64_t CDornsend::LoadBlackFrame()
+{
+    // The black frames come from the black-frame library; none is available to this build yet.
+    theLogManager.Log("CDornsend::LoadBlackFrame() : *** Black frames DLL not found [%s]", "BlackFrames.dll");
+    return 0;
+}
+
+void CDornsend::ReleaseBlackFrame()
+{
+    _blackFrame.clear();
+    _blackFrame.shrink_to_fit();
+}
+
+bool CDornsend::PlayoutComplete() const
+{
+    return !_bHasVideoTrack || _trackFrames[kVideoTrack] >= _nEndFrame;
+}
+
+void CDornsend::WriteSideFiles()
+{
+    if (!SameNoCase(_szMode, "Shared"))
+        return;
+    std::string sideCar;
+    auto writeJob = [&](const JobXmlSettings& settings, bool backup, const std::string& metadataPath) {
+        PlaybackJob job;
+        job.szJobPath = settings.szJobPath;
+        job.szSrcFile = _szTargetPath;
+        job.szMetadataPath = metadataPath;
+        job.szReferencingFolder = settings.szReferencingPath;
+        job.szUserNb = settings.szCfg;
+        if (backup) {
+            _pWriter->GetLouthIdBackup(job.szDestId);
+            _pWriter->GetVarIdBackup(job.szDestVarId);
+        } else {
+            _pWriter->GetLouthIdMain(job.szDestId);
+            _pWriter->GetVarIdMain(job.szDestVarId);
+        }
+        job.szPage = settings.szPage;
+        job.szClipNb = _szDestClipNb;
+        job.szCamera = _szDestCam;
+        job.szAddress = settings.szIP;
+        job.szPort = settings.szPort;
+        job.szLogin = settings.szUser;
+        job.szPassword = settings.szPassword;
+        job.szTapeId = _szTapeId;
+        job.szOwner = _szOwner;
+        CreateXMLJobFile(job);
+    };
+    auto writeSideCar = [&](bool backup) {
+        std::string louthId, varId;
+        if (backup) {
+            _pWriter->GetLouthIdBackup(louthId);
+            _pWriter->GetVarIdBackup(varId);
+        } else {
+            _pWriter->GetLouthIdMain(louthId);
+            _pWriter->GetVarIdMain(varId);
+        }
+        std::string path = CreateKorvo_METADATAS(_bGenerateSideCar, _szSideCarPath, _szTargetPath, _szTapeId, _szOwner,
+                                                 louthId, varId, _szTargetName);
+        theLogManager.Log(backup ? "CDornsend.Close(): CreateKorvo_METADATAS() BACKUP returned [%s]"
+                                 : "CDornsend.Close(): CreateKorvo_METADATAS() MAIN returned [%s]",
+                          path.c_str());
+        return path;
+    };
+    if (_jobMain.bEnabled) {
+        sideCar = writeSideCar(false);
+        writeJob(_jobMain, false, sideCar);
+    }
+    if (_jobBackup.bEnabled) {
+        std::string backupSideCar = _jobMain.bEnabled ? std::string() : writeSideCar(true);
+        writeJob(_jobBackup, true, backupSideCar);
+    }
+}
+
+int32_t CDornsend::Close()
+{
+    int32_t result = Qo::Playback::kSendOk;
+    try {
+        theLogManager.Log("Close()");
+        theLogManager.Log("Received %li Frames", static_cast<long>(_nVideoFramesWritten));
+        if (_pWriter) {
+            theLogManager.Log("Close Writer ...");
+            int closed = -1;
+            try {
+                closed = _pWriter->Close(_bCancelled);
+            } catch (...) {
+                theLogManager.Log("CloseWriter EXCEPTION caught !!");
+            }
+            if (closed != 0) {
+                result = Fail("Dornsend::Close - the target could not be closed [" + std::to_string(closed) + "]");
+            } else if (!_bCancelled && !_bSendFailed && !PlayoutComplete()) {
+                result = Fail("Dornsend::Close - the playout is incomplete (" + std::to_string(_trackFrames[0]) +
+                              " of " + std::to_string(_nEndFrame) + " frames)");
+            } else if (_bSendFailed) {
+                result = Qo::Playback::kSendFailed;
+            }
+            // Only a complete playout tells the next system to take the clip.
+            if (result == Qo::Playback::kSendOk && !_bCancelled)
+                WriteSideFiles();
+            _pWriter.reset();
+            theLogManager.Log("CloseD.");
+        }
+    } catch (...) {
+        _pWriter.reset();
+        result = Fail("Unknown exception caught: internal Dorn error");
+    }
+    ReleaseBlackFrame();
+    _bOpened = false;
+    return _bCancelled ? Qo::Playback::kSendCancelled : result;
+}
+
+void CDornsend::Delete()
+{
+    theLogManager.Log("Delete()");
+    delete this;
+}
+
+int32_t CDornsend::Pause()
+{
+    theLogManager.Log("Pause()");
+    if (_bCancelled)
+        return Qo::Playback::kSendCancelled;
+    _bRunning = false;
+    return Qo::Playback::kSendOk;
+}
+
+int32_t CDornsend::Resume()
+{
+    theLogManager.Log("Resume()");
+    if (_bCancelled)
+        return Qo::Playback::kSendCancelled;
+    _bRunning = true;
+    return Qo::Playback::kSendOk;
+}
+
+int32_t CDornsend::Cancel()
+{
+    theLogManager.Log("Cancel()");
+    if (_bCancelled.exchange(true))
+        return Qo::Playback::kSendCancelled;
+    return Qo::Playback::kSendOk;
+}
+
+int32_t CDornsend::Runstate()
+{
+    theLogManager.Log("Runstate()");
+    if (_bCancelled)
+        return 3;
+    if (!_bOpened)
+        return 0;
+    return _bRunning ? 1 : 2;
+}

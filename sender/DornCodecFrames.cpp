@@ -1,0 +1,102 @@
+#include "sender/DornCodecFrames.h"
+
+#include <cmath>
+
+#include "common/ByteOrder.h"
+
+namespace dorncodec
+{
+
+int64_t MeasureImxBitrate(const uint8_t* data, uint32_t length)
+{
+    if (!data)
+        return 0;
+    for (uint32_t i = 0; i + 11 <= length; ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB3) {
+            const uint32_t value = uint32_t{data[i + 8]} << 10 | uint32_t{data[i + 9]} << 2 | data[i + 10] >> 6;
+            return int64_t{400} * value;
+        }
+    }
+    return 0;
+}
+
+int ImxMegabits(int64_t bitrate)
+{
+    double mbps = static_cast<double>(bitrate);
+    if (bitrate > 999999)
+        mbps /= 1000000.0;
+    else if (bitrate > 999)
+        mbps /= 1000.0;
+    const int64_t rounded = std::llround(mbps);
+    if (std::fabs(mbps - static_cast<double>(rounded)) > 0.01)
+        return 0;
+    return rounded == 30 || rounded == 40 || rounded == 50 ? static_cast<int>(rounded) : 0;
+}
+
+uint32_t ImxFrameSize(int megabits, int system)
+{
+    const double bitrate = megabits * 1000000.0;
+    return static_cast<uint32_t>(system == 3 ? bitrate / 200 : bitrate / 239.76);
+}
+
+HydrelUnits HydrelUnitsOf(uint32_t compressionId)
+{
+    switch (compressionId) {
+        case 1235:
+        case 1238:
+            return {1, 0xE0000, false};
+        case 1237:
+            return {1, 0x94000, true};
+        case 1241:
+            return {2, 0x70000, false};
+        case 1243:
+            return {2, 0x70000, true};
+        case 1250:
+            return {1, 0x70000, false};
+        case 1251:
+            return {1, 0x70000, true};
+        case 1252:
+            return {1, 0x4A000, false};
+        default:
+            return {2, 0x4A000, false};
+    }
+}
+
+uint32_t HydrelCompressionId(const uint8_t* frame, uint32_t length)
+{
+    return frame && length >= 44 ? ReadBigEndian32(frame + 40) : 0;
+}
+
+uint32_t HydrelCodedSizeOffset(const uint8_t* unit, uint32_t unitSize)
+{
+    if (unitSize < 366)
+        return 0;
+    const uint32_t offset = 368 + 4 * uint32_t{unit[365]};
+    return offset + 4 <= unitSize ? offset : 0;
+}
+
+uint32_t PrepareHydrelUnit(uint8_t* unit, uint32_t unitSize)
+{
+    if (unitSize < 8)
+        return 0;
+    const uint32_t used = TrimmedLength(unit, unitSize - 4);
+    const uint32_t field = HydrelCodedSizeOffset(unit, unitSize);
+    if (field && used >= 640) {
+        const uint32_t coded = used - 640;
+        unit[field] = static_cast<uint8_t>(coded >> 24);
+        unit[field + 1] = static_cast<uint8_t>(coded >> 16);
+        unit[field + 2] = static_cast<uint8_t>(coded >> 8);
+        unit[field + 3] = static_cast<uint8_t>(coded);
+    }
+    unit[6] &= static_cast<uint8_t>(~0x10);
+    return used;
+}
+
+uint32_t TrimmedLength(const uint8_t* data, uint32_t length)
+{
+    while (length > 0 && data[length - 1] == 0)
+        --length;
+    return length;
+}
+
+}  // namespace dorncodec

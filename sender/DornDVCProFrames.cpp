@@ -1,0 +1,60 @@
+#include "sender/DornDVCProFrames.h"
+
+#include "common/CLogManager.h"
+#include "transfer/CKorvoDVCProHelper.h"
+
+DornDVCProFrames::DornDVCProFrames() = default;
+DornDVCProFrames::~DornDVCProFrames() = default;
+
+KorvoMXFVideoInfo DornDVCProFrames::Configure(uint8_t pictureCode, int64_t bitrate, int& aspectCode)
+{
+    if (bitrate == 50000000)
+        _bHD = false;
+    else if (bitrate == 100000000)
+        _bHD = true;
+    theLogManager.Log("DVCPro bitrate : %li [HD use is %d]", static_cast<long>(bitrate), _bHD ? 1 : 0);
+    KorvoMXFVideoInfo video;
+    if (_bHD) {
+        aspectCode = 3;
+        video._nVideoFormat = pictureCode >= 6 ? 7 : 8;
+        video._nWidth = pictureCode == 3 ? 1440 : pictureCode <= 5 ? 1280 : 960;
+        video._nLines = pictureCode >= 6 ? 720 : 1080;
+    } else {
+        const bool is525 = pictureCode == 4 || pictureCode == 5;
+        video._nVideoFormat = 9;
+        video._nWidth = 720;
+        video._nLines = is525 ? 480 : 576;
+    }
+    _nLines = video._nLines;
+    theLogManager.Log("DVCPro frame width : %d - height : %d", static_cast<int>(video._nWidth),
+                      static_cast<int>(video._nLines));
+    return video;
+}
+
+bool DornDVCProFrames::Learn(const DornFrame* frame, uint8_t pictureCode, int aspectCode, uint32_t maxSize,
+                             uint32_t* frameSize)
+{
+    const uint32_t length = frame && frame->pData ? frame->nLength : 0;
+    _pHelper = std::make_unique<CKorvoDVCProHelper>(pictureCode, aspectCode);
+    if (!length || length > maxSize || !_pHelper->InitFromDVCProFrame(frame->pData, length)) {
+        theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR : Invalid DVCPro frame ! [Size: %li]",
+                          static_cast<long>(length));
+        _pHelper.reset();
+        return false;
+    }
+    *frameSize = length;
+    theLogManager.Log("DVCPro Frame: %li Bytes", static_cast<long>(length));
+    return true;
+}
+
+const uint8_t* DornDVCProFrames::Pack(const uint8_t* frame, uint32_t size, uint32_t* packedSize)
+{
+    if (!_pHelper || !_pHelper->ConvertFromDVCPro(frame, size)) {
+        theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR while converting DVCPro frame ! (Format -> Korvo)");
+        return nullptr;
+    }
+    const uint8_t* packed = _pHelper->GetPackedFrame(packedSize);
+    if (!packed)
+        theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR while acquiring Korvo DVCPro frame !");
+    return packed;
+}

@@ -1,0 +1,148 @@
+#pragma once
+// Compositions for the sender's tests, written through libTolvenc.so as the editing system writes them, and the
+// composition mob opened again as the transfer service hands it to the sender.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "outside/qo/Generic/CompositionMobIF.h"
+#include "outside/qo/Generic/FileMobIF.h"
+#include "outside/qo/Generic/HelperIF.h"
+#include "outside/qo/Generic/Playlist.h"
+#include "reading/framework/CSourceReader.h"
+#include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
+#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "reading/parvex/CMXF_Parvex_FileReader.h"
+#include "reading/parvex/CParvexVideoDataReader.h"
+#include "sender/DornCodecFrames.h"
+#include "tests/sender/SenderTestMedia.h"
+
+namespace sendertest
+{
+
+struct CompositionSpec {
+    int32_t duration = 10;
+    int32_t standard = Qo::Generic::kVideoStandard25Hz;
+    int32_t rate = 25;
+    int32_t soundWidth = 24;
+    std::vector<int32_t> tracks{0, 1, 2};
+    std::vector<std::string> compressors{"Mirel::MPEG2::50"};
+    std::string name = "Sequence 1";
+    std::string tapeId = "TAPE01";
+    std::map<std::string, std::string> targets;  // "TGT-" user attributes
+    std::map<std::string, std::string> plain;    // attributes without a category
+};
+
+inline void WriteComposition(const std::string& path, const CompositionSpec& spec)
+{
+    using namespace Qo::Generic;
+    HelperIF* helper = CreateHelper(kContainerAAF);
+    ContainerBuffer* buffer = helper->NewContainerBuffer(0, 0);
+    ContainerIF* container = helper->OpenNewContainer(buffer, 0, 3);
+    Playlist playlist;
+    for (int32_t track : spec.tracks) {
+        auto* file = dynamic_cast<FileMobIF*>(container->CreateMob(kFileMob));
+        if (track > 0)
+            file->SetSampleWidth(spec.soundWidth);
+        playlist.AddTrack(track).AddSegment(Segment(file->GetMobID(), spec.duration));
+        container->ReleaseMob(file);
+    }
+    auto* composition = dynamic_cast<CompositionMobIF*>(container->CreateMob(kCompositionMob));
+    composition->SetName(spec.name.c_str());
+    composition->SetTapeID(spec.tapeId.c_str());
+    composition->SetDuration(spec.duration);
+    composition->SetVideoStandard(spec.standard);
+    composition->SetStartTimeCode(TimeCode(spec.rate, spec.rate == 30, 10, 0, 0, 0));
+    for (const std::string& name : spec.compressors)
+        composition->AddCompressorName(name.c_str());
+    for (const auto& [key, value] : spec.targets)
+        composition->SetAttribute("_USER", key.c_str(), value.c_str());
+    for (const auto& [key, value] : spec.plain)
+        composition->SetAttribute(key.c_str(), value.c_str());
+    composition->SetPlaylist(playlist);
+    container->ReleaseMob(composition);
+    helper->ReturnContainer(container);
+    buffer->WriteToFile(path.c_str());
+    DeleteHelper(helper);
+}
+
+// The composition mob of a composition file, open for as long as the object lives.
+class OpenedComposition
+{
+public:
+    explicit OpenedComposition(const std::string& path)
+    {
+        using namespace Qo::Generic;
+        _helper = CreateHelper(path.c_str());
+        ContainerBuffer* buffer = _helper ? _helper->BufferFromFile(path.c_str()) : nullptr;
+        _container = buffer ? _helper->OpenContainer(buffer, kOpenRead) : nullptr;
+        if (!_container)
+            return;
+        std::vector<MobID> ids = _container->GetCompositionMobIDs(true);
+        _mob = ids.empty() ? nullptr : _container->OpenMob(ids.front());
+    }
+    ~OpenedComposition()
+    {
+        if (_mob)
+            _container->ReleaseMob(_mob);
+        if (_container)
+            _helper->ReturnContainer(_container);
+        if (_helper)
+            Qo::Generic::DeleteHelper(_helper);
+    }
+    OpenedComposition(const OpenedComposition&) = delete;
+    OpenedComposition& operator=(const OpenedComposition&) = delete;
+
+    Qo::Generic::CompositionMobIF* Get() const { return dynamic_cast<Qo::Generic::CompositionMobIF*>(_mob); }
+
+private:
+    Qo::Generic::HelperIF* _helper = nullptr;
+    Qo::Generic::ContainerIF* _container = nullptr;
+    Qo::Generic::MobIF* _mob = nullptr;
+};
+
+// Every picture and sample of a Parvex clip file equals what was sent.
+inline void ExpectParvexClip(const std::string& path, const std::vector<std::string>& frames, int channels, int bits,
+                             uint32_t blockSize = 0)
+{
+    CMXF_Parvex_FileReader file("");
+    ASSERT_EQ(file.Open(path), 0u) << path;
+    CMXF_Parvex_ClipInfo info;
+    int indexed = 0;
+    ASSERT_EQ(file.GetHeaderData(&info, 1, &indexed), 0);
+    file.Close();
+    EXPECT_EQ(info._nOut - info._nIn, 2 * frames.size());
+    if (blockSize != 0)
+        EXPECT_EQ(info._nBlockSize, blockSize);
+
+    CParvexVideoDataReader video("", true, true);
+    ASSERT_EQ(video.AttachSourceReader(CreateSourceReader(path.c_str(), 0, 0, ""), 1), 0);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        uint8_t* data = nullptr;
+        uint32_t size = 0;
+        ASSERT_EQ(video.GetNextData(&data, 0, &size, nullptr), 0) << i;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(frames[i].data());
+        const uint32_t used = dorncodec::TrimmedLength(bytes, static_cast<uint32_t>(frames[i].size()));
+        ASSERT_GE(size, used);
+        ASSERT_EQ(0, std::memcmp(data, bytes, used)) << i;
+    }
+    if (channels == 0)
+        return;
+    CMXF_Parvex_AudioDataReader audio("");
+    ASSERT_EQ(audio.AttachSourceReader(CreateSourceReader(path.c_str(), 0, 0, ""), 1), 0);
+    Bytes buffer(0x800000), samples;
+    uint8_t* data = buffer.data();
+    uint32_t size = 0;
+    while (audio.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, nullptr) == 0)
+        samples.insert(samples.end(), data, data + size);
+    const Bytes expected =
+        ServerSamples(static_cast<uint32_t>(frames.size()) * 1920, channels, channels <= 4 ? 4 : 8, bits);
+    ASSERT_EQ(samples.size(), expected.size());
+    EXPECT_TRUE(samples == expected);
+}
+
+}  // namespace sendertest
