@@ -22,42 +22,6 @@ using namespace MirelQla;
 using ControlFn = int (*)(const char* key, const char* value, char* reply, int replySize);
 constexpr int32_t kComplete = 4;
 
-// The ingest job as the browser describes a clip file.
-std::string IngestJob(const fs::path& clip)
-{
-    std::string text = "<?xml><ingestdrag>";
-    auto add = [&text](const std::string& name, const std::string& value) {
-        text += "<" + name + ">" + value + "</" + name + ">";
-    };
-    add("printname", "main job");
-    add("lookupname", clip.filename().string());
-    add("hostname", "Mirel");
-    add("directory", clip.parent_path().string());
-    add("dllname", "KorvoSetup");
-    add("dllversion", "2.1");
-    add("markin", "00:00:00:00");
-    char markout[16];
-    std::snprintf(markout, sizeof markout, "00:00:%02u:%02u", (kFrames - 1) / 25, (kFrames - 1) % 25);
-    add("markout", markout);
-    text += "<private>";
-    for (const auto& [name, value] :
-         std::initializer_list<std::pair<const char*, const char*>>{{"KorvoFps", "25"},
-                                                                    {"KorvonAudios", "0"},
-                                                                    {"KorvoRate", "50"},
-                                                                    {"KorvoBlockSizeMB", "2"},
-                                                                    {"KorvonAudioBits", "24"},
-                                                                    {"KorvonVideoChannels", "1"},
-                                                                    {"Tardix", "0"},
-                                                                    {"KorvoFileType", "Korvo"},
-                                                                    {"KorvoDataType", "IMX"}})
-        add(name, value);
-    text +=
-        "<Korvo_Metadatas><General_Infos><Parvex_File_Infos><Rix_Device_Src>Korvo Rix</Rix_Device_Src>"
-        "<Rix_TC_System>3</Rix_TC_System></Parvex_File_Infos></General_Infos></Korvo_Metadatas>";
-    text += "</private></ingestdrag>";
-    return text;
-}
-
 // Holds a library placed in the job's library folder under the name the system loads.
 class PlacedLibrary
 {
@@ -113,7 +77,13 @@ void DravikRoad(Road& road, Media& media)
         return;
     AutomationTransaction* transaction = nullptr;
     const int32_t requested =
-        api->RequestTransferXML("ingest", "workspace", "", IngestJob(media.parvexPath).c_str(), &transaction)
+        api->RequestTransferXML("ingest", "workspace", "",
+                                IngestJob({{"directory", fs::path(media.parvexPath).parent_path().string()},
+                                           {"lookupname", fs::path(media.parvexPath).filename().string()},
+                                           {"KorvoFileType", "Korvo"}},
+                                          2)
+                                    .c_str(),
+                                &transaction)
             .GetStatusCode();
     if (!road.Check(requested == kSuccess && transaction,
                     "the ingest request is taken (status " + std::to_string(requested) + ")"))
@@ -135,18 +105,9 @@ void DravikRoad(Road& road, Media& media)
     AutomationTransaction::release(&transaction);
     host.reset();
 
-    // The ingested pictures are the clip's: each one's MD5 as ffmpeg decodes it.
     const fs::path picture = out / "video.m2v";
     road.Moved(static_cast<uint64_t>(record.value1), fs::exists(picture) ? fs::file_size(picture) : 0);
-    if (HaveProgram("ffmpeg")) {
-        auto md5 = [](const fs::path& file) {
-            return Shell("ffmpeg -nostdin -v error -f mpegvideo -i '" + file.string() +
-                         "' -f framemd5 - 2>&1 | grep -v '^#' | awk -F, '{print $6}'");
-        };
-        const std::string want = md5(media.work / "source.m2v");
-        road.Check(!want.empty() && md5(picture) == want,
-                   "the ingested " + picture.string() + " decodes frame for frame as the source");
-    }
+    CheckIngestedPictures(road, out, media.work / "source.m2v");
 }
 
 }  // namespace mainjob

@@ -18,8 +18,8 @@ Road::Road(std::string name) : _name(std::move(name))
 bool Road::Check(bool ok, const std::string& what)
 {
     std::printf("  %-6s %s\n", ok ? "ok" : "FAILED", what.c_str());
-    if (!ok)
-        ++_failures;
+    if (!ok && _failures++ == 0)
+        _firstFailure = what;
     return ok;
 }
 
@@ -45,7 +45,9 @@ std::string Road::Line() const
 {
     std::string result = Failed() ? "FAILED" : Skipped() ? "skipped" : "ok";
     std::string rate;
-    if (Skipped() && !Failed())
+    if (Failed())
+        rate = _firstFailure;
+    else if (Skipped())
         rate = _skipReason;
     else if (_clocked && _seconds > 0 && _frames > 0 && _unit == "frames") {
         char text[160];

@@ -4,8 +4,11 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "outside/tessan/CTransfer.h"
 
 namespace mainjob
 {
@@ -42,6 +45,7 @@ public:
 private:
     std::string _name;
     int _failures = 0;
+    std::string _firstFailure;
     std::string _skipReason;
     std::string _unit = "frames";
     uint64_t _frames = 0;
@@ -58,6 +62,8 @@ struct Media {
     std::vector<Bytes> imxPictures;   // the source IMX 50 pictures
     std::vector<Bytes> parvexBlocks;  // the blocks of the Parvex clip file
     std::string parvexPath;
+    std::string playoutPath;  // the clip file the playout road wrote
+    uint32_t playoutBlockMB = 0;
     std::string material;
 };
 
@@ -73,6 +79,17 @@ void SimulatorRoad(Road& road, Media& media);
 void Op1aRoad(Road& road, Media& media);
 void QuickTimeRoad(Road& road, Media& media);
 void DravikRoad(Road& road, Media& media);
+void PlayoutRoad(Road& road, Media& media);
+void TcpIngestRoad(Road& road, Media& media);
+void ServerIngestRoad(Road& road, Media& media);
+
+// An ingest job as the browser describes a clip: the values given added to (or, for the clip's folder and
+// name, placed beside) those of a 2 s IMX 50 clip without sound.
+std::string IngestJob(const std::vector<std::pair<std::string, std::string>>& values, uint32_t blockSizeMB);
+// Runs an ingest or playout of the transfer service, timed, and checks that it completed every frame.
+tessan::TransferResult RunTransfer(Road& road, const std::function<tessan::TransferResult()>& run);
+// The ingested pictures in the folder decode as the source's, frame for frame.
+void CheckIngestedPictures(Road& road, const std::filesystem::path& folder, const std::filesystem::path& source);
 void SnmpRoad(Road& road, Media& media);
 
 }  // namespace mainjob
