@@ -50,10 +50,8 @@ private:
 
 void DravikRoad(Road& road, Media& media)
 {
-    if (media.parvexPath.empty()) {
-        road.Check(false, "no clip file to ingest (the clip-file road failed)");
+    if (!HaveInput(road, media, !media.parvexPath.empty(), "no clip file to ingest (the clip-file road failed)"))
         return;
-    }
     const fs::path libraries = media.work / "lib";
     const fs::path out = media.work / "ingest";
     fs::create_directories(libraries);

@@ -108,10 +108,9 @@ void Ingest(Road& road, const Media& media, const std::string& jobText, const fs
 
 void TcpIngestRoad(Road& road, Media& media)
 {
-    if (media.playoutPath.empty()) {
-        road.Check(false, "no played-out clip file to stream (the playout road failed)");
+    if (!HaveInput(road, media, !media.playoutPath.empty(),
+                   "no played-out clip file to stream (the playout road failed)"))
         return;
-    }
     TCPBlockSender sender;
     std::string address;
     const bool listening = sender.Listen() == 0 && sender.GetPublishedAddress("127.0.0.1", &address) == 0;
@@ -136,10 +135,9 @@ void TcpIngestRoad(Road& road, Media& media)
 
 void ServerIngestRoad(Road& road, Media& media)
 {
-    if (media.playoutPath.empty()) {
-        road.Check(false, "no played-out clip file to serve (the playout road failed)");
+    if (!HaveInput(road, media, !media.playoutPath.empty(),
+                   "no played-out clip file to serve (the playout road failed)"))
         return;
-    }
     // The server keeps the clip file's blocks.
     CMXF_Parvex_FileReader reader("");
     CMXF_Parvex_ClipInfo info;

@@ -119,10 +119,9 @@ uint32_t EqualUnits(Road& road, const std::string& path, FileType expected, size
 
 void Op1aRoad(Road& road, Media& media)
 {
-    if (media.imxPictures.size() != kFrames) {
-        road.Check(false, "no IMX pictures to write (the clip-file road failed)");
+    if (!HaveInput(road, media, media.imxPictures.size() == kFrames,
+                   "no IMX pictures to write (the clip-file road failed)"))
         return;
-    }
     // The writer assembles its files from three sample files.
     fs::path samples = media.work / "imx-samples";
     int rc = 0;

@@ -155,6 +155,11 @@ std::string TypeText(FileType type, int32_t videoType)
 
 void ParvexFileRoad(Road& road, Media& media)
 {
+    if (!HaveProgram("ffmpeg")) {
+        media.sourceMissing = "ffmpeg not installed: no source clip (Debian package ffmpeg)";
+        road.Skip(media.sourceMissing);
+        return;
+    }
     fs::path es = media.work / "source.m2v";
     if (!road.Check(MakeClipWithFfmpeg(es), "ffmpeg makes " + std::to_string(kFrames) + " frames of IMX 50"))
         return;
@@ -237,10 +242,8 @@ void ParvexFileRoad(Road& road, Media& media)
 
 void SimulatorRoad(Road& road, Media& media)
 {
-    if (media.parvexBlocks.empty()) {
-        road.Check(false, "no clip file to serve (the clip-file road failed)");
+    if (!HaveInput(road, media, !media.parvexBlocks.empty(), "no clip file to serve (the clip-file road failed)"))
         return;
-    }
     // The server announces the size of the blocks it serves.
     rixsim::RixSimConfig serverConfig;
     serverConfig._vWelcome = rixsim::RixSimWelcome(rixsim::RixSimWelcomeStyle::Block2);

@@ -70,10 +70,9 @@ size_t WithoutStuffing(const Bytes& picture)
 void PlayoutRoad(Road& road, Media& media)
 {
     const fs::path folder = media.work / "ingest";
-    if (!fs::exists(folder / "manifest.xml")) {
-        road.Check(false, "no ingested media folder to play out (the automation road failed)");
+    if (!HaveInput(road, media, fs::exists(folder / "manifest.xml"),
+                   "no ingested media folder to play out (the automation road failed)"))
         return;
-    }
     const fs::path share = media.work / "share";
     const fs::path composition = media.work / "playout-composition.xml";
     fs::create_directories(share);

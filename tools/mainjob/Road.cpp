@@ -70,6 +70,15 @@ std::string Road::Line() const
     return line;
 }
 
+bool HaveInput(Road& road, const Media& media, bool present, const std::string& missing)
+{
+    if (!media.sourceMissing.empty())
+        road.Skip(media.sourceMissing);
+    else if (!present)
+        road.Check(false, missing);
+    return media.sourceMissing.empty() && present;
+}
+
 std::string Shell(const std::string& command, int* exitCode)
 {
     std::string output;

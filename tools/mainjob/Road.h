@@ -65,7 +65,12 @@ struct Media {
     std::string playoutPath;  // the clip file the playout road wrote
     uint32_t playoutBlockMB = 0;
     std::string material;
+    std::string sourceMissing;  // why no source clip could be made, when so
 };
+
+// Before a road uses what an earlier road made: false, with the road skipped when the source clip could not be
+// made on this machine, or failed with the text given when the earlier road failed.
+bool HaveInput(Road& road, const Media& media, bool present, const std::string& missing);
 
 // Runs a command line through the shell, bounded to 30 s; its standard output, and its exit code.
 std::string Shell(const std::string& command, int* exitCode = nullptr);
