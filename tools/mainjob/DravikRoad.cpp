@@ -105,7 +105,7 @@ void DravikRoad(Road& road, Media& media)
 
     const fs::path picture = out / "video.m2v";
     road.Moved(static_cast<uint64_t>(record.value1), fs::exists(picture) ? fs::file_size(picture) : 0);
-    CheckIngestedPictures(road, out, media.work / "source.m2v");
+    CheckIngestedMedia(road, out, media.work / "source.m2v");
 }
 
 }  // namespace mainjob

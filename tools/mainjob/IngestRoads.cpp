@@ -9,6 +9,8 @@
 #include "outside/rix/CRixSimServer.h"
 #include "outside/tessan/CIngestJob.h"
 #include "outside/tessan/CIngestTransfer.h"
+#include "outside/tessan/MediaFolder.h"
+#include "outside/tessan/WavFile.h"
 #include "platform/File.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
@@ -36,7 +38,7 @@ std::string IngestJob(const std::vector<std::pair<std::string, std::string>>& va
     add(root, "markout", markout);
     for (const auto& [name, value] :
          std::vector<std::pair<std::string, std::string>>{{"KorvoFps", "25"},
-                                                          {"KorvonAudios", "0"},
+                                                          {"KorvonAudios", std::to_string(kTracks)},
                                                           {"KorvoRate", "50"},
                                                           {"KorvoBlockSizeMB", std::to_string(blockSizeMB)},
                                                           {"KorvonAudioBits", "24"},
@@ -66,8 +68,31 @@ tessan::TransferResult RunTransfer(Road& road, const std::function<tessan::Trans
     return result;
 }
 
-void CheckIngestedPictures(Road& road, const fs::path& folder, const fs::path& source)
+uint32_t TrackSample(uint32_t track, uint64_t position)
 {
+    return static_cast<uint32_t>((position * 40503u + track * 2654435761u) >> 4) & 0xFFFFFF;
+}
+
+void CheckIngestedMedia(Road& road, const fs::path& folder, const fs::path& source)
+{
+    uint32_t sameTracks = 0;
+    for (uint32_t t = 1; t <= kTracks; ++t) {
+        tessan::CWavReader wav;
+        Bytes got;
+        const uint64_t samples = uint64_t{kFrames} * 2 * kSamplesPerField;
+        if (!wav.Load((folder / tessan::AudioName(static_cast<int32_t>(t))).string()) || wav.Bits() != 24 ||
+            wav.Samples() != samples || !wav.Take(0, static_cast<uint32_t>(samples), got))
+            continue;
+        bool same = true;
+        for (uint64_t i = 0; same && i < samples; ++i) {
+            const uint32_t v = TrackSample(t, i);
+            same = got[3 * i] == (v & 0xFF) && got[3 * i + 1] == ((v >> 8) & 0xFF) && got[3 * i + 2] == (v >> 16);
+        }
+        sameTracks += same ? 1 : 0;
+    }
+    road.Check(sameTracks == kTracks, std::to_string(sameTracks) + " of " + std::to_string(kTracks) +
+                                          " sound tracks ingested with every sample of the clip");
+
     const fs::path picture = folder / "video.m2v";
     if (!HaveProgram("ffmpeg")) {
         road.Check(fs::exists(picture) && fs::file_size(picture) > 0, picture.string() +
@@ -101,7 +126,7 @@ void Ingest(Road& road, const Media& media, const std::string& jobText, const fs
     const tessan::TransferResult result = RunTransfer(road, [&transfer] { return transfer.Run(); });
     road.Moved(static_cast<uint64_t>(result.frames),
                fs::exists(out / "video.m2v") ? fs::file_size(out / "video.m2v") : 0);
-    CheckIngestedPictures(road, out, media.work / "source.m2v");
+    CheckIngestedMedia(road, out, media.work / "source.m2v");
 }
 
 }  // namespace

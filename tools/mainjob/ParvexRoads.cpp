@@ -60,7 +60,7 @@ bool WriteParvexClip(const std::string& path, const std::vector<Bytes>& pictures
     info._nAspectRatio = 2;  // 4:3
     info._nVideoFormat = 4;  // IMX
     info._nBitrate = 50;
-    info._nAudioGroups = 0;
+    info._nAudioGroups = 1;  // 4 channels
     info._nFirstField = kFirstField;
     info._nOutField = kFirstField + 2 * static_cast<uint32_t>(pictures.size());
     info.SetMaterialId(material.c_str());
@@ -77,13 +77,33 @@ bool WriteParvexClip(const std::string& path, const std::vector<Bytes>& pictures
     if (writer.Open(path.c_str(), KORVOMXF_OPEN_CREATE, KORVOMXF_FORMAT_BAVD_2MB) != KORVOMXF_OK ||
         writer.SetInfo(info) != KORVOMXF_OK || writer.SetFirstField(kFirstField) != KORVOMXF_OK)
         return false;
-    for (const Bytes& picture : pictures) {
+    for (uint32_t n = 0; n < pictures.size(); ++n) {
+        const Bytes& picture = pictures[n];
         KorvoMXFVideoInfo video;
         video._nVideoFormat = 4;
         video._nSize = static_cast<uint32_t>(picture.size());
         video._nWidth = 720;
         video._nLines = 608;
-        KorvoMXFResult rc = writer.AddPicture(1, &video, picture.data(), 0, nullptr, nullptr, 0, nullptr, nullptr);
+        // Each field's sound as the servers keep it: per channel a byte, the count, 24-bit big-endian samples.
+        constexpr uint32_t kChunk = 2944;
+        Bytes sound(2 * kTracks * kChunk, 0);
+        KorvoMXFAudioInfo audio[2];
+        for (uint32_t field = 0; field < 2; ++field) {
+            audio[field] = KorvoMXFAudioInfo{1, kTracks * kChunk, kTracks};
+            for (uint32_t c = 0; c < kTracks; ++c) {
+                uint8_t* p = sound.data() + (field * kTracks + c) * kChunk;
+                p[0] = static_cast<uint8_t>(0xA0 + c);
+                p[1] = static_cast<uint8_t>(kSamplesPerField >> 8);
+                p[2] = static_cast<uint8_t>(kSamplesPerField & 0xFF);
+                for (uint32_t i = 0; i < kSamplesPerField; ++i) {
+                    const uint32_t v = TrackSample(c + 1, (2 * n + field) * uint64_t{kSamplesPerField} + i);
+                    p[3 + 3 * i] = static_cast<uint8_t>(v >> 16);
+                    p[4 + 3 * i] = static_cast<uint8_t>(v >> 8);
+                    p[5 + 3 * i] = static_cast<uint8_t>(v);
+                }
+            }
+        }
+        KorvoMXFResult rc = writer.AddPicture(1, &video, picture.data(), 2, audio, sound.data(), 0, nullptr, nullptr);
         if (rc != KORVOMXF_OK) {
             std::printf("  AddPicture: %s\n", KorvoMXFErrorText(rc));
             return false;
@@ -183,7 +203,7 @@ void ParvexFileRoad(Road& road, Media& media)
     road.StartClock();
     bool written = WriteParvexClip(clipPath, pictures, material);
     road.StopClock();
-    road.Check(written, "the clip-file writer writes " + clipPath + " in 2 MB blocks");
+    road.Check(written, "the clip-file writer writes " + clipPath + " in 2 MB blocks, with 4 sound tracks");
 
     road.StartClock();
     CMXF_Parvex_FileReader reader("");

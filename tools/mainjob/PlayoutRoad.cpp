@@ -20,7 +20,8 @@ namespace
 
 namespace fs = std::filesystem;
 
-// A composition of one video track of every frame, targeted at a share, written as the editing system does.
+// A composition of the video track and the sound tracks of every frame, targeted at a share, written as the editing
+// system does.
 bool WriteComposition(const fs::path& path, const fs::path& share)
 {
     using namespace Qo::Generic;
@@ -32,9 +33,13 @@ bool WriteComposition(const fs::path& path, const fs::path& share)
     bool ok = container != nullptr;
     if (ok) {
         Playlist playlist;
-        auto* file = dynamic_cast<FileMobIF*>(container->CreateMob(kFileMob));
-        playlist.AddTrack(0).AddSegment(Segment(file->GetMobID(), kFrames));
-        container->ReleaseMob(file);
+        for (uint32_t track = 0; track <= kTracks; ++track) {
+            auto* file = dynamic_cast<FileMobIF*>(container->CreateMob(kFileMob));
+            if (track > 0)
+                file->SetSampleWidth(24);
+            playlist.AddTrack(static_cast<int32_t>(track)).AddSegment(Segment(file->GetMobID(), kFrames));
+            container->ReleaseMob(file);
+        }
         auto* composition = dynamic_cast<CompositionMobIF*>(container->CreateMob(kCompositionMob));
         composition->SetName("MAINJOB PLAYOUT");
         composition->SetTapeID("MAINJOB");

@@ -20,6 +20,8 @@ constexpr uint32_t kFirstField = 10 * 3600 * 50;  // 10:00:00:00 in fields
 constexpr uint32_t kBlockSize = 0x200000;
 constexpr uint32_t kImx50FrameSize = 250000;
 constexpr uint32_t kDv25FrameSize = 144000;
+constexpr uint32_t kTracks = 4;             // sound tracks of the clip file, 24-bit
+constexpr uint32_t kSamplesPerField = 960;  // 48 kHz at 50 fields per second
 
 // The state of one road: checks made, frames and bytes moved, and the time they took.
 class Road
@@ -72,6 +74,12 @@ struct Media {
 // made on this machine, or failed with the text given when the earlier road failed.
 bool HaveInput(Road& road, const Media& media, bool present, const std::string& missing);
 
+// The 24-bit sample of a sound track (1 to kTracks) at a sample position of the clip file's sound.
+uint32_t TrackSample(uint32_t track, uint64_t position);
+// The ingested media in the folder: the pictures decode as the source's, frame for frame, and each sound
+// track's WAV holds the clip's samples.
+void CheckIngestedMedia(Road& road, const std::filesystem::path& folder, const std::filesystem::path& source);
+
 // Runs a command line through the shell, bounded to 30 s; its standard output, and its exit code.
 std::string Shell(const std::string& command, int* exitCode = nullptr);
 // True when the program is on PATH (or is an executable path).
@@ -93,8 +101,6 @@ void ServerIngestRoad(Road& road, Media& media);
 std::string IngestJob(const std::vector<std::pair<std::string, std::string>>& values, uint32_t blockSizeMB);
 // Runs an ingest or playout of the transfer service, timed, and checks that it completed every frame.
 tessan::TransferResult RunTransfer(Road& road, const std::function<tessan::TransferResult()>& run);
-// The ingested pictures in the folder decode as the source's, frame for frame.
-void CheckIngestedPictures(Road& road, const std::filesystem::path& folder, const std::filesystem::path& source);
 void SnmpRoad(Road& road, Media& media);
 
 }  // namespace mainjob
