@@ -13,6 +13,7 @@
 #include "outside/qo/Generic/Filelist.h"
 #include "outside/qo/Generic/HelperIF.h"
 #include "outside/qo/Generic/MasterMobIF.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 
 namespace
@@ -84,8 +85,21 @@ void KorvoReceiver::Delete()
 
 std::string KorvoReceiver::GetErrorText()
 {
-    std::lock_guard lock(_errorLock);
-    return _strErrorText;
+    try {
+        std::lock_guard lock(_errorLock);
+        return _strErrorText;
+    } catch (...) {
+        return {};
+    }
+}
+
+std::vector<int32_t> KorvoReceiver::GetTrackList()
+{
+    try {
+        return _tracks;
+    } catch (...) {
+        return {};
+    }
 }
 
 int32_t KorvoReceiver::SetError(int32_t code, const std::string& text)
@@ -268,7 +282,8 @@ bool KorvoReceiver::ReadComposition(Qo::Generic::MasterMobIF& mob)
         get("QO_KORVO_CLIPNAME", clip);
         if (dir.empty() || dir.back() != '\\')
             dir += '\\';
-        _media.strSource = dir + clip;
+        // The share path becomes a local one here, once, for every reader (the OP1A reader opens it as given).
+        _media.strSource = platform::ToLocalPath(dir + clip);
     }
     return true;
 }
@@ -392,39 +407,47 @@ bool KorvoReceiver::Close()
 
 bool KorvoReceiver::Pause()
 {
-    theLogManager.Log("KorvoReceiver:%i:Pause()", _nInstance);
-    std::lock_guard lock(_pauseLock);
-    int32_t running = Qo::Ingest::kRunning;
-    _nState.compare_exchange_strong(running, Qo::Ingest::kPaused);
+    try {
+        theLogManager.Log("KorvoReceiver:%i:Pause()", _nInstance);
+        std::lock_guard lock(_pauseLock);
+        int32_t running = Qo::Ingest::kRunning;
+        _nState.compare_exchange_strong(running, Qo::Ingest::kPaused);
+    } catch (...) {
+    }
     return true;
 }
 
 bool KorvoReceiver::Resume()
 {
-    theLogManager.Log("KorvoReceiver:%i:Resume()", _nInstance);
-    std::lock_guard lock(_pauseLock);
-    int32_t paused = Qo::Ingest::kPaused;
-    if (_nState.compare_exchange_strong(paused, Qo::Ingest::kRunning))
-        _resumed.notify_all();
+    try {
+        theLogManager.Log("KorvoReceiver:%i:Resume()", _nInstance);
+        std::lock_guard lock(_pauseLock);
+        int32_t paused = Qo::Ingest::kPaused;
+        if (_nState.compare_exchange_strong(paused, Qo::Ingest::kRunning))
+            _resumed.notify_all();
+    } catch (...) {
+    }
     return true;
 }
 
 bool KorvoReceiver::Cancel()
 {
-    theLogManager.Log("KorvoReceiver:%i:Cancel() [ %li left Frames]", _nInstance,
-                      static_cast<long>(_nFramesLeft.load()));
-    {
-        std::lock_guard lock(_errorLock);
-        if (_strErrorText.empty())
-            _strErrorText = "Cancelled";
-    }
-    {
-        std::lock_guard lock(_pauseLock);
-        _nState = Qo::Ingest::kCancelled;
-        _resumed.notify_all();
-    }
-    // A read waiting on its source ends now rather than when the source speaks again.
+    // The state first: nothing that fails below can lose the cancel, and Pause cannot turn it back.
+    _nState = Qo::Ingest::kCancelled;
     try {
+        theLogManager.Log("KorvoReceiver:%i:Cancel() [ %li left Frames]", _nInstance,
+                          static_cast<long>(_nFramesLeft.load()));
+        {
+            std::lock_guard lock(_errorLock);
+            if (_strErrorText.empty())
+                _strErrorText = "Cancelled";
+        }
+        {
+            // Under the lock, so that a Recv about to wait sees the state or gets the wake-up.
+            std::lock_guard lock(_pauseLock);
+            _resumed.notify_all();
+        }
+        // A read waiting on its source ends now rather than when the source speaks again.
         std::lock_guard lock(_readerLock);
         if (_pReader)
             _pReader->Cancel();

@@ -62,7 +62,7 @@ public:
     bool Cancel() override;
     int32_t Runstate() override { return _nState.load(); }
     std::string GetErrorText() override;
-    std::vector<int32_t> GetTrackList() override { return _tracks; }
+    std::vector<int32_t> GetTrackList() override;
     int32_t GetErrorCode() override { return _nErrorCode.load(); }
 
     int32_t GetInstance() const { return _nInstance; }

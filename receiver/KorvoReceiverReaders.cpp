@@ -4,6 +4,7 @@
 #include "receiver/CReceiverKorvoDVCProReader.h"
 #include "receiver/CReceiverKorvoIMXReader.h"
 #include "receiver/CReceiverKorvoVC3Reader.h"
+#include "receiver/CReceiverOP1AReader.h"
 #include "receiver/KorvoReceiver.h"
 
 namespace
@@ -17,6 +18,8 @@ bool Names(const std::string& value, const char* keyword)
 
 std::unique_ptr<CReceiverFReader> KorvoReceiver::MakeFrameReader(const KorvoReceiverMedia& media)
 {
+    if (Names(media.strSourceKind, "MXF"))
+        return std::make_unique<CReceiverOP1AReader>();
     if (Names(media.strDataKind, "IMX"))
         return std::make_unique<CReceiverKorvoIMXReader>(media.strSourceKind, media.nBlockSize, media.bHighFrameRate,
                                                          _nInstance, media.nFirstServerField);

@@ -66,8 +66,8 @@ TEST_F(KorvoReceiverTest, OpenReadsTheAttributesAndBuildsTheSourceOfEachKind)
         const char* source;
     };
     const Case cases[] = {
-        {"Korvo", "/media/clips\\CLIP.KRV"},
-        {"", "/media/clips\\CLIP.KRV"},
+        {"Korvo", "/media/clips/CLIP.KRV"},
+        {"", "/media/clips/CLIP.KRV"},
         {"tcp", "browser.local:1666"},
         {"RixFTP", "ftp://rix1/clips/CLIP.KRV"},
     };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <memory>
@@ -198,6 +199,22 @@ TEST_P(RecaloIngest, AClipFileIngestsFrameForFrame)
     ExpectComplete(Ingest(Job()));
 }
 
+// The transfer service's program with the plug-in: exit status 0 for the complete clip.
+class RecaloProgramIngest : public RecaloIngest
+{
+};
+
+TEST_P(RecaloProgramIngest, TessanIngestWithRecaloCompletesTheClip)
+{
+    const fs::path job = _dir / "job.xml";
+    const std::string text = tessantest::JobText(Job());
+    parvexclip::WriteFile(job, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    const std::string command = std::string(KORVO_TESSAN_PROGRAM) + " ingest '" + job.string() + "' --out '" +
+                                (_dir / "out").string() + "' --plugin '" + KORVO_RECALO_LIBRARY + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    ExpectMedia();
+}
+
 // The receiver object itself on the clip file: the reader of the media's kinds, and every frame handed out comes
 // back to the pool.
 TEST_P(RecaloIngest, TheReceiverHandsOutEveryFrameOnceAndGetsItBack)
@@ -244,6 +261,7 @@ std::string CaseName(const ::testing::TestParamInfo<IngestCase>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngest, ::testing::ValuesIn(kCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloProgramIngest, ::testing::Values(kCases[0]), CaseName);
 
 // Threaded: also run under ThreadSanitizer.
 class RecaloIngestThreads : public RecaloIngest
@@ -448,5 +466,54 @@ IngestCase LongClip()
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngestFailure, ::testing::Values(LongClip()), CaseName);
+
+}  // namespace
+
+namespace
+{
+
+// An OP1a D-10 file (IMX 50, eight 16-bit tracks of a ramp) on a share, read by the OP1A reader.
+TEST(RecaloOP1AIngest, AnOP1aFileIngestsFrameForFrame)
+{
+    ASSERT_FALSE(ReceiverMediaDir().empty());
+    const fs::path source = ReceiverMediaDir() / "d10_625_s16x8.mxf";
+    const fs::path dir = testsupport::FreshDir("recalo-ingest-op1a");
+    CIngestJob job;
+    ASSERT_TRUE(job.Parse(tessantest::JobText({{"directory", source.parent_path().string()},
+                                               {"lookupname", source.filename().string()},
+                                               {"markin", "00:00:00:00"},
+                                               {"markout", "00:00:00:05"},
+                                               {"KorvoFileType", "MXF"},
+                                               {"KorvoDataType", "IMX"},
+                                               {"KorvonAudios", "8"},
+                                               {"KorvonAudioBits", "16"},
+                                               {"KorvoBlockSizeMB", "2"}})))
+        << job.Error();
+    CIngestTransfer transfer(std::move(job), (dir / "out").string());
+    transfer.SetPlugin(KORVO_RECALO_LIBRARY);
+    const TransferResult result = transfer.Run();
+    EXPECT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
+    EXPECT_EQ(result.code, 14);
+    EXPECT_EQ(result.frames, 6);
+
+    const auto expected = FrameMd5(source, "mxf");
+    EXPECT_EQ(expected.size(), 6u);
+    EXPECT_EQ(FrameMd5(dir / "out" / "video.m2v", "mpegvideo"), expected);
+    for (uint32_t t = 0; t < 8; ++t) {
+        tessan::CWavReader wav;
+        ASSERT_TRUE(wav.Load((dir / "out" / tessan::AudioName(static_cast<int32_t>(t + 1))).string())) << wav.Error();
+        EXPECT_EQ(wav.Bits(), 16);
+        ASSERT_EQ(wav.Samples(), 6u * 1920u);
+        Bytes got;
+        ASSERT_TRUE(wav.Take(0, static_cast<uint32_t>(wav.Samples()), got));
+        Bytes want;
+        for (uint64_t n = 0; n < wav.Samples(); ++n) {
+            const uint32_t v = static_cast<uint32_t>((n * 7 + t * 4099) & 0xFFFF);
+            want.push_back(static_cast<uint8_t>(v));
+            want.push_back(static_cast<uint8_t>(v >> 8));
+        }
+        EXPECT_TRUE(got == want) << "track " << t + 1;
+    }
+}
 
 }  // namespace
