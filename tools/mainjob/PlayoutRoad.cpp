@@ -50,7 +50,13 @@ bool WriteComposition(const fs::path& path, const fs::path& share)
         for (const auto& [key, value] : {std::pair<const char*, std::string>{"TGT-Address", share.string()},
                                          {"TGT-Name", "Sequence"},
                                          {"TGT-Serial", "4242"},
-                                         {"TGT-8MBBlocks", "1"}})
+                                         {"TGT-8MBBlocks", "1"},
+                                         // The clip ids as automation gives them: without them the writer
+                                         // makes two, a second apart, which would dwarf a 2 s clip's time.
+                                         {"TGT-LouthIdMain", "MAINJOB1"},
+                                         {"TGT-VarIdMain", "MAINJOB1"},
+                                         {"TGT-LouthIdBackup", "MAINJOB2"},
+                                         {"TGT-VarIdBackup", "MAINJOB2"}})
             composition->SetAttribute("_USER", key, value.c_str());
         composition->SetPlaylist(playlist);
         container->ReleaseMob(composition);
