@@ -88,7 +88,7 @@ void PlayoutRoad(Road& road, Media& media)
     const fs::path composition = media.work / "playout-composition.xml";
     fs::create_directories(share);
     if (!road.Check(WriteComposition(composition, share),
-                    "a composition of the ingested pictures written to " + composition.string()))
+                    "a composition of the ingested pictures and sound written to " + composition.string()))
         return;
     tessan::CPlayoutTransfer playout(composition.string(), folder.string());
     playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
