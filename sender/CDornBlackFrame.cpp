@@ -139,7 +139,7 @@ uint32_t CDornBlackFrame::PadHydrel(const uint8_t* resource, uint32_t size, bool
         theLogManager.Log("CDornsend::LoadBlackFrame() : Processing Hydrel field Nr %d", n + 1);
         const uint8_t* source = resource + position;
         const uint32_t left = size - position;
-        uint8_t* slot = _pFrame.get() + size_t{n} * unit;
+        uint8_t* slot = _pFrame.get() + static_cast<size_t>(n) * unit;
         const uint32_t field = left >= 366 ? 368 + 4 * uint32_t{source[365]} : 0;
         const uint32_t coded = field && field + 4 <= left ? ReadBigEndian32(source + field) : 0;
         uint32_t copied = 0;
