@@ -169,9 +169,13 @@ TEST(SharedSyncThreads, MutexCountsStayExactAndAnAutoEventWakesOneWaiterPerSet)
                 ++woken;
         });
     }
+    // Each Set is let go only once the one before has woken a thread: two Sets before any waiter
+    // takes the first leave one event, as an auto-reset event should.
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(event.Set());
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (woken.load() <= i && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     for (std::thread& t : threads)
         t.join();

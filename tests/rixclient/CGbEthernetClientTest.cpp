@@ -39,7 +39,7 @@ public:
     const CRixMessage* Reply(size_t n)
     {
         std::unique_lock lock(_mutex);
-        _cv.wait_for(lock, 3s, [&] { return _replies.size() >= n; });
+        _cv.wait_for(lock, 10s, [&] { return _replies.size() >= n; });
         return _replies.size() >= n ? _replies[n - 1].get() : nullptr;
     }
     size_t Count()
@@ -50,7 +50,7 @@ public:
     bool WaitDisconnect()
     {
         std::unique_lock lock(_mutex);
-        return _cv.wait_for(lock, 3s, [&] { return _nDisconnects > 0; });
+        return _cv.wait_for(lock, 10s, [&] { return _nDisconnects > 0; });
     }
     int Disconnects()
     {
@@ -279,7 +279,7 @@ TEST_F(GbeClientThreads, OutOfRangeLengthsEndTheConnection)
         ASSERT_GT(client.SendRequest(Request(client, CRixMessage::kClipInfo)), 0);
         ASSERT_TRUE(owner.WaitDisconnect());
         EXPECT_EQ(owner.Count(), 1u);
-        for (int i = 0; i < 100 && client.IsRunning(); ++i)
+        for (int i = 0; i < 500 && client.IsRunning(); ++i)
             std::this_thread::sleep_for(10ms);
         EXPECT_FALSE(client.IsRunning());
         EXPECT_EQ(client.SendRequest(Request(client, CRixMessage::kClipInfo)), 0);

@@ -359,18 +359,24 @@ TEST_F(NodwellAgent, MoreTrapDestinationsThanRowsAreBounded)
 TEST_F(NodwellAgent, AMutexHeldElsewhereIsWaitedForBoundedAndNeverReleased)
 {
     AddProduct("A", ProductName(), 5);
-    CNodwellAgent& agent = StartAgent(50);
-    EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(11)));
-    // Another process takes the mutex and keeps it.
-    ChildProcess holder;
-    const std::filesystem::path out = testsupport::TestRoot() / "holder.out";
+    // Another process takes the mutex when told and keeps it. It is forked before the agent's thread starts:
+    // a child forked while that thread holds a lock (the sanitizer's allocator) could wait on it for ever.
+    int go[2];
+    ASSERT_EQ(0, pipe(go));
     pid_t pid = fork();
     if (pid == 0) {
+        close(go[1]);
+        char c = 0;
         platform::SharedMutex m;
-        if (m.Open(kSharedMutexName) && m.Lock(1000) == platform::kWaitObject0)
+        if (read(go[0], &c, 1) == 1 && m.Open(kSharedMutexName) && m.Lock(1000) == platform::kWaitObject0)
             sleep(30);
         _exit(0);
     }
+    close(go[0]);
+    CNodwellAgent& agent = StartAgent(50);
+    EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(11)));
+    EXPECT_EQ(1, write(go[1], "g", 1));
+    close(go[1]);
     OtherProcess other;
     ASSERT_TRUE(WaitFor(
         [&] {

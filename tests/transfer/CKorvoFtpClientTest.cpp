@@ -323,13 +323,14 @@ TEST(KorvoFtpClientScripted, OverlongReplyFailsWithoutOverrun)
 
 TEST(KorvoFtpClientScripted, OrdinaryUserConnectsWithoutPing)
 {
-    ScriptedFtpServer server("220 ready\r\n", nullptr);
     // As root the child drops to "nobody", who may open no ICMP socket here: the ping cannot be sent,
-    // and the connection decides.
-    int code = testsupport::RunUnprivileged([&] {
+    // and the connection decides. The child is forked before the server's thread starts.
+    testsupport::UnprivilegedChild child([](const std::string& address) {
         Client client;
-        return client.AddFtpServer(server.Address(), true);
+        return client.AddFtpServer(address, true);
     });
+    ScriptedFtpServer server("220 ready\r\n", nullptr);
+    int code = child.Run(server.Address());
     if (code == testsupport::kNotRun)
         GTEST_SKIP() << "cannot run a child as an ordinary user";
     EXPECT_EQ(code, 0);
