@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchArgs.h"
 #include "tests/support/PyFtpServer.h"
 #include "transfer/AsyncFTP.h"
 #include "transfer/CKorvoFtpClient.h"
@@ -72,23 +73,6 @@ double Upload(CKorvoFtpClient& client, const std::string& url, const fs::path& s
     return code == 226 ? Now() - start : -1;
 }
 
-// A whole decimal number from lowest to highest; false for anything else, so that a mistyped argument
-// never runs a benchmark of another size.
-bool ReadCount(const char* text, uint64_t lowest, uint64_t highest, uint64_t* pValue)
-{
-    uint64_t value = 0;
-    const char* p = text;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (value > (highest - static_cast<uint64_t>(*p - '0')) / 10)
-            return false;
-        value = value * 10 + static_cast<uint64_t>(*p - '0');
-    }
-    if (p == text || *p != '\0' || value < lowest)
-        return false;
-    *pValue = value;
-    return true;
-}
-
 constexpr const char* kUsage =
     "usage: bench_ftp [size in MiB, 1 to 65536, default 1024] [runs, 1 to 100, default 2]\n"
     "Downloads and uploads a file of that size through pyftpdlib on loopback with this client and curl.\n";
@@ -113,8 +97,8 @@ int main(int argc, char** argv)
     }
     uint64_t sizeMiB = 1024;
     uint64_t runCount = 2;
-    if (argc > 3 || (argc > 1 && !ReadCount(argv[1], 1, 65536, &sizeMiB)) ||
-        (argc > 2 && !ReadCount(argv[2], 1, 100, &runCount))) {
+    if (argc > 3 || (argc > 1 && !bench::ReadCount(argv[1], 1, 65536, &sizeMiB)) ||
+        (argc > 2 && !bench::ReadCount(argv[2], 1, 100, &runCount))) {
         std::fprintf(stderr, "bench_ftp: cannot read the arguments");
         for (int i = 1; i < argc; ++i)
             std::fprintf(stderr, " [%s]", argv[i]);
