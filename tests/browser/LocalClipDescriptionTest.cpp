@@ -99,9 +99,9 @@ protected:
 
     // Writes a clip of the system's own format into the folder.
     void WriteClip(const std::string& name, const std::function<void(KorvoMXFInfo&, KorvoMXFClip&)>& describe,
-                   const parvexclip::ClipSpec& spec = kImx50)
+                   const parvexclip::ClipSpec& clipSpec = kImx50)
     {
-        parvexclip::ClipWriter writer(spec);
+        parvexclip::ClipWriter writer(clipSpec);
         writer._describe = describe;
         ASSERT_TRUE(writer.WriteAll((folder / name).string()));
     }
@@ -204,15 +204,15 @@ TEST_F(LocalClipTest, UserTimecodeShiftsTheTimecodesButNotTheClipPoints)
 
 TEST_F(LocalClipTest, UnicodeNameAndFourAudioGroups)
 {
-    parvexclip::ClipSpec spec = kImx50;
-    spec.nAudioGroups = 4;
+    parvexclip::ClipSpec clipSpec = kImx50;
+    clipSpec.nAudioGroups = 4;
     WriteClip(
         "wide.mxf",
         [](KorvoMXFInfo&, KorvoMXFClip& clip) {
             const char16_t name[] = u"No\u00ebl";
             clip.SetWideName(name);
         },
-        spec);
+        clipSpec);
     std::string job;
     ASSERT_EQ(view.GetFileInfos("wide.mxf", job, nullptr), 0);
     EXPECT_TRUE(Has(job, "<printname>UNICODE</printname>"));

@@ -55,25 +55,25 @@ protected:
 
     std::filesystem::path Target() const { return _dir / "target"; }
 
-    std::string WriteComposition(const CompositionSpec& spec)
+    std::string WriteComposition(const CompositionSpec& layout)
     {
         std::string path = (_dir / "composition.xml").string();
         HelperIF* helper = CreateHelper(kContainerAAF);
         ContainerBuffer* buffer = helper->NewContainerBuffer(0, 0);
         ContainerIF* container = helper->OpenNewContainer(buffer, 0, 3);
         Playlist playlist;
-        for (int32_t track : spec.tracks) {
+        for (int32_t track : layout.tracks) {
             auto* file = dynamic_cast<FileMobIF*>(container->CreateMob(kFileMob));
             if (track > 0)
-                file->SetSampleWidth(spec.soundWidth);
-            playlist.AddTrack(track).AddSegment(Segment(file->GetMobID(), spec.duration));
+                file->SetSampleWidth(layout.soundWidth);
+            playlist.AddTrack(track).AddSegment(Segment(file->GetMobID(), layout.duration));
             container->ReleaseMob(file);
         }
-        if (spec.withComposition) {
+        if (layout.withComposition) {
             auto* composition = dynamic_cast<CompositionMobIF*>(container->CreateMob(kCompositionMob));
-            composition->SetDuration(spec.duration);
-            composition->SetVideoStandard(spec.standard);
-            composition->SetStartTimeCode(TimeCode(spec.rate, spec.rate == 30, 10, 0, 0, 0));
+            composition->SetDuration(layout.duration);
+            composition->SetVideoStandard(layout.standard);
+            composition->SetStartTimeCode(TimeCode(layout.rate, layout.rate == 30, 10, 0, 0, 0));
             composition->AddCompressorName("Mirel::DVCPRO::50");
             composition->SetAttribute("_USER", "TGT-Address", Target().c_str());
             composition->SetPlaylist(playlist);
@@ -85,17 +85,17 @@ protected:
         return path;
     }
 
-    std::unique_ptr<CPlayoutTransfer> MakePlayout(const CompositionSpec& spec, const char* mode = "")
+    std::unique_ptr<CPlayoutTransfer> MakePlayout(const CompositionSpec& layout, const char* mode = "")
     {
         SetMode(mode);
-        auto transfer = std::make_unique<CPlayoutTransfer>(WriteComposition(spec), Out().string());
+        auto transfer = std::make_unique<CPlayoutTransfer>(WriteComposition(layout), Out().string());
         transfer->SetPlugin(KORVO_FAKESENDER_LIBRARY);
         return transfer;
     }
 
-    TransferResult Playout(const CompositionSpec& spec, const char* mode = "")
+    TransferResult Playout(const CompositionSpec& layout, const char* mode = "")
     {
-        return MakePlayout(spec, mode)->Run();
+        return MakePlayout(layout, mode)->Run();
     }
 
     // The journal's lines that begin with a text.
@@ -132,10 +132,10 @@ TEST_F(TessanPlayout, PlaysAnIngestedClipOutFrameByFrame)
 
 TEST_F(TessanPlayout, FillsWhatTheMediaLacksWithNullFrames)
 {
-    CompositionSpec spec;
-    spec.duration = 12;
-    spec.tracks = {0, 1, 3};
-    TransferResult result = Playout(spec);
+    CompositionSpec layout;
+    layout.duration = 12;
+    layout.tracks = {0, 1, 3};
+    TransferResult result = Playout(layout);
     EXPECT_TRUE(result.complete) << result.hostText;
     EXPECT_EQ(result.frames, 12);
     EXPECT_EQ(JournalLines("null 0"), (std::vector<std::string>{"null 0 10", "null 0 11"}));
@@ -145,11 +145,11 @@ TEST_F(TessanPlayout, FillsWhatTheMediaLacksWithNullFrames)
 
 TEST_F(TessanPlayout, SendsTheAudioOfEachFrameByTheCadence)
 {
-    CompositionSpec spec;
-    spec.standard = kVideoStandard2997Hz;
-    spec.rate = 30;
-    spec.tracks = {0, 1};
-    ASSERT_TRUE(Playout(spec).complete);
+    CompositionSpec layout;
+    layout.standard = kVideoStandard2997Hz;
+    layout.rate = 30;
+    layout.tracks = {0, 1};
+    ASSERT_TRUE(Playout(layout).complete);
     std::vector<std::string> audio = JournalLines("send 1 ");
     ASSERT_EQ(audio.size(), 10u);
     const uint32_t cadence[] = {1602, 1601, 1602, 1601, 1602};
@@ -193,15 +193,15 @@ TEST_F(TessanPlayout, ASenderThatFailsIsReportedAndStillClosedAndDeleted)
 
 TEST_F(TessanPlayout, ABadCompositionOrMediaFailsClearly)
 {
-    CompositionSpec spec;
-    spec.soundWidth = 16;
-    TransferResult result = Playout(spec);
+    CompositionSpec layout;
+    layout.soundWidth = 16;
+    TransferResult result = Playout(layout);
     EXPECT_FALSE(result.complete);
     EXPECT_EQ(result.hostText, "audio track 1 holds 24-bit samples, the composition 16-bit");
     EXPECT_TRUE(JournalText().ends_with("close\ndelete\n"));
 
-    spec.withComposition = false;
-    result = Playout(spec);
+    layout.withComposition = false;
+    result = Playout(layout);
     EXPECT_NE(result.hostText.find("holds no composition mob"), std::string::npos) << result.hostText;
 
     testsupport::WriteWholeFile(_dir / "broken.xml", "<tolvenc kind=");
@@ -223,9 +223,9 @@ class TessanPlayoutThreads : public TessanPlayout
 TEST_F(TessanPlayoutThreads, PauseResumeAndCancelComeFromAnotherThread)
 {
     setenv("FAKE_DELAY_MS", "5", 1);
-    CompositionSpec spec;
-    spec.duration = 200;  // null frames past the media keep it going
-    std::unique_ptr<CPlayoutTransfer> transfer = MakePlayout(spec);
+    CompositionSpec layout;
+    layout.duration = 200;  // null frames past the media keep it going
+    std::unique_ptr<CPlayoutTransfer> transfer = MakePlayout(layout);
     TransferResult result;
     std::thread worker([&] { result = transfer->Run(); });
     PauseResumeCancel(transfer.get());

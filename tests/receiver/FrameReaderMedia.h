@@ -61,14 +61,14 @@ inline uint64_t FrameStart(int standard, uint64_t frame)
 
 // A field's audio as the servers store it: per channel a byte, the count and 24-bit big-endian samples; each
 // field carries half of its frame's samples.
-inline Bytes RampFieldAudio(const ClipSpec& spec, uint32_t field)
+inline Bytes RampFieldAudio(const ClipSpec& clipSpec, uint32_t field)
 {
     const uint32_t relative = field - kFirstField;
     const uint64_t frame = relative / 2;
-    const uint32_t count = CadenceOf(spec.nStandard, frame) / 2;
-    const uint64_t first = FrameStart(spec.nStandard, frame) + (relative % 2) * count;
-    const uint32_t channels = 4u * spec.nAudioGroups;
-    const uint32_t chunk = parvexclip::BytesPerChannelField(spec);
+    const uint32_t count = CadenceOf(clipSpec.nStandard, frame) / 2;
+    const uint64_t first = FrameStart(clipSpec.nStandard, frame) + (relative % 2) * count;
+    const uint32_t channels = 4u * clipSpec.nAudioGroups;
+    const uint32_t chunk = parvexclip::BytesPerChannelField(clipSpec);
     Bytes audio(size_t{channels} * chunk, 0);
     for (uint32_t c = 0; c < channels; ++c) {
         uint8_t* p = audio.data() + size_t{c} * chunk;

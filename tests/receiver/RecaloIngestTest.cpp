@@ -95,10 +95,10 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(ReceiverMediaDir().empty());
-        const ClipSpec& spec = GetParam().clip;
-        _dir = testsupport::FreshDir(std::string("recalo-ingest-") + spec.pszName);
-        _writer = std::make_unique<parvexclip::ClipWriter>(spec);
-        _writer->_fieldAudio = [spec](uint32_t field) { return RampFieldAudio(spec, field); };
+        const ClipSpec& clipSpec = GetParam().clip;
+        _dir = testsupport::FreshDir(std::string("recalo-ingest-") + clipSpec.pszName);
+        _writer = std::make_unique<parvexclip::ClipWriter>(clipSpec);
+        _writer->_fieldAudio = [clipSpec](uint32_t field) { return RampFieldAudio(clipSpec, field); };
         _writer->_bInOrder = GetParam().kind == Kind::VC3;
         ASSERT_TRUE(_writer->WriteAll((_dir / "CLIP.MXF").string()));
     }

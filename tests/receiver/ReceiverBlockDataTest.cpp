@@ -146,8 +146,8 @@ TEST(ReceiverBlockData, BlockSizesOtherThanTheSystemsAreRefused)
 // A BAVD block whose header counts or places records beyond the block, or whose audio cannot fit.
 TEST(ReceiverBlockData, DamagedBavdBlocks)
 {
-    const receivertest::BlockSpec spec{"", KORVOMXF_BLOCK_BAVD_2MB, 3, 1};
-    const receivertest::WrittenBlock written = receivertest::WriteBlock(spec, 5000, 1);
+    const receivertest::BlockSpec clipSpec{"", KORVOMXF_BLOCK_BAVD_2MB, 3, 1};
+    const receivertest::WrittenBlock written = receivertest::WriteBlock(clipSpec, 5000, 1);
     const uint32_t records = 32 + 0;  // bootstrap offset of the record table
     struct Corruption {
         const char* name;
@@ -182,8 +182,8 @@ TEST(ReceiverBlockData, DamagedBavdBlocks)
 
 TEST(ReceiverBlockData, ElementsPerFieldIsNeverZero)
 {
-    const receivertest::BlockSpec spec{"", KORVOMXF_BLOCK_BAVD_2MB, 3, 0};
-    receivertest::WrittenBlock written = receivertest::WriteBlock(spec, 5000, 2);
+    const receivertest::BlockSpec clipSpec{"", KORVOMXF_BLOCK_BAVD_2MB, 3, 0};
+    receivertest::WrittenBlock written = receivertest::WriteBlock(clipSpec, 5000, 2);
     ByteWriter(written.block).Be16(36, 0);  // no records
     CKorvo8MBlockData data;
     data.SetBlockData(written.block.data(), 0x200000);
@@ -198,15 +198,15 @@ class ReceiverWrittenBlock : public ::testing::TestWithParam<receivertest::Block
 // Every picture and every field's audio of a block from the block writer comes back.
 TEST_P(ReceiverWrittenBlock, GivesWhatTheWriterPutIn)
 {
-    const receivertest::BlockSpec& spec = GetParam();
-    const receivertest::WrittenBlock written = receivertest::WriteBlock(spec, 90000, 3);
+    const receivertest::BlockSpec& clipSpec = GetParam();
+    const receivertest::WrittenBlock written = receivertest::WriteBlock(clipSpec, 90000, 3);
     ASSERT_GT(written.pictures.size(), 2u);
     std::unique_ptr<CKorvoBlockData> data;
-    if (spec.eType == KORVOMXF_BLOCK_TBL2K_2MB)
+    if (clipSpec.eType == KORVOMXF_BLOCK_TBL2K_2MB)
         data = std::make_unique<CKorvo2kBlockData>();
     else
         data = std::make_unique<CKorvo8MBlockData>();
-    EXPECT_EQ(IsBavdBlock(written.block.data(), 4), spec.eType != KORVOMXF_BLOCK_TBL2K_2MB);
+    EXPECT_EQ(IsBavdBlock(written.block.data(), 4), clipSpec.eType != KORVOMXF_BLOCK_TBL2K_2MB);
     ASSERT_EQ(data->SetBlockData(written.block.data(), static_cast<uint32_t>(written.block.size())), kBlockDataOk);
     ASSERT_TRUE(data->IsValid());
     const int32_t fields = static_cast<int32_t>(written.pictures.size());
@@ -221,14 +221,14 @@ TEST_P(ReceiverWrittenBlock, GivesWhatTheWriterPutIn)
         ASSERT_GE(size, static_cast<int32_t>(expected.size()));
         EXPECT_EQ(0, std::memcmp(video, expected.data(), expected.size())) << i;
         const uint8_t* audio = data->GetAudio(i, &size);
-        if (spec.nAudioGroups == 0) {
+        if (clipSpec.nAudioGroups == 0) {
             EXPECT_EQ(audio, nullptr);
             continue;
         }
         ASSERT_NE(audio, nullptr) << i;
-        ASSERT_EQ(size, static_cast<int32_t>(receivertest::AudioBytes(spec)));
+        ASSERT_EQ(size, static_cast<int32_t>(receivertest::AudioBytes(clipSpec)));
         const Bytes got =
-            spec.eType == KORVOMXF_BLOCK_TBL2K_2MB ? receivertest::Unswapped(audio, size) : Bytes(audio, audio + size);
+            clipSpec.eType == KORVOMXF_BLOCK_TBL2K_2MB ? receivertest::Unswapped(audio, size) : Bytes(audio, audio + size);
         EXPECT_EQ(got, written.audio[i]) << i;
     }
     int32_t size = 7;

@@ -28,23 +28,23 @@ struct WrittenBlock {
     std::vector<Bytes> audio;     // one unit per field, as the writer took it
 };
 
-inline uint32_t AudioBytes(const BlockSpec& spec)
+inline uint32_t AudioBytes(const BlockSpec& clipSpec)
 {
-    return (spec.nStandard == 3 || spec.nStandard == 6 ? 0x2E00 : 0x2600) * spec.nAudioGroups;
+    return (clipSpec.nStandard == 3 || clipSpec.nStandard == 6 ? 0x2E00 : 0x2600) * clipSpec.nAudioGroups;
 }
 
 // Pictures of varying size, one field each (video format 1), until the block is full.
-inline WrittenBlock WriteBlock(const BlockSpec& spec, uint32_t firstField, uint32_t seed)
+inline WrittenBlock WriteBlock(const BlockSpec& clipSpec, uint32_t firstField, uint32_t seed)
 {
     KorvoMXFBlockWriter writer;
-    EXPECT_EQ(writer.SetBlockType(spec.eType), KORVOMXF_OK);
-    ConfigureSdWriter(writer, spec.nStandard, spec.nAudioGroups);
+    EXPECT_EQ(writer.SetBlockType(clipSpec.eType), KORVOMXF_OK);
+    ConfigureSdWriter(writer, clipSpec.nStandard, clipSpec.nAudioGroups);
     WrittenBlock out;
     out.nFirstField = firstField;
-    out.block.assign(spec.eType == KORVOMXF_BLOCK_BAVD_8MB ? 0x800000 : 0x200000, 0);
+    out.block.assign(clipSpec.eType == KORVOMXF_BLOCK_BAVD_8MB ? 0x800000 : 0x200000, 0);
     EXPECT_EQ(writer.SetFirstField(firstField), KORVOMXF_OK);
     EXPECT_EQ(writer.SetBlockBuffer(out.block.data(), static_cast<uint32_t>(out.block.size())), KORVOMXF_OK);
-    const uint32_t audioBytes = AudioBytes(spec);
+    const uint32_t audioBytes = AudioBytes(clipSpec);
     for (uint32_t i = 0;; ++i) {
         const uint32_t size = 40000 + (seed * 7919 + i * 104729) % 60000;
         Bytes video(size);
@@ -57,9 +57,9 @@ inline WrittenBlock WriteBlock(const BlockSpec& spec, uint32_t firstField, uint3
         info._nVideoFormat = 1;
         info._nSize = size;
         info._nWidth = 720;
-        info._nLines = spec.nStandard == 3 ? 576 : 480;
-        KorvoMXFAudioInfo audioInfo{1, audioBytes, 4 * spec.nAudioGroups};
-        const uint32_t chunks = spec.nAudioGroups ? 1 : 0;
+        info._nLines = clipSpec.nStandard == 3 ? 576 : 480;
+        KorvoMXFAudioInfo audioInfo{1, audioBytes, 4 * clipSpec.nAudioGroups};
+        const uint32_t chunks = clipSpec.nAudioGroups ? 1 : 0;
         const KorvoMXFResult rc =
             writer.AddPicture(1, &info, video.data(), chunks, &audioInfo, audio.data(), 0, nullptr, nullptr);
         if (rc == KORVOMXF_ERR_INSUFFICIENT_BUFFER)

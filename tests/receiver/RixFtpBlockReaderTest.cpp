@@ -38,11 +38,11 @@ RixBlockReaderWaits ShortWaits()
 const std::vector<receivertest::WrittenBlock>& ClipBlocks()
 {
     static const std::vector<receivertest::WrittenBlock> blocks = [] {
-        const receivertest::BlockSpec spec{"", KORVOMXF_BLOCK_BAVD_8MB, 3, 1};
+        const receivertest::BlockSpec clipSpec{"", KORVOMXF_BLOCK_BAVD_8MB, 3, 1};
         std::vector<receivertest::WrittenBlock> out;
         uint32_t field = kFirst;
         for (uint32_t n = 0; n < 5; ++n) {
-            out.push_back(receivertest::WriteBlock(spec, field, n));
+            out.push_back(receivertest::WriteBlock(clipSpec, field, n));
             field += static_cast<uint32_t>(out.back().pictures.size());
         }
         return out;

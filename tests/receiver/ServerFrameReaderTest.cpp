@@ -39,10 +39,10 @@ protected:
     void Fill(rixsim::CRixSimStore& store) override
     {
         ASSERT_FALSE(ReceiverMediaDir().empty());
-        const ClipSpec& spec = GetParam().clip;
-        const fs::path dir = testsupport::FreshDir(std::string("server-frames-") + spec.pszName);
-        _writer = std::make_unique<parvexclip::ClipWriter>(spec);
-        _writer->_fieldAudio = [spec](uint32_t field) { return RampFieldAudio(spec, field); };
+        const ClipSpec& clipSpec = GetParam().clip;
+        const fs::path dir = testsupport::FreshDir(std::string("server-frames-") + clipSpec.pszName);
+        _writer = std::make_unique<parvexclip::ClipWriter>(clipSpec);
+        _writer->_fieldAudio = [clipSpec](uint32_t field) { return RampFieldAudio(clipSpec, field); };
         _writer->_bInOrder = GetParam().nKind == 2;
         ASSERT_TRUE(_writer->WriteAll((dir / "clip.mxf").string()));
         CKorvoBlockFileReader file;

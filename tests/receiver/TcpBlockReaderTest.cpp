@@ -103,10 +103,10 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TcpBlockPairThreads, ::testing::ValuesIn(kClip
 // A sender that dies after one and a half blocks: one block, then the short end, then "not connected".
 TEST(TcpBlockReaderThreads, SenderDyingMidBlockIsReported)
 {
-    const receivertest::BlockSpec spec{"", KORVOMXF_BLOCK_BAVD_2MB, 3, 1};
-    const receivertest::WrittenBlock first = receivertest::WriteBlock(spec, 5000, 1);
+    const receivertest::BlockSpec clipSpec{"", KORVOMXF_BLOCK_BAVD_2MB, 3, 1};
+    const receivertest::WrittenBlock first = receivertest::WriteBlock(clipSpec, 5000, 1);
     const receivertest::WrittenBlock second =
-        receivertest::WriteBlock(spec, 5000 + static_cast<uint32_t>(first.pictures.size()), 2);
+        receivertest::WriteBlock(clipSpec, 5000 + static_cast<uint32_t>(first.pictures.size()), 2);
     platform::Socket listener;
     ASSERT_TRUE(listener.Listen("127.0.0.1", 0, 1));
     std::thread peer([&] {

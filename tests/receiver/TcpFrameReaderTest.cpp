@@ -16,10 +16,10 @@ using namespace framereadertest;
 TEST(TcpFrameReaderThreads, HandsOutTheStreamedClip)
 {
     ASSERT_FALSE(ReceiverMediaDir().empty());
-    const ClipSpec spec{"IMX40", KORVOMXF_FORMAT_TBL2K_2MB, 2, 3, 4, 40, 2, "imx40.m2v", 200000, 24, false};
+    const ClipSpec clipSpec{"IMX40", KORVOMXF_FORMAT_TBL2K_2MB, 2, 3, 4, 40, 2, "imx40.m2v", 200000, 24, false};
     const std::string path = (testsupport::FreshDir("tcp-frames") / "clip.mxf").string();
-    parvexclip::ClipWriter writer(spec);
-    writer._fieldAudio = [spec](uint32_t field) { return RampFieldAudio(spec, field); };
+    parvexclip::ClipWriter writer(clipSpec);
+    writer._fieldAudio = [clipSpec](uint32_t field) { return RampFieldAudio(clipSpec, field); };
     ASSERT_TRUE(writer.WriteAll(path));
 
     TCPBlockSender sender;
@@ -31,7 +31,7 @@ TEST(TcpFrameReaderThreads, HandsOutTheStreamedClip)
     ASSERT_EQ(reader.Open(address, 3, 40, 8, 24), 0);
     ASSERT_EQ(waiting.get(), 0);
     ASSERT_EQ(sender.StartSending(path), 0);
-    for (uint32_t k = 0; k < spec.nPictures; ++k) {
+    for (uint32_t k = 0; k < clipSpec.nPictures; ++k) {
         ASSERT_TRUE(reader.ReadNextFrame()) << "frame " << k;
         KorvoFrame* video = reader.GetVideoFrame();
         ASSERT_NE(video, nullptr);

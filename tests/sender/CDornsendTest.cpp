@@ -62,7 +62,7 @@ protected:
         EXPECT_FALSE(fs::exists(Target() / "StqP_Goal A.1_main.xml"));
     }
 
-    // A sender opened on the composition of the spec; the composition stays open with the fixture.
+    // A sender opened on the composition laid out by the fixture; the composition stays open with the fixture.
     SenderPtr OpenSender(int32_t& code)
     {
         const std::string path = (_dir / "composition.xml").string();

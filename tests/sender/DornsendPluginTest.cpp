@@ -117,27 +117,27 @@ TEST_P(DornsendParvexPlayout, TessanPlaysTheCompositionToAParvexFile)
     const fs::path dir = testsupport::FreshDir(std::string("dornsend-playout-") + c.name);
     const auto frames = PlayoutFrames(c, 12);
     ASSERT_EQ(frames.size(), 12u);
-    CompositionSpec spec;
-    spec.duration = static_cast<int32_t>(frames.size());
-    spec.compressors = {c.compressor};
-    spec.soundWidth = c.bits;
-    spec.tracks = {0};
+    CompositionSpec layout;
+    layout.duration = static_cast<int32_t>(frames.size());
+    layout.compressors = {c.compressor};
+    layout.soundWidth = c.bits;
+    layout.tracks = {0};
     for (int t = 1; t <= c.tracks; ++t)
-        spec.tracks.push_back(t);
-    spec.targets = {{"TGT-Address", (dir / "share").string()},
+        layout.tracks.push_back(t);
+    layout.targets = {{"TGT-Address", (dir / "share").string()},
                     {"TGT-Name", "Sequence"},
                     {"TGT-Serial", "4711"},
                     {"TGT-8MBBlocks", c.blocks8MB ? "1" : "0"}};
     fs::create_directories(dir / "share");
     const std::string composition = (dir / "composition.xml").string();
-    WriteComposition(composition, spec);
-    WriteMediaFolder(dir / "media", c.dataType, frames, spec, 1920);
+    WriteComposition(composition, layout);
+    WriteMediaFolder(dir / "media", c.dataType, frames, layout, 1920);
 
     tessan::CPlayoutTransfer playout(composition, (dir / "media").string());
     playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
     tessan::TransferResult result = playout.Run();
     ASSERT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
-    EXPECT_EQ(result.frames, spec.duration);
+    EXPECT_EQ(result.frames, layout.duration);
     const std::string clip = (dir / "share" / "Sequence 1.mxf").string();
     if (!c.encoding) {
         ExpectParvexClip(clip, frames, c.tracks, c.bits, c.blocks8MB ? 0x800000u : 0x200000u);
@@ -175,17 +175,17 @@ TEST(DornsendControlThreads, TessanPausesResumesAndCancelsAPlayoutWithoutSideFil
 {
     const fs::path dir = testsupport::FreshDir("dornsend-control");
     const auto frames = ImxFrames(50, true, 60);
-    CompositionSpec spec;
-    spec.duration = static_cast<int32_t>(frames.size());
-    spec.targets = {{"TGT-Address", (dir / "share").string()},
+    CompositionSpec layout;
+    layout.duration = static_cast<int32_t>(frames.size());
+    layout.targets = {{"TGT-Address", (dir / "share").string()},
                     {"TGT-Serial", "4711"},
                     {"TGT-Xml", "Parvex"},
                     {"TGT-XmlPath", (dir / "share").string()},
                     {"TGT-GenerateKorvo_METADATAS", "1"}};
     fs::create_directories(dir / "share");
     const std::string composition = (dir / "composition.xml").string();
-    WriteComposition(composition, spec);
-    WriteMediaFolder(dir / "media", "IMX", frames, spec, 1920);
+    WriteComposition(composition, layout);
+    WriteMediaFolder(dir / "media", "IMX", frames, layout, 1920);
 
     tessan::CPlayoutTransfer playout(composition, (dir / "media").string());
     playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
@@ -261,18 +261,18 @@ TEST_P(DornsendMediaPlayout, TessanPlaysTheCompositionToAMediaFile)
     // The OP1a writer builds its file from the IMX sample files of the machine's samples folder.
     platform::Registry::SetString(platform::RegHive::LocalMachine, "SOFTWARE\\Brennhall\\Common", "MXF Samples Path",
                                   writertest::SampleDir().string() + "/");
-    CompositionSpec spec;
-    spec.duration = 12;
-    spec.compressors = {c.compressor};
-    spec.soundWidth = c.bits;
-    spec.tracks = {0};
+    CompositionSpec layout;
+    layout.duration = 12;
+    layout.compressors = {c.compressor};
+    layout.soundWidth = c.bits;
+    layout.tracks = {0};
     for (int t = 1; t <= c.tracks; ++t)
-        spec.tracks.push_back(t);
-    spec.targets = {{"TGT-Address", (dir / "share").string()}, {"TGT-Type", c.type}, {"TGT-Name", "clip"}};
+        layout.tracks.push_back(t);
+    layout.targets = {{"TGT-Address", (dir / "share").string()}, {"TGT-Type", c.type}, {"TGT-Name", "clip"}};
     fs::create_directories(dir / "share");
     const std::string composition = (dir / "composition.xml").string();
-    WriteComposition(composition, spec);
-    WriteMediaFolder(dir / "media", dv ? "DVCPro" : "IMX", frames, spec, 1920);
+    WriteComposition(composition, layout);
+    WriteMediaFolder(dir / "media", dv ? "DVCPro" : "IMX", frames, layout, 1920);
 
     tessan::CPlayoutTransfer playout(composition, (dir / "media").string());
     playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
@@ -308,23 +308,23 @@ TEST(DornsendProgram, TessanPlaysOutThroughThePluginOrSaysWhyNot)
 {
     const fs::path dir = testsupport::FreshDir("dornsend-program");
     const auto frames = ImxFrames(50, true, 12);
-    CompositionSpec spec;
-    spec.duration = static_cast<int32_t>(frames.size());
-    spec.targets = {{"TGT-Address", (dir / "share").string()}, {"TGT-Serial", "4711"}};
+    CompositionSpec layout;
+    layout.duration = static_cast<int32_t>(frames.size());
+    layout.targets = {{"TGT-Address", (dir / "share").string()}, {"TGT-Serial", "4711"}};
     fs::create_directories(dir / "share");
-    WriteMediaFolder(dir / "media", "IMX", frames, spec, 1920);
+    WriteMediaFolder(dir / "media", "IMX", frames, layout, 1920);
     const std::string composition = (dir / "composition.xml").string();
     const std::string command = std::string(KORVO_TESSAN_PROGRAM) + " playout '" + composition + "' --media '" +
                                 (dir / "media").string() + "' --plugin " KORVO_DORNSEND_LIBRARY " 2>&1; echo exit=$?";
 
-    WriteComposition(composition, spec);
+    WriteComposition(composition, layout);
     std::string out = writertest::Shell(command);
     EXPECT_NE(out.find("tessan: playout complete: 12 of 12 frames, code 0"), std::string::npos) << out;
     EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
     ExpectParvexClip((dir / "share" / "TAPE01.mxf").string(), frames, 2, 24, 0x200000);
 
-    spec.targets.erase("TGT-Serial");
-    WriteComposition(composition, spec);
+    layout.targets.erase("TGT-Serial");
+    WriteComposition(composition, layout);
     out = writertest::Shell(command);
     EXPECT_NE(out.find("plug-in: Dornsend, no serial number found in composition"), std::string::npos) << out;
     EXPECT_EQ(out.find("exit=0"), std::string::npos) << out;

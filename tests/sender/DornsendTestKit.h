@@ -50,31 +50,31 @@ inline void InstallBlackFrames()
         std::filesystem::create_symlink(KORVO_BLACKFRAMES_LIBRARY, link, ec);
 }
 
-inline void WriteComposition(const std::string& path, const CompositionSpec& spec)
+inline void WriteComposition(const std::string& path, const CompositionSpec& layout)
 {
     using namespace Qo::Generic;
     HelperIF* helper = CreateHelper(kContainerAAF);
     ContainerBuffer* buffer = helper->NewContainerBuffer(0, 0);
     ContainerIF* container = helper->OpenNewContainer(buffer, 0, 3);
     Playlist playlist;
-    for (int32_t track : spec.tracks) {
+    for (int32_t track : layout.tracks) {
         auto* file = dynamic_cast<FileMobIF*>(container->CreateMob(kFileMob));
         if (track > 0)
-            file->SetSampleWidth(spec.soundWidth);
-        playlist.AddTrack(track).AddSegment(Segment(file->GetMobID(), spec.duration));
+            file->SetSampleWidth(layout.soundWidth);
+        playlist.AddTrack(track).AddSegment(Segment(file->GetMobID(), layout.duration));
         container->ReleaseMob(file);
     }
     auto* composition = dynamic_cast<CompositionMobIF*>(container->CreateMob(kCompositionMob));
-    composition->SetName(spec.name.c_str());
-    composition->SetTapeID(spec.tapeId.c_str());
-    composition->SetDuration(spec.duration);
-    composition->SetVideoStandard(spec.standard);
-    composition->SetStartTimeCode(TimeCode(spec.rate, spec.rate == 30, 10, 0, 0, 0));
-    for (const std::string& name : spec.compressors)
+    composition->SetName(layout.name.c_str());
+    composition->SetTapeID(layout.tapeId.c_str());
+    composition->SetDuration(layout.duration);
+    composition->SetVideoStandard(layout.standard);
+    composition->SetStartTimeCode(TimeCode(layout.rate, layout.rate == 30, 10, 0, 0, 0));
+    for (const std::string& name : layout.compressors)
         composition->AddCompressorName(name.c_str());
-    for (const auto& [key, value] : spec.targets)
+    for (const auto& [key, value] : layout.targets)
         composition->SetAttribute("_USER", key.c_str(), value.c_str());
-    for (const auto& [key, value] : spec.plain)
+    for (const auto& [key, value] : layout.plain)
         composition->SetAttribute(key.c_str(), value.c_str());
     composition->SetPlaylist(playlist);
     container->ReleaseMob(composition);
@@ -160,7 +160,7 @@ inline void ExpectParvexClip(const std::string& path, const std::vector<std::str
 
 // A media folder as an ingest leaves it: the pictures back to back, a WAV per audio track, the manifest.
 inline void WriteMediaFolder(const std::filesystem::path& folder, const std::string& dataType,
-                             const std::vector<std::string>& frames, const CompositionSpec& spec,
+                             const std::vector<std::string>& frames, const CompositionSpec& layout,
                              uint32_t samplesPerFrame)
 {
     tessan::CMediaWriter media;
@@ -169,11 +169,11 @@ inline void WriteMediaFolder(const std::filesystem::path& folder, const std::str
         ASSERT_TRUE(media.Add(0, reinterpret_cast<const uint8_t*>(frames[i].data()),
                               static_cast<uint32_t>(frames[i].size()), 1));
         media.Record({0, static_cast<uint32_t>(frames[i].size()), 1, 0});
-        for (int32_t track : spec.tracks) {
+        for (int32_t track : layout.tracks) {
             if (track == 0)
                 continue;
             const Bytes audio =
-                RampBytes(static_cast<uint32_t>(i) * samplesPerFrame, samplesPerFrame, track - 1, spec.soundWidth);
+                RampBytes(static_cast<uint32_t>(i) * samplesPerFrame, samplesPerFrame, track - 1, layout.soundWidth);
             ASSERT_TRUE(media.Add(track, audio.data(), static_cast<uint32_t>(audio.size()), samplesPerFrame));
             media.Record({track, static_cast<uint32_t>(audio.size()), samplesPerFrame, 0});
         }
