@@ -13,6 +13,8 @@
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "tests/support/FileTestKit.h"
+#include "tests/writers/WriterTestMedia.h"
+#include "writers/CIMXMXFWriter.h"
 #include "writers/TimeUUID.h"
 
 namespace
@@ -153,6 +155,17 @@ TEST(TimeUUID, MutexHeldByAnotherProcessFailsInsteadOfGoingOnWithoutIt)
     }
     EXPECT_TRUE(failed);
     EXPECT_EQ(Key(blocked), std::string(16, '\0'));
+    // The OP1a writer refuses to begin a file whose identifiers it cannot make unique.
+    {
+        testsupport::LogCapture log("");
+        CIMXMXFWriter writer(24, (writertest::SampleDir().string() + "/").c_str(), 0);
+        ASSERT_EQ(writer.Open((testsupport::FreshDir("uuid-imx") / "clip.mxf").c_str()), 0);
+        MediaWriterClipInfo info;
+        info.videoBitRate = 50000000;
+        EXPECT_EQ(writer.Begin(info), CIMXMXFWriter::kNoIdentifier);
+        EXPECT_TRUE(log.Has("CIMXMXFWriter: FAILED to make unique identifiers (identifier lock not had) !"));
+        writer.Close();
+    }
     (void)!write(toChild[1], "x", 1);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
