@@ -6,10 +6,15 @@
 // system, track count and sample width as FrameParserFuzzer does. The rest are pieces of the stream, each a
 // block number (one byte, up to 2), a 24-bit big-endian offset in the block, a 16-bit big-endian length and its
 // bytes; everything else is zero. Seeds are blocks of the project's block writer with their zero runs left out.
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "receiver/CKorvoBlockRixFTPReader.h"
 #include "receiver/CKorvoBlockTCPReader.h"
@@ -65,6 +70,37 @@ fuzzpeer::Answer Simulator(const std::string& command, size_t clipBytes)
     return answer;
 }
 
+// Cancels a reader, from another thread as the receiver does, when an input takes longer than a few seconds: a
+// server that answers without a welcome is tried again until then, and so is a peer too slow to answer on a
+// loaded machine.
+class Watchdog
+{
+public:
+    explicit Watchdog(std::function<void()> cancel)
+        : _thread([this, cancel = std::move(cancel)] {
+              std::unique_lock lock(_lock);
+              if (!_done.wait_for(lock, std::chrono::seconds(4), [this] { return _bDone; }))
+                  cancel();
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard lock(_lock);
+            _bDone = true;
+        }
+        _done.notify_one();
+        _thread.join();
+    }
+
+private:
+    std::mutex _lock;
+    std::condition_variable _done;
+    bool _bDone = false;
+    std::thread _thread;
+};
+
 std::unique_ptr<CKorvoBlockReader> MakeBlockReader(bool server, uint32_t blockSize)
 {
     if (!server)
@@ -82,7 +118,7 @@ std::unique_ptr<CKorvoBlockReader> MakeBlockReader(bool server, uint32_t blockSi
     reader->SetWaits(waits);
     FtpTimeouts timeouts;
     timeouts.nPingMs = 20;
-    timeouts.nControlMs = 500;
+    timeouts.nControlMs = 1000;
     timeouts.nDataMs = 500;
     reader->SetTimeouts(timeouts);
     RixTimeouts rixTimeouts;
@@ -142,6 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::unique_ptr<CKorvoBlockReader> blocks = MakeBlockReader(server, blockSize);
     if (kind == 3) {
+        Watchdog watchdog([&blocks] { blocks->Cancel(); });
         if (blocks->Open(source) == 0) {
             uint32_t perField = 0;
             for (int n = 0; n < 4 && blocks->ReadNextBlock(&perField) == 0; ++n)
@@ -157,6 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         reader = std::make_unique<CReceiverKorvoDVCProReader>(std::move(blocks), false, 1);
     else
         reader = std::make_unique<CReceiverKorvoVC3Reader>(std::move(blocks), false, 1);
+    Watchdog watchdog([&reader] { reader->Cancel(); });
     if (reader->Open(source, system, 50, tracks, bits) == 0)
         fuzzframes::ReadAll(*reader, tracks);
     else

@@ -87,7 +87,7 @@ SnmpVarBind ReadBinding(Reader& in)
         case kAsnOpaque:
         case kAsnBits:
             value.asnValue.string.stream = static_cast<uint8_t*>(std::malloc(bytes.size() + 1));
-            std::memcpy(value.asnValue.string.stream, bytes.data(), bytes.size());
+            std::copy(bytes.begin(), bytes.end(), value.asnValue.string.stream);
             value.asnValue.string.length = static_cast<uint32_t>(bytes.size());
             break;
         case kAsnObjectIdentifier: {
