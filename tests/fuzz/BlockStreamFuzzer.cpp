@@ -4,7 +4,7 @@
 // 0-1: IMX, DVCPRO, VC-3, none: blocks only), the transport (bit 2: TCP, server), the block size (bit 3: 2 MB,
 // 8 MB) and whether the stream ends after the last piece (bit 4) instead of at a block's end; byte 1 the video
 // system, track count and sample width as FrameParserFuzzer does. The rest are pieces of the stream, each a
-// block number (one byte, up to 2), a 24-bit big-endian offset in the block, a 16-bit big-endian length and its
+// block number (one byte, modulo 3), a 24-bit big-endian offset in the block, a 16-bit big-endian length and its
 // bytes; everything else is zero. Seeds are blocks of the project's block writer with their zero runs left out.
 #include <chrono>
 #include <condition_variable>

@@ -1,9 +1,9 @@
 // The video server client's side of a server that says anything: the welcome message and its block size, the
 // resolution of a clip location ("SITE CMSK", "SITE GNFN" and its proposals), the RPC port reply ("SITE RPCP")
-// and the binary RPC replies. Input: byte 0 picks the clip name to resolve, bytes 1-2 the control length
-// (big-endian), then the control bytes (everything the peer sends on the control connection, in one piece), then
-// the RPC replies, each a 16-bit big-endian length and its bytes, one sent after each request. The RPC
-// connection goes to the peer's own port, whatever the reply names.
+// and the binary RPC replies. Input: byte 0 picks the clip name to resolve (bits 0-1) and whether a resolved name
+// is checked (bit 2), bytes 1-2 the control length (big-endian), then the control bytes (everything the peer sends
+// on the control connection, in one piece), then the RPC replies, each a 16-bit big-endian length and its bytes,
+// one sent after each request. The RPC connection goes to the peer's own port, whatever the reply names.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 // The SNMP agent's answers to requests of any bindings, SET first: the variable store's lookup and set of each
 // value, the trap configuration a SET reloads, and the GETs that read the values back. Input: byte 0 picks the
 // request (SET, SET, GET, GETNEXT); then up to eight bindings, each a name (byte a: below 15 a variable of the
-// agent's MIB, with byte b its row; 15 the view with b components of one byte each appended; else a name of
-// b bytes from outside the view), a value type (byte, one of the ASN types in turn) and its value (byte n and
+// agent's MIB, with byte b its row; 15 the view with b mod 24 components of one byte each appended; else a name of
+// b mod 24 such components), a value type (byte, one of the ASN types in turn) and its value (byte n and
 // n bytes: string bytes, identifier components, or a number's bytes, little-endian).
 #include <cstddef>
 #include <cstdint>
