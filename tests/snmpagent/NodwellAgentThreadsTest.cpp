@@ -28,6 +28,7 @@ TEST_F(NodwellAgentThreads, QueriesSetsAndOtherWritersNeverTear)
     timings.firstTickMs = 1;
     timings.tickMs = 5;
     timings.mutexWaitMs = 2000;
+    timings.queryWaitMs = 2000;
     _agent = std::make_unique<snmpagent::CNodwellAgent>(timings);
     ASSERT_TRUE(_agent->Start(AgentFolder()));
     snmpagent::CNodwellAgent& agent = *_agent;
