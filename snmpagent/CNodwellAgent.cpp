@@ -614,6 +614,13 @@ void CNodwellAgent::Timer_Thrd()
 
 bool CNodwellAgent::MonitorTick()
 {
+    // The processes are listed before the mutex is taken: on a busy machine that takes long enough to make
+    // queries wait, and it needs nothing of the block.
+    auto programs = RunningProgramNames();
+    if (!programs) {
+        NODWELL_ERROR("the running processes cannot be listed: monitor ends");
+        return false;
+    }
     CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(hMutex,10000)", &_stopEvent);
     std::lock_guard<std::mutex> guard(_shadowLock);
     if (!_started)
@@ -641,11 +648,6 @@ bool CNodwellAgent::MonitorTick()
     }
     for (ProductItem& item : _products)
         item.found = false;
-    auto programs = RunningProgramNames();
-    if (!programs) {
-        NODWELL_ERROR("the running processes cannot be listed: monitor ends");
-        return false;
-    }
     for (const std::string& name : *programs) {
         for (ProductItem& item : _products) {
             if (!item.ExeName.empty() && name == item.ExeName) {
