@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,10 @@ struct CompositionSpec {
     std::vector<std::string> compressors{"Mirel::MPEG2::50"};
     std::string name = "Sequence 1";
     std::string tapeId = "TAPE01";
-    int32_t start[4] = {10, 0, 0, 0};            // hours, minutes, seconds, frames
-    bool dropFrame = true;                       // at 29.97 frames/s
     std::map<std::string, std::string> targets;  // "TGT-" user attributes
     std::map<std::string, std::string> plain;    // attributes without a category
+    // The start timecode; none: 10:00:00:00 at the rate, drop-frame at 30.
+    std::optional<Qo::Generic::TimeCode> start;
 };
 
 // libBlackFrames.so where the sender looks for it: in the library folder.
@@ -71,8 +72,7 @@ inline void WriteComposition(const std::string& path, const CompositionSpec& lay
     composition->SetTapeID(layout.tapeId.c_str());
     composition->SetDuration(layout.duration);
     composition->SetVideoStandard(layout.standard);
-    composition->SetStartTimeCode(TimeCode(layout.rate, layout.rate == 30 && layout.dropFrame, layout.start[0],
-                                           layout.start[1], layout.start[2], layout.start[3]));
+    composition->SetStartTimeCode(layout.start ? *layout.start : TimeCode(layout.rate, layout.rate == 30, 10, 0, 0, 0));
     for (const std::string& name : layout.compressors)
         composition->AddCompressorName(name.c_str());
     for (const auto& [key, value] : layout.targets)

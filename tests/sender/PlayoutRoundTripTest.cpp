@@ -175,8 +175,8 @@ protected:
         layout.rate = c.is625 ? 25 : 30;
         layout.soundWidth = c.bits;
         layout.compressors = {Compressor(c)};
-        std::copy(std::begin(c.start), std::end(c.start), layout.start);
-        layout.dropFrame = c.dropFrame;
+        layout.start = Qo::Generic::TimeCode(layout.rate, layout.rate == 30 && c.dropFrame, c.start[0], c.start[1],
+                                             c.start[2], c.start[3]);
         layout.name = "Round trip";
         layout.tracks = {0};
         for (int t = 1; t <= c.tracks; ++t)
