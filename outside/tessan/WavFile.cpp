@@ -120,7 +120,8 @@ bool CWavReader::Load(const std::string& path)
     }
     bool format = false;
     size_t pos = 12;
-    while (bytes.size() - pos >= 8) {
+    // A skipped chunk of odd size is followed by a pad byte that a cut file may lack: pos may pass the end.
+    while (pos <= bytes.size() && bytes.size() - pos >= 8) {
         uint32_t chunkSize = Get32(&bytes[pos + 4]);
         size_t body = pos + 8;
         if (std::memcmp(&bytes[pos], "fmt ", 4) == 0) {
