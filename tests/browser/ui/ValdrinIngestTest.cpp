@@ -1,0 +1,163 @@
+// The operator's ingest from the list view with the real pieces: a double-click makes the browser's job, the
+// request library libAmbrel.so starts tessan, which loads the real libRecalo.so; the closing box and the media
+// tessan wrote are checked against the clip the project's clip writer made, whole and trimmed, read in place and
+// over the browser's TCP block stream.
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+
+#include "browser/ui/CProgressDlg.h"
+#include "platform/Socket.h"
+#include "tests/browser/RealIngestKit.h"
+#include "tests/browser/ui/ValdrinUiKit.h"
+
+using namespace valdrintest;
+
+namespace
+{
+
+// Pictures 3 to 8 of the clip: the short out point is one past the last picture.
+constexpr uint32_t kTrimFirst = 3;
+constexpr uint32_t kTrimCount = 6;
+
+class ValdrinIngest : public ValdrinUiTest
+{
+protected:
+    void SetUp() override
+    {
+        folder = testsupport::TestRoot() / "ingest" / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::create_directories(folder / "clips");
+        writer = std::make_unique<parvexclip::ClipWriter>(realingest::kClip);
+        writer->_describe = [](KorvoMXFInfo&, KorvoMXFClip& clip) {
+            clip.SetName("Goal");
+            clip._nShortIn = parvexclip::kFirstField + 2 * kTrimFirst;
+            clip._nShortOut = parvexclip::kFirstField + 2 * (kTrimFirst + kTrimCount);
+        };
+        ASSERT_TRUE(writer->WriteAll((folder / "clips" / "goal.mxf").string()));
+        realingest::UseRealService(folder / "out");
+    }
+    void TearDown() override
+    {
+        frame.reset();
+        realingest::ForgetRealService();
+    }
+
+    // The window on the clip folder with 24-bit sound, the options given.
+    void StartOnClips(bool trim, bool tcp)
+    {
+        Start();
+        ValdrinTimings timings;
+        timings.nPollMs = 20;
+        timings.nTcpConnectMs = 10000;
+        View().SetTimings(timings);
+        CValdrinSettings& s = View().Settings();
+        s._szCurrentFolder = (folder / "clips").string() + "/";
+        s._b24BitsAudio = true;
+        s._bTrimClip = trim;
+        s._bTcpTransfer = tcp;
+        View().Refresh();
+    }
+
+    // Double-clicks the clip; the action runs while the progress box is up.
+    void Ingest(std::function<void(CProgressDlg&)> whileRunning = nullptr)
+    {
+        QTimer::singleShot(0, [&] {
+            if (auto* dialog = qobject_cast<CProgressDlg*>(QApplication::activeModalWidget()))
+                if (whileRunning)
+                    whileRunning(*dialog);
+        });
+        DoubleClick("goal.mxf");
+    }
+
+    fs::path Media() const { return folder / "out" / "ingest-1"; }
+
+    fs::path folder;
+    std::unique_ptr<parvexclip::ClipWriter> writer;
+};
+
+// The address of the default route's interface, as iproute2 tells it; empty without a default route.
+std::string DefaultRouteAddressByIp()
+{
+    FILE* pipe = popen("dev=$(ip -4 route show default | awk '{for(i=1;i<NF;i++) if($i==\"dev\") print $(i+1)}' | "
+                       "head -1); [ -n \"$dev\" ] && ip -4 -o addr show dev \"$dev\" | awk '{print $4}' | "
+                       "cut -d/ -f1 | head -1",
+                       "r");
+    char line[64] = {};
+    const bool read = pipe && std::fgets(line, sizeof line, pipe);
+    if (pipe)
+        pclose(pipe);
+    std::string text = read ? line : "";
+    return text.substr(0, text.find_first_of(" \r\n"));
+}
+
+struct IngestCase {
+    const char* name;
+    bool trim;
+    bool tcp;
+    uint32_t first, count;
+};
+
+TEST_F(ValdrinIngest, EveryRoadOfAClipFileEndsCompleteWithExactlyItsFrames)
+{
+    const IngestCase cases[] = {
+        {"whole", false, false, 0, realingest::kClip.nPictures},
+        {"trimmed", true, false, kTrimFirst, kTrimCount},
+        {"whole over TCP", false, true, 0, realingest::kClip.nPictures},
+        {"trimmed over TCP", true, true, kTrimFirst, kTrimCount},
+    };
+    int n = 0;
+    for (const IngestCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ++n;
+        frame.reset();
+        browsertest::CapturingSink caseSink;
+        StartOnClips(c.trim, c.tcp);
+        const size_t before = sink.Messages().size();
+        Ingest();
+        const auto messages = sink.Messages();
+        ASSERT_EQ(messages.size(), before + 1);
+        EXPECT_EQ(messages.back(), (Message{"Transfer Complete !", "Success", MessageIcon::Information}));
+        const fs::path media = folder / "out" / ("ingest-" + std::to_string(n));
+        realingest::ExpectMedia(*writer, media, c.first, c.count);
+        EXPECT_NE(realingest::ManifestResult(media).find("code=\"14\" complete=\"1\""), std::string::npos);
+    }
+}
+
+TEST_F(ValdrinIngest, AnUnresolvableTransferHostPublishesTheDefaultRoutesAddress)
+{
+    ASSERT_FALSE(platform::ResolveIPv4("Mirel")) << "this machine resolves Mirel";
+    const std::string expected = DefaultRouteAddressByIp();
+    StartOnClips(false, true);
+    EXPECT_EQ(View().Settings()._szTargetHost, "Mirel");
+    Ingest();
+    const std::string copy = browsertest::ReadText(fixedCopy);
+    if (expected.empty()) {
+        // No default route: nothing is published, and the box says which setting to make.
+        ASSERT_EQ(sink.Messages().size(), 1u);
+        EXPECT_TRUE(sink.Messages()[0].text.starts_with("TCP Transfer Connection NOT established !\nthe transfer "
+                                                        "host \"Mirel\" does not resolve"))
+            << sink.Messages()[0];
+        EXPECT_NE(sink.Messages()[0].text.find("KORVO_TCP_ADDRESS"), std::string::npos);
+        return;
+    }
+    EXPECT_NE(copy.find("<KorvoTCPPort>" + expected + ":"), std::string::npos) << copy.substr(0, 800);
+    EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
+    realingest::ExpectMedia(*writer, Media(), 0, realingest::kClip.nPictures);
+}
+
+TEST_F(ValdrinIngest, ACancelPressedAfterTheLastFrameSaysTheClipCameInWhole)
+{
+    StartOnClips(false, false);
+    Ingest([this](CProgressDlg& dialog) {
+        QTRY_VERIFY_WITH_TIMEOUT(realingest::ManifestResult(Media()).find("complete=\"1\"") != std::string::npos,
+                                 20000);
+        dialog.CancelButton()->click();
+    });
+    EXPECT_EQ(sink.Messages(),
+              (std::vector<Message>{{"Transfer Complete !\nThe cancel came after the last frame: the whole clip was "
+                                     "ingested.",
+                                     "Success", MessageIcon::Information}}));
+    realingest::ExpectMedia(*writer, Media(), 0, realingest::kClip.nPictures);
+}
+
+}  // namespace
