@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "browser/CAmbrelLibrary.h"
@@ -126,8 +127,9 @@ TEST_F(AmbrelTessanThreads, TheReceiverIsFoundBesideTessanOrTheRequestSaysWhereI
     ASSERT_EQ(sink.Messages().size(), 1u) << ::testing::PrintToString(sink.Messages());
     const Message refused = sink.Messages()[0];
     EXPECT_EQ(refused.caption, "ERROR");
-    EXPECT_TRUE(refused.text.starts_with("------ FAILED to Init API !!\nservice not started: libRecalo.so is in none "
-                                         "of ["))
+    EXPECT_TRUE(
+        refused.text.starts_with("------ FAILED to Init API !!\nservice not started: libRecalo.so is in none "
+                                 "of ["))
         << refused.text;
     EXPECT_NE(refused.text.find(fs::path(KORVO_AMBREL_LIBRARY).parent_path().string()), std::string::npos);
     EXPECT_NE(refused.text.find("set AMBREL_RECEIVER"), std::string::npos);
@@ -197,8 +199,7 @@ TEST_F(AmbrelTessanThreads, ACancelReachesTheReceiverAndTheMessageSaysTheClipIsN
     ASSERT_EQ(sink.Messages().size(), 1u) << ::testing::PrintToString(sink.Messages());
     const Message cancelled = sink.Messages()[0];
     EXPECT_EQ(cancelled.caption, "Interrupted");
-    EXPECT_TRUE(cancelled.text.starts_with(
-        "Transfer CANCELED !\nThe clip did not come in whole: ingest cancelled: "))
+    EXPECT_TRUE(cancelled.text.starts_with("Transfer CANCELED !\nThe clip did not come in whole: ingest cancelled: "))
         << cancelled.text;
     EXPECT_NE(realingest::ManifestResult(Media(1)).find("complete=\"0\""), std::string::npos);
 }
@@ -218,6 +219,47 @@ TEST_F(AmbrelTessanThreads, ACancelAfterTheLastFrameReportsTheWholeClip)
               (std::vector<Message>{{"Transfer Complete !\nThe cancel came after the last frame: the whole clip was "
                                      "ingested.",
                                      "Success", MessageIcon::Information}}));
+    realingest::ExpectMedia(*writer, Media(1), 0, realingest::kClip.nPictures);
+}
+
+// The settings of the README's recipe for the browser, taken from the README itself with its build tree mapped to
+// this one: the request library they give finds the receiver and the clip is ingested.
+TEST_F(AmbrelTessanThreads, TheReadmeRecipesSettingsIngestAClip)
+{
+    const std::string readme = ReadText(fs::path(KORVO_SOURCE_DIR) / "README.md");
+    const size_t section = readme.find("## Valdrin against the simulator");
+    ASSERT_NE(section, std::string::npos);
+    const size_t block = readme.find("```sh\n", section);
+    const size_t end = readme.find("```", block + 6);
+    ASSERT_LT(end, readme.find("\n## ", section + 3));
+    std::string recipe = readme.substr(block + 6, end - block - 6);
+    for (size_t at; (at = recipe.find("\\\n")) != std::string::npos;)
+        recipe.replace(at, 2, " ");
+    // The browser's command line: its settings, then the program.
+    const size_t line = recipe.find("KORVO_LIBRARY_DIR=");
+    ASSERT_NE(line, std::string::npos);
+    std::istringstream words(recipe.substr(line, recipe.find('\n', line) - line));
+    const fs::path build = fs::path(KORVO_AMBREL_LIBRARY).parent_path().parent_path().parent_path();
+    std::vector<std::string> set;
+    std::string program;
+    for (std::string word; words >> word;) {
+        const size_t equals = word.find('=');
+        std::string value = equals == std::string::npos ? word : word.substr(equals + 1);
+        if (value.starts_with("build/test/"))
+            value = (build / value.substr(11)).string();
+        if (equals == std::string::npos) {
+            program = value;
+            break;
+        }
+        set.push_back(word.substr(0, equals));
+        setenv(set.back().c_str(), value.c_str(), 1);
+    }
+    EXPECT_EQ(program, (build / "browser" / "ui" / "Valdrin").string());
+    EXPECT_EQ(set, (std::vector<std::string>{"KORVO_LIBRARY_DIR", "AMBREL_TESSAN", "AMBREL_RECEIVER"}));
+    // The browser loads the request library by its bare name, from that folder.
+    view.SetRequestLibrary(std::make_shared<CAmbrelLibrary>());
+    view.DoTransfer("news.mxf", progress);
+    EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
     realingest::ExpectMedia(*writer, Media(1), 0, realingest::kClip.nPictures);
 }
 
