@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "browser/ui/CProgressDlg.h"
@@ -130,6 +131,9 @@ TEST_F(ValdrinIngest, AnUnresolvableTransferHostPublishesTheDefaultRoutesAddress
 {
     ASSERT_FALSE(platform::ResolveIPv4("Mirel")) << "this machine resolves Mirel";
     const std::string expected = DefaultRouteAddressByIp();
+    // Run in a network namespace without a default route, the test must take that road.
+    if (std::getenv("KORVO_REQUIRE_NO_DEFAULT_ROUTE"))
+        ASSERT_EQ(expected, "");
     StartOnClips(false, true);
     EXPECT_EQ(View().Settings()._szTargetHost, "Mirel");
     Ingest();
