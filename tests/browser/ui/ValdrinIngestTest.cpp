@@ -4,16 +4,19 @@
 // over the browser's TCP block stream.
 #include <QPushButton>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include "browser/ui/CProgressDlg.h"
+#include "common/CTimeCode.h"
 #include "outside/rix/CRixSimServer.h"
 #include "platform/Socket.h"
-#include "tests/browser/ServerClipGolden.h"
 #include "tests/browser/RealIngestKit.h"
+#include "tests/browser/ServerClipGolden.h"
 #include "tests/browser/ui/ValdrinUiKit.h"
+#include "writers/CIMXMXFWriter.h"
 
 using namespace valdrintest;
 
@@ -82,10 +85,11 @@ protected:
 // The address of the default route's interface, as iproute2 tells it; empty without a default route.
 std::string DefaultRouteAddressByIp()
 {
-    FILE* pipe = popen("dev=$(ip -4 route show default | awk '{for(i=1;i<NF;i++) if($i==\"dev\") print $(i+1)}' | "
-                       "head -1); [ -n \"$dev\" ] && ip -4 -o addr show dev \"$dev\" | awk '{print $4}' | "
-                       "cut -d/ -f1 | head -1",
-                       "r");
+    FILE* pipe = popen(
+        "dev=$(ip -4 route show default | awk '{for(i=1;i<NF;i++) if($i==\"dev\") print $(i+1)}' | "
+        "head -1); [ -n \"$dev\" ] && ip -4 -o addr show dev \"$dev\" | awk '{print $4}' | "
+        "cut -d/ -f1 | head -1",
+        "r");
     char line[64] = {};
     const bool read = pipe && std::fgets(line, sizeof line, pipe);
     if (pipe)
@@ -141,8 +145,9 @@ TEST_F(ValdrinIngest, AnUnresolvableTransferHostPublishesTheDefaultRoutesAddress
     if (expected.empty()) {
         // No default route: nothing is published, and the box says which setting to make.
         ASSERT_EQ(sink.Messages().size(), 1u);
-        EXPECT_TRUE(sink.Messages()[0].text.starts_with("TCP Transfer Connection NOT established !\nthe transfer "
-                                                        "host \"Mirel\" does not resolve"))
+        EXPECT_TRUE(
+            sink.Messages()[0].text.starts_with("TCP Transfer Connection NOT established !\nthe transfer "
+                                                "host \"Mirel\" does not resolve"))
             << sink.Messages()[0];
         EXPECT_NE(sink.Messages()[0].text.find("KORVO_TCP_ADDRESS"), std::string::npos);
         return;
@@ -226,6 +231,74 @@ TEST_F(ValdrinIngest, AServerClipWrittenByTheSendersServerWriterIngestsWholeIn2A
         EXPECT_EQ(sink.Messages().back(), (Message{"Transfer Complete !", "Success", MessageIcon::Information}));
         realingest::ExpectMedia(*writer, folder / "out" / ("ingest-" + std::to_string(n)), 0,
                                 realingest::kClip.nPictures);
+    }
+}
+
+// An OP1a (D-10) file as the system's OP1a writer writes it, four 24-bit sound channels, read in place.
+TEST_F(ValdrinIngest, AnOp1aFileWrittenByTheSystemIngestsWhole)
+{
+    const fs::path samples = folder / "imx-samples";
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" KORVO_SOURCE_DIR "/tools/make-imx-samples' '" + samples.string() +
+                           "' >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    constexpr int kChannels = 4;
+    constexpr uint32_t kFrames = 12;
+    constexpr int kSamples = 1920;
+    auto level = [](int channel, size_t index) {
+        return 0.8f * std::sin(static_cast<float>(index) * (0.02f + 0.005f * static_cast<float>(channel)));
+    };
+    {
+        CIMXMXFWriter op1a(24, (samples.string() + "/").c_str(), 0);
+        MediaWriterClipInfo info;
+        info.standardCode = 3;
+        info.videoBitRate = 50000000;
+        info.aspectCode = 2;
+        info.startTimecode = CTimeCode(10, 0, 0, 0, false, 3);
+        ASSERT_EQ(op1a.Open((folder / "clips" / "news_op1a.mxf").c_str()), 0);
+        ASSERT_EQ(op1a.Begin(info), 0);
+        for (uint32_t f = 0; f < kFrames; ++f) {
+            std::vector<std::vector<float>> sound(kChannels, std::vector<float>(kSamples));
+            std::vector<const float*> pointers;
+            for (int c = 0; c < kChannels; ++c) {
+                for (int i = 0; i < kSamples; ++i)
+                    sound[c][i] = level(c, size_t{f} * kSamples + i);
+                pointers.push_back(sound[c].data());
+            }
+            const parvexclip::Bytes& picture = writer->MediaPicture(f);
+            ASSERT_EQ(op1a.AddFrame(picture.data(), static_cast<uint32_t>(picture.size()), pointers.data(), kSamples,
+                                    kChannels),
+                      0);
+        }
+        ASSERT_EQ(op1a.Close(), 0);
+    }
+    StartOnClips(false, false);
+    const size_t before = sink.Messages().size();
+    QTimer::singleShot(0, [] {});
+    DoubleClick("news_op1a.mxf");
+    ASSERT_EQ(sink.Messages().size(), before + 1);
+    EXPECT_EQ(sink.Messages().back(), (Message{"Transfer Complete !", "Success", MessageIcon::Information}));
+
+    parvexclip::Bytes source;
+    for (uint32_t f = 0; f < kFrames; ++f)
+        source.insert(source.end(), writer->MediaPicture(f).begin(), writer->MediaPicture(f).end());
+    parvexclip::WriteFile(folder / "op1a-source.m2v", source.data(), source.size());
+    const auto want = realingest::FrameMd5(folder / "op1a-source.m2v");
+    ASSERT_EQ(want.size(), kFrames);
+    EXPECT_EQ(realingest::FrameMd5(Media() / "video.m2v"), want);
+    for (int t = 1; t <= kChannels; ++t) {
+        parvexclip::Bytes want;
+        for (size_t index = 0; index < size_t{kFrames} * kSamples; ++index) {
+            const auto v = static_cast<int32_t>(std::nearbyint(level(t - 1, index) * 8388607.0));
+            want.insert(want.end(),
+                        {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16)});
+        }
+        tessan::CWavReader wav;
+        ASSERT_TRUE(wav.Load((Media() / tessan::AudioName(t)).string())) << wav.Error();
+        parvexclip::Bytes got;
+        ASSERT_EQ(wav.Samples(), want.size() / 3) << "track " << t;
+        ASSERT_TRUE(wav.Take(0, static_cast<uint32_t>(wav.Samples()), got));
+        EXPECT_TRUE(got == want) << "track " << t;
     }
 }
 
