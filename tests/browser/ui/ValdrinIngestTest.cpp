@@ -231,6 +231,13 @@ TEST_F(ValdrinIngest, AServerClipWrittenByTheSendersServerWriterIngestsWholeIn2A
         EXPECT_EQ(sink.Messages().back(), (Message{"Transfer Complete !", "Success", MessageIcon::Information}));
         realingest::ExpectMedia(*writer, folder / "out" / ("ingest-" + std::to_string(n)), 0,
                                 realingest::kClip.nPictures);
+        // The README recipe's test takes the server's clip and table as its my-clip.CLP and my-clip.XML.
+        if (const char* keep = std::getenv("VALDRIN_KEEP_SERVER_CLIP"))
+            for (const char* extension : {".CLP", ".XML"}) {
+                const auto data = server->Store().FileData("/clips/" + clip + extension);
+                ASSERT_FALSE(data.empty()) << clip << extension;
+                parvexclip::WriteFile(fs::path(keep) / (std::string("my-clip") + extension), data.data(), data.size());
+            }
     }
 }
 
