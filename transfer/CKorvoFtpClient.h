@@ -98,6 +98,8 @@ public:
     const std::string& GetFileName() const { return _szFileName; }
     const std::string& GetLastReply() const { return _szLastReply; }
     int GetLastReplyCode() const { return _nLastReplyCode; }
+    // The socket error of the last control connection that failed to connect (10061 refused, 10060 timed out).
+    int GetConnectError() const { return _nConnectError; }
     bool IsRestSupported() const { return _bRestSupported; }
 
     // The address and port of a 227 reply's "(h1,h2,h3,h4,p1,p2)"; false when malformed.
@@ -122,6 +124,7 @@ protected:
     std::string _szLogName;
     std::string _szLastReply;
     int _nLastReplyCode = 0;
+    int _nConnectError = 0;
     bool _bRestSupported = false;
     std::string _szCurrentDir;
     std::string _szFileName;
