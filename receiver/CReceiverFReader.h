@@ -29,6 +29,8 @@ public:
     virtual void SetFirstField(uint32_t serverField);
     // Ends every wait of the reader at once (any thread); later reads fail.
     virtual void Cancel() {}
+    // The first cause of a failed Open or read, in words; empty when none is known.
+    virtual std::string GetFailure() const { return {}; }
 };
 
 // Frame set building results.

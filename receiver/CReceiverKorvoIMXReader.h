@@ -28,6 +28,7 @@ public:
     void SetStartFrame(int32_t frames) override;
     void SetFirstField(uint32_t serverField) override;
     void Cancel() override;
+    std::string GetFailure() const override { return _pBlockReader ? _pBlockReader->GetFailure() : std::string(); }
 
     CKorvoBlockReader* GetBlockReader() const { return _pBlockReader.get(); }
     int32_t GetPosition() const { return _nPosition; }

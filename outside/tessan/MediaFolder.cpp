@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "outside/tessan/DurableFile.h"
+
 namespace tessan
 {
 
@@ -157,13 +159,32 @@ std::map<int32_t, int32_t> CMediaWriter::AudioBits() const
 
 bool CMediaWriter::Close(int32_t code, bool complete, int64_t frames, const std::string& text)
 {
+    const bool closed = CloseMedia();
+    return WriteManifest(code, complete && closed, frames, text) && closed;
+}
+
+bool CMediaWriter::CloseMedia()
+{
     bool ok = true;
     if (_pictures && std::fclose(_pictures) != 0)
-        ok = Fail("cannot write the pictures");
+        ok = Fail(std::string("cannot write the pictures: ") + std::strerror(errno));
     _pictures = nullptr;
     for (auto& [track, wav] : _audio)
         if (!wav->Close())
-            ok = Fail("cannot write " + AudioName(track));
+            ok = Fail("cannot write " + AudioName(track) + ": " + std::strerror(errno));
+    std::string error;
+    if (ok && !_strPictureName.empty() &&
+        !SyncFile((std::filesystem::path(_strFolder) / _strPictureName).string(), error))
+        ok = Fail(error);
+    for (auto& [track, wav] : _audio)
+        if (ok && !SyncFile((std::filesystem::path(_strFolder) / AudioName(track)).string(), error))
+            ok = Fail(error);
+    return ok;
+}
+
+bool CMediaWriter::WriteManifest(int32_t code, bool complete, int64_t frames, const std::string& text)
+{
+    bool ok = true;
 
     std::unique_ptr<xmlDoc, DocFree> doc(xmlNewDoc(X("1.0")));
     xmlNodePtr root = xmlNewNode(nullptr, X("tessanmedia"));
@@ -189,8 +210,16 @@ bool CMediaWriter::Close(int32_t code, bool complete, int64_t frames, const std:
     SetProp(result, "complete", complete ? "1" : "0");
     SetProp(result, "frames", std::to_string(frames));
     std::string path = (std::filesystem::path(_strFolder) / kManifestName).string();
-    if (xmlSaveFormatFileEnc(path.c_str(), doc.get(), "UTF-8", 1) < 0)
+    xmlChar* bytes = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(doc.get(), &bytes, &size, "UTF-8", 1);
+    std::string error;
+    if (!bytes)
         ok = Fail("cannot write " + path);
+    else if (!WriteFileDurably(path, std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size)),
+                               error))
+        ok = Fail(error);
+    xmlFree(bytes);
     return ok;
 }
 
