@@ -139,13 +139,13 @@ bool CMediaWriter::Add(int32_t track, const uint8_t* data, uint32_t size, uint32
         wav = std::make_unique<CWavWriter>();
         std::string path = (std::filesystem::path(_strFolder) / AudioName(track)).string();
         if (!wav->Open(path, bits))
-            return Fail("cannot write " + path);
+            return Fail("cannot write " + path + ": " + std::strerror(errno));
     } else if (wav->Bits() != bits) {
         return Fail("track " + std::to_string(track) + " changes from " + std::to_string(wav->Bits()) + " to " +
                     std::to_string(bits) + "-bit samples");
     }
     if (!wav->Append(data, size))
-        return Fail("cannot write the samples of track " + std::to_string(track));
+        return Fail("cannot write the samples of track " + std::to_string(track) + ": " + std::strerror(errno));
     return true;
 }
 
