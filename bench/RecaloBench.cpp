@@ -95,10 +95,10 @@ bool WriteClip(const std::string& path, uint32_t frames)
 std::string Job(uint32_t frames, const std::string& fileType, const std::string& dir, const std::string& clip,
                 const std::string& tcp, const std::string& server)
 {
-    const uint32_t last = frames - 1;
+    // The out point lies one past the last frame.
     char markout[32];
-    std::snprintf(markout, sizeof markout, "%02u:%02u:%02u:%02u", last / 90000, last / 1500 % 60, last / 25 % 60,
-                  last % 25);
+    std::snprintf(markout, sizeof markout, "%02u:%02u:%02u:%02u", frames / 90000, frames / 1500 % 60, frames / 25 % 60,
+                  frames % 25);
     return std::string("<?xml><ingestdrag><lookupname>") + clip + "</lookupname><directory>" + dir +
            "</directory><markin>00:00:00:00</markin><markout>" + markout +
            "</markout><private><KorvoFps>25</KorvoFps><KorvonAudios>4</KorvonAudios><KorvoRate>50</KorvoRate>"

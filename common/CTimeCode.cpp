@@ -217,6 +217,11 @@ uint32_t CTimeCode::GetFrameRate() const
     return kSystems[_nSystem].nFieldsPerSecond / kSystems[_nSystem].nFieldsPerFrame;
 }
 
+bool CTimeCode::IsDropFrame() const
+{
+    return kSystems[_nSystem].bDropFrame;
+}
+
 uint32_t CTimeCode::GetFieldsPerFrame() const
 {
     return kSystems[_nSystem].nFieldsPerFrame;

@@ -33,6 +33,8 @@ public:
 
     uint32_t GetFrameRate() const;
     uint32_t GetFieldsPerFrame() const;
+    // True for the systems counted with drop-frame labels (NTSC Drop, Field-NTSC Drop).
+    bool IsDropFrame() const;
     static uint32_t GetSystemFieldsPerFrame(TcSystem system);
     static double GetFieldDuration(TcSystem system);
     double GetSeconds() const;

@@ -231,6 +231,18 @@ std::filesystem::path HivePath(RegHive hive)
     return RegistryRoot() / (std::string(HiveName(hive)) + ".reg");
 }
 
+Key& EnsureKey(Hive& hive, const std::string& path)
+{
+    if (Key* k = FindKey(hive, path))
+        return *k;
+    // Parents exist as keys of their own, as they do on Windows.
+    size_t cut = path.rfind('\\');
+    if (cut != std::string::npos)
+        EnsureKey(hive, path.substr(0, cut));
+    hive.push_back({path, {}});
+    return hive.back();
+}
+
 Hive LoadHive(RegHive hive)
 {
     Hive out;
@@ -243,12 +255,8 @@ Hive LoadHive(RegHive hive)
         if (line.empty() || line[0] == ';')
             continue;
         if (line[0] == '[' && line.back() == ']') {
-            std::string path = NormalizeKey(line.substr(1, line.size() - 2));
-            current = FindKey(out, path);
-            if (!current) {
-                out.push_back({path, {}});
-                current = &out.back();
-            }
+            // A file written by hand may list a key without its parents; they exist all the same.
+            current = &EnsureKey(out, NormalizeKey(line.substr(1, line.size() - 2)));
             continue;
         }
         RegValue v;
@@ -339,18 +347,6 @@ bool Modify(RegHive hive, const std::function<bool(Hive&)>& change, bool saveIfU
     if (!changed && !saveIfUnchanged)
         return false;
     return SaveHive(hive, data) && changed;
-}
-
-Key& EnsureKey(Hive& hive, const std::string& path)
-{
-    if (Key* k = FindKey(hive, path))
-        return *k;
-    // Parents exist as keys of their own, as they do on Windows.
-    size_t cut = path.rfind('\\');
-    if (cut != std::string::npos)
-        EnsureKey(hive, path.substr(0, cut));
-    hive.push_back({path, {}});
-    return hive.back();
 }
 
 }  // namespace

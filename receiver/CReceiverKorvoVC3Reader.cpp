@@ -156,9 +156,7 @@ int CReceiverKorvoVC3Reader::BuildFrameSet()
             theLogManager.Log("*** Track %i NON NULL Frame *** >>> DELETING ...", t + 1);
             ReleaseHeld(_pTrackFrames[t]);
         }
-        // A track hands out only what it received; one that received nothing gets no frame.
-        if (_tracks[t].GetCarried() == 0)
-            continue;
+        // A track the blocks carry no sound for is silent, as in IMX, so that the frame set stays whole.
         _pTrackFrames[t] = _tracks[t].TakeFrame(want, t + 1);
         if (!_pTrackFrames[t])
             theLogManager.Log("%s: Audio Frame Allocation FAILURE !!", _pszClass);

@@ -73,6 +73,12 @@ std::string CDornBlackFrame::ResourceName(int codec, int format, int64_t bitrate
         case 9:
             name += "DVCPRO_50_";
             break;
+        case 10:
+            name += "DV_";
+            break;
+        case 11:
+            name += "DVCPRO_25_";
+            break;
         default:
             theLogManager.Log("CDornsend::LoadBlackFrame() : *** ERROR : Unsupported codec [%d]!", codec);
             return std::string();

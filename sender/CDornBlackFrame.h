@@ -13,6 +13,8 @@ public:
     static constexpr const char* kLibraryName = "BlackFrames";
 
     // "FRAME_", "FIELD1_" or "FIELD2_" by prefix kind 0, 1, 2; then the codec's part and the format's part.
+    // Codecs: 3, 4 IMX; 5 VC-3 (Hydrel); 7, 8 DVCPRO HD; 9 DVCPRO 50 (these two held packed, as the server
+    // keeps them); 10 DV and 11 DVCPRO 25 (standard DIF frames, as QuickTime DV movies hold them).
     // Empty when the combination has no black frame.
     static std::string ResourceName(int codec, int format, int64_t bitrate, bool progressive, int prefixKind,
                                     uint8_t pictureCode);

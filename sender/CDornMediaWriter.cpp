@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "common/CLogManager.h"
+#include "outside/qo/Generic/ErrorIF.h"
 
 uint32_t CDornMediaWriter::SamplesOfFrame(int64_t n) const
 {
@@ -68,6 +70,20 @@ int CDornMediaWriter::WriteOldest(uint32_t count)
         _fill[c] -= used;
     }
     return result;
+}
+
+int CDornMediaWriter::AddNULLAudioFrame(int channel, int64_t frameNumber)
+{
+    const uint32_t bytes = SamplesOfFrame(frameNumber) * (_b24Bit ? 3 : 2);
+    if (_silence.size() < bytes) {
+        try {
+            _silence.assign(bytes, 0);
+        } catch (const std::bad_alloc&) {
+            throw Qo::Generic::ErrorIF(5);
+        }
+    }
+    const DornFrame silent{_silence.data(), bytes};
+    return AddAudio(channel, &silent);
 }
 
 MediaWriterClipInfo CDornMediaWriter::ClipInfo() const

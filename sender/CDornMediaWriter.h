@@ -17,6 +17,9 @@ public:
     static constexpr int kMaxChannels = 8;
 
     void SetAspectRatio(int code) override { _nAspectCode = code; }
+    // The frame's samples of silence, through AddAudio. Throws Qo::Generic::ErrorIF(5) when the buffer cannot
+    // be allocated.
+    int AddNULLAudioFrame(int channel, int64_t frameNumber) override;
     // Writes every queued picture (with silence where its sound is missing) unless cancelled, then closes the
     // media writer: the first failure, else 0.
     int Close(bool cancelled) override;
@@ -47,4 +50,5 @@ protected:
     int64_t _nFramesWritten = 0;
     std::array<std::vector<float>, kMaxChannels> _samples;
     std::array<uint32_t, kMaxChannels> _fill{};
+    std::vector<uint8_t> _silence;
 };

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "common/CLogManager.h"
-#include "outside/qo/Generic/ErrorIF.h"
 #include "sender/DornCodecFrames.h"
 #include "writers/CIMXMXFWriter.h"
 
@@ -85,18 +84,4 @@ int CDorn_Op1a_Writer::AddAudio(int channel, const DornFrame* frame)
         }
     }
     return result;
-}
-
-int CDorn_Op1a_Writer::AddNULLAudioFrame(int channel, int64_t frameNumber)
-{
-    const uint32_t bytes = SamplesOfFrame(frameNumber) * (_b24Bit ? 3 : 2);
-    if (_silence.size() < bytes) {
-        try {
-            _silence.assign(bytes, 0);
-        } catch (const std::bad_alloc&) {
-            throw Qo::Generic::ErrorIF(5);
-        }
-    }
-    const DornFrame silent{_silence.data(), bytes};
-    return AddAudio(channel, &silent);
 }

@@ -15,7 +15,6 @@ public:
              CTimeCode start, int64_t duration) override;
     int AddPicture(const DornFrame* frame) override;
     int AddAudio(int channel, const DornFrame* frame) override;
-    int AddNULLAudioFrame(int channel, int64_t frameNumber) override;
 
     // The folder of the IMX sample files; empty (the default) takes the installation's.
     void SetSampleFolder(const std::string& folder) { _szSampleFolder = folder; }
@@ -25,5 +24,4 @@ private:
 
     std::string _szSampleFolder;
     bool _bBegun = false;
-    std::vector<uint8_t> _silence;
 };

@@ -16,8 +16,6 @@ public:
              CTimeCode start, int64_t duration) override;
     int AddPicture(const DornFrame* frame) override;
     int AddAudio(int channel, const DornFrame* frame) override;
-    // Silent audio is not supported here: the sender reports the failure.
-    int AddNULLAudioFrame(int, int64_t) override { return -1; }
     void GetLouthIdMain(std::string& out) const override { out = _szLouthIdMain; }
     void GetVarIdMain(std::string& out) const override { out = _szVarIdMain; }
     void GetLouthIdBackup(std::string& out) const override { out = _szLouthIdBackup; }

@@ -34,6 +34,7 @@ namespace
 {
 
 constexpr int kVideoTrack = 0;
+constexpr TcSystem kNtscNonDropSystem = 5;
 
 bool SameNoCase(const std::string& a, const char* b)
 {
@@ -201,6 +202,8 @@ int32_t CDornsend::OpenTarget(Qo::Generic::CompositionMobIF* composition)
         } else if (StartsWith(name, "Mirel::DV")) {
             _szCodec = "DV";
             _nBitrate = 25000000;
+            // Both 25 Mb/s kinds go to QuickTime; the kind picks the black frame of a gap.
+            _bDvcpro25 = StartsWith(name, "Mirel::DVCPRO");
         }
     }
     theLogManager.Log("CDornsend.Open(): Expected Video Bitrate: %li bits/s", static_cast<long>(_nBitrate));
@@ -253,9 +256,12 @@ int32_t CDornsend::OpenTarget(Qo::Generic::CompositionMobIF* composition)
 
     Qo::Generic::TimeCode startCode;
     composition->GetStartTimeCode(startCode);
+    // Media files label a 29.97 start as drop-frame or not as the composition does; the server's clip format
+    // counts 29.97 in drop frames.
+    const bool mediaFile = dynamic_cast<CDornMediaWriter*>(_pWriter.get()) != nullptr;
+    const TcSystem system = mediaFile && _nPictureCode == 4 && !startCode.drop ? kNtscNonDropSystem : _nPictureCode;
     CTimeCode start(static_cast<uint16_t>(startCode.hours), static_cast<uint16_t>(startCode.minutes),
-                    static_cast<uint16_t>(startCode.seconds), static_cast<uint16_t>(startCode.frames), false,
-                    _nPictureCode);
+                    static_cast<uint16_t>(startCode.seconds), static_cast<uint16_t>(startCode.frames), false, system);
     theLogManager.Log("Opening %s file [ %s ]", _szCodec.c_str(), _szTargetPath.c_str());
 
     if (ReadTarget(composition, "TGT-AspectRatio", value)) {
@@ -684,6 +690,9 @@ int64_t CDornsend::LoadBlackFrame()
         format = 4;
     } else if (_szCodec == "DVCPro") {
         codec = 9;
+        format = _nPictureCode == 4 ? 1 : 2;
+    } else if (_szCodec == "DV") {
+        codec = _bDvcpro25 ? 11 : 10;
         format = _nPictureCode == 4 ? 1 : 2;
     }
     return _blackFrame.LoadBlackFrame(codec, format, _nBitrate, false, 0, _nPictureCode);

@@ -110,6 +110,7 @@ private:
     std::string _szSideCarPath;
     CDornBlackFrame _blackFrame;
     std::string _szCodec;
+    bool _bDvcpro25 = false;  // codec "DV" named as DVCPRO (25 Mb/s)
     int64_t _nBitrate = 0;
     uint8_t _nPictureCode = 3;
     int64_t _nVideoFramesWritten = 0;

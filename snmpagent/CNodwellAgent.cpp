@@ -45,13 +45,25 @@ int64_t Now()
 
 // Holds the shared mutex for a scope. A mutex whose holder died is taken over (logged) and its block
 // used as it stands; the copies a Windows agent skipped then would publish a stale shadow over it.
-// A wait that timed out or failed owns nothing and releases nothing.
+// A wait that timed out or failed owns nothing and releases nothing. With a stop event the wait is
+// made in short slices and given up as soon as the event is set.
 class CSharedBlockLock
 {
 public:
-    CSharedBlockLock(platform::SharedMutex& mutex, uint32_t waitMs, const char* what) : _mutex(mutex)
+    CSharedBlockLock(platform::SharedMutex& mutex, uint32_t waitMs, const char* what,
+                     const platform::Event* stop = nullptr)
+        : _mutex(mutex)
     {
-        _result = mutex.Lock(waitMs);
+        constexpr uint32_t kSliceMs = 50;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const uint32_t wait = static_cast<uint32_t>(std::max<int64_t>(0, left.count()));
+            _result = mutex.Lock(stop ? std::min(wait, kSliceMs) : wait);
+            if (_result != platform::kWaitTimeout || !stop || wait <= kSliceMs || stop->IsSet())
+                break;
+        }
         if (_result == platform::kWaitTimeout)
             NODWELL_WARN(what << " WAIT_TIMEOUT ");
         else if (_result == platform::kWaitAbandoned)
@@ -71,7 +83,7 @@ public:
 
 private:
     platform::SharedMutex& _mutex;
-    uint32_t _result;
+    uint32_t _result = platform::kWaitFailed;
 };
 
 // Registry keys are opened level by level: every level must exist.
@@ -99,6 +111,45 @@ std::string AddressText(const uint8_t* address)
     return text;
 }
 
+std::string PublicKey()
+{
+    return std::string(kTrapConfigKey) + "\\" + kTrapCommunityName;
+}
+
+std::string ValueText(const platform::RegValue& value)
+{
+    const size_t n = std::min(value.data.size(), kMaxTrapAddressText);
+    std::string text(value.data.begin(), value.data.begin() + static_cast<std::ptrdiff_t>(n));
+    return text.substr(0, strnlen(text.c_str(), text.size()));
+}
+
+// The destination row (1..10) an offset of the shared block lies in, 0 outside the table.
+uint32_t TrapRowOf(uint32_t offset)
+{
+    if (offset < kTrapTableOffset || offset >= kTrapTableOffset + kRowCount * kTrapRowSize)
+        return 0;
+    return (offset - kTrapTableOffset) / kTrapRowSize + 1;
+}
+
+bool ZeroAddress(const CommonSnmpStruct& block, uint32_t row)
+{
+    const uint8_t* a = block.bytes + TrapRow(row) + kTrapAddress;
+    return a[0] == 0 && a[1] == 0 && a[2] == 0 && a[3] == 0;
+}
+
+// Puts the values of the destination key back as they were, names and order included.
+bool RestoreTrapValues(const std::vector<platform::RegValue>& values)
+{
+    bool ok = true;
+    for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, PublicKey()))
+        ok = Registry::DeleteValue(RegHive::LocalMachine, PublicKey(), value.name) && ok;
+    for (const platform::RegValue& value : values)
+        ok = Registry::Set(RegHive::LocalMachine, PublicKey(), value) && ok;
+    if (!ok)
+        NODWELL_ERROR("the trap destinations could not be put back in the registry");
+    return ok;
+}
+
 }  // namespace
 
 AgentTimings AgentTimings::FromEnvironment()
@@ -107,6 +158,7 @@ AgentTimings AgentTimings::FromEnvironment()
     t.firstTickMs = EnvMs("KORVO_NODWELL_FIRST_TICK_MS", t.firstTickMs);
     t.tickMs = EnvMs("KORVO_NODWELL_TICK_MS", t.tickMs);
     t.mutexWaitMs = EnvMs("KORVO_NODWELL_MUTEX_WAIT_MS", t.mutexWaitMs);
+    t.queryWaitMs = EnvMs("KORVO_NODWELL_QUERY_WAIT_MS", t.queryWaitMs);
     return t;
 }
 
@@ -134,6 +186,19 @@ void CNodwellAgent::CopyOut()
     std::memcpy(Shared()->bytes + kReservedSize, _shadow.bytes + kReservedSize, kCommonSnmpStructSize - kReservedSize);
 }
 
+uint32_t CNodwellAgent::QueryWaitMs() const
+{
+    constexpr uint32_t kWhileHeldMs = 10;  // enough for a holder that only writes its values
+    return _blockUnavailable ? std::min(_timings.queryWaitMs, kWhileHeldMs) : _timings.queryWaitMs;
+}
+
+void CNodwellAgent::NoteBlockWait(bool owned)
+{
+    if (owned == _blockUnavailable.exchange(!owned))
+        NODWELL_WARN((owned ? "the shared block is available again"
+                            : "the shared mutex is held elsewhere: answering from the last copy of the block"));
+}
+
 bool CNodwellAgent::Start(const std::filesystem::path& configFolder)
 {
     if (_started)
@@ -158,26 +223,25 @@ bool CNodwellAgent::Start(const std::filesystem::path& configFolder)
     }
     _startTick = platform::TickCount();
 
-    std::lock_guard<std::mutex> guard(_shadowLock);
-    RegisterVariables();
-    char version[kTextFieldSize];
-    std::snprintf(version, sizeof version, "%02d.%02d.%02d", 101, 0, 2);
-    _shadow.SetText(kAgentVersionOffset, kTextFieldSize, version);
-    _shadow.SetU32(kAgentScalar22Offset, 10);
-    _shadow.SetU32(kTrapClientNextIndexOffset, 1);
-    ReloadTrapConfig();
     {
         CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
+        std::lock_guard<std::mutex> guard(_shadowLock);
+        RegisterVariables();
+        char version[kTextFieldSize];
+        std::snprintf(version, sizeof version, "%02d.%02d.%02d", 101, 0, 2);
+        _shadow.SetText(kAgentVersionOffset, kTextFieldSize, version);
+        _shadow.SetU32(kAgentScalar22Offset, 10);
+        _shadow.SetU32(kTrapClientNextIndexOffset, 1);
+        ReloadTrapConfig();
         if (lock.Owned())
             CopyOut();
+        LoadSimpleProductConfig();
+        CheckSimpleProductVersion(lock.Owned());
+        for (uint32_t r = 1; r <= kRowCount; ++r)
+            _lastTrappedState[r - 1] = _shadow.U32(ProductRow(r) + kProductState);
+        _stopEvent.Reset();
+        _started = true;
     }
-    LoadSimpleProductConfig();
-    CheckSimpleProductVersion();
-    for (uint32_t r = 1; r <= kRowCount; ++r)
-        _lastTrappedState[r - 1] = _shadow.U32(ProductRow(r) + kProductState);
-
-    _stopEvent.Reset();
-    _started = true;
     // The thread logs once before Start returns: log4cxx sets up its per-thread state on first use, which
     // takes the loader's lock, and the unload joins this thread while the loader holds that lock.
     platform::Event running(true, false);
@@ -205,6 +269,7 @@ void CNodwellAgent::Stop()
     _products.clear();
     _trapConfig.clear();
     _pendingTraps.clear();
+    _undo = UndoRecord{};
     NODWELL_INFO("unloaded");
 }
 
@@ -258,43 +323,53 @@ bool CNodwellAgent::Query(uint8_t requestType, SnmpVarBindList* bindings, int32_
     *errorIndex = 0;
     if (!bindings || bindings->len == 0 || !bindings->list)
         return true;
+    // One wait for the whole request, bounded so that the answer comes before the master agent gives up.
+    CSharedBlockLock lock(_sharedMutex, QueryWaitMs(), "WaitForSingleObject(g_hSemaphore,10000)");
     std::lock_guard<std::mutex> guard(_shadowLock);
     if (!_started) {
         *errorStatus = kSnmpErrorGenErr;
         *errorIndex = 1;
         return true;
     }
+    NoteBlockWait(lock.Owned());
+    if (lock.Owned())
+        CopyIn();
     for (uint32_t i = 0; i < bindings->len; ++i) {
-        SnmpVarBind& binding = bindings->list[i];
+        const AsnObjectIdentifier& name = bindings->list[i].name;
+        if (name.idLength > kMaxOidLength || (name.idLength > 0 && !name.ids)) {
+            NODWELL_WARN("binding " << i + 1 << " has no usable name (" << name.idLength << " components)");
+            *errorStatus = kSnmpErrorNoSuchName;
+            *errorIndex = static_cast<int32_t>(i + 1);
+            return true;
+        }
+    }
+    if (requestType == kSnmpPduSet || requestType == kSnmpExtensionSetTest || requestType == kSnmpExtensionSetUndo) {
+        // Without the shared block a stored value would be lost at the next refresh: refuse it.
+        if (!lock.Owned()) {
+            NODWELL_ERROR("SET refused: the shared block is not available");
+            *errorStatus = kSnmpErrorGenErr;
+            *errorIndex = 1;
+            return true;
+        }
+        if (requestType == kSnmpExtensionSetUndo) {
+            *errorStatus = UndoSet(*bindings);
+            *errorIndex = *errorStatus == kSnmpErrorNoError ? 0 : 1;
+            return true;
+        }
+        SetPlan plan;
+        *errorStatus = PlanSet(*bindings, plan, errorIndex);
+        if (*errorStatus == kSnmpErrorNoError && requestType == kSnmpPduSet) {
+            *errorStatus = ApplySet(*bindings, plan);
+            *errorIndex = *errorStatus == kSnmpErrorNoError ? 0 : 1;
+        }
+        return true;
+    }
+    for (uint32_t i = 0; i < bindings->len; ++i) {
         int32_t result = kSnmpErrorNoSuchName;
-        bool trapConfigSet = false;
-        if (binding.name.idLength > kMaxOidLength || (binding.name.idLength > 0 && !binding.name.ids)) {
-            NODWELL_WARN("binding " << i + 1 << " has no usable name (" << binding.name.idLength << " components)");
-        } else {
-            // A SET stores and publishes under the same hold, so no other writer slips in between.
-            CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
-            if (lock.Owned())
-                CopyIn();
-            switch (requestType) {
-                case kSnmpPduGet:
-                    result = GetRequest(binding);
-                    break;
-                case kSnmpPduGetNext:
-                    result = GetNextRequest(binding);
-                    break;
-                case kSnmpPduSet:
-                    result = SetRequest(binding, lock.Owned());
-                    trapConfigSet = result == kSnmpErrorNoError && _store.Find(binding.name)->trapConfig;
-                    break;
-                default:
-                    result = kSnmpErrorNoSuchName;
-                    break;
-            }
-        }
-        if (trapConfigSet) {
-            ChangeRegistryAndSaveConfig();
-            ReloadTrapConfig();
-        }
+        if (requestType == kSnmpPduGet)
+            result = GetRequest(bindings->list[i]);
+        else if (requestType == kSnmpPduGetNext)
+            result = GetNextRequest(bindings->list[i]);
         if (result != kSnmpErrorNoError) {
             *errorStatus = result;
             *errorIndex = static_cast<int32_t>(i + 1);
@@ -325,18 +400,136 @@ int32_t CNodwellAgent::GetNextRequest(SnmpVarBind& binding)
     return CMibVariableStore::GetStoreVar(*v, _shadow, &binding.value);
 }
 
-int32_t CNodwellAgent::SetRequest(SnmpVarBind& binding, bool published)
+// Every binding is checked on a copy of the shadow, then the destination commands on the rows as the whole
+// request leaves them, so that the order of the bindings does not matter and a refused request changes
+// nothing. Column 4 takes only the commands add (4) and remove (5); a row needs a non-zero address for
+// either; the destinations may not grow past the table's rows.
+int32_t CNodwellAgent::PlanSet(const SnmpVarBindList& bindings, SetPlan& plan, int32_t* errorIndex)
 {
-    const MibVariable* v = _store.Find(binding.name);
-    if (!v)
-        return kSnmpErrorNoSuchName;
-    // Without the shared block a stored value would be lost at the next refresh: refuse it.
-    if (!published) {
-        NODWELL_ERROR("SET refused: the shared block is not available");
-        return kSnmpErrorGenErr;
+    plan.after = _shadow;
+    std::array<uint32_t, kRowCount + 1> commandBinding{};  // per row, the binding (from 1) of its command
+    for (uint32_t i = 0; i < bindings.len; ++i) {
+        const SnmpVarBind& binding = bindings.list[i];
+        *errorIndex = static_cast<int32_t>(i + 1);
+        const MibVariable* v = _store.Find(binding.name);
+        if (!v)
+            return kSnmpErrorNoSuchName;
+        const int32_t result = CMibVariableStore::SetStoreVar(*v, plan.after, binding.value);
+        if (result != kSnmpErrorNoError)
+            return result;
+        const uint32_t row = TrapRowOf(v->offset);
+        if (row != 0 && v->offset == TrapRow(row) + kTrapAddress && ZeroAddress(plan.after, row)) {
+            NODWELL_WARN("destination row " << row << ": the address 0.0.0.0 is refused");
+            return kSnmpErrorWrongValue;
+        }
+        if (v->trapConfig) {
+            const uint32_t command = plan.after.U32(v->offset);
+            if (command != kTrapAdd && command != kTrapRemove) {
+                NODWELL_WARN("destination row " << row << ": command " << static_cast<int32_t>(command)
+                                                << " refused, only " << kTrapAdd << " and " << kTrapRemove);
+                return kSnmpErrorWrongValue;
+            }
+            commandBinding[row] = i + 1;
+            plan.trapConfig = true;
+        }
     }
-    int32_t result = CMibVariableStore::SetStoreVar(*v, _shadow, binding.value);
+    *errorIndex = 0;
+    if (!plan.trapConfig)
+        return kSnmpErrorNoError;
+
+    // The list as the registry holds it; a key that does not open is met again, and answered, when saving.
+    std::vector<std::string> before;
+    if (KeyPathExists(kTrapConfigKey)) {
+        for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, PublicKey()))
+            before.push_back(ValueText(value));
+    }
+    plan.destinations = before;
+    for (uint32_t r = 1; r <= kRowCount; ++r) {
+        if (commandBinding[r] == 0)
+            continue;
+        *errorIndex = static_cast<int32_t>(commandBinding[r]);
+        const uint32_t row = TrapRow(r);
+        if (ZeroAddress(plan.after, r)) {
+            NODWELL_WARN("destination row " << r << " has no address: its command is refused");
+            return kSnmpErrorInconsistentValue;
+        }
+        const std::string text = AddressText(plan.after.bytes + row + kTrapAddress);
+        auto it = std::find(plan.destinations.begin(), plan.destinations.end(), text);
+        if (plan.after.U32(row + kTrapCommand) == kTrapAdd) {
+            if (it == plan.destinations.end()) {
+                plan.destinations.push_back(text);
+                if (plan.destinations.size() > kRowCount && plan.destinations.size() > before.size()) {
+                    NODWELL_WARN("destination " << text << " refused: the table holds " << kRowCount);
+                    return kSnmpErrorResourceUnavailable;
+                }
+                NODWELL_INFO(" g_MyTrapConfig.push_back " << text);
+            } else {
+                NODWELL_INFO(text << " already listed");
+            }
+            plan.after.SetU32(row + kTrapCommand, kTrapActive);
+        } else {
+            if (it != plan.destinations.end()) {
+                plan.destinations.erase(it);
+                NODWELL_INFO(" g_MyTrapConfig.erase " << text);
+            }
+            plan.after.SetU32(row + kTrapCommand, kTrapFree);
+        }
+    }
+    *errorIndex = 0;
+    return kSnmpErrorNoError;
+}
+
+int32_t CNodwellAgent::ApplySet(const SnmpVarBindList& bindings, const SetPlan& plan)
+{
+    UndoRecord undo;
+    undo.before = _shadow;
+    undo.trapConfig = plan.trapConfig;
+    for (uint32_t i = 0; i < bindings.len; ++i) {
+        const MibVariable* v = _store.Find(bindings.list[i].name);
+        undo.fields.emplace_back(v->offset, v->fieldSize);
+    }
+    if (plan.trapConfig) {
+        undo.registryBefore = Registry::EnumValues(RegHive::LocalMachine, PublicKey());
+        if (!ChangeRegistryAndSaveConfig(plan.destinations)) {
+            RestoreTrapValues(undo.registryBefore);
+            return kSnmpErrorCommitFailed;
+        }
+    }
+    _shadow = plan.after;
+    if (plan.trapConfig)
+        ReloadTrapConfig();
     CopyOut();
+    _undo = std::move(undo);
+    _undo.valid = true;
+    return kSnmpErrorNoError;
+}
+
+int32_t CNodwellAgent::UndoSet(const SnmpVarBindList& bindings)
+{
+    if (!_undo.valid)
+        return kSnmpErrorNoError;  // nothing was applied
+    bool same = bindings.len == _undo.fields.size();
+    for (uint32_t i = 0; same && i < bindings.len; ++i) {
+        const MibVariable* v = _store.Find(bindings.list[i].name);
+        same = v && v->offset == _undo.fields[i].first;
+    }
+    if (!same) {
+        NODWELL_ERROR("undo refused: the bindings are not those of the last SET");
+        return kSnmpErrorUndoFailed;
+    }
+    _undo.valid = false;
+    for (const auto& [offset, size] : _undo.fields)
+        std::memcpy(_shadow.bytes + offset, _undo.before.bytes + offset, size);
+    int32_t result = kSnmpErrorNoError;
+    if (_undo.trapConfig) {
+        std::memcpy(_shadow.bytes + kTrapTableOffset, _undo.before.bytes + kTrapTableOffset, kRowCount * kTrapRowSize);
+        _shadow.SetU32(kTrapClientNextIndexOffset, _undo.before.U32(kTrapClientNextIndexOffset));
+        if (!RestoreTrapValues(_undo.registryBefore))
+            result = kSnmpErrorUndoFailed;
+        _resetEvent.Set();
+    }
+    CopyOut();
+    NODWELL_INFO("the last SET is undone");
     return result;
 }
 
@@ -360,10 +553,10 @@ void CNodwellAgent::LoadSimpleProductConfig()
     }
 }
 
-void CNodwellAgent::CheckSimpleProductVersion()
+// Called with the block held (published: the shared mutex is owned).
+void CNodwellAgent::CheckSimpleProductVersion(bool published)
 {
-    CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
-    if (lock.Owned())
+    if (published)
         CopyIn();
     // Each product gets its own row, whether or not its type is set.
     std::array<bool, kRowCount> taken{};
@@ -399,7 +592,7 @@ void CNodwellAgent::CheckSimpleProductVersion()
         _shadow.SetU32(row + kProductState, kStatePlaced);
         _shadow.SetI64(row + kProductTimeStamp, Now());
     }
-    if (lock.Owned())
+    if (published)
         CopyOut();
 }
 
@@ -421,10 +614,17 @@ void CNodwellAgent::Timer_Thrd()
 
 bool CNodwellAgent::MonitorTick()
 {
+    // The processes are listed before the mutex is taken: on a busy machine that takes long enough to make
+    // queries wait, and it needs nothing of the block.
+    auto programs = RunningProgramNames();
+    if (!programs) {
+        NODWELL_ERROR("the running processes cannot be listed: monitor ends");
+        return false;
+    }
+    CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(hMutex,10000)", &_stopEvent);
     std::lock_guard<std::mutex> guard(_shadowLock);
     if (!_started)
         return false;
-    CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(hMutex,10000)");
     if (!lock.Owned())
         return true;  // try again at the next tick
     CopyIn();
@@ -448,11 +648,6 @@ bool CNodwellAgent::MonitorTick()
     }
     for (ProductItem& item : _products)
         item.found = false;
-    auto programs = RunningProgramNames();
-    if (!programs) {
-        NODWELL_ERROR("the running processes cannot be listed: monitor ends");
-        return false;
-    }
     for (const std::string& name : *programs) {
         for (ProductItem& item : _products) {
             if (!item.ExeName.empty() && name == item.ExeName) {
@@ -497,13 +692,20 @@ std::vector<ProductItem> CNodwellAgent::Products() const
 bool CNodwellAgent::Trap(AsnObjectIdentifier* enterprise, int32_t* genericTrap, int32_t* specificTrap,
                          uint32_t* timeStamp, SnmpVarBindList* bindings)
 {
-    std::lock_guard<std::mutex> guard(_shadowLock);
-    if (!_started || !bindings)
+    if (!bindings)
+        return false;
+    std::unique_lock<std::mutex> guard(_shadowLock);
+    if (!_started)
         return false;
     if (_pendingTraps.empty()) {
+        guard.unlock();
         {
             NODWELL_TRAP(" before WaitForSingleObject(g_hSemaphore,10000) ");
-            CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
+            CSharedBlockLock lock(_sharedMutex, QueryWaitMs(), "WaitForSingleObject(g_hSemaphore,10000)");
+            guard.lock();
+            if (!_started)
+                return false;
+            NoteBlockWait(lock.Owned());
             if (lock.Owned())
                 CopyIn();
             NODWELL_TRAP(" before ReleaseMutex(g_hSemaphore)");
@@ -558,104 +760,68 @@ bool CNodwellAgent::FillTrapBindings(uint32_t row, SnmpVarBindList* bindings)
     return true;
 }
 
+// Called with the block held; the caller publishes the shadow.
 void CNodwellAgent::ReloadTrapConfig()
 {
-    // The rows are built apart and applied under the shared mutex over a fresh copy of the block, so that
-    // publishing them loses nothing another process wrote meanwhile.
-    const std::string publicKey = std::string(kTrapConfigKey) + "\\" + kTrapCommunityName;
-    bool loaded = false;
-    CommonSnmpStruct rows{};
-    uint32_t count = 0;
-    if (KeyPathExists(kTrapConfigKey) && Registry::CreateKey(RegHive::LocalMachine, publicKey)) {
-        loaded = true;
+    if (KeyPathExists(kTrapConfigKey) && Registry::CreateKey(RegHive::LocalMachine, PublicKey())) {
         _trapConfig.clear();
-        for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, publicKey)) {
+        std::memset(_shadow.bytes + kTrapTableOffset, 0, kRowCount * kTrapRowSize);
+        uint32_t count = 0;
+        for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, PublicKey())) {
             if (count == kRowCount) {
                 NODWELL_WARN("more than " << kRowCount << " trap destinations: the rest are not served");
                 break;
             }
-            std::string text(value.data.begin(), value.data.begin() + std::min(value.data.size(), kMaxTrapAddressText));
-            text = text.substr(0, strnlen(text.c_str(), text.size()));
+            const std::string text = ValueText(value);
+            _trapConfig.push_back(text);
             const uint32_t row = TrapRow(++count);
             size_t start = 0;
             for (uint32_t part = 0; part < 4; ++part) {
                 const size_t dot = text.find('.', start);
                 const std::string piece =
                     text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-                rows.bytes[row + kTrapAddress + part] = static_cast<uint8_t>(std::atoi(piece.c_str()));
+                _shadow.bytes[row + kTrapAddress + part] = static_cast<uint8_t>(std::atoi(piece.c_str()));
                 if (dot == std::string::npos)
                     break;
                 start = dot + 1;
             }
-            rows.SetText(row + kTrapCommunity, kCommunityFieldSize, kTrapCommunityName);
-            rows.SetU32(row + kTrapCommand, kTrapActive);
+            _shadow.SetText(row + kTrapCommunity, kCommunityFieldSize, kTrapCommunityName);
+            _shadow.SetU32(row + kTrapCommand, kTrapActive);
         }
+        _shadow.SetU32(kTrapClientNextIndexOffset, count + 1);
     } else {
         NODWELL_WARN("ReloadTrapConfig: the trap configuration key does not open");
-    }
-    {
-        CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
-        if (lock.Owned() && _started)
-            CopyIn();
-        if (loaded) {
-            std::memcpy(_shadow.bytes + kTrapTableOffset, rows.bytes + kTrapTableOffset, kRowCount * kTrapRowSize);
-            _shadow.SetU32(kTrapClientNextIndexOffset, count + 1);
-        }
-        if (lock.Owned())
-            CopyOut();
     }
     _resetEvent.Set();
     NODWELL_INFO(" Reseting service ");
 }
 
-void CNodwellAgent::ChangeRegistryAndSaveConfig()
+bool CNodwellAgent::ChangeRegistryAndSaveConfig(const std::vector<std::string>& destinations)
 {
     NODWELL_INFO("ecriture du registre");
-    const std::string publicKey = std::string(kTrapConfigKey) + "\\" + kTrapCommunityName;
-    if (!KeyPathExists(kTrapConfigKey))
-        return;
-    if (!Registry::KeyExists(RegHive::LocalMachine, publicKey)) {
-        if (!Registry::CreateKey(RegHive::LocalMachine, publicKey))
-            return;
+    if (!KeyPathExists(kTrapConfigKey)) {
+        NODWELL_ERROR("the trap configuration key " << kTrapConfigKey << " does not open: nothing is saved");
+        return false;
+    }
+    if (!Registry::KeyExists(RegHive::LocalMachine, PublicKey())) {
+        if (!Registry::CreateKey(RegHive::LocalMachine, PublicKey()))
+            return false;
         NODWELL_INFO(" RegCreateKey public ");
     }
-    _trapConfig.clear();
-    const auto values = Registry::EnumValues(RegHive::LocalMachine, publicKey);
-    for (const platform::RegValue& value : values) {
-        std::string text(value.data.begin(), value.data.end());
-        _trapConfig.push_back(text.substr(0, strnlen(text.c_str(), text.size())));
+    for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, PublicKey())) {
+        if (!Registry::DeleteValue(RegHive::LocalMachine, PublicKey(), value.name)) {
+            NODWELL_ERROR(" RegDeleteValue " << value.name << " not deleted");
+            return false;
+        }
+        NODWELL_INFO(" RegDeleteValue " << value.name);
     }
-    for (uint32_t r = 1; r <= kRowCount; ++r) {
-        const uint32_t row = TrapRow(r);
-        const uint32_t command = _shadow.U32(row + kTrapCommand);
-        if (command != kTrapAdd && command != kTrapRemove)
-            continue;
-        const std::string text = AddressText(_shadow.bytes + row + kTrapAddress);
-        auto it = std::find(_trapConfig.begin(), _trapConfig.end(), text);
-        if (command == kTrapAdd) {
-            if (it == _trapConfig.end()) {
-                _trapConfig.push_back(text);
-                NODWELL_INFO(" g_MyTrapConfig.push_back " << text);
-            } else {
-                NODWELL_INFO(text << " already listed");
-            }
-            _shadow.SetU32(row + kTrapCommand, kTrapActive);
-        } else {
-            if (it != _trapConfig.end()) {
-                _trapConfig.erase(it);
-                NODWELL_INFO(" g_MyTrapConfig.erase " << text);
-            }
-            _shadow.SetU32(row + kTrapCommand, kTrapFree);
+    for (size_t i = 0; i < destinations.size(); ++i) {
+        if (!Registry::SetString(RegHive::LocalMachine, PublicKey(), std::to_string(i + 1), destinations[i])) {
+            NODWELL_ERROR("the trap destination " << destinations[i] << " could not be saved");
+            return false;
         }
     }
-    for (const platform::RegValue& value : values) {
-        if (Registry::DeleteValue(RegHive::LocalMachine, publicKey, value.name))
-            NODWELL_INFO(" RegDeleteValue " << value.name);
-        else
-            NODWELL_WARN(" RegDeleteValue " << value.name << " not deleted");
-    }
-    for (size_t i = 0; i < _trapConfig.size(); ++i)
-        Registry::SetString(RegHive::LocalMachine, publicKey, std::to_string(i + 1), _trapConfig[i]);
+    return true;
 }
 
 }  // namespace snmpagent

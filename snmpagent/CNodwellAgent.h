@@ -1,14 +1,17 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Registry.h"
 #include "platform/SharedEvent.h"
 #include "platform/SharedMemory.h"
 #include "platform/SharedMutex.h"
@@ -30,12 +33,15 @@ constexpr char kProductConfigKey[] = "SOFTWARE\\Brennhall\\Nodwell\\Config";
 constexpr char kTrapConfigKey[] = "System\\CurrentControlSet\\Services\\SNMP\\Parameters\\TrapConfiguration";
 constexpr char kTrapCommunityName[] = "public";
 
-// The waits the agent makes; tests shorten them through the environment
-// (KORVO_NODWELL_FIRST_TICK_MS, KORVO_NODWELL_TICK_MS, KORVO_NODWELL_MUTEX_WAIT_MS).
+// The waits the agent makes; tests shorten them through the environment (KORVO_NODWELL_FIRST_TICK_MS,
+// KORVO_NODWELL_TICK_MS, KORVO_NODWELL_MUTEX_WAIT_MS, KORVO_NODWELL_QUERY_WAIT_MS).
 struct AgentTimings {
     uint32_t firstTickMs = 5000;
     uint32_t tickMs = 10000;
-    uint32_t mutexWaitMs = 10000;
+    uint32_t mutexWaitMs = 10000;  // start-up and the monitor
+    // A query or trap call waits at most this long for the shared mutex, then answers from the last good
+    // copy: the master agent gives up on a sub-agent after 1 s (snmpd's agentXTimeout) and drops it.
+    uint32_t queryWaitMs = 500;
     int64_t staleSeconds = 10;
 
     static AgentTimings FromEnvironment();
@@ -54,7 +60,8 @@ struct ProductItem {
 
 // The SNMP agent: the shadow of the shared block, the MIB over it, the product monitor and the traps.
 // Every access to the shadow, the lists and the trap state holds _shadowLock; the shared block is
-// touched only under the shared mutex as well, taken after _shadowLock.
+// touched only under the shared mutex as well. The shared mutex is always taken first (its wait is the
+// long one) and _shadowLock after it, so no thread waits for the shared mutex while holding _shadowLock.
 class CNodwellAgent
 {
 public:
@@ -65,7 +72,8 @@ public:
 
     // Starts the agent; logging is configured from the folder's "SNMP_log_config.xml".
     bool Start(const std::filesystem::path& configFolder);
-    // Stops and joins the monitor and closes the shared objects.
+    // Stops and joins the monitor (within the time it takes to notice, never a whole tick or mutex wait)
+    // and closes the shared objects.
     void Stop();
 
     bool Query(uint8_t requestType, SnmpVarBindList* bindings, int32_t* errorStatus, int32_t* errorIndex);
@@ -78,16 +86,41 @@ public:
     std::vector<ProductItem> Products() const;
 
 private:
+    // What a SET would leave: the shadow after it and, when it carries destination commands, the
+    // registry's destination list before and after.
+    struct SetPlan {
+        CommonSnmpStruct after{};
+        bool trapConfig = false;
+        std::vector<std::string> destinations;
+    };
+    // What the last applied SET changed, to put back on an undo.
+    struct UndoRecord {
+        bool valid = false;
+        CommonSnmpStruct before{};
+        std::vector<std::pair<uint32_t, uint32_t>> fields;  // offset and size of each variable written
+        bool trapConfig = false;
+        std::vector<platform::RegValue> registryBefore;
+    };
+
     void RegisterVariables();
     int32_t GetRequest(SnmpVarBind& binding);
     int32_t GetNextRequest(SnmpVarBind& binding);
-    int32_t SetRequest(SnmpVarBind& binding, bool published);
+    // The three steps of a SET, with the block held: check every binding and plan the result, apply the
+    // plan (registry first: a SET that cannot be saved changes nothing), put back the last one.
+    int32_t PlanSet(const SnmpVarBindList& bindings, SetPlan& plan, int32_t* errorIndex);
+    int32_t ApplySet(const SnmpVarBindList& bindings, const SetPlan& plan);
+    int32_t UndoSet(const SnmpVarBindList& bindings);
     void LoadSimpleProductConfig();
-    void CheckSimpleProductVersion();
+    void CheckSimpleProductVersion(bool published);
+    // Rebuilds the destination rows from the registry; with the block held.
     void ReloadTrapConfig();
-    void ChangeRegistryAndSaveConfig();
+    // Writes the destination list as the values "1", "2", ...; false when it could not be saved.
+    bool ChangeRegistryAndSaveConfig(const std::vector<std::string>& destinations);
     void Timer_Thrd();
     bool FillTrapBindings(uint32_t row, SnmpVarBindList* bindings);
+    // The wait for the shared mutex a query or trap call may make.
+    uint32_t QueryWaitMs() const;
+    void NoteBlockWait(bool owned);
     void CopyIn();
     void CopyOut();
     CommonSnmpStruct* Shared() const { return static_cast<CommonSnmpStruct*>(_sharedMemory.Data()); }
@@ -106,7 +139,11 @@ private:
     std::array<uint32_t, kRowCount> _lastTrappedState{};
     std::array<bool, kRowCount> _changedSinceTrap{};
     std::vector<uint32_t> _pendingTraps;
+    UndoRecord _undo;
     uint32_t _startTick = 0;
+    // Set while another process keeps the shared mutex past a query's wait: later queries wait only
+    // briefly, so a request of many bindings still answers before the master agent gives up.
+    std::atomic<bool> _blockUnavailable{false};
 
     platform::SharedMemory _sharedMemory;
     platform::SharedMutex _sharedMutex;

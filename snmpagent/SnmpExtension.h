@@ -28,8 +28,18 @@ enum : uint8_t {
     kAsnUInteger32 = 0x47,
 };
 
-// Request types and the SNMPv1 error statuses the query answers with.
-enum : uint8_t { kSnmpPduGet = 0xA0, kSnmpPduGetNext = 0xA1, kSnmpPduSet = 0xA3 };
+// Request types. A SET checks every binding before it changes anything and is applied whole or not at
+// all. A host that runs a SET in phases (test, then apply, undone when another part of the request
+// fails) uses the two phase types the Windows SNMP service numbers so: the test changes nothing, and
+// the undo puts back exactly what the last SET of those bindings changed, registry included.
+enum : uint8_t {
+    kSnmpPduGet = 0xA0,
+    kSnmpPduGetNext = 0xA1,
+    kSnmpPduSet = 0xA3,
+    kSnmpExtensionSetTest = 0xE0,
+    kSnmpExtensionSetUndo = 0xE1,
+};
+// The error statuses the query answers with: SNMPv1's, and the SNMPv2 ones a SET can need.
 enum : int32_t {
     kSnmpErrorNoError = 0,
     kSnmpErrorTooBig = 1,
@@ -37,6 +47,11 @@ enum : int32_t {
     kSnmpErrorBadValue = 3,
     kSnmpErrorReadOnly = 4,
     kSnmpErrorGenErr = 5,
+    kSnmpErrorWrongValue = 10,
+    kSnmpErrorInconsistentValue = 12,
+    kSnmpErrorResourceUnavailable = 13,
+    kSnmpErrorCommitFailed = 14,
+    kSnmpErrorUndoFailed = 15,
 };
 
 struct AsnObjectIdentifier {

@@ -9,6 +9,7 @@
 
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "writers/PcmSample.h"
 
 namespace
 {
@@ -133,16 +134,14 @@ void CIMXMXFWriter::SetAudioSampleBits(int bits)
 
 uint32_t CIMXMXFWriter::Aes3Word16(float sample, int channel)
 {
-    const float clamped = std::isnan(sample) ? 0.0f : std::clamp(sample, -1.0f, 1.0f);
-    const auto value = static_cast<int16_t>(clamped * 32767.0f);
-    return (static_cast<uint32_t>(static_cast<uint16_t>(value)) << 12) | static_cast<uint32_t>(channel & 7);
+    const auto value = static_cast<uint16_t>(PcmFromFloat(sample, 16));
+    return (static_cast<uint32_t>(value) << 12) | static_cast<uint32_t>(channel & 7);
 }
 
 uint32_t CIMXMXFWriter::Aes3Word24(float sample, int channel)
 {
-    const float clamped = std::isnan(sample) ? 0.0f : std::clamp(sample, -1.0f, 1.0f);
-    const auto value = static_cast<int32_t>(clamped * 8388607.0f);
-    return ((static_cast<uint32_t>(value) & 0xFFFFFFu) << 4) | static_cast<uint32_t>(channel & 7);
+    const auto value = static_cast<uint32_t>(PcmFromFloat(sample, 24));
+    return ((value & 0xFFFFFFu) << 4) | static_cast<uint32_t>(channel & 7);
 }
 
 int CIMXMXFWriter::SetPacingRate(int rate)
@@ -205,7 +204,7 @@ void CIMXMXFWriter::FillHeaderPatches()
     SetPatch(0x4B01, rate);
     SetPatch(0x3001, rate);
     SetPatch(0x1502, Be(is625 ? 25 : 30, 2));
-    SetPatch(0x1503, {static_cast<uint8_t>(is625 ? 0 : 1)});
+    SetPatch(0x1503, {static_cast<uint8_t>(_start.IsDropFrame() ? 1 : 0)});
     SetPatch(0x3202, Be(is625 ? 304 : 256, 4));
     SetPatch(0x3204, Be(is625 ? 304 : 256, 4));
     SetPatch(0x3208, Be(is625 ? 288 : 243, 4));
@@ -235,7 +234,8 @@ bool CIMXMXFWriter::OnLocalSet(const uint8_t* key, uint8_t* value, size_t length
 
     auto fresh = [&]() -> const TimeUUID& {
         TimeUUID uuid;
-        CreateTimeUUID(&uuid);
+        if (!CreateTimeUUID(&uuid))
+            _bNoIdentifier = true;
         _uids.push_back(uuid);
         return _uids.back();
     };
@@ -264,7 +264,8 @@ bool CIMXMXFWriter::OnLocalSet(const uint8_t* key, uint8_t* value, size_t length
     };
     auto umid = [&](uint8_t* out) {
         TimeUUID material;
-        CreateTimeUUID(&material);
+        if (!CreateTimeUUID(&material))
+            _bNoIdentifier = true;
         std::memcpy(out, kUmidPrefix, 16);
         std::memcpy(out + 16, material.bytes, 16);
     };
@@ -352,6 +353,8 @@ bool CIMXMXFWriter::OnLocalSet(const uint8_t* key, uint8_t* value, size_t length
         default:
             break;
     }
+    if (_bNoIdentifier)
+        return Fail("no unique identifier could be made");
     if (!ok)
         return Fail("header metadata sets not in the expected order");
     return true;
@@ -393,6 +396,10 @@ int CIMXMXFWriter::Begin(const MediaWriterClipInfo& info)
         return kUnsupportedRate;
     }
     _nSystem = index;
+    // D-10 sound elements carry 8 channels: 16-bit sound describes all of them, 24-bit sound 4 unless the clip
+    // has more (the descriptor must name every channel that carries sound).
+    _nChannels = _nAudioBits == 16 || info.audioChannels > 4 ? 8 : 4;
+    _bChannelsCut = false;
     const bool is625 = index < 3;
     _nVideoBytes =
         is625 ? info.videoBitRate / 200 : static_cast<uint32_t>(info.videoBitRate * 0.004170837504170838 + 0.5);
@@ -443,9 +450,14 @@ int CIMXMXFWriter::Begin(const MediaWriterClipInfo& info)
     _uids.clear();
     _nTrackCounter = 6;
     _bHeaderPass = true;
+    _bNoIdentifier = false;
     FillHeaderPatches();
     const bool patched = PatchHeader();
     _bHeaderPass = false;
+    if (_bNoIdentifier) {
+        Message(2, "CIMXMXFWriter: FAILED to make unique identifiers (identifier lock not had) !", kNoIdentifier);
+        return kNoIdentifier;
+    }
     if (!patched || !_package) {
         Message(2, "CIMXMXFWriter: Corrupted Header File ?!", kCorruptedHeader);
         Message(2, LastError(), kCorruptedHeader);
@@ -488,7 +500,11 @@ void CIMXMXFWriter::Pace(uint64_t bytes)
 
 void CIMXMXFWriter::Interleave(const float* const* channelSamples, int sampleCount, int channelCount, int needed)
 {
-    const int channels = std::min(channelCount, 8);
+    const int channels = std::min(channelCount, _nChannels);
+    if (channelCount > _nChannels && !_bChannelsCut) {
+        Message(1, "CIMXMXFWriter: more sound channels than the clip was begun with, the rest dropped", channelCount);
+        _bChannelsCut = true;
+    }
     const bool silent = !channelSamples || channels <= 0 || sampleCount <= 0;
     auto word = [&](float sample, int channel) {
         return _nAudioBits == 16 ? Aes3Word16(sample, channel) : Aes3Word24(sample, channel);
@@ -576,7 +592,7 @@ int CIMXMXFWriter::WriteIMXFrame(const uint8_t* video, uint32_t videoLength, con
     PutBe(package + 25, _nContinuity, 2);
     uint16_t hours = 0, minutes = 0, seconds = 0, frames = 0;
     _current.GetHMSF(hours, minutes, seconds, frames);
-    package[61] = static_cast<uint8_t>(Bcd(frames) | (is625 ? 0 : 0x40));
+    package[61] = static_cast<uint8_t>(Bcd(frames) | (_current.IsDropFrame() ? 0x40 : 0));
     package[62] = Bcd(seconds);
     package[63] = Bcd(minutes);
     package[64] = Bcd(hours);

@@ -30,6 +30,7 @@ public:
     static constexpr int kBadSound = 7;
     static constexpr int kNotBegun = 8;
     static constexpr int kFooterFailed = 9;
+    static constexpr int kNoIdentifier = 10;
 
     struct SystemRow {
         uint32_t editUnit;
@@ -44,6 +45,7 @@ public:
     void SetAudioSampleBits(int bits);
     int Open(const char* path) override;
     int Begin(const MediaWriterClipInfo& info) override;
+    // 8 for 16-bit sound; for 24-bit sound 4, or 8 once Begin was given a clip of more than 4 channels.
     int GetAudioChannelCount(int) override { return _nChannels; }
     int Close() override;
     int AddFrame(const uint8_t* video, uint32_t videoLength, const float* const* channelSamples, int sampleCount,
@@ -59,7 +61,7 @@ public:
     // The identifiers the header pass gave out, in the order of the sets.
     const std::vector<TimeUUID>& GetUIDs() const { return _uids; }
 
-    // AES3 words of one sample (channel number in bits 0-2), clamped to full scale.
+    // AES3 words of one sample (channel number in bits 0-2), rounded and clamped to the width (PcmFromFloat).
     static uint32_t Aes3Word16(float sample, int channel);
     static uint32_t Aes3Word24(float sample, int channel);
 
@@ -92,6 +94,8 @@ private:
     int _nCadencePos = 0;
     bool _bBegun = false;
     bool _bHeaderPass = false;
+    bool _bChannelsCut = false;   // a frame brought more channels than described (logged once)
+    bool _bNoIdentifier = false;  // the identifier generator failed during the header pass
     uint64_t _nFramesWritten = 0;
     uint16_t _nContinuity = 0;
     uint64_t _nBytesWritten = 0;

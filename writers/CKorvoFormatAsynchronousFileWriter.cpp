@@ -165,15 +165,17 @@ int CKorvoFormatAsynchronousFileWriter::WriteData(const void* data, uint32_t len
     _wake.notify_all();
     if (written)
         *written = length;
-    // Over the limit the caller waits for the writer to release buffers: the data is queued already, so only
-    // a writer that can no longer write makes this a failure.
-    while (_nQueuedBytes > _nMaxBufferBytes && !_bFailed && _bThreadAlive) {
+    // Over the limit the caller waits a bounded time for the writer to release a buffer, so a hung disk does
+    // not hold it for ever. The data stays queued either way.
+    if (_nQueuedBytes > _nMaxBufferBytes && !_bFailed && _bThreadAlive) {
         Log(kProgress, "PushBuffer reached MAXIMUM Memory allocation - waiting release ...");
         const uint64_t releases = _nReleases;
         if (!_wake.wait_for(lock, std::chrono::milliseconds(_nReleaseWaitMs), [&] {
                 return _nReleases != releases || _nQueuedBytes <= _nMaxBufferBytes || _bFailed || !_bThreadAlive;
-            }))
-            Log(kWarning, "PushBuffer reached MAXIMUM Memory allocation !", 0);
+            })) {
+            Log(kError, "PushBuffer reached MAXIMUM Memory allocation !", -1);
+            return -1;
+        }
     }
     if (_bFailed || !_bThreadAlive) {
         Log(kError, "PushBuffer - the writer thread has stopped, data lost !", -1);

@@ -31,7 +31,8 @@ public:
     // Waits until every queued byte is written, stops the thread and closes the file; -1 when data was lost.
     int Close() override;
     // 0 with all bytes counted once queued; -1 when the writer thread has stopped. Above the queue limit the
-    // caller waits until the writer has released buffers.
+    // caller waits for the writer to release a buffer, at most the release wait: -1 after it (the bytes stay
+    // queued and counted).
     int WriteData(const void* data, uint32_t length, uint32_t* written) override;
     int SeekPos(uint32_t low, uint32_t high) override;
     bool IsOpen() override;

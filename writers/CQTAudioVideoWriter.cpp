@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "writers/PcmSample.h"
+
 int16_t CQTAudioVideoWriter::ToInt16(float sample)
 {
-    const float clamped = std::isnan(sample) ? 0.0f : std::clamp(sample, -1.0f, 1.0f);
-    return static_cast<int16_t>(std::max(-32767, static_cast<int>(clamped * 32767.0f)));
+    return static_cast<int16_t>(PcmFromFloat(sample, 16));
 }
 
 int CQTAudioVideoWriter::AddFrame(const uint8_t* video, uint32_t videoLength, const float* const* channelSamples,

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "writers/PcmSample.h"
+
 namespace
 {
 void PutSample24(std::vector<uint8_t>* out, float sample)
 {
-    const float clamped = std::isnan(sample) ? 0.0f : std::clamp(sample, -1.0f, 1.0f);
-    const auto v = static_cast<int32_t>(clamped * 8388607.0f);
+    const int32_t v = PcmFromFloat(sample, 24);
     out->push_back(static_cast<uint8_t>(v >> 16));
     out->push_back(static_cast<uint8_t>(v >> 8));
     out->push_back(static_cast<uint8_t>(v));

@@ -261,8 +261,12 @@ void CQTFileWriter::AddDataReference(QTAtom& minf, const std::string& sideFile)
     const std::string name = sideFile.substr(0, 63);
     QTAtom record("rec ");
     record.Zero(4).U16(0).U16(2);  // user type, record size (set below), version
-    record.U16(0).Pascal("DATA", 28).U32(0).U16(0).U32(0).Pascal(name, 64).U32(0).U32(0).Zero(4).Zero(4);
-    record.U16(1).U16(1).U32(0).Zero(10);
+    record.U16(0).Pascal("DATA", 28);
+    record.U32(0).U16(0).U16(0).U32(0);  // volume created, file system type, disk type, parent folder id
+    record.Pascal(name, 64);
+    record.U32(0).U32(0).Zero(4).Zero(4);  // file number, file created, file type, creator
+    record.U16(1).U16(1);                  // levels from the alias up and down to the target
+    record.U32(0).U16(0).Zero(10);         // volume attributes, volume file system id, reserved
     auto tag = [&](uint16_t type, const std::string& value) {
         record.U16(type).U16(static_cast<uint32_t>(value.size())).Text(value);
         if (value.size() % 2)
@@ -355,11 +359,14 @@ void CQTFileWriter::AddVideoTrack(QTAtom& moov, uint64_t frames)
         AddChunkOffsets(stbl, _videoChunks, large);
     } else {
         const uint64_t size = _frameSizes.empty() ? 0 : _frameSizes.front();
+        // Chunks of 20 frames, the last one holding the rest; a clip shorter than a chunk is one chunk.
         QTAtom& stsc = stbl.Add("stsc");
-        const bool rest = frames % kSamplesPerChunk != 0;
-        stsc.U32(0).U32(rest ? 2 : 1).U32(1).U32(kSamplesPerChunk).U32(1);
-        if (rest)
-            stsc.U32(frames / kSamplesPerChunk + 1).U32(frames % kSamplesPerChunk).U32(1);
+        const uint64_t whole = frames / kSamplesPerChunk, rest = frames % kSamplesPerChunk;
+        stsc.U32(0).U32((whole > 0) + (rest > 0));
+        if (whole > 0)
+            stsc.U32(1).U32(kSamplesPerChunk).U32(1);
+        if (rest > 0)
+            stsc.U32(whole + 1).U32(rest).U32(1);
         stbl.Add("stsz").U32(0).U32(size).U32(frames);
         const uint64_t chunks = (frames + kSamplesPerChunk - 1) / kSamplesPerChunk;
         QTAtom& co64 = stbl.Add("co64");
@@ -372,7 +379,8 @@ void CQTFileWriter::AddVideoTrack(QTAtom& moov, uint64_t frames)
 void CQTFileWriter::AddAudioTrack(QTAtom& moov, int track, uint64_t frames)
 {
     const uint64_t durationMs = MovieDurationMs(frames);
-    const uint64_t samples = _bSelfContained ? _audioSamples[track] : durationMs * 48;
+    // A reference movie announced before the end counts the sound by the announced duration.
+    const uint64_t samples = _bSelfContained || _bRealCounts ? _audioSamples[track] : durationMs * 48;
     QTAtom& trak = moov.Add("trak");
     trak.Add("tkhd")
         .U32(0x0F)
@@ -434,7 +442,9 @@ void CQTFileWriter::AddAudioTrack(QTAtom& moov, int track, uint64_t frames)
 
 void CQTFileWriter::AddTimecodeTrack(QTAtom& moov, uint64_t frames)
 {
-    const bool drop = _nStandard == 4 || _nStandard == 7;
+    // The drop flag is the start timecode's; the 29.97 and 59.94 rates keep their time scale either way.
+    const bool ntsc = _nStandard == 4 || _nStandard == 7;
+    const bool drop = ntsc && _start.IsDropFrame();
     const uint32_t fps = _nStandard == 4 ? 30 : _nStandard == 6 ? 50 : _nStandard == 7 ? 60 : 25;
     QTAtom& trak = moov.Add("trak");
     trak.Add("tkhd")
@@ -466,7 +476,7 @@ void CQTFileWriter::AddTimecodeTrack(QTAtom& moov, uint64_t frames)
     QTAtom& stsd = stbl.Add("stsd");
     stsd.U32(0).U32(1);
     QTAtom& tmcd = stsd.Add("tmcd");
-    tmcd.Zero(6).U16(1).U32(0).U32(drop ? 3 : 2).U32(drop ? 2997 : 2500).U32(100).U8(fps).U8(0);
+    tmcd.Zero(6).U16(1).U32(0).U32(drop ? 3 : 2).U32(ntsc ? 2997 : 2500).U32(100).U8(fps).U8(0);
     tmcd.Add("name").U16(4).U16(0).Text("test");
     stbl.Add("stts").U32(0).U32(1).U32(1).U32(frames * 100);
     stbl.Add("stsc").U32(0).U32(1).U32(1).U32(1).U32(1);
@@ -558,7 +568,9 @@ int CQTFileWriter::FinishMovie()
             result = result != 0 ? result : closed;
         }
         if (_movie && !_bMovieFinal) {
+            _bRealCounts = true;
             int written = WriteMovieAtom(_nFrames);
+            _bRealCounts = false;
             result = result != 0 ? result : written;
         }
     }

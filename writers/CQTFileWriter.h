@@ -109,6 +109,7 @@ protected:
     bool _bTimecodeTrack = true;
     bool _bTimecodeSample = false;
     bool _bMovieFinal = false;  // reference mode: the movie atom is written and the movie closed
+    bool _bRealCounts = false;  // the movie atom being built holds what was written, not what was announced
     uint32_t _nPrefixBytes = 0;
     uint64_t _nLargeFile = 0x100000000ull;
     int _nFailure = 0;  // the first write failure

@@ -170,7 +170,7 @@ void CQTFileWriter::QTCreateXML(int64_t frameCount)
 
     char timecode[CTimeCode::kTextSize];
     _start.Format(timecode, sizeof timecode, 2);
-    const bool dropFrame = _start.GetFrameRate() == 30 && (_nStandard == 4 || _nStandard == 7);
+    const bool dropFrame = _start.IsDropFrame() && _start.GetFrameRate() == 30 && (_nStandard == 4 || _nStandard == 7);
     auto timing = [&](CXmlNode& item) {
         Child(item, "in", "0");
         Child(item, "out", frames);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -23,6 +24,7 @@ constexpr uint64_t kGregorianToUnix = 0x01B21DD213814000ull;
 // Stamps reserved at a time (102.4 us), and how far a reserved stamp may fall behind the clock (10 ms).
 constexpr uint64_t kBlock = 1024;
 constexpr uint64_t kMaxLag = 100000;
+std::atomic<uint32_t> g_nLockWaitMs{5000};
 
 uint64_t Now()
 {
@@ -82,8 +84,9 @@ void LoadNode(uint8_t node[6])
 }
 
 // Reserves the next block of stamps under the named mutex: every stamp above those stored, and the state
-// file moved past the block, so no other generator, now or after a restart, hands them out again.
-void ReserveBlock(uint64_t* first, uint16_t* clockSeq, uint8_t node[6])
+// file moved past the block, so no other generator, now or after a restart, hands them out again. False when
+// the mutex was not had within the wait; nothing is reserved then.
+bool ReserveBlock(uint64_t* first, uint16_t* clockSeq, uint8_t node[6])
 {
     // A child process must not share its parent's lock: the lock belongs to the open file, which fork shares.
     static std::unique_ptr<platform::NamedMutex> mutex;
@@ -93,7 +96,8 @@ void ReserveBlock(uint64_t* first, uint16_t* clockSeq, uint8_t node[6])
         mutex = std::make_unique<platform::NamedMutex>(kMutexName);
         owner = ::getpid();
     }
-    const bool locked = mutex->Lock(5000) == platform::kWaitObject0;
+    if (mutex->Lock(g_nLockWaitMs.load()) != platform::kWaitObject0)
+        return false;
     static bool nodeLoaded = false;
     static uint8_t ownNode[6];
     if (!nodeLoaded) {
@@ -124,16 +128,21 @@ void ReserveBlock(uint64_t* first, uint16_t* clockSeq, uint8_t node[6])
     std::memcpy(stored + 8, node, 6);
     PutLe(stored + 14, *clockSeq, 2);
     WriteExact(statePath, stored, sizeof stored);
-    if (locked)
-        mutex->Unlock();
+    mutex->Unlock();
     *first = t;
+    return true;
 }
 }  // namespace
 
-void CreateTimeUUID(TimeUUID* out)
+void SetTimeUUIDLockWait(uint32_t milliseconds)
+{
+    g_nLockWaitMs = milliseconds;
+}
+
+bool CreateTimeUUID(TimeUUID* out)
 {
     if (!out)
-        return;
+        return false;
     static std::mutex inProcess;
     std::lock_guard guard(inProcess);
     static uint64_t next = 0, end = 0;
@@ -142,7 +151,11 @@ void CreateTimeUUID(TimeUUID* out)
     static pid_t owner = 0;
     // A new block when this one is used up, was reserved by the parent of this process, or fell behind the clock.
     if (next >= end || owner != ::getpid() || Now() > next + kMaxLag) {
-        ReserveBlock(&next, &clockSeq, node);
+        if (!ReserveBlock(&next, &clockSeq, node)) {
+            std::memset(out->bytes, 0, sizeof out->bytes);
+            next = end = 0;
+            return false;
+        }
         end = next + kBlock;
         owner = ::getpid();
     }
@@ -155,6 +168,7 @@ void CreateTimeUUID(TimeUUID* out)
     b[8] = static_cast<uint8_t>(((clockSeq >> 8) & 0x3F) | 0x80);
     b[9] = static_cast<uint8_t>(clockSeq);
     std::memcpy(b + 10, node, 6);
+    return true;
 }
 
 uint64_t TimeUUIDTimestamp(const TimeUUID& uuid)

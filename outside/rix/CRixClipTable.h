@@ -14,8 +14,9 @@ namespace rixsim
 class CRixClipTable
 {
 public:
-    // A typical entry: a finished PAL SD IMX 50 clip with four audio channels, recorded from field nIn to
-    // field nOut, on camera 'A', with the given clip number and sequence.
+    // A typical entry: a finished PAL SD IMX 50 clip with four audio channels, recorded from field nIn up to
+    // nOut, one past its last field (OUT = first field + duration, as every out point of the system), on
+    // camera 'A', with the given clip number and sequence.
     static CRixClipTable ForClip(const std::string& szClipName, uint32_t nIn, uint32_t nOut, uint32_t nClipNumber = 1,
                                  uint16_t nSequence = 1);
 

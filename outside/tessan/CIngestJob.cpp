@@ -283,22 +283,23 @@ bool CIngestJob::Check()
         return Fail("markin \"" + Value("markin") + "\" is not a timecode at " + std::to_string(_nFps) + " frames/s");
     if (markOut < 0)
         return Fail("markout \"" + Value("markout") + "\" is not a timecode at " + std::to_string(_nFps) + " frames/s");
-    if (markOut < markIn)
-        return Fail("markout " + Value("markout") + " lies before markin " + Value("markin"));
+    if (markOut <= markIn)
+        return Fail("markout " + Value("markout") + " does not lie after markin " + Value("markin"));
 
-    // Both mark points are ingested; the out point is kept as the first frame not taken.
+    // An out point is one past the last frame taken, as everywhere in the system: duration = out - in.
     int64_t clipIn = Has("KorvoClipIn") ? std::stoll(Value("KorvoClipIn")) : -1;
     int64_t clipOut = Has("KorvoClipOut") ? std::stoll(Value("KorvoClipOut")) : -1;
     int64_t fieldsPerFrame = _nFps <= 30 ? 2 : 1;
     if (Value("TrimClip") == "1" && clipIn >= 0 && clipOut >= 0) {
-        if (clipOut < clipIn)
-            return Fail("KorvoClipOut " + std::to_string(clipOut) + " lies before KorvoClipIn " +
+        if (clipOut <= clipIn)
+            return Fail("KorvoClipOut " + std::to_string(clipOut) + " does not lie after KorvoClipIn " +
                         std::to_string(clipIn));
+        // The frame holding the in field is the first taken; a frame the out field splits is taken whole.
         _nTrimIn = static_cast<int32_t>(clipIn / fieldsPerFrame);
-        _nTrimOut = static_cast<int32_t>(clipOut / fieldsPerFrame + 1);
+        _nTrimOut = static_cast<int32_t>((clipOut + fieldsPerFrame - 1) / fieldsPerFrame);
         _nDuration = _nTrimOut - _nTrimIn;
     } else {
-        _nDuration = static_cast<int32_t>(markOut - markIn + 1);
+        _nDuration = static_cast<int32_t>(markOut - markIn);
         _nTrimIn = 0;
         _nTrimOut = _nDuration;
     }

@@ -9,8 +9,28 @@
 
 namespace
 {
-// Destroyed when the library is unloaded: the monitor is stopped and joined before the rest goes.
-std::unique_ptr<snmpagent::CNodwellAgent> g_agent;
+snmpagent::CNodwellAgent* g_agent = nullptr;
+
+// Owns the started agent. It is made once the start-up is done, so it is destroyed (at unload or at exit)
+// before every static the start-up made, the library's locks and log4cxx's among them: the monitor thread
+// is stopped and joined while all it uses still stands.
+struct RunningAgent {
+    std::unique_ptr<snmpagent::CNodwellAgent> agent;
+    explicit RunningAgent(std::unique_ptr<snmpagent::CNodwellAgent> started) : agent(std::move(started))
+    {
+        g_agent = agent.get();
+    }
+    ~RunningAgent()
+    {
+        try {
+            g_agent = nullptr;
+            agent->Stop();
+        } catch (...) {
+        }
+    }
+    RunningAgent(const RunningAgent&) = delete;
+    RunningAgent& operator=(const RunningAgent&) = delete;
+};
 }  // namespace
 
 NODWELL_EXPORT bool SnmpExtensionInit(uint32_t /*upTimeReference*/, const char** trapEventName,
@@ -24,7 +44,7 @@ NODWELL_EXPORT bool SnmpExtensionInit(uint32_t /*upTimeReference*/, const char**
             const auto self = platform::ModuleFileOf(reinterpret_cast<const void*>(&SnmpExtensionInit));
             if (!agent->Start(self.parent_path()))
                 return false;
-            g_agent = std::move(agent);
+            static RunningAgent running(std::move(agent));
         }
         *trapEventName = snmpagent::kTrapEventName;
         *supportedView = *g_agent->View();

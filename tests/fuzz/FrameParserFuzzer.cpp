@@ -14,36 +14,11 @@
 #include "receiver/CReceiverKorvoIMXReader.h"
 #include "receiver/CReceiverKorvoVC3Reader.h"
 #include "receiver/CReceiverOP1AReader.h"
+#include "tests/fuzz/FuzzFrames.h"
 #include "tests/fuzz/FuzzTempFolder.h"
 #include "tests/receiver/FakeBlockReader.h"
 
-namespace
-{
-
-volatile uint32_t g_nSink;
-
-void Touch(KorvoFrame* frame)
-{
-    if (!frame)
-        return;
-    uint32_t sum = frame->GetNumSamples() + static_cast<uint32_t>(frame->GetTypeCode());
-    if (frame->GetSize())
-        sum += frame->GetData()[0] + frame->GetData()[frame->GetSize() - 1];
-    g_nSink = sum;
-    frame->Release();
-}
-
-void ReadAll(CReceiverFReader& reader, int32_t tracks)
-{
-    for (int frames = 0; frames < 64 && reader.ReadNextFrame(); ++frames) {
-        Touch(reader.GetVideoFrame());
-        for (int32_t t = 1; t <= tracks + 1; ++t)
-            Touch(reader.GetTrackFrame(t));
-    }
-    reader.Close();
-}
-
-}  // namespace
+using fuzzframes::ReadAll;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -11,6 +11,7 @@
 
 #include "outside/rix/CRixClipTable.h"
 #include "outside/rix/CRixSimServer.h"
+#include "tests/outside/RixSimProgramRun.h"
 #include "tests/outside/RixSimTestClient.h"
 #include "tests/support/TestEnv.h"
 
@@ -121,6 +122,53 @@ TEST(RixSimProgram, ServesAFolder)
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+
+namespace
+{
+
+// The program announces the block size of the clips it serves, or the one asked for, and refuses a folder that
+// would need two.
+TEST(RixSimProgram, AnnouncesTheBlockSizeOfItsClips)
+{
+    const std::filesystem::path base = testsupport::TestRoot() / "rixsim-blocks";
+    const std::string two = Str(BavdBlock(0, 10, 0x200000, 1)), eight = Str(BavdBlock(0, 10, 0x800000, 2));
+    WriteFile(base / "two" / "clips" / "000110A_two.CLP", two);
+    WriteFile(base / "eight" / "clips" / "000111A_eight.CLP", eight);
+    // Four 2 MB blocks with their tables: 8 MB of bytes, still 2 MB blocks.
+    WriteFile(base / "table" / "000112A_table.CLP", Str(TableBlock(0, 10, 1)) + Str(TableBlock(10, 20, 2)) +
+                                                        Str(TableBlock(20, 30, 3)) + Str(TableBlock(30, 40, 4)));
+    WriteFile(base / "mixed" / "a" / "000110A_two.CLP", two);
+    WriteFile(base / "mixed" / "b" / "000111A_eight.CLP", eight);
+    std::filesystem::create_directories(base / "empty");
+    struct Case {
+        const char* folder;
+        std::vector<std::string> options;
+        const char* welcomeEnd;  // "" when refused
+        int exitCode;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"two", {}, " B: 2", 0, ""},
+        {"eight", {}, " B: 8", 0, ""},
+        {"table", {}, " B: 2", 0, ""},
+        {"empty", {}, " B: 8", 0, ""},
+        {"empty", {"--block-size", "2"}, " B: 2", 0, ""},
+        {"two", {"--block-size", "2"}, " B: 2", 0, ""},
+        {"mixed", {}, "", 1, "mixes 2 MB clips (/a/000110A_two.CLP) and 8 MB clips (/b/000111A_eight.CLP)"},
+        {"two", {"--block-size", "8"}, "", 1, "/clips/000110A_two.CLP holds 2 MB blocks, not the 8 MB of --block-size"},
+        {"two", {"--block-size", "4"}, "", 2, "--block-size 2|8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + (c.options.empty() ? "" : " " + c.options.back()));
+        RixSimProgramRun run(KORVO_RIXSIM_PROGRAM, base / c.folder, c.options);
+        EXPECT_TRUE(run.Welcome().ends_with(c.welcomeEnd)) << run.Welcome();
+        EXPECT_EQ(run.Welcome().empty(), *c.welcomeEnd == '\0') << run.Welcome();
+        EXPECT_EQ(run.Stop(), c.exitCode);
+        EXPECT_NE(run.Errors().find(c.error), std::string::npos) << run.Errors();
+    }
 }
 
 }  // namespace

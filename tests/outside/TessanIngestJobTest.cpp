@@ -34,7 +34,7 @@ TEST(TessanIngestJob, EveryValueBecomesItsReceiverAttribute)
                                            "_USER QO_KORVO_DIRNAME=/media/clips",
                                            "_USER QO_KORVO_FPS=25",
                                            "_USER QO_KORVO_TCIN=1800000",
-                                           "_USER QO_KORVO_TCOUT=1800199",
+                                           "_USER QO_KORVO_TCOUT=1800200",
                                            "_USER QO_KORVO_NAUDIOS=2",
                                            "_USER QO_KORVO_RATE=50",
                                            "_USER QO_KORVO_CLIPIN=-1",
@@ -82,19 +82,23 @@ TEST(TessanIngestJob, MarkPointsAndTrimGiveTheDurationAndTrimPoints)
         int32_t duration, in, out, standard;
     };
     const Case cases[] = {
-        {"25", "3", "10:00:00:00", "10:00:03:24", "0", "-1", "-1", 100, 0, 100, 1},
-        {"25", "3", "10:00:00:00", "10:00:00:00", "0", "-1", "-1", 1, 0, 1, 1},
-        // Trim Clip: the clip points in fields, both taken.
-        {"25", "3", "00:00:00:05", "00:00:04:04", "1", "10", "208", 100, 5, 105, 1},
+        // Out points lie one past the last frame taken.
+        {"25", "3", "10:00:00:00", "10:00:04:00", "0", "-1", "-1", 100, 0, 100, 1},
+        {"25", "3", "10:00:00:00", "10:00:00:01", "0", "-1", "-1", 1, 0, 1, 1},
+        // Trim Clip: the clip points in fields; pictures 4-9 are in 4, out 10.
+        {"25", "3", "00:00:00:04", "00:00:00:10", "1", "8", "20", 6, 4, 10, 1},
+        {"25", "3", "00:00:00:05", "00:00:04:05", "1", "10", "210", 100, 5, 105, 1},
+        // An out field in the middle of a frame takes that frame whole.
+        {"25", "3", "00:00:00:05", "00:00:04:05", "1", "11", "209", 100, 5, 105, 1},
         // Trim Clip without clip information keeps the mark points.
-        {"25", "3", "10:00:00:00", "10:00:00:09", "1", "-1", "-1", 10, 0, 10, 1},
+        {"25", "3", "10:00:00:00", "10:00:00:10", "1", "-1", "-1", 10, 0, 10, 1},
         // 29.97 drop-frame: 00:01:00:00 and :01 do not exist.
-        {"30", "4", "00:00:59:28", "00:01:00:02", "0", "-1", "-1", 3, 0, 3, 2},
-        {"30", "5", "00:00:59:28", "00:01:00:02", "0", "-1", "-1", 5, 0, 5, 2},
-        {"30", "", "00:09:59:29", "00:10:00:00", "0", "-1", "-1", 2, 0, 2, 2},
+        {"30", "4", "00:00:59:28", "00:01:00:03", "0", "-1", "-1", 3, 0, 3, 2},
+        {"30", "5", "00:00:59:28", "00:01:00:03", "0", "-1", "-1", 5, 0, 5, 2},
+        {"30", "", "00:09:59:29", "00:10:00:01", "0", "-1", "-1", 2, 0, 2, 2},
         // 50 and 59.94: one field a frame.
-        {"50", "", "00:00:00:00", "00:00:01:49", "1", "0", "99", 100, 0, 100, 1},
-        {"60", "", "00:00:00:00", "00:00:00:59", "0", "-1", "-1", 60, 0, 60, 2},
+        {"50", "", "00:00:00:00", "00:00:02:00", "1", "0", "100", 100, 0, 100, 1},
+        {"60", "", "00:00:00:00", "00:00:01:00", "0", "-1", "-1", 60, 0, 60, 2},
     };
     for (const Case& c : cases) {
         CIngestJob job;
@@ -129,8 +133,12 @@ TEST(TessanIngestJob, ABadValueOrDocumentGivesAClearError)
         {JobText({{"KorvoFps", ""}}), "KorvoFps \"\""},
         {JobText({{"markin", "25:00:00:00"}}), "markin \"25:00:00:00\" is not a timecode at 25 frames/s"},
         {JobText({{"markout", "10:00:00:25"}}), "markout \"10:00:00:25\" is not a timecode"},
-        {JobText({{"markout", "09:59:59:24"}}), "markout 09:59:59:24 lies before markin 10:00:00:00"},
-        {JobText({{"TrimClip", "1"}, {"KorvoClipIn", "20"}, {"KorvoClipOut", "10"}}), "KorvoClipOut 10 lies before"},
+        {JobText({{"markout", "09:59:59:24"}}), "markout 09:59:59:24 does not lie after markin 10:00:00:00"},
+        {JobText({{"markout", "10:00:00:00"}}), "markout 10:00:00:00 does not lie after markin 10:00:00:00"},
+        {JobText({{"TrimClip", "1"}, {"KorvoClipIn", "20"}, {"KorvoClipOut", "10"}}),
+         "KorvoClipOut 10 does not lie after"},
+        {JobText({{"TrimClip", "1"}, {"KorvoClipIn", "20"}, {"KorvoClipOut", "20"}}),
+         "KorvoClipOut 20 does not lie after"},
         {JobText({{"lookupname", ""}}), "no <lookupname>"},
         {"<?xml><ingestdrag><lookupname>A</lookupname>", "not XML"},
         {"<?xml><transfer/>", "the root element is not <ingestdrag>"},

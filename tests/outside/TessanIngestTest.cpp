@@ -32,7 +32,7 @@ protected:
         tessantest::Values values = {{"directory", Source().parent_path().string()},
                                      {"lookupname", Source().filename().string()},
                                      {"markin", "00:00:00:00"},
-                                     {"markout", "00:00:00:09"},
+                                     {"markout", "00:00:00:10"},
                                      {"KorvoDataType", "DVCPro"}};
         values.insert(values.end(), changes.begin(), changes.end());
         EXPECT_TRUE(job.Parse(tessantest::JobText(values))) << job.Error();
@@ -81,9 +81,9 @@ TEST_F(TessanIngest, IngestsEveryFrameIntoMediaThatFfmpegReads)
 
 TEST_F(TessanIngest, ATrimmedClipEndsOnItsLastFrameAndAsksNoFurther)
 {
-    // Clip points in fields 4 and 14: frames 2 to 7, both ends taken.
+    // Clip points in fields 4 and 16: frames 2 to 7, the out point one past the last.
     TransferResult result =
-        Ingest({{"TrimClip", "1"}, {"KorvoClipIn", "4"}, {"KorvoClipOut", "14"}, {"KorvonAudios", "0"}});
+        Ingest({{"TrimClip", "1"}, {"KorvoClipIn", "4"}, {"KorvoClipOut", "16"}, {"KorvonAudios", "0"}});
     EXPECT_TRUE(result.complete) << result.hostText;
     EXPECT_EQ(result.frames, 6);
     std::string journal = JournalText();
@@ -139,7 +139,7 @@ TEST_F(TessanIngest, AMissingPluginOrMediaFailsClearly)
     EXPECT_NE(result.hostText.find("cannot load"), std::string::npos) << result.hostText;
 
     // The source holds 12 frames; a job of 20 ends early with the receiver's internal error.
-    result = Ingest({{"markout", "00:00:00:19"}});
+    result = Ingest({{"markout", "00:00:00:20"}});
     EXPECT_FALSE(result.complete);
     EXPECT_EQ(result.code, 6);
     EXPECT_EQ(result.frames, 12);
@@ -153,7 +153,7 @@ class TessanIngestThreads : public TessanIngest
 TEST_F(TessanIngestThreads, PauseResumeAndCancelComeFromAnotherThread)
 {
     setenv("FAKE_DELAY_MS", "10", 1);
-    std::unique_ptr<CIngestTransfer> transfer = MakeIngest({{"markout", "00:00:00:11"}});
+    std::unique_ptr<CIngestTransfer> transfer = MakeIngest({{"markout", "00:00:00:12"}});
     TransferResult result;
     std::thread worker([&] { result = transfer->Run(); });
     PauseResumeCancel(transfer.get());

@@ -44,7 +44,7 @@ protected:
         ASSERT_TRUE(job.Parse(tessantest::JobText({{"directory", Source().parent_path().string()},
                                                    {"lookupname", Source().filename().string()},
                                                    {"markin", "00:00:00:00"},
-                                                   {"markout", "00:00:00:09"},
+                                                   {"markout", "00:00:00:10"},
                                                    {"KorvoDataType", "DVCPro"}})));
         tessan::CIngestTransfer ingest(std::move(job), Out().string());
         ingest.SetPlugin(KORVO_FAKERECEIVER_LIBRARY);

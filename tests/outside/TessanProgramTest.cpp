@@ -60,7 +60,7 @@ protected:
         tessantest::Values values = {{"directory", Source().parent_path().string()},
                                      {"lookupname", Source().filename().string()},
                                      {"markin", "00:00:00:00"},
-                                     {"markout", "00:00:00:09"},
+                                     {"markout", "00:00:00:10"},
                                      {"KorvoDataType", "DVCPro"}};
         values.insert(values.end(), changes.begin(), changes.end());
         std::string path = (_dir / name).string();

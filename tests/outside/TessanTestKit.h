@@ -19,10 +19,10 @@ inline std::string JobText(const Values& changes)
     Values root = {{"printname", "News & Weather"}, {"lookupname", "NEWS & WEATHER.CLP"},
                    {"hostname", "Mirel"},           {"directory", "/media/clips"},
                    {"dllname", "KorvoSetup"},       {"dllversion", "2.1"},
-                   {"markin", "10:00:00:00"},       {"markout", "10:00:03:24"}};
+                   {"markin", "10:00:00:00"},       {"markout", "10:00:04:00"}};
     Values priv = {{"KorvoFps", "25"},
                    {"KorvoTCIn", "1800000"},
-                   {"KorvoTCOut", "1800199"},
+                   {"KorvoTCOut", "1800200"},
                    {"KorvonAudios", "2"},
                    {"KorvoRate", "50"},
                    {"KorvoClipIn", "-1"},

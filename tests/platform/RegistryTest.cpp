@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -72,6 +74,29 @@ TEST(Registry, MissingHiveIsEmptyAndBadLinesAreSkipped)
     EXPECT_FALSE(Registry::Query(RegHive::CurrentUser, "Software\\Hand", "bad"));
     EXPECT_FALSE(Registry::Query(RegHive::CurrentUser, "Software\\Hand", "s"));
     Registry::DeleteKey(RegHive::CurrentUser, "Software");
+}
+
+// A hand-written hive of leaf sections alone: their parents exist as keys, found level by level.
+TEST(Registry, SectionsWithoutTheirParentsStillHaveThem)
+{
+    {
+        std::ofstream out(platform::RegistryRoot() / "HKEY_LOCAL_MACHINE.reg");
+        out << "[SOFTWARE\\Brennhall\\Nodwell\\Config\\Player]\n\"Type\"=dword:00000003\n"
+            << "[SOFTWARE\\Brennhall]\n\"x\"=dword:00000001\n";
+    }
+    for (const char* key : {"SOFTWARE", "SOFTWARE\\Brennhall", "SOFTWARE\\Brennhall\\Nodwell",
+                            "SOFTWARE\\Brennhall\\Nodwell\\Config", "SOFTWARE\\Brennhall\\Nodwell\\Config\\Player"})
+        EXPECT_TRUE(Registry::KeyExists(RegHive::LocalMachine, key)) << key;
+    EXPECT_EQ(Registry::EnumSubKeys(RegHive::LocalMachine, "SOFTWARE\\Brennhall\\Nodwell\\Config"),
+              std::vector<std::string>{"Player"});
+    EXPECT_EQ(Registry::EnumSubKeys(RegHive::LocalMachine, ""), std::vector<std::string>{"SOFTWARE"});
+    EXPECT_EQ(Registry::GetDword(RegHive::LocalMachine, "SOFTWARE\\Brennhall", "x"), 1u);
+    // Saved again, the parents are written as sections of their own.
+    ASSERT_TRUE(Registry::SetDword(RegHive::LocalMachine, "SOFTWARE\\Brennhall\\Nodwell\\Config\\Player", "Type", 4));
+    std::ifstream in(platform::RegistryRoot() / "HKEY_LOCAL_MACHINE.reg");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, text.find("[SOFTWARE\\Brennhall\\Nodwell]\n"));
+    Registry::DeleteKey(RegHive::LocalMachine, "SOFTWARE");
 }
 
 // Two processes writing the same hive at once lose none of each other's values.

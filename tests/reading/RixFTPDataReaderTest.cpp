@@ -2,6 +2,8 @@
 // seeks, growing clips and trains, and the faults of the connection, the server and the RPC channel.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,8 +12,11 @@
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "reading/rix/CRixFTPDataReader.h"
+#include "tests/outside/RixSimProgramRun.h"
+#include "tests/reading/ParvexClipKit.h"
 #include "tests/reading/RixPictureBlocks.h"
 #include "tests/rixclient/RixTestHelpers.h"
+#include "tests/support/FileTestKit.h"
 
 using namespace rixtest;
 using rixsim::CRixClipTable;
@@ -374,6 +379,68 @@ TEST_F(RixFTPDataReaderThreads, InitializeFailures)
     EXPECT_FALSE(reader.IsOpen());
     uint8_t* data = nullptr;
     EXPECT_EQ(reader.GetNextData(&data, 0, nullptr, nullptr), -1);
+}
+
+}  // namespace
+
+namespace
+{
+
+// Server clips of 2 MB and of 8 MB blocks written by the system's clip writer, each in a folder that the
+// simulator's program serves: the program announces the block size of its clips, the reader reads blocks by it,
+// and every picture comes whole.
+TEST(RixFTPDataReaderProgram, ClipsOfEitherBlockSizeAreReadWhole)
+{
+    namespace fs = std::filesystem;
+    const std::string key = "SOFTWARE\\Brennhall\\" + platform::ProgramName();
+    platform::Registry::SetDword(platform::RegHive::LocalMachine, key, "SrcCacheSizeInMB", 64);
+    platform::Registry::SetDword(platform::RegHive::LocalMachine, key, "SrcPreloadNbBlocks", 2);
+    for (const uint32_t format : {uint32_t{KORVOMXF_FORMAT_BAVD_2MB}, uint32_t{KORVOMXF_FORMAT_BAVD_8MB}}) {
+        const bool two = format == KORVOMXF_FORMAT_BAVD_2MB;
+        SCOPED_TRACE(two ? "2 MB" : "8 MB");
+        const parvexclip::ClipSpec spec{"Imx50", format, 2, 3, 4, 50, 1, "imx50.m2v", 250000, 12, false};
+        const fs::path dir = testsupport::FreshDir(two ? "rixsim-folder-2mb" : "rixsim-folder-8mb");
+        parvexclip::ClipWriter writer(spec);
+        ASSERT_TRUE(writer.WriteAll((dir / "CLIP.MXF").string()));
+        // The server keeps the blocks that follow the clip file's 2 MB header area.
+        const parvexclip::Bytes file = parvexclip::ReadFile(dir / "CLIP.MXF");
+        const size_t block = two ? 0x200000 : 0x800000;
+        ASSERT_GT(file.size(), 0x200000u + block);
+        const fs::path clips = dir / "server" / "clips";
+        fs::create_directories(clips);
+        parvexclip::WriteFile(clips / "000110A_news.CLP", file.data() + 0x200000,
+                              (file.size() - 0x200000) / block * block);
+        const std::string xml =
+            CRixClipTable::ForClip("news", parvexclip::kFirstField, parvexclip::kFirstField + 2 * spec.nPictures)
+                .Set("VIDEOFORMAT", 1)
+                .ToXml();
+        parvexclip::WriteFile(clips / "000110A_news.XML", reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
+
+        rixsimtest::RixSimProgramRun server(KORVO_RIXSIM_PROGRAM, dir / "server");
+        EXPECT_TRUE(server.Welcome().ends_with(two ? " B: 2" : " B: 8")) << server.Welcome();
+        CRixFTPDataReader reader("");
+        reader.SetTimeouts(ShortFtpTimeouts());
+        reader.SetRixTimeouts(ShortRixTimeouts());
+        reader.SetReaderTimeouts({10, 5000});
+        reader.AttachSourceReader(
+            std::make_unique<UrlSource>("ftp://127.0.0.1:" + std::to_string(server.Port()) + "/clips/000110A_news.CLP"),
+            0);
+        ASSERT_EQ(reader.Initialize(""), 0);
+        std::vector<uint8_t> buffer(0x100000);
+        uint32_t pictures = 0;
+        for (;; ++pictures) {
+            uint8_t* data = buffer.data();
+            uint32_t size = 0;
+            double seconds = -1;
+            if (reader.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, &seconds) != 0)
+                break;
+            ASSERT_LT(pictures, spec.nPictures);
+            const parvexclip::Bytes& stored = writer.Stored()[pictures];
+            ASSERT_GE(size, stored.size()) << pictures;
+            EXPECT_EQ(0, std::memcmp(data, stored.data(), stored.size())) << pictures;
+        }
+        EXPECT_EQ(pictures, spec.nPictures);
+    }
 }
 
 }  // namespace

@@ -331,6 +331,27 @@ TEST(FrameReaderFaults, VC3TracksCountTheirOwnSamples)
     }
 }
 
+// Tracks the blocks carry no sound for are silent in VC-3 as in IMX: the frame set stays whole.
+TEST(FrameReaderFaults, VC3TracksTheBlockLacksAreSilent)
+{
+    Fixture f = MakeFake<CReceiverKorvoVC3Reader>();
+    const Bytes audio = FieldUnit(kUnit625, 4, 960, 100, 960);
+    const Bytes unit = VC3Unit(4096, 34, 7);
+    f.fake->_blocks.push_back({{unit, unit}, {audio, audio}, 1, 0});
+    ASSERT_EQ(f.reader->Open("x", 3, 120, 8, 24), 0);
+    ASSERT_TRUE(f.reader->ReadNextFrame());
+    Take(*f.reader, 0)->Release();
+    for (int32_t t = 1; t <= 8; ++t) {
+        KorvoFrame* frame = Take(*f.reader, t);
+        ASSERT_NE(frame, nullptr) << t;
+        ASSERT_EQ(frame->GetNumSamples(), 1920u);
+        const uint32_t first = t <= 4 ? 100 + (t - 1) * 0x10000u : 0;
+        EXPECT_EQ(SampleAt(frame, 0), first);
+        EXPECT_EQ(SampleAt(frame, 1919), t <= 4 ? first + 959 : 0);
+        frame->Release();
+    }
+}
+
 TEST(FrameReaderFaults, VC3StartsOnAFieldOfEvenParity)
 {
     Fixture f = MakeFake<CReceiverKorvoVC3Reader>();

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "browser/CTcpBlockSender.h"
+#include "browser/CValdrinViewCore.h"
+#include "outside/rix/CRixClipTable.h"
 #include "outside/rix/CRixSimServer.h"
 #include "outside/tessan/CIngestTransfer.h"
 #include "outside/tessan/MediaFolder.h"
@@ -23,8 +25,11 @@
 #include "receiver/KorvoFrame.h"
 #include "receiver/KorvoReceiver.h"
 #include "receiver/ReceiverClips.h"
+#include "tests/browser/BrowserTestKit.h"
+#include "tests/outside/RixSimProgramRun.h"
 #include "tests/outside/TessanTestKit.h"
 #include "tests/receiver/ReceiverComposition.h"
+#include "writers/CIMXMXFWriter.h"
 
 namespace
 {
@@ -111,8 +116,9 @@ protected:
     tessantest::Values Job() const
     {
         const IngestCase& c = GetParam();
-        char markout[16];
-        std::snprintf(markout, sizeof markout, "00:00:%02u:%02u", (Frames() - 1) / 25, (Frames() - 1) % 25);
+        // The out point lies one past the last frame.
+        char markout[32];
+        std::snprintf(markout, sizeof markout, "00:00:%02u:%02u", Frames() / 25, Frames() % 25);
         return {{"directory", _dir.string()},
                 {"lookupname", "CLIP.MXF"},
                 {"markin", "00:00:00:00"},
@@ -128,8 +134,12 @@ protected:
 
     std::unique_ptr<CIngestTransfer> MakeIngest(const tessantest::Values& job)
     {
+        return MakeIngestOf(tessantest::JobText(job));
+    }
+    std::unique_ptr<CIngestTransfer> MakeIngestOf(const std::string& jobText)
+    {
         CIngestJob parsed;
-        EXPECT_TRUE(parsed.Parse(tessantest::JobText(job))) << parsed.Error();
+        EXPECT_TRUE(parsed.Parse(jobText)) << parsed.Error();
         auto transfer = std::make_unique<CIngestTransfer>(std::move(parsed), (_dir / "out").string());
         transfer->SetPlugin(KORVO_RECALO_LIBRARY);
         return transfer;
@@ -150,27 +160,31 @@ protected:
         return job;
     }
 
-    void ExpectComplete(const TransferResult& result)
+    // The transfer took frames [first, first + count) of the clip, no more and no less.
+    void ExpectComplete(const TransferResult& result, uint32_t first = 0, uint32_t count = 0)
     {
+        count = count ? count : Frames();
         EXPECT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
         EXPECT_EQ(result.code, 14);
-        EXPECT_EQ(result.frames, Frames());
+        EXPECT_EQ(result.frames, count);
         EXPECT_EQ(result.pluginText, "KorvoReceiver: End Of Data");
-        ExpectMedia();
+        ExpectMedia(first, count);
     }
 
-    // The ingested media equal the clip's pictures and sound.
-    void ExpectMedia()
+    // The ingested media equal the clip's pictures and sound of frames [first, first + count).
+    void ExpectMedia(uint32_t first = 0, uint32_t count = 0)
     {
         const IngestCase& c = GetParam();
+        count = count ? count : Frames();
+        const uint32_t picturesPerFrame = c.clip.nPictures / Frames();
         Bytes source;
-        for (uint32_t i = 0; i < c.clip.nPictures; ++i) {
+        for (uint32_t i = first * picturesPerFrame; i < (first + count) * picturesPerFrame; ++i) {
             const Bytes& picture = _writer->MediaPicture(i);
             source.insert(source.end(), picture.begin(), picture.end());
         }
         parvexclip::WriteFile(_dir / "source", source.data(), source.size());
         const auto expected = FrameMd5(_dir / "source", c.pszFormat);
-        EXPECT_EQ(expected.size(), Frames());
+        EXPECT_EQ(expected.size(), count);
         const std::string picture = std::string("video") + tessan::PictureExtension(c.dataType);
         EXPECT_EQ(FrameMd5(_dir / "out" / picture, c.pszFormat), expected);
 
@@ -179,7 +193,7 @@ protected:
             ASSERT_TRUE(wav.Load((_dir / "out" / tessan::AudioName(t)).string())) << wav.Error();
             EXPECT_EQ(wav.Bits(), c.nBits);
             Bytes want;
-            for (uint32_t k = 0; k < Frames(); ++k) {
+            for (uint32_t k = first; k < first + count; ++k) {
                 const Bytes pcm = ExpectedTrackPcm(c.clip.nStandard, k, static_cast<uint32_t>(t), c.nBits);
                 want.insert(want.end(), pcm.begin(), pcm.end());
             }
@@ -263,6 +277,83 @@ std::string CaseName(const ::testing::TestParamInfo<IngestCase>& info)
 INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngest, ::testing::ValuesIn(kCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Clips, RecaloProgramIngest, ::testing::Values(kCases[0]), CaseName);
 
+// The jobs the browser's own code writes for the clip file, whole and trimmed to its short points.
+class RecaloBrowserJob : public RecaloIngest
+{
+protected:
+    std::string BrowserJob(bool trim)
+    {
+        browsertest::CapturingSink sink;
+        CValdrinViewCore view{sink};
+        view.Settings()._szCurrentFolder = _dir.string() + "/";
+        view.Settings()._bTrimClip = trim;
+        view.Settings()._b24BitsAudio = GetParam().nBits == 24;
+        std::string job;
+        EXPECT_EQ(view.GetFileInfos("CLIP.MXF", job, nullptr), 0);
+        EXPECT_TRUE(sink.Messages().empty());
+        return job;
+    }
+};
+
+TEST_P(RecaloBrowserJob, AWholeClipIngestsExactlyItsFrames)
+{
+    const std::string job = BrowserJob(false);
+    EXPECT_NE(job.find("<markin>01:00:20:00</markin><markout>01:00:20:12</markout>"), std::string::npos) << job;
+    ExpectComplete(MakeIngestOf(job)->Run());
+}
+
+TEST_P(RecaloBrowserJob, ATrimmedClipIngestsExactlyItsShortRange)
+{
+    // Pictures 4 to 9: short in at picture 4, short out one past picture 9.
+    _writer = std::make_unique<parvexclip::ClipWriter>(GetParam().clip);
+    _writer->_fieldAudio = [clipSpec = GetParam().clip](uint32_t field) { return RampFieldAudio(clipSpec, field); };
+    _writer->_describe = [](KorvoMXFInfo&, KorvoMXFClip& clip) {
+        clip._nShortIn = kFirstField + 8;
+        clip._nShortOut = kFirstField + 20;
+    };
+    fs::remove(_dir / "CLIP.MXF");
+    ASSERT_TRUE(_writer->WriteAll((_dir / "CLIP.MXF").string()));
+    const std::string job = BrowserJob(true);
+    EXPECT_NE(job.find("<markin>00:00:00:04</markin><markout>00:00:00:10</markout>"), std::string::npos) << job;
+    ExpectComplete(MakeIngestOf(job)->Run(), 4, 6);
+}
+
+// The browser describes only IMX clip files.
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloBrowserJob, ::testing::Values(kCases[0], kCases[1]), CaseName);
+
+// Clips that carry four tracks, ingested with eight: the four the blocks lack are silent in every kind.
+class RecaloSilentTracks : public RecaloIngest
+{
+};
+
+TEST_P(RecaloSilentTracks, TracksTheClipLacksAreSilent)
+{
+    const IngestCase& c = GetParam();
+    ExpectComplete(Ingest(JobWith({{"KorvonAudios", "8"}})));
+    uint64_t samples = 0;
+    for (uint32_t k = 0; k < Frames(); ++k)
+        samples += CadenceOf(c.clip.nStandard, k);
+    for (int32_t t = c.nTracks + 1; t <= 8; ++t) {
+        tessan::CWavReader wav;
+        ASSERT_TRUE(wav.Load((_dir / "out" / tessan::AudioName(t)).string())) << wav.Error();
+        ASSERT_EQ(wav.Samples(), samples) << "track " << t;
+        Bytes got;
+        ASSERT_TRUE(wav.Take(0, static_cast<uint32_t>(wav.Samples()), got));
+        EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](uint8_t b) { return b == 0; })) << "track " << t;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloSilentTracks,
+                         ::testing::Values(kCases[1], IngestCase{{"VC3_Table2MB_4x16", kTable2, 4, 3, 5, 120, 1,
+                                                                  "../receiver/vc3_1080i50.dnxhd", 0x4A000, 8, false},
+                                                                 Kind::VC3,
+                                                                 "Hydrel",
+                                                                 120,
+                                                                 4,
+                                                                 16,
+                                                                 "dnxhd"}),
+                         CaseName);
+
 // Threaded: also run under ThreadSanitizer.
 class RecaloIngestThreads : public RecaloIngest
 {
@@ -330,6 +421,58 @@ std::vector<IngestCase> ServerCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, RecaloServerIngestThreads, ::testing::ValuesIn(ServerCases()), CaseName);
+
+// A server clip in a folder that the simulator's program serves, with the simulator's clip table beside it,
+// described by the browser's own code and ingested whole and trimmed to pictures 4-9.
+class RecaloServerFolderThreads : public RecaloIngestThreads
+{
+protected:
+    TransferResult IngestServerClip(bool trim)
+    {
+        const IngestCase& c = GetParam();
+        const uint64_t block = c.clip.nBlockFormat == kBavd8 ? 0x800000 : 0x200000;
+        const Bytes file = parvexclip::ReadFile(_dir / "CLIP.MXF");
+        const fs::path clips = _dir / "server" / "clips";
+        fs::create_directories(clips);
+        const uint64_t bytes = (file.size() - receivertest::kHeaderArea) / block * block;
+        parvexclip::WriteFile(clips / "004512A_ingest.CLP", file.data() + receivertest::kHeaderArea, bytes);
+        rixsim::CRixClipTable table = rixsim::CRixClipTable::ForClip("ingest", kFirstField, kFirstField + 2 * Frames());
+        table.Set("VIDEOFORMAT", 1).Set("AUDIOMODE", c.nTracks == 8 ? 4 : 3);
+        if (trim)
+            table.Set("SHORTIN", kFirstField + 8).Set("SHORTOUT", kFirstField + 20);
+        const std::string xml = table.ToXml();
+        parvexclip::WriteFile(clips / "004512A_ingest.XML", reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
+
+        rixsimtest::RixSimProgramRun server(KORVO_RIXSIM_PROGRAM, _dir / "server");
+        EXPECT_TRUE(server.Welcome().ends_with(block == 0x800000 ? " B: 8" : " B: 2")) << server.Welcome();
+        browsertest::CapturingSink sink;
+        CValdrinViewCore view{sink};
+        CValdrinSettings& settings = view.Settings();
+        settings._bUseRix = true;
+        settings._szRixAddress = "127.0.0.1";
+        settings._szRixPort = std::to_string(server.Port());
+        settings._szCurrentFolder = "/clips/";
+        settings._bTrimClip = trim;
+        settings._b24BitsAudio = c.nBits == 24;
+        std::string job;
+        EXPECT_EQ(view.GetFTPInfos("004512A_ingest", job), 0);
+        EXPECT_TRUE(sink.Messages().empty());
+        return MakeIngestOf(job)->Run();
+    }
+};
+
+TEST_P(RecaloServerFolderThreads, AWholeServerClipIngestsExactlyItsFrames)
+{
+    ExpectComplete(IngestServerClip(false));
+}
+
+TEST_P(RecaloServerFolderThreads, ATrimmedServerClipIngestsExactlyItsShortRange)
+{
+    ExpectComplete(IngestServerClip(true), 4, 6);
+}
+
+// The receiver's server reader takes 8 MB BAVD blocks.
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloServerFolderThreads, ::testing::Values(kCases[1]), CaseName);
 
 // The failures of one clip: each ends with a clear text, never a hang.
 class RecaloIngestFailure : public RecaloIngestThreads
@@ -472,47 +615,163 @@ INSTANTIATE_TEST_SUITE_P(Clips, RecaloIngestFailure, ::testing::Values(LongClip(
 namespace
 {
 
+// The job the browser's own code writes for a file in a folder.
+std::string BrowserFileJob(const fs::path& file, bool audio24)
+{
+    browsertest::CapturingSink sink;
+    CValdrinViewCore view{sink};
+    view.Settings()._szCurrentFolder = file.parent_path().string() + "/";
+    view.Settings()._b24BitsAudio = audio24;
+    std::string job;
+    EXPECT_EQ(view.GetFileInfos(file.filename().string(), job, nullptr), 0);
+    EXPECT_TRUE(sink.Messages().empty());
+    return job;
+}
+
+TransferResult IngestWithRecalo(const std::string& jobText, const fs::path& out)
+{
+    CIngestJob job;
+    EXPECT_TRUE(job.Parse(jobText)) << job.Error();
+    CIngestTransfer transfer(std::move(job), out.string());
+    transfer.SetPlugin(KORVO_RECALO_LIBRARY);
+    const TransferResult result = transfer.Run();
+    EXPECT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
+    EXPECT_EQ(result.code, 14);
+    return result;
+}
+
+// Each ingested track equals the PCM that the function gives for it.
+void ExpectTracks(const fs::path& out, uint32_t tracks, int bits, const std::function<Bytes(uint32_t)>& pcmOf)
+{
+    for (uint32_t t = 1; t <= tracks; ++t) {
+        tessan::CWavReader wav;
+        ASSERT_TRUE(wav.Load((out / tessan::AudioName(static_cast<int32_t>(t))).string())) << wav.Error();
+        EXPECT_EQ(wav.Bits(), bits);
+        const Bytes want = pcmOf(t);
+        ASSERT_EQ(wav.Samples(), want.size() / static_cast<uint32_t>(bits / 8)) << "track " << t;
+        Bytes got;
+        ASSERT_TRUE(wav.Take(0, static_cast<uint32_t>(wav.Samples()), got));
+        EXPECT_TRUE(got == want) << "track " << t;
+    }
+}
+
+// The ramp of ffmpeg's D-10 files: sample n of track t is (7n + 4099(t - 1)) mod 2^16.
+Bytes RampPcm16(uint32_t track, uint64_t samples)
+{
+    Bytes want;
+    for (uint64_t n = 0; n < samples; ++n) {
+        const uint32_t v = static_cast<uint32_t>((n * 7 + (track - 1) * 4099) & 0xFFFF);
+        want.push_back(static_cast<uint8_t>(v));
+        want.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    return want;
+}
+
 // An OP1a D-10 file (IMX 50, eight 16-bit tracks of a ramp) on a share, read by the OP1A reader.
 TEST(RecaloOP1AIngest, AnOP1aFileIngestsFrameForFrame)
 {
     ASSERT_FALSE(ReceiverMediaDir().empty());
     const fs::path source = ReceiverMediaDir() / "d10_625_s16x8.mxf";
     const fs::path dir = testsupport::FreshDir("recalo-ingest-op1a");
-    CIngestJob job;
-    ASSERT_TRUE(job.Parse(tessantest::JobText({{"directory", source.parent_path().string()},
-                                               {"lookupname", source.filename().string()},
-                                               {"markin", "00:00:00:00"},
-                                               {"markout", "00:00:00:05"},
-                                               {"KorvoFileType", "MXF"},
-                                               {"KorvoDataType", "IMX"},
-                                               {"KorvonAudios", "8"},
-                                               {"KorvonAudioBits", "16"},
-                                               {"KorvoBlockSizeMB", "2"}})))
-        << job.Error();
-    CIngestTransfer transfer(std::move(job), (dir / "out").string());
-    transfer.SetPlugin(KORVO_RECALO_LIBRARY);
-    const TransferResult result = transfer.Run();
-    EXPECT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
-    EXPECT_EQ(result.code, 14);
+    const TransferResult result = IngestWithRecalo(tessantest::JobText({{"directory", source.parent_path().string()},
+                                                                        {"lookupname", source.filename().string()},
+                                                                        {"markin", "00:00:00:00"},
+                                                                        {"markout", "00:00:00:06"},
+                                                                        {"KorvoFileType", "MXF"},
+                                                                        {"KorvoDataType", "IMX"},
+                                                                        {"KorvonAudios", "8"},
+                                                                        {"KorvonAudioBits", "16"},
+                                                                        {"KorvoBlockSizeMB", "2"}}),
+                                                   dir / "out");
     EXPECT_EQ(result.frames, 6);
-
     const auto expected = FrameMd5(source, "mxf");
     EXPECT_EQ(expected.size(), 6u);
     EXPECT_EQ(FrameMd5(dir / "out" / "video.m2v", "mpegvideo"), expected);
-    for (uint32_t t = 0; t < 8; ++t) {
-        tessan::CWavReader wav;
-        ASSERT_TRUE(wav.Load((dir / "out" / tessan::AudioName(static_cast<int32_t>(t + 1))).string())) << wav.Error();
-        EXPECT_EQ(wav.Bits(), 16);
-        ASSERT_EQ(wav.Samples(), 6u * 1920u);
-        Bytes got;
-        ASSERT_TRUE(wav.Take(0, static_cast<uint32_t>(wav.Samples()), got));
-        Bytes want;
-        for (uint64_t n = 0; n < wav.Samples(); ++n) {
-            const uint32_t v = static_cast<uint32_t>((n * 7 + t * 4099) & 0xFFFF);
-            want.push_back(static_cast<uint8_t>(v));
-            want.push_back(static_cast<uint8_t>(v >> 8));
+    ExpectTracks(dir / "out", 8, 16, [](uint32_t t) { return RampPcm16(t, 6 * 1920); });
+}
+
+// The same file described by the browser's own code: its out point is one past the last frame.
+TEST(RecaloOP1AIngest, TheBrowsersJobOfAnOP1aFileIngestsExactlyItsFrames)
+{
+    ASSERT_FALSE(ReceiverMediaDir().empty());
+    const fs::path dir = testsupport::FreshDir("recalo-ingest-op1a-browser");
+    fs::create_directories(dir / "share");
+    const fs::path source = dir / "share" / "d10.mxf";
+    fs::copy_file(ReceiverMediaDir() / "d10_625_s16x8.mxf", source);
+    const TransferResult result = IngestWithRecalo(BrowserFileJob(source, false), dir / "out");
+    EXPECT_EQ(result.frames, 6);
+    EXPECT_EQ(FrameMd5(dir / "out" / "video.m2v", "mpegvideo"), FrameMd5(source, "mxf"));
+    ExpectTracks(dir / "out", 8, 16, [](uint32_t t) { return RampPcm16(t, 6 * 1920); });
+}
+
+// An OP1a file that the system's media writer writes (as the sender's OP1a writer and the main job use it), with
+// 24-bit and 16-bit sound, described by the browser and ingested: every picture (framemd5 against the source
+// pictures) and every sample as the writer converts it.
+TEST(RecaloOP1AIngest, AnOP1aFileTheSystemWritesIngestsExactly)
+{
+    ASSERT_FALSE(ReceiverMediaDir().empty());
+    const std::vector<Bytes> pictures = parvexclip::LoadMedia(kCases[0].clip);
+    ASSERT_FALSE(pictures.empty());
+    const auto frames = static_cast<uint32_t>(pictures.size());
+    const fs::path dir = testsupport::FreshDir("recalo-ingest-own-op1a");
+    Bytes all;
+    for (const Bytes& picture : pictures)
+        all.insert(all.end(), picture.begin(), picture.end());
+    parvexclip::WriteFile(dir / "source.m2v", all.data(), all.size());
+    const auto expected = FrameMd5(dir / "source.m2v", "mpegvideo");
+    ASSERT_EQ(expected.size(), frames);
+    const fs::path samples = dir / "samples";
+    const std::string make =
+        "/usr/bin/python3 '" KORVO_SOURCE_DIR "/tools/make-imx-samples' '" + samples.string() + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0) << make;
+
+    constexpr uint32_t kSamples = 1920;
+    // Integer samples handed over as the sender does (integer / full scale); each comes back as it was.
+    auto value = [](int bits, uint32_t channel, uint64_t n) {
+        return bits == 24 ? static_cast<int32_t>((n * 263 + channel * 1048583) % 0x1000000) - 0x800000
+                          : static_cast<int32_t>((n * 7 + channel * 4099) % 0x10000) - 0x8000;
+    };
+    for (const int bits : {24, 16}) {
+        SCOPED_TRACE(bits);
+        const uint32_t channels = bits == 24 ? 4 : 8;
+        const fs::path file = dir / ("share" + std::to_string(bits)) / "OWN_OP1A.mxf";
+        fs::create_directories(file.parent_path());
+        CIMXMXFWriter writer(bits, (samples.string() + "/").c_str(), 0);
+        MediaWriterClipInfo info;
+        info.standardCode = 3;
+        info.videoBitRate = 50000000;
+        info.aspectCode = 2;
+        info.startTimecode = CTimeCode(10, 0, 0, 0, false, 3);
+        ASSERT_EQ(writer.Open(file.c_str()), 0);
+        ASSERT_EQ(writer.Begin(info), 0);
+        for (uint32_t f = 0; f < frames; ++f) {
+            std::vector<std::vector<float>> sound(channels, std::vector<float>(kSamples));
+            std::vector<const float*> pointers;
+            for (uint32_t c = 0; c < channels; ++c) {
+                for (uint32_t i = 0; i < kSamples; ++i)
+                    sound[c][i] = static_cast<float>(value(bits, c, uint64_t{f} * kSamples + i)) /
+                                  (bits == 24 ? 8388607.0f : 32767.0f);
+                pointers.push_back(sound[c].data());
+            }
+            ASSERT_EQ(writer.AddFrame(pictures[f].data(), static_cast<uint32_t>(pictures[f].size()), pointers.data(),
+                                      static_cast<int>(kSamples), static_cast<int>(channels)),
+                      0);
         }
-        EXPECT_TRUE(got == want) << "track " << t + 1;
+        ASSERT_EQ(writer.Close(), 0);
+
+        const fs::path out = dir / ("out" + std::to_string(bits));
+        const TransferResult result = IngestWithRecalo(BrowserFileJob(file, bits == 24), out);
+        EXPECT_EQ(result.frames, frames);
+        EXPECT_EQ(FrameMd5(out / "video.m2v", "mpegvideo"), expected);
+        ExpectTracks(out, channels, bits, [&](uint32_t t) {
+            Bytes want;
+            for (uint64_t n = 0; n < uint64_t{frames} * kSamples; ++n) {
+                const int32_t v = value(bits, t - 1, n);
+                for (int b = 0; b < bits / 8; ++b)
+                    want.push_back(static_cast<uint8_t>(v >> (8 * b)));
+            }
+            return want;
+        });
     }
 }
 

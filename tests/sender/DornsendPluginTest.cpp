@@ -125,9 +125,9 @@ TEST_P(DornsendParvexPlayout, TessanPlaysTheCompositionToAParvexFile)
     for (int t = 1; t <= c.tracks; ++t)
         layout.tracks.push_back(t);
     layout.targets = {{"TGT-Address", (dir / "share").string()},
-                    {"TGT-Name", "Sequence"},
-                    {"TGT-Serial", "4711"},
-                    {"TGT-8MBBlocks", c.blocks8MB ? "1" : "0"}};
+                      {"TGT-Name", "Sequence"},
+                      {"TGT-Serial", "4711"},
+                      {"TGT-8MBBlocks", c.blocks8MB ? "1" : "0"}};
     fs::create_directories(dir / "share");
     const std::string composition = (dir / "composition.xml").string();
     WriteComposition(composition, layout);
@@ -178,10 +178,10 @@ TEST(DornsendControlThreads, TessanPausesResumesAndCancelsAPlayoutWithoutSideFil
     CompositionSpec layout;
     layout.duration = static_cast<int32_t>(frames.size());
     layout.targets = {{"TGT-Address", (dir / "share").string()},
-                    {"TGT-Serial", "4711"},
-                    {"TGT-Xml", "Parvex"},
-                    {"TGT-XmlPath", (dir / "share").string()},
-                    {"TGT-GenerateKorvo_METADATAS", "1"}};
+                      {"TGT-Serial", "4711"},
+                      {"TGT-Xml", "Parvex"},
+                      {"TGT-XmlPath", (dir / "share").string()},
+                      {"TGT-GenerateKorvo_METADATAS", "1"}};
     fs::create_directories(dir / "share");
     const std::string composition = (dir / "composition.xml").string();
     WriteComposition(composition, layout);
@@ -296,6 +296,8 @@ const MediaPlayout kMediaPlayouts[] = {
     {"Op1a_4x24", "Mirel::MPEG2::50", "MXF_OP1A", 4, 24, ".mxf",
      "codec_name=mpeg2video\nwidth=720\nheight=608\nnb_read_frames=12", "channels=4"},
     {"Op1a_8x16", "Mirel::MPEG2::50", "MXF_OP1A", 8, 16, ".mxf",
+     "codec_name=mpeg2video\nwidth=720\nheight=608\nnb_read_frames=12", "channels=8"},
+    {"Op1a_8x24", "Mirel::MPEG2::50", "MXF_OP1A", 8, 24, ".mxf",
      "codec_name=mpeg2video\nwidth=720\nheight=608\nnb_read_frames=12", "channels=8"},
     {"QuickTimeDV25", "Mirel::DV", "", 2, 16, ".mov", "codec_name=dvvideo\nwidth=720\nheight=576\nnb_read_frames=12",
      "channels=1\nchannels=1"},

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ struct CompositionSpec {
     std::string tapeId = "TAPE01";
     std::map<std::string, std::string> targets;  // "TGT-" user attributes
     std::map<std::string, std::string> plain;    // attributes without a category
+    // The start timecode; none: 10:00:00:00 at the rate, drop-frame at 30.
+    std::optional<Qo::Generic::TimeCode> start;
 };
 
 // libBlackFrames.so where the sender looks for it: in the library folder.
@@ -69,7 +72,7 @@ inline void WriteComposition(const std::string& path, const CompositionSpec& lay
     composition->SetTapeID(layout.tapeId.c_str());
     composition->SetDuration(layout.duration);
     composition->SetVideoStandard(layout.standard);
-    composition->SetStartTimeCode(TimeCode(layout.rate, layout.rate == 30, 10, 0, 0, 0));
+    composition->SetStartTimeCode(layout.start ? *layout.start : TimeCode(layout.rate, layout.rate == 30, 10, 0, 0, 0));
     for (const std::string& name : layout.compressors)
         composition->AddCompressorName(name.c_str());
     for (const auto& [key, value] : layout.targets)

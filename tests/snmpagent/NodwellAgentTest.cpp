@@ -2,7 +2,10 @@
 
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <utility>
 
+#include "platform/Paths.h"
 #include "snmpagent/CommonSnmpStruct.h"
 #include "tests/snmpagent/AgentFixture.h"
 #include "tests/snmpagent/SnmpTestKit.h"
@@ -69,6 +72,51 @@ TrapSeen NextTrap(CNodwellAgent& agent)
     }
     SnmpUtilVarBindListFree(&list);
     return t;
+}
+
+AsnAny Ip(const std::string& dotted)
+{
+    uint8_t b[4];
+    sscanf(dotted.c_str(), "%hhu.%hhu.%hhu.%hhu", &b[0], &b[1], &b[2], &b[3]);
+    return Text(std::string(reinterpret_cast<char*>(b), 4), kAsnIpAddress);
+}
+
+// What a SET could change: the published block past the reserved bytes, and the registry's destinations.
+struct Published {
+    std::vector<uint8_t> block;
+    std::vector<std::string> destinations;
+    bool operator==(const Published&) const = default;
+};
+
+Published PublishedNow()
+{
+    OtherProcess other;
+    const uint8_t* bytes = other.Bytes().bytes;
+    return {std::vector<uint8_t>(bytes + kReservedSize, bytes + kCommonSnmpStructSize), TrapValues()};
+}
+
+// One binding of a SET as data, made into a fresh agent value for every request.
+struct SetBinding {
+    Oid suffix;
+    char kind;  // 'i' integer, 's' text, 'a' address
+    int32_t number = 0;
+    std::string text;
+};
+
+// The status and error index of a request.
+using Outcome = std::pair<int32_t, int32_t>;
+
+// One SET request (or one of its phases) of several bindings.
+Outcome SetMany(CNodwellAgent& agent, const std::vector<SetBinding>& bindings, uint8_t type = kSnmpPduSet)
+{
+    std::vector<Oid> names;
+    std::vector<AsnAny> values;
+    for (const SetBinding& b : bindings) {
+        names.push_back(Name(b.suffix));
+        values.push_back(b.kind == 'i' ? Integer(b.number) : b.kind == 'a' ? Ip(b.text) : Text(b.text));
+    }
+    const Answer a = Request(agent, type, names, values)[0];
+    return {a.status, a.index};
 }
 
 using NodwellAgent = AgentTest;
@@ -312,12 +360,7 @@ TEST_F(NodwellAgent, RowsOfOtherProcessesFallBackWhenStaleAndAreTrapped)
 TEST_F(NodwellAgent, TrapDestinationsAreAddedAndRemovedThroughSet)
 {
     CNodwellAgent& agent = StartAgent();
-    auto ip = [](const std::string& dotted) {
-        uint8_t b[4];
-        sscanf(dotted.c_str(), "%hhu.%hhu.%hhu.%hhu", &b[0], &b[1], &b[2], &b[3]);
-        return Text(std::string(reinterpret_cast<char*>(b), 4), kAsnIpAddress);
-    };
-    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 1}, ip("10.0.0.5")));
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 1}, Ip("10.0.0.5")));
     EXPECT_EQ(0, Set(agent, {2, 4, 1, 4, 1}, Integer(kTrapAdd)));
     EXPECT_EQ(std::vector<std::string>{"1=10.0.0.5"}, TrapValues());
     EXPECT_EQ(kTrapActive, Get(agent, {2, 4, 1, 4, 1}).number);
@@ -325,10 +368,10 @@ TEST_F(NodwellAgent, TrapDestinationsAreAddedAndRemovedThroughSet)
     EXPECT_EQ(2, Get(agent, {2, 3, 0}).number);
 
     // The same address again is not written twice; another one is appended.
-    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 2}, ip("10.0.0.5")));
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 2}, Ip("10.0.0.5")));
     EXPECT_EQ(0, Set(agent, {2, 4, 1, 4, 2}, Integer(kTrapAdd)));
     EXPECT_EQ(std::vector<std::string>{"1=10.0.0.5"}, TrapValues());
-    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 2}, ip("192.168.1.20")));
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 2}, Ip("192.168.1.20")));
     EXPECT_EQ(0, Set(agent, {2, 4, 1, 4, 2}, Integer(kTrapAdd)));
     EXPECT_EQ((std::vector<std::string>{"1=10.0.0.5", "2=192.168.1.20"}), TrapValues());
 
@@ -342,6 +385,157 @@ TEST_F(NodwellAgent, TrapDestinationsAreAddedAndRemovedThroughSet)
     // A refused SET changes neither the table nor the registry.
     EXPECT_EQ(kSnmpErrorBadValue, Set(agent, {2, 4, 1, 4, 1}, Text("4")));
     EXPECT_EQ(std::vector<std::string>{"1=192.168.1.20"}, TrapValues());
+}
+
+// A SET is checked whole before anything changes: whatever the order of its bindings and wherever the
+// fault, a refused one leaves the published block and the registry as they were.
+TEST_F(NodwellAgent, RefusedSetsOfSeveralBindingsChangeNothing)
+{
+    Registry::SetString(RegHive::LocalMachine, std::string(kTrapConfigKey) + "\\public", "1", "10.0.0.1");
+    CNodwellAgent& agent = StartAgent();
+    struct Case {
+        const char* what;
+        std::vector<SetBinding> bindings;
+        int32_t status;
+        int32_t index;
+    };
+    std::vector<Case> cases = {
+        {"an address of 0.0.0.0 after an add",
+         {{{3, 2, 0}, 'i', 9},
+          {{2, 4, 1, 2, 2}, 'a', 0, "10.0.0.9"},
+          {{2, 4, 1, 4, 2}, 'i', kTrapAdd},
+          {{2, 4, 1, 2, 3}, 'a', 0, "0.0.0.0"}},
+         kSnmpErrorWrongValue,
+         4},
+        {"a read-only variable after an add",
+         {{{2, 4, 1, 2, 2}, 'a', 0, "10.0.0.9"}, {{2, 4, 1, 4, 2}, 'i', kTrapAdd}, {{2, 1, 0}, 's', 0, "x"}},
+         kSnmpErrorReadOnly,
+         3},
+        {"a community too long after a remove",
+         {{{2, 4, 1, 4, 1}, 'i', kTrapRemove}, {{2, 4, 1, 3, 1}, 's', 0, std::string(128, 'c')}},
+         kSnmpErrorBadValue,
+         2},
+        {"an unknown name after a remove",
+         {{{2, 4, 1, 4, 1}, 'i', kTrapRemove}, {{9, 9, 9}, 'i', 1}},
+         kSnmpErrorNoSuchName,
+         2},
+        {"an add on a row without an address", {{{2, 4, 1, 4, 2}, 'i', kTrapAdd}}, kSnmpErrorInconsistentValue, 1},
+        {"a remove on a row without an address",
+         {{{3, 3, 0}, 'i', 4}, {{2, 4, 1, 4, 3}, 'i', kTrapRemove}},
+         kSnmpErrorInconsistentValue,
+         2},
+        {"a command of the wrong type", {{{2, 4, 1, 4, 1}, 's', 0, "5"}}, kSnmpErrorBadValue, 1},
+    };
+    // Column 4 takes the two commands only: the states the agent writes itself and anything else are refused.
+    for (int32_t value : {0, 1, 2, 3, 6, 99, -1})
+        cases.push_back({"a column-4 value the agent does not keep",
+                         {{{2, 4, 1, 2, 2}, 'a', 0, "10.0.0.9"}, {{2, 4, 1, 4, 2}, 'i', value}},
+                         kSnmpErrorWrongValue,
+                         2});
+    const Published before = PublishedNow();
+    for (const Case& c : cases) {
+        for (uint8_t type : {kSnmpExtensionSetTest, kSnmpPduSet}) {
+            EXPECT_EQ(Outcome(c.status, c.index), SetMany(agent, c.bindings, type)) << c.what;
+            EXPECT_TRUE(before == PublishedNow()) << c.what;
+        }
+    }
+
+    // The same add with the command before the address is one request, and goes through.
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, {{{2, 4, 1, 4, 2}, 'i', kTrapAdd}, {{2, 4, 1, 2, 2}, 'a', 0, "10.0.0.9"}}));
+    EXPECT_EQ((std::vector<std::string>{"1=10.0.0.1", "2=10.0.0.9"}), TrapValues());
+    EXPECT_EQ(kTrapActive, Get(agent, {2, 4, 1, 4, 2}).number);
+    EXPECT_EQ(3, Get(agent, {2, 3, 0}).number);
+}
+
+TEST_F(NodwellAgent, AnEleventhDestinationIsRefused)
+{
+    const std::string key = std::string(kTrapConfigKey) + "\\public";
+    for (int i = 1; i <= 10; ++i)
+        Registry::SetString(RegHive::LocalMachine, key, std::to_string(i), "10.1.0." + std::to_string(i));
+    CNodwellAgent& agent = StartAgent();
+    const Published before = PublishedNow();
+    // Row 1 given an address not listed yet: adding it would make 11.
+    EXPECT_EQ(Outcome(kSnmpErrorResourceUnavailable, 2),
+              SetMany(agent, {{{2, 4, 1, 2, 1}, 'a', 0, "10.9.9.9"}, {{2, 4, 1, 4, 1}, 'i', kTrapAdd}}));
+    EXPECT_TRUE(before == PublishedNow());
+    EXPECT_EQ(11, Get(agent, {2, 3, 0}).number);
+    // An address already listed adds nothing; a remove in the same request makes room.
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, {{{2, 4, 1, 2, 1}, 'a', 0, "10.1.0.5"}, {{2, 4, 1, 4, 1}, 'i', kTrapAdd}}));
+    EXPECT_EQ(10u, TrapValues().size());
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, {{{2, 4, 1, 4, 3}, 'i', kTrapRemove},
+                                             {{2, 4, 1, 2, 4}, 'a', 0, "10.9.9.9"},
+                                             {{2, 4, 1, 4, 4}, 'i', kTrapAdd}}));
+    const auto values = TrapValues();
+    ASSERT_EQ(10u, values.size());
+    EXPECT_EQ("10=10.9.9.9", values[9]);
+    EXPECT_EQ(std::string("\x0A\x09\x09\x09", 4), Get(agent, {2, 4, 1, 2, 10}).text);
+    EXPECT_EQ(11, Get(agent, {2, 3, 0}).number);
+}
+
+// A host that runs a SET in phases: the test changes nothing, the undo puts back exactly what the SET
+// changed, the registry's value names and order included.
+TEST_F(NodwellAgent, UndoPutsBackExactlyWhatTheSetChanged)
+{
+    const std::string key = std::string(kTrapConfigKey) + "\\public";
+    Registry::SetString(RegHive::LocalMachine, key, "7", "10.1.1.1");
+    Registry::SetString(RegHive::LocalMachine, key, "x", "10.2.2.2");
+    CNodwellAgent& agent = StartAgent();
+    const std::vector<SetBinding> bindings = {{{2, 4, 1, 2, 3}, 'a', 0, "10.3.3.3"},
+                                              {{2, 4, 1, 4, 3}, 'i', kTrapAdd},
+                                              {{2, 4, 1, 4, 1}, 'i', kTrapRemove},
+                                              {{3, 2, 0}, 'i', 5},
+                                              {{3, 1, 1, 3, 2}, 's', 0, "changed"}};
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, bindings, kSnmpExtensionSetUndo));  // nothing applied yet
+    EXPECT_EQ(0, Set(agent, {3, 1, 1, 3, 2}, Text("kept")));
+    const Published before = PublishedNow();
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, bindings, kSnmpExtensionSetTest));
+    EXPECT_TRUE(before == PublishedNow());
+
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, bindings));
+    EXPECT_EQ((std::vector<std::string>{"1=10.2.2.2", "2=10.3.3.3"}), TrapValues());
+    EXPECT_EQ(5, Get(agent, {3, 2, 0}).number);
+    EXPECT_EQ("changed", Get(agent, {3, 1, 1, 3, 2}).text);
+
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, bindings, kSnmpExtensionSetUndo));
+    EXPECT_TRUE(before == PublishedNow());
+    EXPECT_EQ((std::vector<std::string>{"7=10.1.1.1", "x=10.2.2.2"}), TrapValues());
+    // Undone once only, and only the SET of the same bindings.
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, bindings, kSnmpExtensionSetUndo));
+    EXPECT_TRUE(before == PublishedNow());
+    EXPECT_EQ(0, Set(agent, {3, 2, 0}, Integer(6)));
+    EXPECT_EQ(Outcome(kSnmpErrorUndoFailed, 1), SetMany(agent, bindings, kSnmpExtensionSetUndo));
+    EXPECT_EQ(6, Get(agent, {3, 2, 0}).number);
+}
+
+TEST_F(NodwellAgent, ASetThatCannotBeSavedAnswersCommitFailed)
+{
+    Registry::DeleteKey(RegHive::LocalMachine, "System");  // the destination key does not open
+    CNodwellAgent& agent = StartAgent();
+    EXPECT_EQ(0, Set(agent, {2, 4, 1, 2, 1}, Ip("10.0.0.5")));  // nothing to save yet
+    const Published before = PublishedNow();
+    EXPECT_EQ(Outcome(kSnmpErrorCommitFailed, 1), SetMany(agent, {{{2, 4, 1, 4, 1}, 'i', kTrapAdd}}));
+    EXPECT_TRUE(before == PublishedNow());
+    EXPECT_FALSE(Registry::KeyExists(RegHive::LocalMachine, "System"));
+}
+
+// A hive written by hand with the key sections alone, none of their parents.
+TEST_F(NodwellAgent, AHiveOfLeafSectionsServesProductsAndSavesDestinations)
+{
+    {
+        std::ofstream out(platform::RegistryRoot() / "HKEY_LOCAL_MACHINE.reg");
+        out << "[SOFTWARE\\Brennhall\\Nodwell\\Config\\Player]\n\"Type\"=dword:00000003\n"
+            << "\"Description\"=sz:\"Leaf player\"\n\"ProductName\"=sz:\"" << ProductName() << "\"\n"
+            << "\"ProductPath\"=sz:\"" << Product().parent_path().string() << "\"\n\n"
+            << "[System\\CurrentControlSet\\Services\\SNMP\\Parameters\\TrapConfiguration\\public]\n"
+            << "\"1\"=sz:\"10.0.0.1\"\n";
+    }
+    CNodwellAgent& agent = StartAgent();
+    EXPECT_EQ(3, Get(agent, {1, 1, 1, 2, 1}).number);
+    EXPECT_EQ("Leaf player", Get(agent, {1, 1, 1, 3, 1}).text);
+    EXPECT_EQ("3.1.4.1592", Get(agent, {1, 1, 1, 5, 1}).text);
+    EXPECT_EQ(kTrapActive, Get(agent, {2, 4, 1, 4, 1}).number);
+    EXPECT_EQ(Outcome(0, 0), SetMany(agent, {{{2, 4, 1, 2, 2}, 'a', 0, "10.0.0.2"}, {{2, 4, 1, 4, 2}, 'i', kTrapAdd}}));
+    EXPECT_EQ((std::vector<std::string>{"1=10.0.0.1", "2=10.0.0.2"}), TrapValues());
 }
 
 TEST_F(NodwellAgent, MoreTrapDestinationsThanRowsAreBounded)

@@ -28,6 +28,7 @@ TEST_F(NodwellAgentThreads, QueriesSetsAndOtherWritersNeverTear)
     timings.firstTickMs = 1;
     timings.tickMs = 5;
     timings.mutexWaitMs = 2000;
+    timings.queryWaitMs = 2000;
     _agent = std::make_unique<snmpagent::CNodwellAgent>(timings);
     ASSERT_TRUE(_agent->Start(AgentFolder()));
     snmpagent::CNodwellAgent& agent = *_agent;
@@ -76,6 +77,28 @@ TEST_F(NodwellAgentThreads, QueriesSetsAndOtherWritersNeverTear)
     EXPECT_EQ(0, torn.load());
     EXPECT_EQ(0, lostSets.load());
     agent.Stop();  // joins the monitor while it may be mid-tick
+}
+
+// The monitor is inside its 10 s wait for a mutex another process holds when the agent is stopped: the
+// stop does not wait for that wait to end (the check leaves sanitizer builds a wide margin).
+TEST_F(NodwellAgentThreads, StopCutsShortTheMonitorsWaitForAHeldMutex)
+{
+    ChildProcess holder;
+    const auto out = testsupport::TestRoot() / "holder.out";
+    snmpagent::AgentTimings timings;
+    timings.firstTickMs = 1;
+    timings.tickMs = 50;
+    _agent = std::make_unique<snmpagent::CNodwellAgent>(timings);
+    ASSERT_TRUE(_agent->Start(AgentFolder()));
+    ASSERT_TRUE(holder.Start({KORVO_TEST_PRODUCT, "--hold", "20000", "1"}, out));
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(out).find("held") != std::string::npos; }, std::chrono::seconds(5)));
+    // Queries meanwhile answer from the last copy within their own short wait.
+    EXPECT_EQ("101.00.02", Get(*_agent, {2, 1, 0}).text);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    _agent->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    holder.Stop(SIGKILL);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -97,20 +98,26 @@ private:
     pid_t _pid = -1;
 };
 
-// A port the kernel had free a moment ago.
+// A port free a moment ago, drawn below the kernel's ephemeral range (from 32768 up): ports that bind(0)
+// hands out lie in that range, where every outgoing connection of the tests running beside this one takes
+// its source port too, so a daemon could find its port taken before it binds it.
 inline int FreePort(int type)
 {
-    int fd = socket(AF_INET, type, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
+    static std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(20000, 32000);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int port = pick(random);
+        int fd = socket(AF_INET, type, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
 }
 
 // Runs a shell command line, bounded to 10 s; its output and its exit code.

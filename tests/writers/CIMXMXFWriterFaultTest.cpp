@@ -16,7 +16,7 @@ namespace
 namespace fs = std::filesystem;
 using testsupport::ReadWholeFile;
 
-constexpr size_t kHeaderSize = 5120;  // the generated sample header
+constexpr size_t kHeaderSize = 5632;  // the generated sample header: pack, metadata and index, each on the grid
 
 uint64_t Be(const std::string& bytes, size_t at, int n)
 {
@@ -95,13 +95,19 @@ TEST(CIMXMXFWriter, PaddingBlocksAreSkippedAndAZeroLengthOneEndsTheSkip)
 
 TEST(CIMXMXFWriter, SoundWordsAreMaskedAndClamped)
 {
+    // Beyond full scale a sample is clamped to the width; the most negative value of the width is kept.
     struct Case {
         float sample;
         uint32_t word16, word24;
     } cases[] = {
-        {0.0f, 0x00000000, 0x00000000},  {-1.0f / 32767.0f, 0x0FFFF000, 0x0FFFF000},  // V, U, C and P stay clear
-        {1.0f, 0x07FFF000, 0x07FFFFF0},  {2.5f, 0x07FFF000, 0x07FFFFF0},
-        {-3.0f, 0x08001000, 0x08000010},
+        {0.0f, 0x00000000, 0x00000000},
+        {-1.0f / 32767.0f, 0x0FFFF000, 0x0FFFF000},  // V, U, C and P stay clear
+        {1.0f, 0x07FFF000, 0x07FFFFF0},
+        {2.5f, 0x07FFF000, 0x07FFFFF0},
+        {-1.0f, 0x08001000, 0x08000010},
+        {-3.0f, 0x08000000, 0x08000000},
+        {static_cast<float>(-32768.0 / 32767), 0x08000000, 0x08000000},
+        {static_cast<float>(-8388608.0 / 8388607), 0x08001000, 0x08000000},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CIMXMXFWriter::Aes3Word16(c.sample, 5), c.word16 | 5) << c.sample;
@@ -155,6 +161,13 @@ TEST(CIMXMXFWriter, ContentPackagesOnTheGridWithCadenceAndMissingSamples)
             }
         }
     }
+    // D-10 on the 512-byte grid: the header metadata (the primer pack first) starts at 512, HeaderByteCount
+    // counts from there, and the index table segment's IndexByteCount leads to the first content package.
+    EXPECT_EQ(file.substr(512, 16),
+              std::string("\x06\x0E\x2B\x34\x02\x05\x01\x01\x0D\x01\x02\x01\x01\x05\x01\x00", 16));
+    EXPECT_EQ(512 + Be(file, 52, 8) + Be(file, 60, 8), kHeaderSize);
+    EXPECT_EQ(file.substr(512 + Be(file, 52, 8), 14),
+              std::string("\x06\x0E\x2B\x34\x02\x53\x01\x01\x0D\x01\x02\x01\x01\x10", 14));
     // The header names the duration and the footer.
     const uint64_t footer = kHeaderSize + 6ull * row.editUnit;
     EXPECT_EQ(Be(file, 44, 8), footer);
@@ -183,7 +196,7 @@ TEST(CIMXMXFWriter, InstanceIdentifiersAreFreshAndKeptAtClose)
     // No instance identifier of the sample is left in the metadata.
     const std::string placeholder("\x3C\x0A\x00\x10KORV", 8);
     EXPECT_NE(sample.find(placeholder), std::string::npos);
-    EXPECT_EQ(file.substr(0, 4608).find(placeholder), std::string::npos);
+    EXPECT_EQ(file.substr(0, 5120).find(placeholder), std::string::npos);
 }
 
 TEST(CIMXMXFWriter, BadPicturesAndRatesAreRefused)

@@ -22,34 +22,48 @@ struct ImxCase {
     bool is625;
     int bits;
     int frames;
+    int channels;       // given to Begin and to every frame
+    TcSystem tcSystem;  // of the start timecode: 3 PAL, 4 NTSC drop, 5 NTSC non-drop
 };
 
 std::string CaseName(const ImxCase& c)
 {
-    return "imx" + std::to_string(c.mbps) + (c.is625 ? "_625_" : "_525_") + std::to_string(c.bits) + "bit";
+    return "imx" + std::to_string(c.mbps) + (c.is625 ? "_625_" : "_525_") + std::to_string(c.channels) + "x" +
+           std::to_string(c.bits) + "bit" + (c.tcSystem == 5 ? "_ndf" : "");
 }
 
-// A sound of its own per channel, with values beyond full scale now and then.
-float SampleAt(int channel, size_t index)
+CTimeCode StartOf(const ImxCase& c)
 {
-    const float value = 1.1f * std::sin(static_cast<float>(index) * (0.01f + 0.003f * static_cast<float>(channel)));
-    return value;
+    return c.is625 ? CTimeCode(10, 0, 0, 0, false, 3) : CTimeCode(1, 2, 3, 4, false, c.tcSystem);
 }
 
-// What a sample becomes at the given bits, as a little-endian PCM word.
-void AppendPcm(std::string* pcm, float sample, int bits)
+std::string StartText(const ImxCase& c)
 {
-    const float clamped = std::max(-1.0f, std::min(1.0f, sample));
-    if (bits == 16) {
-        const auto v = static_cast<int16_t>(clamped * 32767.0f);
-        pcm->push_back(static_cast<char>(v & 0xFF));
-        pcm->push_back(static_cast<char>((v >> 8) & 0xFF));
-    } else {
-        const auto v = static_cast<int32_t>(clamped * 8388607.0f);
-        pcm->push_back(static_cast<char>(v & 0xFF));
-        pcm->push_back(static_cast<char>((v >> 8) & 0xFF));
-        pcm->push_back(static_cast<char>((v >> 16) & 0xFF));
-    }
+    return c.is625 ? "10:00:00:00" : c.tcSystem == 4 ? "01:02:03;04" : "01:02:03:04";
+}
+
+// A sound of its own per channel as integers of the width, with full scale and the most negative value now
+// and then.
+int32_t SourceValue(int channel, size_t index, int bits)
+{
+    const int32_t top = bits == 16 ? 32767 : 8388607;
+    if (index % 97 == static_cast<size_t>(channel))
+        return -top - 1;
+    if (index % 89 == static_cast<size_t>(channel))
+        return top;
+    return static_cast<int32_t>(top * std::sin(static_cast<double>(index) * (0.01 + 0.003 * channel)));
+}
+
+// The float the sender hands over for an integer sample.
+float AsFloat(int32_t value, int bits)
+{
+    return static_cast<float>(value * (1.0 / (bits == 16 ? 32767 : 8388607)));
+}
+
+void AppendPcm(std::string* pcm, int32_t value, int bits)
+{
+    for (int b = 0; b < bits / 8; ++b)
+        pcm->push_back(static_cast<char>((value >> (8 * b)) & 0xFF));
 }
 
 struct Written {
@@ -71,9 +85,11 @@ Written WriteClip(const ImxCase& c, const std::string& name)
     info.standardCode = c.is625 ? 3 : 4;
     info.videoBitRate = static_cast<uint32_t>(c.mbps) * 1000000u;
     info.aspectCode = 3;
-    info.startTimecode = CTimeCode(10, 0, 0, 0, false, c.is625 ? 3 : 4);
+    info.startTimecode = StartOf(c);
+    info.audioChannels = c.channels;
     EXPECT_EQ(writer.Begin(info), 0);
     const int channels = writer.GetAudioChannelCount(0);
+    EXPECT_EQ(channels, c.channels);
     const int cadence[5] = {1602, 1601, 1602, 1601, 1602};
     size_t sampleIndex = 0;
     for (int f = 0; f < c.frames; ++f) {
@@ -82,12 +98,12 @@ Written WriteClip(const ImxCase& c, const std::string& name)
         std::vector<const float*> pointers;
         for (int ch = 0; ch < channels; ++ch) {
             for (int i = 0; i < count; ++i)
-                samples[ch][i] = SampleAt(ch, sampleIndex + i);
+                samples[ch][i] = AsFloat(SourceValue(ch, sampleIndex + i, c.bits), c.bits);
             pointers.push_back(samples[ch].data());
         }
         for (int i = 0; i < count; ++i)
             for (int ch = 0; ch < channels; ++ch)
-                AppendPcm(&out.pcm, samples[ch][i], c.bits);
+                AppendPcm(&out.pcm, SourceValue(ch, sampleIndex + i, c.bits), c.bits);
         sampleIndex += count;
         const std::string& frame = out.frames[f];
         EXPECT_EQ(writer.AddFrame(reinterpret_cast<const uint8_t*>(frame.data()), static_cast<uint32_t>(frame.size()),
@@ -124,14 +140,18 @@ TEST_P(ImxWriter, IndependentToolsAndOwnReadersReadTheFile)
         "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,channels,sample_rate -of default=nw=1 " +
         path);
     EXPECT_NE(audio.find(c.bits == 16 ? "codec_name=pcm_s16le" : "codec_name=pcm_s24le"), std::string::npos) << audio;
-    EXPECT_NE(audio.find(c.bits == 16 ? "channels=8" : "channels=4"), std::string::npos) << audio;
+    EXPECT_NE(audio.find("channels=" + std::to_string(c.channels)), std::string::npos) << audio;
     EXPECT_EQ(Trim(Shell("ffprobe -v error -show_entries format_tags=timecode -of default=nw=1:nk=1 " + path)),
-              c.is625 ? "10:00:00:00" : "10:00:00;00");
+              StartText(c));
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -xerror -i " + path + " -f null - 2>&1"), "");
     const std::string pcm = Shell("ffmpeg -nostdin -v error -i " + path + " -map 0:a:0 -c:a copy -f " +
                                   (c.bits == 16 ? "s16le" : "s24le") + " -");
     EXPECT_EQ(pcm.size(), clip.pcm.size());
     EXPECT_TRUE(pcm == clip.pcm) << "decoded sound differs";
     EXPECT_EQ(Trim(Shell("mediainfo --Inform='General;%Format_Profile%' " + path)), "OP-1a");
+    EXPECT_EQ(Trim(Shell("mediainfo --Inform='Video;%FrameCount%' " + path)), std::to_string(c.frames));
+    EXPECT_EQ(Trim(Shell("mediainfo --Inform='Audio;%Channel(s)%' " + path)), std::to_string(c.channels));
+    EXPECT_EQ(Trim(Shell("mediainfo --Inform='Other;%TimeCode_FirstFrame%|' " + path)).substr(0, 11), StartText(c));
     EXPECT_EQ(Shell("mediainfo " + path).find("IsTruncated"), std::string::npos);
 
     int32_t subCode = 0;
@@ -157,7 +177,7 @@ TEST_P(ImxWriter, IndependentToolsAndOwnReadersReadTheFile)
     ASSERT_TRUE(sound);
     std::string decoded;
     int badChannels = 0;
-    const int channels = c.bits == 16 ? 8 : 4;
+    const int channels = c.channels;
     for (int f = 0; f < c.frames; ++f) {
         uint8_t* p = buffer.data();
         uint32_t size = 0;
@@ -181,9 +201,10 @@ TEST_P(ImxWriter, IndependentToolsAndOwnReadersReadTheFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, ImxWriter,
-                         ::testing::Values(ImxCase{30, true, 24, 25}, ImxCase{40, true, 16, 25},
-                                           ImxCase{50, true, 24, 25}, ImxCase{30, false, 16, 30},
-                                           ImxCase{40, false, 24, 30}, ImxCase{50, false, 16, 30}),
+                         ::testing::Values(ImxCase{30, true, 24, 25, 4, 3}, ImxCase{40, true, 16, 25, 8, 3},
+                                           ImxCase{50, true, 24, 25, 8, 3}, ImxCase{30, false, 16, 30, 8, 5},
+                                           ImxCase{40, false, 24, 30, 4, 4}, ImxCase{50, false, 16, 30, 8, 4},
+                                           ImxCase{50, false, 24, 30, 8, 5}),
                          [](const auto& info) { return CaseName(info.param); });
 
 }  // namespace

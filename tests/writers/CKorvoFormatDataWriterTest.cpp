@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -278,5 +279,71 @@ TEST(AsyncFileWriterThreads, LimitsComeFromTheRegistry)
     EXPECT_TRUE(ReadWholeFile(dir / "clip.mxf") == bytes);
     Registry::DeleteValue(RegHive::LocalMachine, key, "Async Max Back Bytes");
     Registry::DeleteValue(RegHive::LocalMachine, key, "Async Max Buffer Bytes");
+}
+}  // namespace
+
+namespace
+{
+// A disk that hangs: every write waits until the test lets it go.
+class BlockingFileWriter : public CFileWriter
+{
+public:
+    explicit BlockingFileWriter(std::shared_future<void> release) : _release(std::move(release)) {}
+    int OnWriteDone(uint32_t, double) override
+    {
+        _release.wait();
+        return 1;
+    }
+
+private:
+    std::shared_future<void> _release;
+};
+
+class HungDiskAsyncWriter : public CKorvoFormatAsynchronousFileWriter
+{
+public:
+    explicit HungDiskAsyncWriter(std::shared_future<void> release)
+        : CKorvoFormatAsynchronousFileWriter(kTransfer, kTransfer), _release(std::move(release))
+    {
+        SetWaits(100, 10);
+    }
+
+protected:
+    std::unique_ptr<CFileWriter> MakeFileWriter() override { return std::make_unique<BlockingFileWriter>(_release); }
+
+private:
+    std::shared_future<void> _release;
+};
+
+TEST(AsyncFileWriterThreads, FullQueueOverAHungDiskFailsAfterTheReleaseWaitAndKeepsTheData)
+{
+    using platform::RegHive;
+    using platform::Registry;
+    const char key[] = "SOFTWARE\\Brennhall\\Common";
+    Registry::SetDword(RegHive::LocalMachine, key, "Async Max Buffer Bytes", 0x40000);
+    std::promise<void> release;
+    HungDiskAsyncWriter writer(release.get_future().share());
+    Registry::DeleteValue(RegHive::LocalMachine, key, "Async Max Buffer Bytes");
+    const fs::path dir = FreshDir("async-hung");
+    ASSERT_EQ(writer.Open((dir / "clip.mxf").c_str()), 0);
+    const std::string bytes = Pattern(13, 0x100000);
+    // The first piece reaches the disk and hangs there; the queue fills up behind it.
+    int result = 0;
+    size_t at = 0;
+    for (; at < bytes.size() && result == 0; at += 0x10000) {
+        uint32_t written = 0;
+        result = writer.WriteData(bytes.data() + at, 0x10000, &written);
+        EXPECT_EQ(written, 0x10000u);
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_LT(at, bytes.size());
+    // The disk comes back: what was queued, the refused piece included, reaches the file.
+    release.set_value();
+    for (; at < bytes.size(); at += 0x10000) {
+        uint32_t written = 0;
+        ASSERT_EQ(writer.WriteData(bytes.data() + at, 0x10000, &written), 0);
+    }
+    EXPECT_EQ(writer.Close(), 0);
+    EXPECT_TRUE(ReadWholeFile(dir / "clip.mxf") == bytes);
 }
 }  // namespace

@@ -26,9 +26,20 @@ struct DvCase {
     const char* pixFmt;
     const char* tag;
     uint32_t frameBytes;
-    const char* aspect;  // pixel aspect ratio
-    uint8_t aspectCode;  // 3 = 16:9
+    const char* aspect;    // pixel aspect ratio
+    uint8_t aspectCode;    // 3 = 16:9
+    bool nonDrop = false;  // a 29.97 start timecode without drop-frame labels
 };
+
+CTimeCode StartOf(const DvCase& c)
+{
+    return c.is625 ? CTimeCode(10, 0, 0, 0, false, 3) : CTimeCode(1, 2, 3, 4, false, c.nonDrop ? 5 : 4);
+}
+
+std::string StartText(const DvCase& c)
+{
+    return c.is625 ? "10:00:00:00" : c.nonDrop ? "01:02:03:04" : "01:02:03;04";
+}
 
 fs::path DvEssence(const DvCase& c, int frames)
 {
@@ -38,9 +49,15 @@ fs::path DvEssence(const DvCase& c, int frames)
     return writertest::Cached(std::string(c.name) + "_" + std::to_string(frames) + ".dif", args);
 }
 
-float SampleAt(int channel, size_t index)
+// Integer samples of the width with full scale and the most negative value now and then.
+int32_t SourceValue(int channel, size_t index, bool bits24)
 {
-    return 0.8f * std::sin(static_cast<float>(index) * (0.02f + 0.005f * static_cast<float>(channel)));
+    const int32_t top = bits24 ? 8388607 : 32767;
+    if (index % 97 == static_cast<size_t>(channel))
+        return -top - 1;
+    if (index % 89 == static_cast<size_t>(channel))
+        return top;
+    return static_cast<int32_t>(top * std::sin(static_cast<double>(index) * (0.02 + 0.005 * channel)));
 }
 
 struct Written {
@@ -49,13 +66,13 @@ struct Written {
     std::vector<std::string> pcm;  // per track, as ffmpeg decodes it
 };
 
-Written WriteMovie(const DvCase& c, int frames, int channels, uint64_t largeFile = 0)
+Written WriteMovie(const DvCase& c, int frames, int channels, uint64_t largeFile = 0, bool selfContained = true)
 {
     Written out;
     out.path = testsupport::FreshDir(std::string("qt-") + c.name) / "clip.mov";
     out.video = testsupport::ReadWholeFile(DvEssence(c, frames));
     EXPECT_EQ(out.video.size(), static_cast<size_t>(frames) * c.frameBytes);
-    CQTDVWriter writer(c.kind, true, c.bits24);
+    CQTDVWriter writer(c.kind, selfContained, c.bits24);
     if (largeFile)
         writer.SetLargeFileThreshold(largeFile);
     EXPECT_EQ(writer.Open(out.path.c_str()), 0);
@@ -64,7 +81,7 @@ Written WriteMovie(const DvCase& c, int frames, int channels, uint64_t largeFile
     info.dvKind = c.kind;
     info.aspectCode = c.aspectCode;
     info.audioChannels = channels;
-    info.startTimecode = CTimeCode(10, 0, 0, 0, false, c.is625 ? 3 : 4);
+    info.startTimecode = StartOf(c);
     EXPECT_EQ(writer.Begin(info), 0);
     out.pcm.assign(static_cast<size_t>(channels), "");
     size_t index = 0;
@@ -74,15 +91,13 @@ Written WriteMovie(const DvCase& c, int frames, int channels, uint64_t largeFile
         std::vector<const float*> pointers;
         for (int ch = 0; ch < channels; ++ch) {
             for (int i = 0; i < count; ++i) {
-                const float s = SampleAt(ch, index + static_cast<size_t>(i));
-                samples[ch][i] = s;
-                if (c.bits24) {
-                    const auto v = static_cast<int32_t>(s * 8388607.0f);
+                // As the sender hands the samples over: the integer over full scale.
+                const int32_t v = SourceValue(ch, index + static_cast<size_t>(i), c.bits24);
+                samples[ch][i] = static_cast<float>(v * (1.0 / (c.bits24 ? 8388607 : 32767)));
+                if (c.bits24)
                     out.pcm[ch] += {static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
-                } else {
-                    const auto v = static_cast<int16_t>(s * 32767.0f);
+                else
                     out.pcm[ch] += {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
-                }
             }
             pointers.push_back(samples[ch].data());
         }
@@ -97,9 +112,9 @@ Written WriteMovie(const DvCase& c, int frames, int channels, uint64_t largeFile
 
 // What ffprobe warns about; it names every timecode (data) stream as "Unsupported codec with id 0", in
 // ffmpeg's own movies too, so that line is not a finding.
-std::string Warnings(const std::string& path)
+std::string Warnings(const std::string& path, const std::string& options = "")
 {
-    std::string out = Shell("ffprobe -v warning " + path + " 2>&1");
+    std::string out = Shell("ffprobe -v warning " + options + path + " 2>&1");
     const std::string quirk = "Unsupported codec with id 0 for input stream ";
     for (size_t at = out.find(quirk); at != std::string::npos; at = out.find(quirk))
         out.erase(at, out.find('\n', at) - at + 1);
@@ -133,7 +148,11 @@ TEST_P(QtDv, FfprobeReadsTheMovieAndTheEssenceComesBackUnchanged)
     EXPECT_EQ(Trim(Shell("ffprobe -v error -select_streams d -show_entries stream_tags=timecode -of "
                          "default=nw=1:nk=1 " +
                          path + " 2>/dev/null")),
-              c.is625 ? "10:00:00:00" : "10:00:00;00");
+              StartText(c));
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -xerror -i " + path + " -f null - 2>&1"), "");
+    EXPECT_EQ(Trim(Shell("mediainfo --Inform='Video;%FrameCount%' " + path)), std::to_string(frames));
+    EXPECT_EQ(Trim(Shell("mediainfo --Inform='Audio;%Channel(s)%|' " + path)), "1|1|1|1|");
+    EXPECT_EQ(Trim(Shell("mediainfo --Inform='Other;%TimeCode_FirstFrame%' " + path)), StartText(c));
     // The video copied out is the frames given, byte for byte; so is every sound track.
     EXPECT_TRUE(Shell("ffmpeg -nostdin -v error -i " + path + " -map 0:v -c copy -f rawvideo -") == movie.video);
     for (int t = 0; t < 4; ++t)
@@ -148,8 +167,44 @@ INSTANTIATE_TEST_SUITE_P(Kinds, QtDv,
                                            DvCase{"dv50_625", 2, true, true, "yuv422p", "dv5p", 288000, "59:54", 0},
                                            DvCase{"dv525", 0, false, false, "yuv411p", "dvc ", 120000, "10:11", 0},
                                            DvCase{"dvcpro525", 1, false, true, "yuv411p", "dvc ", 120000, "10:11", 0},
+                                           DvCase{"dv525ndf", 0, false, true, "yuv411p", "dvc ", 120000, "10:11", 0,
+                                                  true},
                                            DvCase{"dv50_525", 2, false, true, "yuv422p", "dv5n", 240000, "40:33", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Reference movies whose movie atom is written at the end: shorter than a chunk, one chunk and a rest, and 29.97
+// sound whose frames do not hold whole milliseconds.
+class QtReference : public ::testing::TestWithParam<std::pair<DvCase, int>>
+{
+};
+
+TEST_P(QtReference, FfprobeOpensTheMovieThroughItsAliasesAndReadsEveryFrameAndSample)
+{
+    const auto& [c, frames] = GetParam();
+    const Written movie = WriteMovie(c, frames, 2, 0, false);
+    const std::string path = movie.path.string();
+    // ffmpeg follows the alias records only when asked to.
+    const std::string drefs = "-enable_drefs 1 ";
+    EXPECT_EQ(Warnings(path, drefs), "");
+    EXPECT_EQ(Trim(Shell("ffprobe -v error " + drefs +
+                         "-count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " + path)),
+              std::to_string(frames));
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -xerror " + drefs + "-i " + path + " -map 0:v -map 0:a -f null - 2>&1"),
+              "");
+    EXPECT_TRUE(Shell("ffmpeg -nostdin -v error " + drefs + "-i " + path + " -map 0:v -c copy -f rawvideo -") ==
+                movie.video);
+    for (int t = 0; t < 2; ++t)
+        EXPECT_TRUE(Shell("ffmpeg -nostdin -v error " + drefs + "-i " + path + " -map 0:a:" + std::to_string(t) +
+                          " -c copy -f " + (c.bits24 ? "s24be" : "s16le") + " -") == movie.pcm[t])
+            << t;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, QtReference,
+    ::testing::Values(std::pair{DvCase{"dvref7", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0}, 7},
+                      std::pair{DvCase{"dvref25", 0, true, true, "yuv420p", "dvcp", 144000, "59:54", 0}, 25},
+                      std::pair{DvCase{"dvref12n", 0, false, false, "yuv411p", "dvc ", 120000, "10:11", 0}, 12}),
+    [](const auto& info) { return std::string(info.param.first.name); });
 
 TEST(CQTDVWriter, PastTheLargeFileThresholdOffsetsAre64BitAndNothingIsOverwritten)
 {

@@ -10,8 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "tests/support/FileTestKit.h"
+#include "tests/writers/WriterTestMedia.h"
+#include "writers/CIMXMXFWriter.h"
 #include "writers/TimeUUID.h"
 
 namespace
@@ -33,8 +36,8 @@ uint64_t Now100ns()
 TEST(TimeUUID, VersionVariantAndNodeFromTheNodeFile)
 {
     TimeUUID a, b;
-    CreateTimeUUID(&a);
-    CreateTimeUUID(&b);
+    ASSERT_TRUE(CreateTimeUUID(&a));
+    ASSERT_TRUE(CreateTimeUUID(&b));
     EXPECT_EQ(a.bytes[7] >> 4, 1);       // version 1 (time_hi_and_version little-endian)
     EXPECT_EQ(a.bytes[8] & 0xC0, 0x80);  // RFC 4122 variant
     EXPECT_GT(TimeUUIDTimestamp(b), TimeUUIDTimestamp(a));
@@ -59,7 +62,7 @@ TEST(TimeUUID, StoredStampAheadOfTheClockIsContinued)
 {
     // A state file left by an earlier run whose stamps lie ahead (a clock set back since).
     TimeUUID first;
-    CreateTimeUUID(&first);
+    ASSERT_TRUE(CreateTimeUUID(&first));
     std::string state = testsupport::ReadWholeFile(platform::ToLocalPath("C:\\state"));
     ASSERT_EQ(state.size(), 16u);
     const uint64_t ahead = Now100ns() + 3600ull * 10000000;
@@ -69,7 +72,7 @@ TEST(TimeUUID, StoredStampAheadOfTheClockIsContinued)
     // Stamps reserved earlier are given out for a few milliseconds at most.
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     TimeUUID next;
-    CreateTimeUUID(&next);
+    ASSERT_TRUE(CreateTimeUUID(&next));
     EXPECT_EQ(TimeUUIDTimestamp(next), ahead + 1);
     EXPECT_EQ(std::memcmp(next.bytes + 8, first.bytes + 8, 2), 0);  // same clock sequence
 }
@@ -88,7 +91,8 @@ TEST(TimeUUIDThreads, NoneRepeatedAcrossProcessesAndThreads)
             for (int t = 0; t < kThreads; ++t)
                 threads.emplace_back([&made, t] {
                     for (TimeUUID& uuid : made[t])
-                        CreateTimeUUID(&uuid);
+                        if (!CreateTimeUUID(&uuid))
+                            _exit(3);
                 });
             for (auto& thread : threads)
                 thread.join();
@@ -114,6 +118,65 @@ TEST(TimeUUIDThreads, NoneRepeatedAcrossProcessesAndThreads)
             seen.insert(bytes.substr(at, 16));
     }
     EXPECT_EQ(seen.size(), static_cast<size_t>(kProcesses * kThreads * kEach));
+}
+
+TEST(TimeUUID, MutexHeldByAnotherProcessFailsInsteadOfGoingOnWithoutIt)
+{
+    TimeUUID before;
+    ASSERT_TRUE(CreateTimeUUID(&before));
+    int toParent[2], toChild[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    ASSERT_EQ(pipe(toChild), 0);
+    // Another process holds the generator's mutex (its lock file) until the parent has tried.
+    const std::string script =
+        "import fcntl, os, struct, sys\n"
+        "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT, 0o666)\n"
+        "fcntl.fcntl(fd, fcntl.F_OFD_SETLK, struct.pack('hhqqi4x', fcntl.F_WRLCK, 0, 0, 0, 0))\n"
+        "sys.stdout.write('L'); sys.stdout.flush(); sys.stdin.read(1)\n";
+    const std::string lockFile = platform::NamedMutex::LockFilePath("KorvoTimeUUIDMutex_");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(toChild[0], 0);
+        dup2(toParent[1], 1);
+        execl("/usr/bin/python3", "python3", "-c", script.c_str(), lockFile.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(toParent[0], &byte, 1), 1);
+    ASSERT_EQ(byte, 'L');
+    SetTimeUUIDLockWait(200);
+    // Stamps reserved before the lock was taken are still given out; the next block needs the mutex.
+    TimeUUID blocked;
+    bool failed = false;
+    for (int i = 0; i < 2048 && !failed; ++i) {
+        std::memset(blocked.bytes, 0xAB, sizeof blocked.bytes);
+        failed = !CreateTimeUUID(&blocked);
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(Key(blocked), std::string(16, '\0'));
+    // The OP1a writer refuses to begin a file whose identifiers it cannot make unique.
+    {
+        testsupport::LogCapture log("");
+        CIMXMXFWriter writer(24, (writertest::SampleDir().string() + "/").c_str(), 0);
+        ASSERT_EQ(writer.Open((testsupport::FreshDir("uuid-imx") / "clip.mxf").c_str()), 0);
+        MediaWriterClipInfo info;
+        info.videoBitRate = 50000000;
+        EXPECT_EQ(writer.Begin(info), CIMXMXFWriter::kNoIdentifier);
+        EXPECT_TRUE(log.Has("CIMXMXFWriter: FAILED to make unique identifiers (identifier lock not had) !"));
+        writer.Close();
+    }
+    (void)!write(toChild[1], "x", 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]})
+        close(fd);
+    SetTimeUUIDLockWait(5000);
+    // Once the mutex is free again the generator goes on above every stamp given out.
+    TimeUUID after;
+    ASSERT_TRUE(CreateTimeUUID(&after));
+    EXPECT_GT(TimeUUIDTimestamp(after), TimeUUIDTimestamp(before));
 }
 
 }  // namespace

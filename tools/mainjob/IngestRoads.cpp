@@ -28,8 +28,9 @@ std::string IngestJob(const std::vector<std::pair<std::string, std::string>>& va
     auto add = [](std::string& text, const std::string& name, const std::string& value) {
         text += "<" + name + ">" + value + "</" + name + ">";
     };
-    char markout[16];
-    std::snprintf(markout, sizeof markout, "00:00:%02u:%02u", (kFrames - 1) / 25, (kFrames - 1) % 25);
+    // The out point lies one past the last frame, as every out point of the system.
+    char markout[32];
+    std::snprintf(markout, sizeof markout, "00:00:%02u:%02u", kFrames / 25, kFrames % 25);
     add(root, "printname", "main job");
     add(root, "hostname", "Mirel");
     add(root, "dllname", "KorvoSetup");

@@ -54,8 +54,9 @@ std::string ExpectedPcm(int bits, int track)
     const int end = track < 0 ? kChannels : track + 1;
     for (size_t index = 0; index < size_t{kFrames} * kSamplesPerFrame; ++index)
         for (int ch = first; ch < end; ++ch) {
-            const float sample = std::max(-1.0f, std::min(1.0f, SampleAt(ch, index)));
-            const auto v = static_cast<int32_t>(sample * (bits == 16 ? 32767.0f : 8388607.0f));
+            // The writers round to the nearest integer of the width.
+            const auto v =
+                static_cast<int32_t>(std::nearbyint(SampleAt(ch, index) * (bits == 16 ? 32767.0 : 8388607.0)));
             for (int b = 0; b < bits / 8; ++b)
                 pcm.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
         }

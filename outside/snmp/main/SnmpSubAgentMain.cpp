@@ -17,14 +17,18 @@
 #include <vector>
 
 #include "outside/snmp/CExtensionAgent.h"
+#include "platform/NamedMutex.h"
 #include "platform/Registry.h"
 #include "platform/SharedEvent.h"
+#include "platform/Socket.h"
 
 namespace
 {
 constexpr char kAppName[] = "nodwell-subagent";
 constexpr char kTrapKey[] = "System\\CurrentControlSet\\Services\\SNMP\\Parameters\\TrapConfiguration\\public";
 constexpr char kResetEventName[] = "SNMPServiceResetEvent";
+// Held while a host serves the agent: a second one would reset the shared table and run a second monitor.
+constexpr char kHostLockName[] = "Nodwell_SubAgentHost";
 
 struct Options {
     std::string library;
@@ -50,7 +54,9 @@ void Usage(FILE* out)
     std::fprintf(out,
                  "usage: %s --library PATH [--agentx ADDRESS] [--state-dir DIR] [--trap-port N] [--poll-ms N]\n"
                  "  Serves the extension agent library under snmpd over AgentX (default tcp:127.0.0.1:705)\n"
-                 "  and sends its traps to the registry's trap destinations on port N (default 162).\n",
+                 "  and sends its traps to the registry's trap destinations on port N (default 162).\n"
+                 "  Every N ms (default 100) it collects the traps the agent asked for and rereads the\n"
+                 "  destinations when they changed. One host serves the agent at a time.\n",
                  kAppName);
 }
 
@@ -93,14 +99,16 @@ bool ParseOptions(int argc, char** argv, Options& options)
     return true;
 }
 
-// The agent's protocol works on 32-bit components; a longer one names nothing it serves.
+// Sub-identifiers are 32-bit. net-snmp's AgentX decoding widens one of 2^31 or more with its sign
+// (2^31 arrives as 0xFFFFFFFF80000000), so the low 32 bits are the component the manager sent.
 bool ToAgentName(const oid* name, size_t length, std::vector<uint32_t>& out)
 {
     out.clear();
     for (size_t i = 0; i < length; ++i) {
-        if (name[i] > UINT32_MAX)
+        const uint64_t component = name[i];
+        if (component > UINT32_MAX && (component >> 31) != (UINT64_MAX >> 31))
             return false;
-        out.push_back(static_cast<uint32_t>(name[i]));
+        out.push_back(static_cast<uint32_t>(component));
     }
     return true;
 }
@@ -123,53 +131,64 @@ bool MakeBinding(const std::vector<uint32_t>& name, SnmpVarBind& binding)
     return true;
 }
 
+// A binding for the agent from a name and, for a SET, its value; the binding is the caller's to free.
+int32_t FillBinding(const std::vector<uint32_t>& name, const netsnmp_variable_list* value, SnmpVarBind& binding)
+{
+    if (!MakeBinding(name, binding))
+        return kSnmpErrorGenErr;
+    if (!value)
+        return kSnmpErrorNoError;
+    AsnAny& v = binding.value;
+    v.asnType = value->type;
+    switch (value->type) {
+        case ASN_INTEGER:
+        case ASN_COUNTER:
+        case ASN_GAUGE:
+        case ASN_TIMETICKS:
+        case ASN_UINTEGER:
+            v.asnValue.number = static_cast<int32_t>(*value->val.integer);
+            break;
+        case ASN_OCTET_STR:
+        case ASN_IPADDRESS:
+        case ASN_OPAQUE:
+        case ASN_BIT_STR:
+            v.asnValue.string.stream = static_cast<uint8_t*>(std::malloc(std::max<size_t>(1, value->val_len)));
+            if (!v.asnValue.string.stream) {
+                v.asnType = kAsnNull;
+                return kSnmpErrorGenErr;
+            }
+            std::memcpy(v.asnValue.string.stream, value->val.string, value->val_len);
+            v.asnValue.string.length = static_cast<uint32_t>(value->val_len);
+            break;
+        case ASN_COUNTER64:
+            v.asnValue.counter64 =
+                (static_cast<uint64_t>(value->val.counter64->high) << 32) | value->val.counter64->low;
+            break;
+        case ASN_OBJECT_ID: {
+            std::vector<uint32_t> ids;
+            SnmpVarBind tmp;
+            v.asnType = kAsnNull;
+            if (!ToAgentName(value->val.objid, value->val_len / sizeof(oid), ids))
+                return kSnmpErrorBadValue;
+            if (!MakeBinding(ids, tmp))
+                return kSnmpErrorGenErr;
+            v.asnType = kAsnObjectIdentifier;
+            v.asnValue.object = tmp.name;
+            break;
+        }
+        default:
+            break;
+    }
+    return kSnmpErrorNoError;
+}
+
 // Calls the agent for one name; the binding is the caller's to free.
-int32_t QueryOne(uint8_t type, const std::vector<uint32_t>& name, const netsnmp_variable_list* value,
-                 SnmpVarBindList& list)
+int32_t QueryOne(uint8_t type, const std::vector<uint32_t>& name, SnmpVarBindList& list)
 {
     list.list = static_cast<SnmpVarBind*>(std::calloc(1, sizeof(SnmpVarBind)));
     list.len = list.list ? 1 : 0;
-    if (!list.list || !MakeBinding(name, list.list[0]))
+    if (!list.list || FillBinding(name, nullptr, list.list[0]) != kSnmpErrorNoError)
         return kSnmpErrorGenErr;
-    if (value) {
-        AsnAny& v = list.list[0].value;
-        v.asnType = value->type;
-        switch (value->type) {
-            case ASN_INTEGER:
-            case ASN_COUNTER:
-            case ASN_GAUGE:
-            case ASN_TIMETICKS:
-            case ASN_UINTEGER:
-                v.asnValue.number = static_cast<int32_t>(*value->val.integer);
-                break;
-            case ASN_OCTET_STR:
-            case ASN_IPADDRESS:
-            case ASN_OPAQUE:
-            case ASN_BIT_STR:
-                v.asnValue.string.stream = static_cast<uint8_t*>(std::malloc(std::max<size_t>(1, value->val_len)));
-                if (!v.asnValue.string.stream)
-                    return kSnmpErrorGenErr;
-                std::memcpy(v.asnValue.string.stream, value->val.string, value->val_len);
-                v.asnValue.string.length = static_cast<uint32_t>(value->val_len);
-                break;
-            case ASN_COUNTER64:
-                v.asnValue.counter64 =
-                    (static_cast<uint64_t>(value->val.counter64->high) << 32) | value->val.counter64->low;
-                break;
-            case ASN_OBJECT_ID: {
-                std::vector<uint32_t> ids;
-                if (!ToAgentName(value->val.objid, value->val_len / sizeof(oid), ids))
-                    return kSnmpErrorBadValue;
-                SnmpVarBind tmp;
-                if (!MakeBinding(ids, tmp))
-                    return kSnmpErrorGenErr;
-                v.asnValue.object = tmp.name;
-                break;
-            }
-            default:
-                break;
-        }
-    }
     int32_t status = 0, index = 0;
     if (!g_agent.Query(type, &list, &status, &index))
         return kSnmpErrorGenErr;
@@ -211,9 +230,18 @@ int SetError(int32_t status)
         case kSnmpErrorNoSuchName:
             return SNMP_ERR_NOCREATION;
         case kSnmpErrorBadValue:
+        case kSnmpErrorWrongValue:
             return SNMP_ERR_WRONGVALUE;
         case kSnmpErrorReadOnly:
             return SNMP_ERR_NOTWRITABLE;
+        case kSnmpErrorInconsistentValue:
+            return SNMP_ERR_INCONSISTENTVALUE;
+        case kSnmpErrorResourceUnavailable:
+            return SNMP_ERR_RESOURCEUNAVAILABLE;
+        case kSnmpErrorCommitFailed:
+            return SNMP_ERR_COMMITFAILED;
+        case kSnmpErrorUndoFailed:
+            return SNMP_ERR_UNDOFAILED;
         default:
             return SNMP_ERR_GENERR;
     }
@@ -231,85 +259,153 @@ bool InView(const std::vector<oid>& name)
     return true;
 }
 
-// The value a SET replaced, kept for UNDO.
-struct SavedValue {
-    SnmpVarBindList list{};
-    bool applied = false;
-};
-
-void FreeSaved(void* p)
-{
-    auto* saved = static_cast<SavedValue*>(p);
-    SnmpUtilVarBindListFree(&saved->list);
-    delete saved;
-}
-
-void HandleOne(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* request)
+void HandleRead(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* request)
 {
     netsnmp_variable_list* vb = request->requestvb;
     std::vector<uint32_t> name;
     const bool named = ToAgentName(vb->name, vb->name_length, name);
     SnmpVarBindList list{};
-    switch (reqinfo->mode) {
-        case MODE_GET:
-            if (named && QueryOne(kSnmpPduGet, name, nullptr, list) == 0)
+    if (reqinfo->mode == MODE_GET) {
+        if (named && QueryOne(kSnmpPduGet, name, list) == 0)
+            SetValue(vb, list.list[0].value);
+        else
+            netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
+    } else if (reqinfo->mode == MODE_GETNEXT) {
+        // Past the agent's last name the request is left alone, so snmpd moves on to the next subtree.
+        if (named && QueryOne(kSnmpPduGetNext, name, list) == 0) {
+            std::vector<oid> next = ToNetSnmpName(list.list[0].name);
+            if (InView(next)) {
+                snmp_set_var_objid(vb, next.data(), next.size());
                 SetValue(vb, list.list[0].value);
-            else
-                netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
-            break;
-        case MODE_GETNEXT:
-            // Past the agent's last name the request is left alone, so snmpd moves on to the next subtree.
-            if (named && QueryOne(kSnmpPduGetNext, name, nullptr, list) == 0) {
-                std::vector<oid> next = ToNetSnmpName(list.list[0].name);
-                if (InView(next)) {
-                    snmp_set_var_objid(vb, next.data(), next.size());
-                    SetValue(vb, list.list[0].value);
-                }
             }
-            break;
-        case MODE_SET_RESERVE1: {
-            // The agent's GET tells whether the name exists and which type it takes.
-            auto* saved = new SavedValue;
-            int32_t status = named ? QueryOne(kSnmpPduGet, name, nullptr, saved->list) : kSnmpErrorNoSuchName;
-            netsnmp_request_add_list_data(request, netsnmp_create_data_list(kAppName, saved, FreeSaved));
-            if (status != 0)
-                netsnmp_set_request_error(reqinfo, request, SNMP_ERR_NOCREATION);
-            else if (saved->list.list[0].value.asnType != vb->type)
-                netsnmp_set_request_error(reqinfo, request, SNMP_ERR_WRONGTYPE);
-            break;
         }
-        case MODE_SET_ACTION: {
-            auto* saved = static_cast<SavedValue*>(netsnmp_request_get_list_data(request, kAppName));
-            int32_t status = QueryOne(kSnmpPduSet, name, vb, list);
-            if (status != 0)
-                netsnmp_set_request_error(reqinfo, request, SetError(status));
-            else if (saved)
-                saved->applied = true;
-            break;
-        }
-        case MODE_SET_UNDO: {
-            auto* saved = static_cast<SavedValue*>(netsnmp_request_get_list_data(request, kAppName));
-            if (saved && saved->applied && saved->list.list) {
-                SnmpVarBindList undo = saved->list;
-                int32_t status = 0, index = 0;
-                g_agent.Query(kSnmpPduSet, &undo, &status, &index);
-                if (status != 0)
-                    netsnmp_set_request_error(reqinfo, request, SNMP_ERR_UNDOFAILED);
-            }
-            break;
-        }
-        default:  // RESERVE2, COMMIT and FREE have nothing left to do
-            break;
     }
     SnmpUtilVarBindListFree(&list);
+}
+
+// The SET bindings of one request, in order, and the requests they came from.
+struct SetBindings {
+    SnmpVarBindList list{};
+    std::vector<netsnmp_request_info*> requests;
+    SetBindings() = default;
+    SetBindings(const SetBindings&) = delete;
+    SetBindings& operator=(const SetBindings&) = delete;
+    ~SetBindings() { SnmpUtilVarBindListFree(&list); }
+};
+
+// Gathers the request's bindings; on a binding the agent cannot take, its error is set and false returned.
+bool GatherSet(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests, SetBindings& out)
+{
+    size_t count = 0;
+    for (netsnmp_request_info* r = requests; r; r = r->next)
+        count += r->processed ? 0 : 1;
+    out.list.list = static_cast<SnmpVarBind*>(std::calloc(std::max<size_t>(1, count), sizeof(SnmpVarBind)));
+    if (!out.list.list) {
+        netsnmp_set_request_error(reqinfo, requests, SNMP_ERR_RESOURCEUNAVAILABLE);
+        return false;
+    }
+    for (netsnmp_request_info* r = requests; r; r = r->next) {
+        if (r->processed)
+            continue;
+        netsnmp_variable_list* vb = r->requestvb;
+        std::vector<uint32_t> name;
+        int32_t status = kSnmpErrorNoSuchName;
+        if (ToAgentName(vb->name, vb->name_length, name))
+            status = FillBinding(name, vb, out.list.list[out.list.len]);
+        ++out.list.len;  // freed with the list whatever it holds
+        out.requests.push_back(r);
+        if (status != kSnmpErrorNoError) {
+            netsnmp_set_request_error(reqinfo, r, SetError(status));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs one SET phase of the agent over all the request's bindings; its error lands on the binding it names.
+bool SetPhase(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests, uint8_t type, int failure = 0)
+{
+    SetBindings set;
+    if (!GatherSet(reqinfo, requests, set))
+        return false;
+    if (set.list.len == 0)
+        return true;
+    int32_t status = 0, index = 0;
+    if (!g_agent.Query(type, &set.list, &status, &index))
+        status = kSnmpErrorGenErr;
+    if (status == kSnmpErrorNoError)
+        return true;
+    const size_t at = index >= 1 && static_cast<size_t>(index) <= set.requests.size() ? index - 1 : 0;
+    netsnmp_set_request_error(reqinfo, set.requests[at], failure ? failure : SetError(status));
+    return false;
+}
+
+// The transaction whose SET the agent applied, to undo when another part of the request fails.
+long g_appliedTransaction = -1;
+
+long TransactionOf(netsnmp_agent_request_info* reqinfo)
+{
+    return reqinfo->asp && reqinfo->asp->pdu ? reqinfo->asp->pdu->transid : 0;
+}
+
+// A SET runs in the master agent's phases: the agent checks the whole request at RESERVE1 and changes
+// nothing; it applies it whole at ACTION (registry included: a value that cannot be saved answers
+// commitFailed); UNDO, when another part of the request failed, puts back exactly what ACTION changed.
+void HandleSet(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests)
+{
+    switch (reqinfo->mode) {
+        case MODE_SET_RESERVE1:
+            // The agent's GET tells whether each name exists and which type it takes.
+            for (netsnmp_request_info* r = requests; r; r = r->next) {
+                if (r->processed)
+                    continue;
+                std::vector<uint32_t> name;
+                SnmpVarBindList list{};
+                const bool named = ToAgentName(r->requestvb->name, r->requestvb->name_length, name);
+                const int32_t status = named ? QueryOne(kSnmpPduGet, name, list) : kSnmpErrorNoSuchName;
+                const uint8_t type = status == 0 ? list.list[0].value.asnType : 0;
+                SnmpUtilVarBindListFree(&list);
+                if (status != 0) {
+                    netsnmp_set_request_error(reqinfo, r, SNMP_ERR_NOCREATION);
+                    return;
+                }
+                if (type != r->requestvb->type) {
+                    netsnmp_set_request_error(reqinfo, r, SNMP_ERR_WRONGTYPE);
+                    return;
+                }
+            }
+            SetPhase(reqinfo, requests, kSnmpExtensionSetTest);
+            break;
+        case MODE_SET_ACTION:
+            g_appliedTransaction = -1;
+            if (SetPhase(reqinfo, requests, kSnmpPduSet))
+                g_appliedTransaction = TransactionOf(reqinfo);
+            break;
+        case MODE_SET_UNDO:
+            if (g_appliedTransaction == TransactionOf(reqinfo)) {
+                g_appliedTransaction = -1;
+                SetPhase(reqinfo, requests, kSnmpExtensionSetUndo, SNMP_ERR_UNDOFAILED);
+            }
+            break;
+        case MODE_SET_COMMIT:
+        case MODE_SET_FREE:
+            g_appliedTransaction = -1;
+            break;
+        default:  // RESERVE2 has nothing left to check
+            break;
+    }
 }
 
 int Handler(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,
             netsnmp_request_info* requests)
 {
-    for (netsnmp_request_info* request = requests; request; request = request->next) {
-        if (!request->processed)
-            HandleOne(reqinfo, request);
+    if (reqinfo->mode == MODE_GET || reqinfo->mode == MODE_GETNEXT) {
+        for (netsnmp_request_info* request = requests; request; request = request->next) {
+            if (!request->processed)
+                HandleRead(reqinfo, request);
+        }
+    } else {
+        HandleSet(reqinfo, requests);
     }
     return SNMP_ERR_NOERROR;
 }
@@ -349,8 +445,17 @@ void SendTrap(const AsnObjectIdentifier& enterprise, int32_t generic, int32_t sp
     pdu->trap_type = generic;
     pdu->specific_type = specific;
     pdu->time = timeStamp;
-    const uint8_t loopback[4] = {127, 0, 0, 1};
-    std::memcpy(pdu->agent_addr, loopback, sizeof loopback);
+    // The address of the interface the trap leaves by, as a manager would reach this agent back.
+    const auto peerAddress = platform::ResolveIPv4(destination);
+    const auto local = peerAddress ? platform::LocalAddressToward(*peerAddress) : std::nullopt;
+    if (local) {
+        const uint8_t address[4] = {static_cast<uint8_t>(*local >> 24), static_cast<uint8_t>(*local >> 16),
+                                    static_cast<uint8_t>(*local >> 8), static_cast<uint8_t>(*local)};
+        std::memcpy(pdu->agent_addr, address, sizeof address);
+    } else {
+        snmp_log(LOG_WARNING, "%s: no route to %s: the trap's agent address is left to net-snmp\n", kAppName,
+                 destination.c_str());
+    }
     for (uint32_t i = 0; i < bindings.len; ++i) {
         std::vector<oid> name = ToNetSnmpName(bindings.list[i].name);
         netsnmp_variable_list* vb =
@@ -391,11 +496,21 @@ int main(int argc, char** argv)
         Usage(stderr);
         return 2;
     }
+    // A master agent that dropped the session makes the next send fail with EPIPE: that is a reconnection,
+    // not a reason to die.
+    signal(SIGPIPE, SIG_IGN);
     struct sigaction sa {
     };
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+
+    platform::NamedMutex hostLock(kHostLockName);
+    if (!hostLock.IsValid() || hostLock.Lock(0) != platform::kWaitObject0) {
+        std::fprintf(stderr, "%s: another host already serves the agent (lock %s); not started\n", kAppName,
+                     platform::NamedMutex::LockFilePath(kHostLockName).c_str());
+        return 1;
+    }
 
     snmp_enable_stderrlog();
     // Only what the command line says: no configuration files, no state outside the given folder.
@@ -405,8 +520,10 @@ int main(int argc, char** argv)
         netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PERSISTENT_DIR, g_options.stateDir.c_str());
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
     netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, g_options.agentx.c_str());
-    netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
     init_agent(kAppName);
+    // Set after init_agent, which puts back its default of 15 s: the ping is also the interval at which a
+    // lost master agent is sought again, so a restarted snmpd sees the subtree again within about a second.
+    netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
 
     std::string error;
     if (!g_agent.Load(g_options.library, error)) {
@@ -433,5 +550,6 @@ int main(int argc, char** argv)
 
     snmp_shutdown(kAppName);
     g_agent.Unload();
+    std::fprintf(stderr, "%s: stopped\n", kAppName);
     return 0;
 }

@@ -45,7 +45,7 @@ protected:
         return tessantest::JobText({{"directory", Source().parent_path().string()},
                                     {"lookupname", Source().filename().string()},
                                     {"markin", "00:00:00:00"},
-                                    {"markout", "00:00:00:09"},
+                                    {"markout", "00:00:00:10"},
                                     {"KorvoDataType", "DVCPro"}});
     }
 

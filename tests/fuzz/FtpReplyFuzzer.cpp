@@ -1,0 +1,109 @@
+// The FTP client's side of a server that says anything: the input's control bytes are everything the loopback
+// peer sends on the control connection, from the welcome on, in one piece (replies joined, multi-line, over-long,
+// cut, never ended); its data bytes are what the transfer's data connection carries. Input: byte 0 picks the
+// flow (even: log-in, SIZE, a retrieval read to its end and closed; odd: the browser's server listing, parsed),
+// bytes 1-2 the control length (big-endian), then the control bytes, then the data. Transfers are active (PORT),
+// so no reply can send the client elsewhere; every reply line also goes through the passive reply parser.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "browser/CValdrinSettings.h"
+#include "browser/ui/ValdrinListing.h"
+#include "tests/fuzz/FuzzPeer.h"
+#include "transfer/CKorvoFtpClient.h"
+
+namespace
+{
+
+volatile uint32_t g_nSink;
+
+FtpTimeouts ShortTimeouts()
+{
+    FtpTimeouts t;
+    t.nPingMs = 20;
+    t.nControlMs = 30;
+    t.nAcceptMs = 300;
+    t.nDataMs = 300;
+    t.nDataSendMs = 300;
+    return t;
+}
+
+void ParseEveryLine(const std::string& control)
+{
+    size_t start = 0;
+    while (start < control.size()) {
+        size_t end = control.find('\n', start);
+        if (end == std::string::npos)
+            end = control.size();
+        uint32_t address = 0;
+        uint16_t port = 0;
+        if (CKorvoFtpClient::ParsePassiveReply(control.substr(start, end - start), &address, &port))
+            g_nSink = address + port;
+        start = end + 1;
+    }
+}
+
+void Retrieve(uint16_t port)
+{
+    CKorvoFtpClient client("fuzz");
+    client.SetTimeouts(ShortTimeouts());
+    client.AddFtpServer("Korvo:wqt@127.0.0.1:" + std::to_string(port), false);
+    if (client.Connect() != 0)
+        return;
+    int64_t size = client.GetFileSize("/clips/clip.mxf");
+    if (client.OpenFile("/clips/clip.mxf", CKorvoFtpClient::kRetrieve, size > 0 ? size / 2 : 0, 0) == 0) {
+        std::vector<uint8_t> buffer(65536);
+        int64_t count = 0;
+        for (int i = 0; i < 64 && client.FtpReadFile(buffer.data(), 65536, &count, false) == 0 && count > 0; ++i)
+            g_nSink = buffer[0];
+        client.FtpCloseFile(false);
+    }
+    client.Close(true, false);
+}
+
+void List(uint16_t port)
+{
+    CValdrinSettings settings;
+    settings._szRixAddress = "127.0.0.1";
+    settings._szRixPort = std::to_string(port);
+    std::vector<valdrinlist::Entry> entries;
+    std::string error;
+    valdrinlist::ReadServerFolder(settings, "\\clips\\news", ShortTimeouts(), entries, error);
+    for (const valdrinlist::Entry& entry : entries)
+        g_nSink = static_cast<uint32_t>(entry.name.size()) + entry.folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    CKorvoFtpClient::SetFtpPassive(false);
+    CKorvoFtpClient::SetFtpRecovery(true);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 3)
+        return 0;
+    const bool listing = data[0] & 1;
+    const size_t controlLength = std::min<size_t>(size_t{data[1]} << 8 | data[2], size - 3);
+    fuzzpeer::Script script;
+    script.welcome.assign(reinterpret_cast<const char*>(data + 3), controlLength);
+    script.data.assign(reinterpret_cast<const char*>(data + 3 + controlLength), size - 3 - controlLength);
+    script.answer = [](const std::string& command) {
+        fuzzpeer::Answer answer;
+        answer.transfer = command.rfind("RETR", 0) == 0 || command.rfind("LIST", 0) == 0;
+        return answer;
+    };
+    ParseEveryLine(script.welcome);
+    fuzzpeer::Peer& peer = fuzzpeer::Peer::Get();
+    peer.Set(std::move(script));
+    if (listing)
+        List(peer.ControlPort());
+    else
+        Retrieve(peer.ControlPort());
+    return 0;
+}
