@@ -100,12 +100,10 @@ void CReceiverKorvoIMXReader::Close()
 
 bool CReceiverKorvoIMXReader::ReadNextFrame()
 {
-    if (!_strFailure.empty())
-        return false;
     if (_pVideoFrame)
         return true;
     try {
-        return BuildFrameSet() == kFrameSetOk && _strFailure.empty();
+        return BuildFrameSet() == kFrameSetOk;
     } catch (...) {
         theLogManager.Log(">>>>> %s:%i: - ReadNextFrame EXCEPTION !!!!", _pszClass, _nInstance);
         throw;
@@ -226,12 +224,6 @@ void CReceiverKorvoIMXReader::AppendTrackUnit(int32_t track, int32_t unitIndex, 
     int32_t size = 0;
     const uint8_t* unit = _pBlockReader->GetAudio(unitIndex, &size);
     const uint64_t start = uint64_t{static_cast<uint32_t>(track)} * _nAudioUnitSize;
-    if (unit && size > 0 && start + _nAudioUnitSize > static_cast<uint64_t>(size) && _strFailure.empty()) {
-        // The block carries sound, but fewer tracks than the job asks: silence would pass for the missing ones.
-        _strFailure = "the job asks " + std::to_string(_nAudioTracks) + " sound tracks, the clip has " +
-                      std::to_string(static_cast<uint32_t>(size) / _nAudioUnitSize);
-        theLogManager.Log("%s:%i: %s", _pszClass, _nInstance, _strFailure.c_str());
-    }
     if (!unit || size <= 0 || start + _nAudioUnitSize > static_cast<uint64_t>(size)) {
         theLogManager.Log("%s:%i: no audio for track %i in field unit %i [ Sz: %i ]", _pszClass, _nInstance, track + 1,
                           unitIndex, size);

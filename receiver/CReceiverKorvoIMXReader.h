@@ -28,10 +28,7 @@ public:
     void SetStartFrame(int32_t frames) override;
     void SetFirstField(uint32_t serverField) override;
     void Cancel() override;
-    std::string GetFailure() const override
-    {
-        return !_strFailure.empty() ? _strFailure : _pBlockReader ? _pBlockReader->GetFailure() : std::string();
-    }
+    std::string GetFailure() const override { return _pBlockReader ? _pBlockReader->GetFailure() : std::string(); }
 
     CKorvoBlockReader* GetBlockReader() const { return _pBlockReader.get(); }
     int32_t GetPosition() const { return _nPosition; }
@@ -61,7 +58,6 @@ protected:
     int32_t _nVideoSystem = 3;
     int32_t _nRate = 0;
     int32_t _nAudioTracks = 0;
-    std::string _strFailure;  // a fault of the clip that ends the reading
     bool _b24Bit = false;
     uint32_t _nExpectedVideoSize = 0;
     uint32_t _nFieldsPerFrame = 2;

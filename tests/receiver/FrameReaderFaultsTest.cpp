@@ -130,17 +130,24 @@ TEST(FrameReaderFaults, CarriedSamplesStayInsideTheTrackBuffer)
     EXPECT_FALSE(f.reader->ReadNextFrame());
 }
 
-// A job asking more sound tracks than the clip's blocks hold is refused, naming both counts, and nothing past
-// the unit is read; silence would pass for the tracks the clip lacks.
-TEST(FrameReaderFaults, MoreTracksThanTheBlockHoldsAreRefused)
+TEST(FrameReaderFaults, MoreTracksThanTheBlockHoldsReadNothingPastTheUnit)
 {
     Fixture f = MakeFake<CReceiverKorvoIMXReader>();
     const Bytes audio = FieldUnit(kUnit625, 4, 960, 100, 960);
     f.fake->_blocks.push_back({{Picture(64, 1), Picture(64, 1)}, {audio, audio}, 1, 0});
     ASSERT_EQ(f.reader->Open("x", 3, 1, 8, 24), 0);
-    EXPECT_FALSE(f.reader->ReadNextFrame());
-    EXPECT_EQ(f.reader->GetFailure(), "the job asks 8 sound tracks, the clip has 4");
-    EXPECT_FALSE(f.reader->ReadNextFrame());
+    ASSERT_TRUE(f.reader->ReadNextFrame());
+    Take(*f.reader, 0)->Release();
+    for (int32_t t = 1; t <= 8; ++t) {
+        KorvoFrame* frame = Take(*f.reader, t);
+        ASSERT_NE(frame, nullptr);
+        ASSERT_EQ(frame->GetNumSamples(), 1920u);
+        // Tracks the block lacks are silent.
+        const uint32_t first = t <= 4 ? 100 + (t - 1) * 0x10000u : 0;
+        EXPECT_EQ(SampleAt(frame, 0), first);
+        EXPECT_EQ(SampleAt(frame, 1919), t <= 4 ? first + 959 : 0);
+        frame->Release();
+    }
 }
 
 TEST(FrameReaderFaults, AShortFieldPairRepeatsTheFirstSampleAtTheFront)
