@@ -35,6 +35,7 @@ void CKorvoBlockData::Clear()
     _nFirstField = 0;
     _nEndField = 0;
     _nAspectCode = 0;
+    _nAudioTrackSlots = 0;
 }
 
 const uint8_t* CKorvoBlockData::GetVideo(int32_t, int32_t* size) const
@@ -81,6 +82,7 @@ int CKorvo2kBlockData::SetBlockData(const uint8_t* address, uint32_t size)
     _nDataEnd = k2kTableOffset;
     _nAudioUnitSize = static_cast<uint32_t>(audio);
     _nAspectCode = table[k2kTableAspect] & 0x0F;
+    _nAudioTrackSlots = static_cast<int32_t>(groups * kAudioSlotsPerGroup);
     return kBlockDataOk;
 }
 
@@ -151,6 +153,7 @@ int CKorvo8MBlockData::SetBlockData(const uint8_t* address, uint32_t size)
     _nDataEnd = size;
     _nAudioUnitSize = audio;
     _nAspectCode = bavd.GetMediaHeader()._nAspectRatio;
+    _nAudioTrackSlots = static_cast<int32_t>(bavd.GetAudioGroupCount() * kAudioSlotsPerGroup);
     return kBlockDataOk;
 }
 

@@ -42,6 +42,8 @@ public:
     // The clip's aspect code as the block records it: 2 4:3, 3 16:9; 0 when the block has none.
     uint32_t GetAspectCode() const { return _nAspectCode; }
     bool HasElement(int32_t element) const { return element >= 0 && element < _nElementCount; }
+    // Sound tracks the block declares slots for (4 per audio group); a clip's first block speaks for the clip.
+    int32_t GetAudioTrackSlots() const { return _nAudioTrackSlots; }
 
     // Forgets the block.
     void Clear();
@@ -54,6 +56,7 @@ protected:
     uint32_t _nFirstField = 0;
     uint32_t _nEndField = 0;
     uint32_t _nAspectCode = 0;
+    int32_t _nAudioTrackSlots = 0;
 };
 
 // A 2 MB block with its 2048-byte table at the end.

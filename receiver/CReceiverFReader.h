@@ -34,6 +34,8 @@ public:
     virtual void SetLastSet() {}
     // The first cause of a failed Open or read, in words; empty when none is known.
     virtual std::string GetFailure() const { return {}; }
+    // The sound tracks the clip declares, from the first block to be read; -1 when the reader cannot tell.
+    virtual int32_t DeclaredTracks() { return -1; }
 };
 
 // Frame set building results.

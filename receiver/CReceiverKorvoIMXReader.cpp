@@ -169,6 +169,14 @@ int CReceiverKorvoIMXReader::ReadBlock()
     return 0;
 }
 
+int32_t CReceiverKorvoIMXReader::DeclaredTracks()
+{
+    // The first frame set reads this block anyway; a block that cannot be read is reported by that read.
+    if (!_pBlockReader || EnsureBlock() != 0 || !_pBlockReader->GetBlockData())
+        return -1;
+    return _pBlockReader->GetBlockData()->GetAudioTrackSlots();
+}
+
 int CReceiverKorvoIMXReader::EnsureBlock()
 {
     return _pBlockReader->IsFieldInBlock(_nPosition) ? 0 : ReadBlock();

@@ -30,6 +30,7 @@ public:
     void Cancel() override;
     void SetLastSet() override { _bLastSet = true; }
     std::string GetFailure() const override { return _pBlockReader ? _pBlockReader->GetFailure() : std::string(); }
+    int32_t DeclaredTracks() override;
 
     CKorvoBlockReader* GetBlockReader() const { return _pBlockReader.get(); }
     int32_t GetPosition() const { return _nPosition; }

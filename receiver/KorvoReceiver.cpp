@@ -225,6 +225,17 @@ bool KorvoReceiver::OpenMedia(Qo::Generic::ContainerBuffer* composition)
         _pReader->SetFirstField(_media.nFirstServerField);
     else if (_bTrim && _nTrimIn > 0)
         _pReader->SetStartFrame(_nTrimIn);
+    // Tracks the clip does not carry would come in as silence: a job asking for them is refused.
+    const int32_t declared = Watched([&] { return _pReader->DeclaredTracks(); });
+    if (declared >= 0 && declared < _media.nAudioTracks) {
+        theLogManager.Log("KorvoReceiver:%i:Open: the clip carries %i sound tracks, the job asks %i !!", _nInstance,
+                          declared, _media.nAudioTracks);
+        _pReader->Close();
+        DeleteReader();
+        SetError(kErrorComposition, "KorvoReceiver::Open: the clip carries " + std::to_string(declared) +
+                                        " sound tracks, the job asks " + std::to_string(_media.nAudioTracks));
+        return false;
+    }
     return true;
 }
 

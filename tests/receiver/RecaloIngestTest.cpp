@@ -321,39 +321,6 @@ TEST_P(RecaloBrowserJob, ATrimmedClipIngestsExactlyItsShortRange)
 // The browser describes only IMX clip files.
 INSTANTIATE_TEST_SUITE_P(Clips, RecaloBrowserJob, ::testing::Values(kCases[0], kCases[1]), CaseName);
 
-// Clips that carry four tracks, ingested with eight: the four the blocks lack are silent in every kind.
-class RecaloSilentTracks : public RecaloIngest
-{
-};
-
-TEST_P(RecaloSilentTracks, TracksTheClipLacksAreSilent)
-{
-    const IngestCase& c = GetParam();
-    ExpectComplete(Ingest(JobWith({{"KorvonAudios", "8"}})));
-    uint64_t samples = 0;
-    for (uint32_t k = 0; k < Frames(); ++k)
-        samples += CadenceOf(c.clip.nStandard, k);
-    for (int32_t t = c.nTracks + 1; t <= 8; ++t) {
-        tessan::CWavReader wav;
-        ASSERT_TRUE(wav.Load((_dir / "out" / tessan::AudioName(t)).string())) << wav.Error();
-        ASSERT_EQ(wav.Samples(), samples) << "track " << t;
-        Bytes got;
-        ASSERT_TRUE(wav.Take(0, static_cast<uint32_t>(wav.Samples()), got));
-        EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](uint8_t b) { return b == 0; })) << "track " << t;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Clips, RecaloSilentTracks,
-                         ::testing::Values(kCases[1], IngestCase{{"VC3_Table2MB_4x16", kTable2, 4, 3, 5, 120, 1,
-                                                                  "../receiver/vc3_1080i50.dnxhd", 0x4A000, 8, false},
-                                                                 Kind::VC3,
-                                                                 "Hydrel",
-                                                                 120,
-                                                                 4,
-                                                                 16,
-                                                                 "dnxhd"}),
-                         CaseName);
-
 // Threaded: also run under ThreadSanitizer.
 class RecaloIngestThreads : public RecaloIngest
 {
@@ -411,6 +378,55 @@ TEST_P(RecaloServerIngestThreads, TheVideoServerIngestsFrameForFrame)
                                                   {"KorvoRixFstFld", std::to_string(kFirstField)}}));
     ExpectComplete(result);
 }
+
+// Clips that declare four sound tracks: a job asking eight is refused at Open, from a clip file and over TCP,
+// rather than made up with silence. Blocks that lack sound of a declared track stay silent (FrameReaderFaults).
+class RecaloMissingTracksThreads : public RecaloIngestThreads
+{
+protected:
+    void ExpectRefused(const TransferResult& result)
+    {
+        EXPECT_FALSE(result.complete);
+        EXPECT_EQ(result.code, 8);
+        EXPECT_EQ(result.pluginText, "KorvoReceiver::Open: the clip carries 4 sound tracks, the job asks 8");
+        EXPECT_EQ(result.frames, 0);
+        EXPECT_FALSE(fs::exists(_dir / "out" / tessan::AudioName(5)));
+    }
+};
+
+TEST_P(RecaloMissingTracksThreads, AJobAskingTracksTheClipLacksIsRefused)
+{
+    ExpectRefused(Ingest(JobWith({{"KorvonAudios", "8"}})));
+}
+
+TEST_P(RecaloMissingTracksThreads, AStreamLackingTheTracksAskedIsRefused)
+{
+    TCPBlockSender sender;
+    tessantest::Values job = TcpJob(sender);
+    for (auto& [name, value] : job)
+        if (name == "KorvonAudios")
+            value = "8";
+    const fs::path clip = _dir / "CLIP.MXF";
+    // The receiver stops reading once it refuses: the sender's result is not the point here.
+    std::future<int> sending = std::async(std::launch::async, [&sender, clip] {
+        const int rc = sender.WaitForConnection(10000);
+        return rc != 0 ? rc : sender.StartSending(clip.string());
+    });
+    ExpectRefused(Ingest(job));
+    sending.get();
+    sender.Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, RecaloMissingTracksThreads,
+                         ::testing::Values(kCases[1], IngestCase{{"VC3_Table2MB_4x16", kTable2, 4, 3, 5, 120, 1,
+                                                                  "../receiver/vc3_1080i50.dnxhd", 0x4A000, 8, false},
+                                                                 Kind::VC3,
+                                                                 "Hydrel",
+                                                                 120,
+                                                                 4,
+                                                                 16,
+                                                                 "dnxhd"}),
+                         CaseName);
 
 std::vector<IngestCase> ServerCases()
 {
