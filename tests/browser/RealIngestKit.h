@@ -21,8 +21,8 @@ namespace realingest
 namespace fs = std::filesystem;
 using parvexclip::Bytes;
 
-// IMX 50 at 25 Hz, 8 MB blocks, two audio groups (8 tracks), 12 pictures.
-constexpr parvexclip::ClipSpec kClip{"Imx50", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 4, 50, 2, "imx50.m2v", 250000, 12,
+// IMX 50 at 25 Hz, 8 MB blocks, two audio groups (8 tracks), 40 pictures: more than one block of either size.
+constexpr parvexclip::ClipSpec kClip{"Imx50", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 4, 50, 2, "imx50.m2v", 250000, 40,
                                      false};
 
 // Points the request library at the real service and receiver, its media under out.

@@ -726,8 +726,10 @@ TEST(RecaloOP1AIngest, AnOP1aFileTheSystemWritesIngestsExactly)
     ASSERT_EQ(std::system(make.c_str()), 0) << make;
 
     constexpr uint32_t kSamples = 1920;
-    auto level = [](uint32_t channel, uint64_t n) {
-        return static_cast<float>(static_cast<int32_t>((n * 37 + channel * 1001) % 2000) - 1000) / 1024.0f;
+    // Integer samples handed over as the sender does (integer / full scale); each comes back as it was.
+    auto value = [](int bits, uint32_t channel, uint64_t n) {
+        return bits == 24 ? static_cast<int32_t>((n * 263 + channel * 1048583) % 0x1000000) - 0x800000
+                          : static_cast<int32_t>((n * 7 + channel * 4099) % 0x10000) - 0x8000;
     };
     for (const int bits : {24, 16}) {
         SCOPED_TRACE(bits);
@@ -747,7 +749,8 @@ TEST(RecaloOP1AIngest, AnOP1aFileTheSystemWritesIngestsExactly)
             std::vector<const float*> pointers;
             for (uint32_t c = 0; c < channels; ++c) {
                 for (uint32_t i = 0; i < kSamples; ++i)
-                    sound[c][i] = level(c, uint64_t{f} * kSamples + i);
+                    sound[c][i] = static_cast<float>(value(bits, c, uint64_t{f} * kSamples + i)) /
+                                  (bits == 24 ? 8388607.0f : 32767.0f);
                 pointers.push_back(sound[c].data());
             }
             ASSERT_EQ(writer.AddFrame(pictures[f].data(), static_cast<uint32_t>(pictures[f].size()), pointers.data(),
@@ -763,9 +766,7 @@ TEST(RecaloOP1AIngest, AnOP1aFileTheSystemWritesIngestsExactly)
         ExpectTracks(out, channels, bits, [&](uint32_t t) {
             Bytes want;
             for (uint64_t n = 0; n < uint64_t{frames} * kSamples; ++n) {
-                const float sample = level(t - 1, n);
-                const int32_t v =
-                    bits == 24 ? static_cast<int32_t>(sample * 8388607.0f) : static_cast<int16_t>(sample * 32767.0f);
+                const int32_t v = value(bits, t - 1, n);
                 for (int b = 0; b < bits / 8; ++b)
                     want.push_back(static_cast<uint8_t>(v >> (8 * b)));
             }

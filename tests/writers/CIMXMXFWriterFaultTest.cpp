@@ -95,13 +95,19 @@ TEST(CIMXMXFWriter, PaddingBlocksAreSkippedAndAZeroLengthOneEndsTheSkip)
 
 TEST(CIMXMXFWriter, SoundWordsAreMaskedAndClamped)
 {
+    // Beyond full scale a sample is clamped to the width; the most negative value of the width is kept.
     struct Case {
         float sample;
         uint32_t word16, word24;
     } cases[] = {
-        {0.0f, 0x00000000, 0x00000000},  {-1.0f / 32767.0f, 0x0FFFF000, 0x0FFFF000},  // V, U, C and P stay clear
-        {1.0f, 0x07FFF000, 0x07FFFFF0},  {2.5f, 0x07FFF000, 0x07FFFFF0},
-        {-3.0f, 0x08001000, 0x08000010},
+        {0.0f, 0x00000000, 0x00000000},
+        {-1.0f / 32767.0f, 0x0FFFF000, 0x0FFFF000},  // V, U, C and P stay clear
+        {1.0f, 0x07FFF000, 0x07FFFFF0},
+        {2.5f, 0x07FFF000, 0x07FFFFF0},
+        {-1.0f, 0x08001000, 0x08000010},
+        {-3.0f, 0x08000000, 0x08000000},
+        {static_cast<float>(-32768.0 / 32767), 0x08000000, 0x08000000},
+        {static_cast<float>(-8388608.0 / 8388607), 0x08001000, 0x08000000},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CIMXMXFWriter::Aes3Word16(c.sample, 5), c.word16 | 5) << c.sample;
