@@ -187,6 +187,14 @@ void CheckMedia(Road& road, const Source& source, const fs::path& media, uint32_
     road.Check(aspect == source.aspect, "aspect " + aspect + " as the source's " + source.aspect);
 }
 
+// The bytes of the pictures an ingest wrote, for the road's rate.
+uint64_t PictureBytes(const Codec& codec, const fs::path& media)
+{
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(media / ("video" + tessan::PictureExtension(codec.dataType)), ec);
+    return ec ? 0 : size;
+}
+
 // Sets the request library's service for one road: tessan with libRecalo.so, its media under the folder.
 void UseService(const fs::path& out)
 {
@@ -313,7 +321,7 @@ void IngestTrimmedRoad(Road& road, CodecState& state)
     const fs::path out = state.source.dir / "dravik-trimmed";
     if (DravikIngest(road, state.media, job, out, Expected(road, state.source.trimCount)))
         CheckMedia(road, state.source, out, state.source.trimFirst, state.source.trimCount, true);
-    road.Moved(state.source.trimCount, 0);
+    road.Moved(state.source.trimCount, PictureBytes(*state.source.codec, out));
 }
 
 void IngestTcpRoad(Road& road, CodecState& state)
@@ -362,7 +370,7 @@ void ServerIngest(Road& road, CodecState& state, bool trimmed, bool dravik)
         if (!trimmed)
             state.ingested = media;
     }
-    road.Moved(count, 0);
+    road.Moved(count, media.empty() ? 0 : PictureBytes(*state.source.codec, media));
     server.Stop();
 }
 
@@ -564,7 +572,7 @@ void PlayoutServersRoad(Road& road, CodecState& state)
             const fs::path back = dir / (std::string("back-") + which);
             if (ServiceIngest(road, job, back).complete)
                 CheckMedia(road, state.source, back, 0, codec.frames);
-            road.Moved(codec.frames, 0);
+            road.Moved(codec.frames, PictureBytes(codec, back));
         }
     }
     main.Stop();
