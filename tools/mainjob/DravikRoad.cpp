@@ -1,7 +1,6 @@
-// The automation road: a client program's ingest request made through libDravik.so. The automation library
-// loads the transfer service's client library (its stand-in, backed by the transfer service of
-// outside/tessan), which runs the ingest of the Parvex clip file with the receiver plug-in libRecalo.so;
-// the transaction's status record is followed to the end and the ingested pictures compared.
+// Ingest requests through libDravik.so, as a client program makes them: the automation library loads the transfer
+// service's client library (its stand-in, backed by the transfer service of outside/tessan), which runs the job the
+// browser made with the receiver plug-in libRecalo.so; the transaction's status record is followed to its end.
 #include <dlfcn.h>
 
 #include <cstring>

@@ -1,5 +1,5 @@
-// The main job: one short clip along every road of the system that stands, each road checked step by step
-// and summed up in one line with its result and rate. A road that needs a tool this machine lacks says so
+// The main job: a short clip of every codec family along every road of the system, each road checked step by
+// step and summed up in one line with its result and rate. A road that needs a tool this machine lacks says so
 // and is skipped; a road that fails is named and fails the job.
 // Usage: korvo_main_job <work folder>
 #include <cstdio>
