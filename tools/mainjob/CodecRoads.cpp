@@ -177,7 +177,7 @@ void CheckMedia(Road& road, const Source& source, const fs::path& media, uint32_
                                                  "-bit sound with every sample of the source");
     const std::string start = CompositionStart(media / tessan::kCompositionName);
     // A trimmed job marks its range from the clip's start.
-    char offset[16];
+    char offset[32];
     std::snprintf(offset, sizeof offset, "00:00:%02u:%02u", first / (codec.Ntsc() ? 30 : 25),
                   first % (codec.Ntsc() ? 30 : 25));
     const std::string want = trimmed ? offset : TimecodeAt(codec, first);
