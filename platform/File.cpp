@@ -195,6 +195,18 @@ bool File::Truncate(uint64_t size)
     return ftruncate(_fd, static_cast<off_t>(size)) == 0 || Fail();
 }
 
+bool File::SyncFolder(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fsync(fd) == 0;
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return ok;
+}
+
 bool File::Sync()
 {
     return fdatasync(_fd) == 0 || Fail();
@@ -203,10 +215,12 @@ bool File::Sync()
 bool File::LockForWriting()
 {
     // Devices (/dev/null, /dev/full) are shared by every process: only regular files are locked.
-    struct stat st {};
+    struct stat st {
+    };
     if (fstat(_fd, &st) == 0 && !S_ISREG(st.st_mode))
         return true;
-    struct flock fl {};
+    struct flock fl {
+    };
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     return fcntl(_fd, F_OFD_SETLK, &fl) == 0 || Fail();

@@ -69,6 +69,8 @@ public:
     // Whether the path lies on a local disk file system (not a network share, not memory).
     static bool IsLocalDisk(const std::string& path);
     static std::optional<uint64_t> SizeOf(const std::string& path);
+    // Makes the entries of a folder (a file renamed into it) last on its disk; false with errno set.
+    static bool SyncFolder(const std::string& path);
 
 private:
     bool Fail();

@@ -33,6 +33,8 @@ public:
     // Ends every wait of the reader at once (any thread); the reader then fails its reads until Close.
     virtual void Cancel();
     bool IsCancelled() const { return _bCancelled.load(); }
+    // The first cause of a failed Open or read, in words; empty when none is known.
+    virtual std::string GetFailure() const { return {}; }
 
     uint32_t GetBlockSize() const { return _nBlockSize; }
     const CKorvoBlockData* GetBlockData() const { return _pBlockData.get(); }

@@ -28,6 +28,26 @@ CKorvoBlockRixFTPReader::~CKorvoBlockRixFTPReader()
     Close();
 }
 
+uint32_t CKorvoBlockRixFTPReader::NoWelcomeWait(int random) const
+{
+    // rand() tops out anywhere from 32767 up: only its low 15 bits are used, centred on 0.
+    const int64_t spread = (int64_t{random & 0x7FFF} - 16383) * _waits.nNoWelcomeSpreadMs / 16384;
+    return static_cast<uint32_t>(std::max<int64_t>(0, int64_t{_waits.nNoWelcomeMs} + spread));
+}
+
+std::string CKorvoBlockRixFTPReader::GetFailure() const
+{
+    std::lock_guard lock(_failureLock);
+    return _strFailure;
+}
+
+void CKorvoBlockRixFTPReader::SetFailure(const std::string& text)
+{
+    std::lock_guard lock(_failureLock);
+    if (_strFailure.empty())
+        _strFailure = text;
+}
+
 bool CKorvoBlockRixFTPReader::OnConnectError(int code)
 {
     return code != kNoWelcome;
@@ -43,8 +63,11 @@ std::string CKorvoBlockRixFTPReader::DumpPath() const
 int CKorvoBlockRixFTPReader::Open(const std::string& url)
 {
     Close();
-    _bCancelled = false;
-    _cancelEvent.Reset();
+    // A cancel that came before Open stays: the reader is done.
+    if (IsCancelled()) {
+        SetFailure("cancelled");
+        return kOpenFailed;
+    }
     _nReopenField = -1;
     SetClipUrl(url, false);
     int code = 0;
@@ -52,14 +75,16 @@ int CKorvoBlockRixFTPReader::Open(const std::string& url)
         uint32_t waitMs = _waits.nConnectRetryMs;
         if (code == kNoWelcome) {
             // A server that is starting answers without a welcome: try again without limit, spread out.
-            const int64_t spread = (int64_t{std::rand()} - 16383) * 2 * _waits.nNoWelcomeSpreadMs / 32767;
-            waitMs = static_cast<uint32_t>(std::max<int64_t>(0, int64_t{_waits.nNoWelcomeMs} + spread));
+            waitMs = NoWelcomeWait(std::rand());
         } else if (++counted > _waits.nConnectRetries) {
             theLogManager.Log("CKorvoBlockRixFTPReader:%i: FAILED to connect to FTP Server !!", _nInstance);
+            SetFailure(GetLastFailure());
+            theLogManager.Log("CKorvoBlockRixFTPReader:%i: %s", _nInstance, GetLastFailure().c_str());
             return kOpenFailed;
         }
-        if (!Sleep(waitMs)) {
+        if (IsCancelled() || !Sleep(waitMs)) {
             theLogManager.Log("CKorvoBlockRixFTPReader:%i: connect cancelled", _nInstance);
+            SetFailure("cancelled while connecting (" + GetLastFailure() + ")");
             return kOpenFailed;
         }
     }
@@ -69,6 +94,8 @@ int CKorvoBlockRixFTPReader::Open(const std::string& url)
     _nBytesLeft = size;
     if (OpenClip(kRetrieve, _nFirstServerField, 0, kSiteSeek) != 0) {
         theLogManager.Log("CKorvoBlockRixFTPReader:%i: FAILED to Open Src File !!", _nInstance);
+        SetFailure("cannot open " + GetClipName() + " on the server" +
+                   (GetLastReply().empty() ? std::string() : ": " + GetLastReply()));
         CKorvoFtpClient::Close(true, false);
         return kOpenFailed;
     }
@@ -106,10 +133,14 @@ void CKorvoBlockRixFTPReader::StopThread()
 {
     _bStop = true;
     _nextBlockRequest.Set();
-    // Wakes a read blocked on the data connection; everything else the thread waits on is bounded.
+    // Wakes a read blocked on the data connection (its handle is guarded against the thread's reconnects) and
+    // a wait on the control connection (by a flag: the thread may be replacing that socket).
     _dataSocket.Shutdown();
+    Abort();
     if (_receiveThread.joinable())
         _receiveThread.join();
+    if (!IsCancelled())
+        ClearAbort();
 }
 
 int CKorvoBlockRixFTPReader::Close()
@@ -135,6 +166,7 @@ void CKorvoBlockRixFTPReader::Cancel()
     _bStop = true;
     _nextBlockRequest.Set();
     _dataSocket.Shutdown();
+    Abort();
 }
 
 bool CKorvoBlockRixFTPReader::WaitRequest(uint32_t ms)
@@ -155,6 +187,7 @@ bool CKorvoBlockRixFTPReader::Reconnect(int recoveriesLeft)
     while (!TryConnect(&code)) {
         if (code != kNoWelcome) {
             theLogManager.Log("CKorvoBlockRixFTPReader:%i:ReceiveThread - FTP Server ERROR [%i] !!", _nInstance, code);
+            SetFailure("the connection broke and the server could not be reached again: " + GetLastFailure());
             return false;
         }
         if (_nextBlockRequest.Wait(_waits.nReconnectMs) == platform::kWaitObject0 || _bStop)
@@ -162,6 +195,7 @@ bool CKorvoBlockRixFTPReader::Reconnect(int recoveriesLeft)
     }
     if (OpenClip(kRetrieve, _nReopenField.load(), 0, kSiteSeek) != 0) {
         theLogManager.Log("*** CKorvoBlockRixFTPReader:%i:ReceiveThread - FTP File SEEK FAILED !!!", _nInstance);
+        SetFailure("the connection broke and the clip could not be reopened: " + GetLastReply());
         return false;
     }
     StartKeepAlive();
@@ -190,12 +224,18 @@ uint32_t CKorvoBlockRixFTPReader::FetchBlock()
         const bool clipEnd = left == 0 || (received == 0 && GetTransferEndCode() == 226);
         if (clipEnd)
             _bClipEnded = true;
+        if (reopen == -1 && !clipEnd)
+            SetFailure("the connection broke in the first block");
         if (reopen == -1 || clipEnd) {
             theLogManager.Log("CKorvoBlockRixFTPReader:%i:ReceiveThread - NOT TRYING TO REOPEN FILE !! [%li - 0x%llx]",
                               _nInstance, static_cast<long>(reopen), static_cast<unsigned long long>(left));
             break;
         }
-        if (recoveriesLeft-- <= 0 || !Reconnect(recoveriesLeft))
+        if (recoveriesLeft-- <= 0) {
+            SetFailure("the connection broke " + std::to_string(_waits.nRecoveries + 1) + " times in one block");
+            break;
+        }
+        if (!Reconnect(recoveriesLeft))
             break;
         received = 0;  // the block comes again from its start
     }
@@ -235,13 +275,16 @@ int CKorvoBlockRixFTPReader::ReadNextBlock(uint32_t* elementsPerField)
         platform::Event::WaitForMultiple({&_blockReceived, &_threadEnded, &_cancelEvent}, false, _waits.nBlockMs);
     if (rc == platform::kWaitObject0 + 1 || rc == platform::kWaitObject0 + 2)
         return kReadEnded;
-    if (rc != platform::kWaitObject0)
+    if (rc != platform::kWaitObject0) {
+        SetFailure("no block within " + std::to_string(_waits.nBlockMs) + " ms");
         return kReadTimedOut;
+    }
     const uint32_t received = _nBytesReceived.load();
     if (received == 0 && _bClipEnded)
         return kReadEnded;
     if (received != _nBlockSize) {
         theLogManager.Log(">> RixFTPBlockReader:%i: - Uncomplete block received !!", _nInstance);
+        SetFailure("an incomplete block of " + std::to_string(received) + " bytes");
         return kReadIncomplete;
     }
     const uint32_t index = _nFillIndex.load();
@@ -258,11 +301,13 @@ int CKorvoBlockRixFTPReader::ReadNextBlock(uint32_t* elementsPerField)
             .write(reinterpret_cast<const char*>(block), _nBlockSize);
         theLogManager.Log(">>>> CRixFtpBlockReader:%i:ReadNextBlock - Dumping invalid Block in %s", _nInstance,
                           path.c_str());
+        SetFailure("a block that is not BAVD");
         _nRefused = kReadNotBavd;
         return _nRefused;
     }
     if (_pBlockData->SetBlockData(block, _nBlockSize) != kBlockDataOk) {
         theLogManager.Log(">>>> CRixFtpBlockReader:%i:ReadNextBlock - SetBlockData FAILED !!", _nInstance);
+        SetFailure("a damaged block");
         _nRefused = kReadDamaged;
         return _nRefused;
     }

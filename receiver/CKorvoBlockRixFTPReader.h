@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -58,6 +59,9 @@ public:
     uint32_t GetRecoveryCount() const { return _nRecoveryCount.load(); }
     // Where an invalid block is dumped.
     std::string DumpPath() const;
+    // The wait before connecting again to a server that sent no welcome, for a value of rand().
+    uint32_t NoWelcomeWait(int random) const;
+    std::string GetFailure() const override;
 
 protected:
     bool OnConnectError(int code) override;
@@ -71,6 +75,8 @@ private:
     // Waits for the next-block request or a stop; false when stopping.
     bool WaitRequest(uint32_t ms);
     void StopThread();
+    // Keeps the first cause of a failure.
+    void SetFailure(const std::string& text);
 
     int32_t _nInstance;
     uint32_t _nFirstServerField;
@@ -89,4 +95,6 @@ private:
     std::atomic<uint32_t> _nRecoveryCount{0};
     std::atomic<bool> _bClipEnded{false};  // the server ended the transfer between two blocks
     int _nRefused = kReadOk;               // the result that refused a block; every later read gives it again
+    mutable std::mutex _failureLock;
+    std::string _strFailure;
 };

@@ -32,6 +32,8 @@ public:
     // The next set is the last one asked for: its audio frames carry every sample received, also those the
     // cadence would carry over to a next frame.
     virtual void SetLastSet() {}
+    // The first cause of a failed Open or read, in words; empty when none is known.
+    virtual std::string GetFailure() const { return {}; }
 };
 
 // Frame set building results.

@@ -29,6 +29,7 @@ public:
     void SetFirstField(uint32_t serverField) override;
     void Cancel() override;
     void SetLastSet() override { _bLastSet = true; }
+    std::string GetFailure() const override { return _pBlockReader ? _pBlockReader->GetFailure() : std::string(); }
 
     CKorvoBlockReader* GetBlockReader() const { return _pBlockReader.get(); }
     int32_t GetPosition() const { return _nPosition; }

@@ -206,10 +206,18 @@ bool KorvoReceiver::OpenMedia(Qo::Generic::ContainerBuffer* composition)
             _pReader->Cancel();
     }
     const int32_t videoSystem = _nVideoStandard == Qo::Generic::kVideoStandard2997Hz ? 4 : 3;
-    if (_pReader->Open(_media.strSource, videoSystem, _media.nRate, _media.nAudioTracks, _media.nAudioBits) != 0) {
+    // Connecting and logging in to a source are watched like reads: a source that stalls them ends the Open.
+    const int opened = Watched([&] {
+        return _pReader->Open(_media.strSource, videoSystem, _media.nRate, _media.nAudioTracks, _media.nAudioBits);
+    });
+    if (opened != 0) {
+        std::string cause = _nState == Qo::Ingest::kCancelled ? std::string("cancelled") : _pReader->GetFailure();
+        if (_bStalled)
+            cause = "the source did not answer within " + StallText();
         DeleteReader();
-        return FailOpen(kErrorNoMedia, "KorvoReceiver::Open: no media",
-                        "KorvoReceiver:%i:Open: FAILED to Open Media !!");
+        theLogManager.Log("KorvoReceiver:%i:Open: FAILED to Open Media !!", _nInstance);
+        SetError(kErrorNoMedia, "KorvoReceiver::Open: no media" + (cause.empty() ? std::string() : ": " + cause));
+        return false;
     }
     theLogManager.Log("KorvoReceiver:%i: Receiveing Media [ %s ] [type %s - data %s - VSys %i]", _nInstance,
                       _media.strSource.c_str(), _media.strSourceKind.c_str(), _media.strDataKind.c_str(), videoSystem);
@@ -384,15 +392,14 @@ int32_t KorvoReceiver::EndOfData(bool readFailed)
     }
     if (readFailed && _bStalled) {
         theLogManager.Log("KorvoReceiver:%i: source stalled, reporting Internal Error", _nInstance);
-        char text[80];
-        std::snprintf(text, sizeof text, "KorvoReceiver: the source sent nothing for %g s", _nStallMs / 1000.0);
-        return SetError(kErrorInternal, text);
+        return SetError(kErrorInternal, "KorvoReceiver: the source sent nothing for " + StallText());
     }
     // A read that fails while frames are still expected is a failure, also for a clip still being recorded:
     // only a source that ends where the clip does, or a recording past its expected end, is complete.
     if (readFailed && _nFramesLeft > 0) {
         theLogManager.Log("KorvoReceiver:%i: reporting Internal Error", _nInstance);
-        return SetError(kErrorInternal, "KorvoReceiver: End Of Data");
+        const std::string cause = _pReader ? _pReader->GetFailure() : std::string();
+        return SetError(kErrorInternal, "KorvoReceiver: End Of Data" + (cause.empty() ? "" : " - " + cause));
     }
     return SetError(Qo::Ingest::kReceiveEndOfData, "KorvoReceiver: End Of Data");
 }
@@ -473,10 +480,23 @@ void KorvoReceiver::DeleteReader()
     }
 }
 
+std::string KorvoReceiver::StallText() const
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", _nStallMs / 1000.0);
+    return text;
+}
+
 bool KorvoReceiver::ReadWatched()
 {
+    return Watched([this] { return _pReader->ReadNextFrame(); });
+}
+
+template <class Call>
+auto KorvoReceiver::Watched(Call&& call) -> decltype(call())
+{
     if (_nStallMs == 0)
-        return _pReader->ReadNextFrame();
+        return call();
     {
         std::lock_guard lock(_watchLock);
         if (!_watch.joinable()) {
@@ -498,7 +518,7 @@ bool KorvoReceiver::ReadWatched()
             self._watchWake.notify_all();
         }
     } endRead{*this};
-    return _pReader->ReadNextFrame();
+    return call();
 }
 
 void KorvoReceiver::WatchStalls()

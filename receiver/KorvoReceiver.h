@@ -91,6 +91,10 @@ private:
 
     // ReadNextFrame under the stall watch.
     bool ReadWatched();
+    // A call to the reader under the stall watch: one that lasts longer than the stall time cancels the reader.
+    template <class Call>
+    auto Watched(Call&& call) -> decltype(call());
+    std::string StallText() const;
     void WatchStalls();
     void StopWatch();
 

@@ -311,15 +311,11 @@ int CRixFtpClient::OpenClipXml(int type)
 int CRixFtpClient::CloseClip(bool abort)
 {
     StopKeepAlive();
-    if (abort) {
-        std::lock_guard lock(_lock);
-        _ctrlSocket.SetReceiveTimeout(_rixTimeouts.nAbortReceiveMs);
-    }
+    if (abort)
+        SetReplyWait(_rixTimeouts.nAbortReceiveMs);
     int result = FtpCloseFile(abort);
-    if (abort) {
-        std::lock_guard lock(_lock);
-        _ctrlSocket.SetReceiveTimeout(_timeouts.nControlMs);
-    }
+    if (abort)
+        SetReplyWait(0);
     _bPacing = false;
     return result;
 }

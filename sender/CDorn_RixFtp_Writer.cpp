@@ -178,6 +178,14 @@ bool CDorn_RixFtp_Writer::WaitOrCancelled(uint32_t milliseconds) const
 bool CDorn_RixFtp_Writer::Connect(CRixFtpClient& client)
 {
     int noWelcome = 0, other = 0;
+    // A cancel also ends a wait for the server's welcome or reply, not only the pauses between attempts; a
+    // connection made is left to the cancel's own clean-up (deleting the clip).
+    client.SetAbortSignal(_pCancel);
+    struct EndAbort {
+        CRixFtpClient& client;
+        ~EndAbort() { client.SetAbortSignal(nullptr); }
+    } endAbort{client};
+    const auto start = std::chrono::steady_clock::now();
     for (;;) {
         if (IsCancelled())
             return false;
@@ -186,7 +194,8 @@ bool CDorn_RixFtp_Writer::Connect(CRixFtpClient& client)
             return true;
         uint32_t wait = 0;
         if (code == 5) {
-            if (++noWelcome >= _retry.nNoWelcomeAttempts)
+            if (++noWelcome >= _retry.nNoWelcomeAttempts ||
+                std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(_retry.nNoWelcomeGiveUpMs))
                 return false;
             wait = _retry.nNoWelcomeWaitMs;
         } else {
@@ -197,6 +206,13 @@ bool CDorn_RixFtp_Writer::Connect(CRixFtpClient& client)
         if (WaitOrCancelled(wait))
             return false;
     }
+}
+
+void CDorn_RixFtp_Writer::NoteLost(int destination, const std::string& cause)
+{
+    if (!_szLost.empty())
+        _szLost += "; ";
+    _szLost += std::string(destination == 0 ? "main" : "backup") + " server lost" + (cause.empty() ? "" : ": " + cause);
 }
 
 int CDorn_RixFtp_Writer::DoOpenRixFtpClip()
@@ -224,6 +240,7 @@ int CDorn_RixFtp_Writer::DoOpenRixFtpClip()
         client->SetClipUrl(url, false);
         if (!Connect(*client)) {
             theLogManager.Log("*** FAILED To Open Client connection [ %s ] ***", url.c_str());
+            NoteLost(destination, client->GetLastFailure());
         } else {
             theLogManager.Log("--- Opened Client connection [ %s ] ---", url.c_str());
             std::string resolved;
@@ -462,6 +479,7 @@ int CDorn_RixFtp_Writer::WriteBlock()
         }
         theLogManager.Log("CDorn_RixFtp_Writer::WriteBlock() : %s server block write FAILED [%i] -> dropped",
                           connection.nDestination == 0 ? "MAIN" : "BACKUP", result);
+        NoteLost(connection.nDestination, "a block write failed: " + connection.pClient->GetLastFailure());
         connection.pClient->CloseClip(true);
         connection.pClient->StopKeepAlive();
         connection.pClient->Close(false, true);

@@ -26,6 +26,7 @@ public:
         uint32_t nNoWelcomeWaitMs = 2333;
         int nOtherAttempts = 5;
         uint32_t nOtherWaitMs = 5000;
+        uint32_t nNoWelcomeGiveUpMs = 30000;  // a server silent this long is taken for dead
     };
 
     CDorn_RixFtp_Writer(const char* clipName, const char* louthIdMain, const char* varIdMain, const char* louthIdBackup,
@@ -40,6 +41,8 @@ public:
     using CDorn_Korvo_Writer::SetAspectRatio;
 
     void SetRetryPolicy(const RetryPolicy& policy) { _retry = policy; }
+    // Which of the main and backup destinations was lost and why; empty when none was.
+    const std::string& GetLostText() const { return _szLost; }
     void SetClientTimeouts(const FtpTimeouts& ftp, const RixTimeouts& rix);
     // Where the clip-table XML sent to the servers is kept as well ("C:\KorvoLogs\KorvoMirel\MetadataUpdate.xml").
     void SetMetadataCopyPath(const std::string& path) { _szMetadataCopy = path; }
@@ -80,6 +83,7 @@ private:
     void CreateStqReferencingXMLFile(const std::string& varId, const std::string& url, const std::string& destination);
     void WriteReferencingXml();
     bool Connect(CRixFtpClient& client);
+    void NoteLost(int destination, const std::string& cause);
     bool WaitOrCancelled(uint32_t milliseconds) const;
     bool ParseTarget(const char* path);
     // Closes every server's clip; a cancelled transfer deletes every clip it created, also on the servers
@@ -105,6 +109,7 @@ private:
     bool _bOpened = false;
     bool _bRefXmlDone = false;
     bool _bOpenFailed = false;
+    std::string _szLost;
     int64_t _nBlocksWritten = 0;
     RetryPolicy _retry;
     FtpTimeouts _ftpTimeouts;

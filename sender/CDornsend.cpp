@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "outside/qo/Generic/FileMobIF.h"
 #include "outside/qo/Generic/MediaDescriptor.h"
 #include "outside/qo/Generic/Playlist.h"
+#include "platform/File.h"
 #include "platform/Paths.h"
 #include "sender/CDorn_KorvoFile_Writer.h"
 #include "sender/CDorn_Op1a_Writer.h"
@@ -157,6 +159,14 @@ int32_t CDornsend::OpenTarget(Qo::Generic::CompositionMobIF* composition)
 
     _nDuration = _nEndFrame = composition->GetDuration();
     theLogManager.Log("CDornsend.Open(): Sequence is %li Frames duration", static_cast<long>(_nDuration));
+    // A clip of no frames does not open anywhere, and a track the target has no place for would be lost.
+    if (_nDuration <= 0)
+        return Fail("Dornsend, the composition has no frames (duration " + std::to_string(_nDuration) + ")");
+    if (Qo::Generic::Playlist* playlist = composition->GetPlaylist(0))
+        for (int32_t track : playlist->GetTrackList())
+            if (track < kVideoTrack || track > kMaxTrack)
+                return Fail("Dornsend, the composition names track " + std::to_string(track) +
+                            "; tracks are 0 (video) and 1 to " + std::to_string(kMaxTrack) + " (audio)");
     composition->GetTapeID(_szTapeId);
     ReadTarget(composition, "TGT-StqOwner", _szOwner);
     composition->GetName(_szSequenceName);
@@ -278,13 +288,20 @@ int32_t CDornsend::OpenTarget(Qo::Generic::CompositionMobIF* composition)
         sampleBits = 16;
     }
 
-    if (shared)
-        MakeTargetPathUnique();
+    if (shared) {
+        std::string cause;
+        if (!CreateTargetFile(cause)) {
+            _pWriter.reset();
+            return Fail("Failed to Open Target! " + _szTargetPath + ": " + cause);
+        }
+    }
     theLogManager.Log("> Opening Target: %s", _szTargetPath.c_str());
     // File writers get the local form of a Windows path; the job file keeps the path as the target gave it.
     const std::string writerPath = shared ? platform::ToLocalPath(_szTargetPath) : _szTargetPath;
+    errno = 0;
     int opened =
         _pWriter->Open(writerPath.c_str(), _nPictureCode, _nBitrate, channels, sampleBits, 1, start, _nDuration);
+    const int openErrno = errno;
     if (shared) {
         ReadTarget(composition, "TGT-XmlDestClipNb", _szDestClipNb);
         ReadTarget(composition, "TGT-XmlDestCam", _szDestCam);
@@ -293,7 +310,11 @@ int32_t CDornsend::OpenTarget(Qo::Generic::CompositionMobIF* composition)
     }
     if (opened != 0) {
         _pWriter.reset();
-        return Fail("Failed to Open Target!");
+        RemoveTargetFile();
+        std::string cause = "writer result " + std::to_string(opened);
+        if (openErrno != 0)
+            cause += ", " + platform::ErrorText(openErrno);
+        return Fail("Failed to Open Target! " + _szTargetPath + ": " + cause);
     }
     theLogManager.Log("Target File Opened !");
     _bOpened = true;
@@ -459,24 +480,50 @@ int CDornsend::ReadAudioSampleWidth(Qo::Generic::CompositionMobIF* composition, 
     return 0;
 }
 
-void CDornsend::MakeTargetPathUnique()
+bool CDornsend::CreateTargetFile(std::string& cause)
 {
-    if (!FileExists(_szTargetPath))
-        return;
-    theLogManager.Log("File %s already exists !", _szTargetPath.c_str());
+    // The name is taken by creating the file: two playouts at once into one folder never pick the same one.
     size_t dot = _szTargetPath.rfind('.');
-    std::string head = dot == std::string::npos ? _szTargetPath : _szTargetPath.substr(0, dot);
-    std::string tail = dot == std::string::npos ? "" : _szTargetPath.substr(dot);
-    for (int n = 0; n < 1000; ++n) {
-        char counter[16];
-        std::snprintf(counter, sizeof counter, "%03d", n);
-        std::string candidate = head + counter + tail;
-        if (!FileExists(candidate)) {
+    size_t slash = _szTargetPath.find_last_of("\\/");
+    if (dot != std::string::npos && slash != std::string::npos && dot < slash)
+        dot = std::string::npos;
+    const std::string head = dot == std::string::npos ? _szTargetPath : _szTargetPath.substr(0, dot);
+    const std::string tail = dot == std::string::npos ? "" : _szTargetPath.substr(dot);
+    std::string candidate = _szTargetPath;
+    for (int n = -1; n < 1000; ++n) {
+        if (n >= 0) {
+            char counter[16];
+            std::snprintf(counter, sizeof counter, "%03d", n);
+            candidate = head + counter + tail;
+        }
+        platform::File file;
+        if (file.Open(platform::ToLocalPath(candidate), platform::File::Access::Write,
+                      platform::File::Disposition::CreateNew)) {
+            if (candidate != _szTargetPath) {
+                theLogManager.Log("File %s already exists !", _szTargetPath.c_str());
+                theLogManager.Log("New Target File [ %s ]", candidate.c_str());
+            }
             _szTargetPath = candidate;
-            break;
+            _bTargetCreated = true;
+            return true;
+        }
+        if (file.LastError() != EEXIST) {
+            cause = platform::ErrorText(file.LastError());
+            return false;
         }
     }
-    theLogManager.Log("New Target File [ %s ]", _szTargetPath.c_str());
+    cause = "every name up to " + head + "999" + tail + " is taken";
+    return false;
+}
+
+void CDornsend::RemoveTargetFile()
+{
+    if (!_bTargetCreated)
+        return;
+    _bTargetCreated = false;
+    std::error_code ec;
+    std::filesystem::remove(platform::ToLocalPath(_szTargetPath), ec);
+    theLogManager.Log("Target File %s removed%s", _szTargetPath.c_str(), ec ? " - FAILED" : "");
 }
 
 void CDornsend::ReadJobXmlSettings(Qo::Generic::CompositionMobIF* composition, bool backup)
@@ -672,11 +719,18 @@ bool CDornsend::PlayoutComplete() const
     return !_bHasVideoTrack || _trackFrames[kVideoTrack] >= _nEndFrame;
 }
 
-void CDornsend::WriteSideFiles()
+bool CDornsend::WriteSideFiles(std::string& cause)
 {
     if (!SameNoCase(_szMode, "Shared"))
-        return;
-    std::string sideCar;
+        return true;
+    std::vector<std::string> written;
+    auto failed = [&](const std::string& text) {
+        cause = text;
+        std::error_code ec;
+        for (const std::string& path : written)
+            std::filesystem::remove(platform::ToLocalPath(path), ec);
+        return false;
+    };
     auto writeJob = [&](const JobXmlSettings& settings, bool backup, const std::string& metadataPath) {
         PlaybackJob job;
         job.szJobPath = settings.szJobPath;
@@ -700,9 +754,13 @@ void CDornsend::WriteSideFiles()
         job.szPassword = settings.szPassword;
         job.szTapeId = _szTapeId;
         job.szOwner = _szOwner;
-        CreateXMLJobFile(job);
+        std::string error;
+        if (!CreateXMLJobFile(job, &error))
+            return failed("the job file " + job.szJobPath + " could not be written: " + error);
+        written.push_back(job.szJobPath);
+        return true;
     };
-    auto writeSideCar = [&](bool backup) {
+    auto writeSideCar = [&](bool backup, std::string& path) {
         std::string louthId, varId;
         if (backup) {
             _pWriter->GetLouthIdBackup(louthId);
@@ -711,21 +769,28 @@ void CDornsend::WriteSideFiles()
             _pWriter->GetLouthIdMain(louthId);
             _pWriter->GetVarIdMain(varId);
         }
-        std::string path = CreateKorvo_METADATAS(_bGenerateSideCar, _szSideCarPath, _szTargetPath, _szTapeId, _szOwner,
-                                                 louthId, varId, _szTargetName);
+        std::string error;
+        path = CreateKorvo_METADATAS(_bGenerateSideCar, _szSideCarPath, _szTargetPath, _szTapeId, _szOwner, louthId,
+                                     varId, _szTargetName, &error);
         theLogManager.Log(backup ? "CDornsend.Close(): CreateKorvo_METADATAS() BACKUP returned [%s]"
                                  : "CDornsend.Close(): CreateKorvo_METADATAS() MAIN returned [%s]",
                           path.c_str());
-        return path;
+        if (!error.empty())
+            return failed("the side-car " + SideCarPath(_szSideCarPath, _szTargetPath) +
+                          " could not be written: " + error);
+        if (!path.empty())
+            written.push_back(path);
+        return true;
     };
-    if (_jobMain.bEnabled) {
-        sideCar = writeSideCar(false);
-        writeJob(_jobMain, false, sideCar);
-    }
+    std::string sideCar;
+    if (_jobMain.bEnabled && (!writeSideCar(false, sideCar) || !writeJob(_jobMain, false, sideCar)))
+        return false;
     if (_jobBackup.bEnabled) {
-        std::string backupSideCar = _jobMain.bEnabled ? std::string() : writeSideCar(true);
-        writeJob(_jobBackup, true, backupSideCar);
+        std::string backupSideCar;
+        if ((!_jobMain.bEnabled && !writeSideCar(true, backupSideCar)) || !writeJob(_jobBackup, true, backupSideCar))
+            return false;
     }
+    return true;
 }
 
 int32_t CDornsend::Close()
@@ -737,13 +802,17 @@ int32_t CDornsend::Close()
         if (_pWriter) {
             theLogManager.Log("Close Writer ...");
             int closed = -1;
+            errno = 0;
             try {
                 closed = _pWriter->Close(_bCancelled);
             } catch (...) {
                 theLogManager.Log("CloseWriter EXCEPTION caught !!");
             }
+            const int closeErrno = errno;
             if (closed != 0) {
-                result = Fail("Dornsend::Close - the target could not be closed [" + std::to_string(closed) + "]");
+                std::string cause = closeErrno != 0 ? ": " + platform::ErrorText(closeErrno) : std::string();
+                result =
+                    Fail("Dornsend::Close - the target could not be closed [" + std::to_string(closed) + "]" + cause);
             } else if (!_bCancelled && !_bSendFailed && !PlayoutComplete()) {
                 result = Fail("Dornsend::Close - the playout is incomplete (" + std::to_string(_trackFrames[0]) +
                               " of " + std::to_string(_nEndFrame) + " frames)");
@@ -751,8 +820,15 @@ int32_t CDornsend::Close()
                 result = Qo::Playback::kSendFailed;
             }
             // Only a complete playout tells the next system to take the clip.
-            if (result == Qo::Playback::kSendOk && !_bCancelled)
-                WriteSideFiles();
+            std::string cause;
+            if (result == Qo::Playback::kSendOk && !_bCancelled && !WriteSideFiles(cause))
+                result = Fail("Dornsend::Close - " + cause);
+            // A playout that reached one of its two servers is complete, and says which one it lost.
+            if (auto* server = dynamic_cast<CDorn_RixFtp_Writer*>(_pWriter.get());
+                server && result == Qo::Playback::kSendOk && !server->GetLostText().empty()) {
+                theLogManager.Log("Dornsend::Close - %s", server->GetLostText().c_str());
+                SetErrorText(server->GetLostText());
+            }
             _pWriter.reset();
             theLogManager.Log("CloseD.");
         }
@@ -760,6 +836,10 @@ int32_t CDornsend::Close()
         _pWriter.reset();
         result = Fail("Unknown exception caught: internal Dorn error");
     }
+    // A cancelled or failed playout leaves no clip under the name the next system looks for.
+    if (_bCancelled || result != Qo::Playback::kSendOk)
+        RemoveTargetFile();
+    _bTargetCreated = false;
     ReleaseBlackFrame();
     _bOpened = false;
     return _bCancelled ? Qo::Playback::kSendCancelled : result;

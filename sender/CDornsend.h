@@ -66,8 +66,12 @@ private:
     std::unique_ptr<CDornWriter> MakeFileWriter(Qo::Generic::CompositionMobIF* composition, bool& failed);
     std::unique_ptr<CDornWriter> MakeServerWriter(Qo::Generic::CompositionMobIF* composition, bool& failed);
     int ReadAudioSampleWidth(Qo::Generic::CompositionMobIF* composition, const std::vector<int32_t>& tracks);
-    void MakeTargetPathUnique();
-    void WriteSideFiles();
+    // Creates the target file, or the next free name after it; false with the cause.
+    bool CreateTargetFile(std::string& cause);
+    // Removes the target file this playout created (a cancelled or failed one leaves no clip).
+    void RemoveTargetFile();
+    // False with the cause when a side file could not be written; none written is then left behind.
+    bool WriteSideFiles(std::string& cause);
     bool PlayoutComplete() const;
 
     int32_t WaitWhilePaused(const char* cancelText);
@@ -84,6 +88,7 @@ private:
     std::atomic<bool> _bRunning{false};
     std::atomic<bool> _bOpened{false};
     bool _bSendFailed = false;
+    bool _bTargetCreated = false;
     int _nPausePollMs = 100;
     std::function<void(CDorn_RixFtp_Writer&)> _serverWriterHook;
 

@@ -4,6 +4,7 @@
 
 #include "common/CLogManager.h"
 #include "platform/Paths.h"
+#include "sender/CSideCarXml.h"
 #include "transfer/CXmlDocument.h"
 
 namespace
@@ -29,7 +30,7 @@ std::string JobReferencingPath(const std::string& referencingFolder, const std::
     return path + "_ref.xml";
 }
 
-bool CreateXMLJobFile(const PlaybackJob& job)
+bool CreateXMLJobFile(const PlaybackJob& job, std::string* error)
 {
     theLogManager.Log("Creating XML Job file [%s]", job.szJobPath.c_str());
     CXmlDocument doc;
@@ -67,7 +68,9 @@ bool CreateXMLJobFile(const PlaybackJob& job)
             AddIfSet(*strovane, "TapeID", job.szTapeId);
             AddIfSet(*strovane, "Owner", job.szOwner);
         }
-        saved = doc.Save(platform::ToLocalPath(job.szJobPath).c_str());
+        saved = SaveWhole(doc, job.szJobPath, error);
+    } else if (error) {
+        *error = "cannot build the document";
     }
     if (saved)
         theLogManager.Log("CDornsend::CreateXMLJobFile(): XML Job file saved successfully to [%s]",

@@ -26,5 +26,5 @@ struct PlaybackJob {
 // extension; any other text is taken as it is.
 std::string JobReferencingPath(const std::string& referencingFolder, const std::string& jobPath);
 
-// Writes the job file; true when it was saved. The outcome is logged.
-bool CreateXMLJobFile(const PlaybackJob& job);
+// Writes the job file; true when it was saved, else the cause in *error. The outcome is logged.
+bool CreateXMLJobFile(const PlaybackJob& job, std::string* error = nullptr);

@@ -1,5 +1,7 @@
 #include "sender/CSideCarXml.h"
 
+#include <filesystem>
+
 #include "common/CLogManager.h"
 #include "platform/Paths.h"
 #include "transfer/CXmlDocument.h"
@@ -25,6 +27,19 @@ void AddText(CXmlNode& parent, const char* name, const std::string& text)
 
 }  // namespace
 
+bool SaveWhole(CXmlDocument& doc, const std::string& path, std::string* error)
+{
+    const std::string local = platform::ToLocalPath(path);
+    if (doc.Save(local.c_str()))
+        return true;
+    if (error)
+        *error = doc.GetLastError();
+    // A file the disk could take only in part would read as an empty or broken document.
+    std::error_code ec;
+    std::filesystem::remove(local, ec);
+    return false;
+}
+
 std::string SideCarPath(const std::string& explicitPath, const std::string& targetPath)
 {
     if (explicitPath.empty()) {
@@ -45,7 +60,7 @@ std::string SideCarPath(const std::string& explicitPath, const std::string& targ
 
 std::string CreateKorvo_METADATAS(bool generate, const std::string& explicitPath, const std::string& targetPath,
                                   const std::string& tapeId, const std::string& owner, const std::string& umid,
-                                  const std::string& varId, const std::string& clipName)
+                                  const std::string& varId, const std::string& clipName, std::string* error)
 {
     theLogManager.Log("CreateKorvo_METADATAS()...");
     if (!generate) {
@@ -86,7 +101,9 @@ std::string CreateKorvo_METADATAS(bool generate, const std::string& explicitPath
             AddText(*strovane, "TapeID", tapeId);
         if (!owner.empty())
             AddText(*strovane, "Owner", owner);
-        saved = doc.Save(platform::ToLocalPath(path).c_str());
+        saved = SaveWhole(doc, path, error);
+    } else if (error) {
+        *error = "cannot build the document";
     }
     if (!saved) {
         theLogManager.Log("*** CDornsend::CreateKorvo_METADATAS(): Failed to save Metadatas file to [%s]",

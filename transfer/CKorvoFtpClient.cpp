@@ -39,6 +39,41 @@ std::string LoggedCommand(const std::string& line)
     return text;
 }
 
+// A socket error in words, for texts that name the cause.
+std::string SocketErrorText(int code)
+{
+    switch (code) {
+        case platform::kWsaConnectionRefused:
+            return "connection refused";
+        case platform::kWsaTimedOut:
+            return "timed out";
+        case platform::kWsaHostUnreachable:
+            return "host unreachable";
+        case platform::kWsaNetUnreachable:
+            return "network unreachable";
+        case platform::kWsaConnectionReset:
+            return "connection reset";
+        case platform::kWsaConnectionAborted:
+            return "connection aborted";
+        case platform::kWsaHostNotFound:
+            return "host not found";
+        default:
+            return "socket error " + std::to_string(code);
+    }
+}
+
+std::string Where(const FtpServerEntry& entry)
+{
+    return entry.szHost + ":" + std::to_string(entry.nPort);
+}
+
+// A reply as quoted in a text: its last line.
+std::string Quoted(const std::string& reply)
+{
+    size_t start = reply.rfind("\r\n");
+    return start == std::string::npos ? reply : reply.substr(start + 2);
+}
+
 // A decimal number read as far as it goes; false when no digit comes first or it overflows.
 bool ParseDecimal(std::string_view text, uint64_t limit, uint64_t* pValue)
 {
@@ -56,6 +91,36 @@ bool ParseDecimal(std::string_view text, uint64_t limit, uint64_t* pValue)
 }  // namespace
 
 CKorvoFtpClient::CKorvoFtpClient(const std::string& logName) : _szLogName(logName), _dataSocket(logName) {}
+
+bool CKorvoFtpClient::IsAborted() const
+{
+    return _bAbort.load() || (_pAbortSignal && _pAbortSignal->load());
+}
+
+void CKorvoFtpClient::SetReplyWait(uint32_t ms)
+{
+    std::lock_guard lock(_lock);
+    _nReplyWaitMs = ms;
+    _ctrlSocket.SetReceiveTimeout(ms ? ms : _timeouts.nControlMs);
+}
+
+int CKorvoFtpClient::WaitControl(std::chrono::steady_clock::time_point deadline)
+{
+    // In slices, so that an abort from another thread is seen at once without touching the socket.
+    constexpr auto kSlice = std::chrono::milliseconds(50);
+    for (;;) {
+        if (IsAborted())
+            return -2;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return 0;
+        const auto wait = std::min<std::chrono::steady_clock::duration>(deadline - now, kSlice);
+        const int rc = _ctrlSocket.WaitReadable(
+            static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1));
+        if (rc != 0)
+            return rc;
+    }
+}
 
 CKorvoFtpClient::~CKorvoFtpClient()
 {
@@ -202,17 +267,27 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
                                 pingResult, static_cast<unsigned>(ping.GetLastError()));
     } else if (pingResult != 0 || roundTrip < 0) {
         theLogManager.LogTo(_szLogName, "*** Server [%s] Ping FAILED [ %i ] !!", entry.szHost.c_str(), pingResult);
+        SetLastFailure(entry.szHost + " does not answer a ping");
         return 10;
     }
     auto address = platform::ResolveIPv4(entry.szHost);
-    if (!address)
+    if (!address) {
+        SetLastFailure("cannot resolve " + entry.szHost);
         return 2;
+    }
+    if (IsAborted()) {
+        SetLastFailure("cancelled");
+        return 4;
+    }
     _nConnectError = 0;
     if (!_ctrlSocket.Connect(*address, entry.nPort, _timeouts.nControlMs)) {
         _nConnectError = _ctrlSocket.LastError();
-        theLogManager.LogTo(_szLogName, "*** FAILED to connect socket ! [0x%08x]", static_cast<unsigned>(_nConnectError));
+        theLogManager.LogTo(_szLogName, "*** FAILED to connect socket ! [0x%08x]",
+                            static_cast<unsigned>(_nConnectError));
+        SetLastFailure("cannot connect to " + Where(entry) + ": " + SocketErrorText(_nConnectError));
         return 4;
     }
+    _nReplyWaitMs = 0;
     _ctrlSocket.SetReceiveTimeout(_timeouts.nControlMs);
     _ctrlSocket.SetSendTimeout(_timeouts.nControlMs);
     _ctrlSocket.SetNoDelay(true);
@@ -222,6 +297,7 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
     int code = 0;
     if (GetMsgReply(&code) != 0) {
         theLogManager.LogTo(_szLogName, "[%08x] FAILED to receive welcome message !", Handle());
+        SetLastFailure("no welcome from " + Where(entry) + ": " + _szLastFailure);
         return 5;
     }
     OnWelcomeMsg();
@@ -232,6 +308,7 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
     }
     if (GetMsgReply(&code) != 0) {
         theLogManager.LogTo(_szLogName, "[%08x] receive USER response failed !", Handle());
+        SetLastFailure("no log-in reply from " + Where(entry) + ": " + _szLastFailure);
         return 7;
     }
     if (code == 331) {
@@ -239,10 +316,13 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
             theLogManager.LogTo(_szLogName, "[%08x] FAILED to send PASS message !", Handle());
             return 8;
         }
-        if (GetMsgReply(&code) != 0)
+        if (GetMsgReply(&code) != 0) {
+            SetLastFailure("no log-in reply from " + Where(entry) + ": " + _szLastFailure);
             return 7;
+        }
     }
     if (code != 230) {
+        SetLastFailure("log-in refused by " + Where(entry) + ": " + Quoted(_szLastReply));
         OnFtpError(code);
         return 7;
     }
@@ -257,6 +337,14 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
 
 int CKorvoFtpClient::Close(bool sendQuit, bool abort)
 {
+    // After a download or an abort nothing more is owed: a stopped server must not hold the close up.
+    const bool bounded = abort || _nTransferType == kRetrieve || _nTransferType == kList;
+    if (bounded)
+        _closeDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(_timeouts.nCloseMs);
+    struct EndBound {
+        CKorvoFtpClient& self;
+        ~EndBound() { self._closeDeadline.reset(); }
+    } endBound{*this};
     if (_dataSocket.IsOpen())
         FtpCloseFile(abort);
     std::lock_guard lock(_lock);
@@ -320,6 +408,11 @@ int CKorvoFtpClient::GetMsgReply(int* pCode)
     }
     size_t scan = 0;  // start of the first line not looked at yet
     size_t replyStart = std::string::npos;
+    // The whole reply within the wait: a peer that sends a byte now and then does not hold the client.
+    const uint32_t waitMs = _nReplyWaitMs ? _nReplyWaitMs : _timeouts.nControlMs;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    if (_closeDeadline && *_closeDeadline < deadline)
+        deadline = *_closeDeadline;
     for (;;) {
         for (;;) {
             std::string_view rest(_replyBuffer + scan, _nReplyPending - scan);
@@ -366,18 +459,29 @@ int CKorvoFtpClient::GetMsgReply(int* pCode)
                 _szLogName, "[%08x] *** GetMsgReply() - no valid full reply found in the received data buffer !!! ***",
                 Handle());
             _nReplyPending = 0;
+            SetLastFailure("no FTP reply in " + std::to_string(sizeof _replyBuffer) + " bytes");
             return -2;
+        }
+        const int ready = WaitControl(deadline);
+        if (ready == 0 || ready == -2) {
+            SetLastFailure(ready == -2 ? "cancelled" : "no reply within " + std::to_string(waitMs) + " ms");
+            theLogManager.LogTo(_szLogName, "[%08x] GetMsgReply() - %s !", Handle(), _szLastFailure.c_str());
+            _nReplyPending = 0;
+            OnFtpSocketError();
+            return -3;
         }
         int64_t n = _ctrlSocket.Recv(_replyBuffer + _nReplyPending, sizeof _replyBuffer - _nReplyPending);
         if (n < 0) {
             theLogManager.LogTo(_szLogName, "[%08x] GetMsgReply() - recv ERROR [0x%08x] !", Handle(),
                                 static_cast<unsigned>(_ctrlSocket.LastError()));
+            SetLastFailure(SocketErrorText(_ctrlSocket.LastError()));
             _nReplyPending = 0;
             OnFtpSocketError();
             return -3;
         }
         if (n == 0) {
             theLogManager.LogTo(_szLogName, "[%08x] GetMsgReply() - recv returned 0 bytes ...", Handle());
+            SetLastFailure("the server closed the connection");
             _nReplyPending = 0;
             return -4;
         }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,10 +23,11 @@ struct FtpServerEntry {
 // Waits of the client, in milliseconds; tests shorten them.
 struct FtpTimeouts {
     uint32_t nPingMs = 250;
-    uint32_t nControlMs = 5000;    // control connect, send and receive
+    uint32_t nControlMs = 5000;    // control connect, send, and a whole reply (also one that comes byte by byte)
     uint32_t nAcceptMs = 5000;     // active mode: the server's data connection
     uint32_t nDataMs = 15000;      // data socket send and receive
     uint32_t nDataSendMs = 30000;  // a whole data write through the send thread
+    uint32_t nCloseMs = 2000;      // Close after a download or an abort: every reply together
 };
 
 // The system's own FTP client, on plain stream sockets: a server list with fail-over, the control
@@ -53,6 +57,16 @@ public:
     static bool IsFtpPassive();
 
     void SetTimeouts(const FtpTimeouts& timeouts) { _timeouts = timeouts; }
+
+    // Ends every wait on the control connection within a moment, from any thread; the connection is then
+    // dropped. Stays in force until ClearAbort. A signal set from outside (a cancel flag) does the same.
+    void Abort() { _bAbort = true; }
+    void ClearAbort() { _bAbort = false; }
+    void SetAbortSignal(const std::atomic<bool>* flag) { _pAbortSignal = flag; }
+    bool IsAborted() const;
+    // Why the last connect or reply failed, in words (refused, no reply within the wait, closed by the server,
+    // the server's refusal); empty when nothing failed yet.
+    const std::string& GetLastFailure() const { return _szLastFailure; }
 
     int AddFtpServer(const std::string& list, bool connect);
     const std::vector<FtpServerEntry>& GetServerList() const { return _servers; }
@@ -114,6 +128,9 @@ protected:
     virtual void CloseSockets();
 
     int Handle() const { return _ctrlSocket.Fd(); }
+    // How long one reply may take (0: nControlMs); sets the socket's own receive time-out too.
+    void SetReplyWait(uint32_t ms);
+    void SetLastFailure(const std::string& text) { _szLastFailure = text; }
     int ConnectServer(const FtpServerEntry& entry);
     // After a broken upload: reconnects, restores the folder and reopens the file where the server's copy
     // ends, which must lie within this write of length bytes. Gives the server's size.
@@ -139,4 +156,15 @@ protected:
     uint16_t _nReplyPending = 0;
     std::recursive_mutex _lock;
     FtpTimeouts _timeouts;
+
+private:
+    // 1 readable, 0 the deadline passed, -1 socket error, -2 aborted.
+    int WaitControl(std::chrono::steady_clock::time_point deadline);
+
+    std::atomic<bool> _bAbort{false};
+    const std::atomic<bool>* _pAbortSignal = nullptr;
+    uint32_t _nReplyWaitMs = 0;
+    // While Close runs after a download or abort, no reply is awaited past it.
+    std::optional<std::chrono::steady_clock::time_point> _closeDeadline;
+    std::string _szLastFailure;
 };

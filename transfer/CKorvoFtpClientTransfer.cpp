@@ -118,6 +118,13 @@ int CKorvoFtpClient::FtpOpenFile(int type, int64_t offset, int seekMode)
             theLogManager.LogTo(_szLogName, "[%08x] *** Bad passive reply [%s]", Handle(), _szLastReply.c_str());
             return 4;
         }
+        // The data connection goes where the control connection goes: a reply naming another host would
+        // turn the client against a third party.
+        const uint32_t peer = _ctrlSocket.PeerAddress();
+        if (address != peer)
+            theLogManager.LogTo(_szLogName, "[%08x] Passive reply names %s, connecting to the server's %s", Handle(),
+                                platform::FormatIPv4(address).c_str(), platform::FormatIPv4(peer).c_str());
+        address = peer;
         theLogManager.LogTo(_szLogName, "[%08x] Pasively connecting to %s:%hu", Handle(),
                             platform::FormatIPv4(address).c_str(), port);
         if (!data.Connect(address, port, _timeouts.nControlMs)) {

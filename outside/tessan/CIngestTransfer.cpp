@@ -1,20 +1,16 @@
 #include "outside/tessan/CIngestTransfer.h"
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "outside/qo/Generic/HelperIF.h"
+#include "outside/tessan/DurableFile.h"
 #include "outside/tessan/HelperPtr.h"
 #include "outside/tessan/MediaFolder.h"
 #include "outside/tessan/PlayoutComposition.h"
 
 namespace tessan
 {
-
-namespace
-{
-}  // namespace
 
 CIngestTransfer::CIngestTransfer(CIngestJob job, std::string outFolder)
     : CTransfer("Recalo"), _job(std::move(job)), _strOut(std::move(outFolder))
@@ -69,6 +65,8 @@ TransferResult CIngestTransfer::Run()
     if (compatible) {
         bool opened = false;
         int32_t openedFlag = 0;
+        // A cancel reaches the receiver also while it opens: connecting to a silent server may take long.
+        Attach();
         if (Guard(result, "Open", [&] { opened = _receiver->Open(buffer, &openedFlag); }) && !opened) {
             Guard(result, "GetErrorCode", [&] {
                 result.code = _receiver->GetErrorCode();
@@ -76,8 +74,9 @@ TransferResult CIngestTransfer::Run()
             });
             result.hostText = "the receiver did not open";
         }
+        if (!opened)
+            Detach();
         if (opened) {
-            Attach();
             Pull(result);
             Guard(result, "Close", [&] { _receiver->Close(); });
             Guard(result, "GetErrorText", [&] { result.pluginText = _receiver->GetErrorText(); });
@@ -156,21 +155,29 @@ void CIngestTransfer::Pull(TransferResult& result)
             text = _receiver->GetErrorText();
     });
     bool complete = result.code == Qo::Ingest::kReceiveEndOfData && result.hostText.empty() && !result.cancelled;
-    if (!media.Close(result.code, complete, frames, text) && result.hostText.empty()) {
+    // The media first, then what plays it out again, and the manifest's record of completeness last: a
+    // failure at any step leaves no claim of a complete clip.
+    if (!media.CloseMedia() && result.hostText.empty()) {
         result.hostText = media.Error();
-        return;
+        complete = false;
     }
-    // A complete clip can be played out again from its folder.
+    std::string path = (std::filesystem::path(_strOut) / kCompositionName).string();
     if (complete) {
         std::string error;
         std::string composition =
             MakePlayoutComposition(_job, static_cast<int32_t>(frames), media.PictureName(), media.AudioBits(), error);
-        std::string path = (std::filesystem::path(_strOut) / kCompositionName).string();
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << composition;
-        out.close();
-        if (composition.empty() || !out)
+        if (composition.empty() || !WriteFileDurably(path, composition, error)) {
             result.hostText = error.empty() ? "cannot write " + path : error;
+            complete = false;
+        }
+    }
+    if (!media.WriteManifest(result.code, complete, frames, result.hostText.empty() ? text : result.hostText)) {
+        if (result.hostText.empty())
+            result.hostText = media.Error();
+        if (complete) {
+            std::error_code ec;
+            std::filesystem::remove(path, ec);
+        }
     }
 }
 

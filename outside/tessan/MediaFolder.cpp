@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "outside/tessan/DurableFile.h"
+
 namespace tessan
 {
 
@@ -130,13 +132,13 @@ bool CMediaWriter::Add(int32_t track, const uint8_t* data, uint32_t size, uint32
         wav = std::make_unique<CWavWriter>();
         std::string path = (std::filesystem::path(_strFolder) / AudioName(track)).string();
         if (!wav->Open(path, bits))
-            return Fail("cannot write " + path);
+            return Fail("cannot write " + path + ": " + std::strerror(errno));
     } else if (wav->Bits() != bits) {
         return Fail("track " + std::to_string(track) + " changes from " + std::to_string(wav->Bits()) + " to " +
                     std::to_string(bits) + "-bit samples");
     }
     if (!wav->Append(data, size))
-        return Fail("cannot write the samples of track " + std::to_string(track));
+        return Fail("cannot write the samples of track " + std::to_string(track) + ": " + std::strerror(errno));
     return true;
 }
 
@@ -150,12 +152,31 @@ std::map<int32_t, int32_t> CMediaWriter::AudioBits() const
 
 bool CMediaWriter::Close(int32_t code, bool complete, int64_t frames, const std::string& text)
 {
+    const bool closed = CloseMedia();
+    return WriteManifest(code, complete && closed, frames, text) && closed;
+}
+
+bool CMediaWriter::CloseMedia()
+{
     bool ok = true;
     if (_pictures.IsOpen() && !_pictures.Close())
         ok = Fail("cannot write the pictures: " + _pictures.ErrorText());
     for (auto& [track, wav] : _audio)
         if (!wav->Close())
-            ok = Fail("cannot write " + AudioName(track));
+            ok = Fail("cannot write " + AudioName(track) + ": " + std::strerror(errno));
+    std::string error;
+    if (ok && !_strPictureName.empty() &&
+        !SyncFile((std::filesystem::path(_strFolder) / _strPictureName).string(), error))
+        ok = Fail(error);
+    for (auto& [track, wav] : _audio)
+        if (ok && !SyncFile((std::filesystem::path(_strFolder) / AudioName(track)).string(), error))
+            ok = Fail(error);
+    return ok;
+}
+
+bool CMediaWriter::WriteManifest(int32_t code, bool complete, int64_t frames, const std::string& text)
+{
+    bool ok = true;
 
     std::unique_ptr<xmlDoc, DocFree> doc(xmlNewDoc(X("1.0")));
     xmlNodePtr root = xmlNewNode(nullptr, X("tessanmedia"));
@@ -181,8 +202,16 @@ bool CMediaWriter::Close(int32_t code, bool complete, int64_t frames, const std:
     SetProp(result, "complete", complete ? "1" : "0");
     SetProp(result, "frames", std::to_string(frames));
     std::string path = (std::filesystem::path(_strFolder) / kManifestName).string();
-    if (xmlSaveFormatFileEnc(path.c_str(), doc.get(), "UTF-8", 1) < 0)
+    xmlChar* bytes = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(doc.get(), &bytes, &size, "UTF-8", 1);
+    std::string error;
+    if (!bytes)
         ok = Fail("cannot write " + path);
+    else if (!WriteFileDurably(path, std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size)),
+                               error))
+        ok = Fail(error);
+    xmlFree(bytes);
     return ok;
 }
 

@@ -47,7 +47,12 @@ public:
     bool Add(int32_t track, const uint8_t* data, uint32_t size, uint32_t samples);
     // One Recv call and its result, for the manifest.
     void Record(const ManifestCall& call) { _calls.push_back(call); }
-    // Closes the files and writes the manifest with the transfer's result.
+    // Closes the media files and syncs them to the disk.
+    bool CloseMedia();
+    // Writes the manifest with the transfer's result, whole or not at all: the record of completeness comes
+    // last, after everything it vouches for is on the disk.
+    bool WriteManifest(int32_t code, bool complete, int64_t frames, const std::string& text);
+    // Both of the above.
     bool Close(int32_t code, bool complete, int64_t frames, const std::string& text);
     const std::string& Error() const { return _strError; }
     const std::string& PictureName() const { return _strPictureName; }

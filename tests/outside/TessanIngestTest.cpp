@@ -12,6 +12,7 @@
 #include "outside/tessan/CIngestTransfer.h"
 #include "tests/outside/TessanTestKit.h"
 #include "tests/support/FileTestKit.h"
+#include "tests/support/SmallFolder.h"
 
 using tessan::CIngestJob;
 using tessan::CIngestTransfer;
@@ -170,7 +171,34 @@ TEST_F(TessanIngestThreads, PauseResumeAndCancelComeFromAnotherThread)
     EXPECT_NE(manifest.find("complete=\"0\""), std::string::npos);
 }
 
-TEST_F(TessanIngest, ACancelBeforeTheReceiverOpensReachesItOnceOpen)
+// A disk that fills at any point of an ingest: the ingest fails with the cause, and nothing on the disk claims a
+// complete clip; or all fits, and the clip is complete with a composition that reads.
+TEST_F(TessanIngest, AFullDiskNeverLeavesAClaimOfCompleteness)
+{
+    int failed = 0;
+    for (const char* size : {"64k", "1400k", "1500k", "1560k", "1600k", "1640k", "1700k", "4m"}) {
+        SCOPED_TRACE(size);
+        std::filesystem::remove_all(Out());
+        testsupport::SmallFolder disk(Out(), std::string("size=") + size);
+        if (!disk.Mounted())
+            GTEST_SKIP() << "cannot mount a small tmpfs at " << Out() << " (needs root): " << disk.Error();
+        TransferResult result = Ingest({});
+        const std::string manifest = testsupport::ReadWholeFile(Out() / "manifest.xml");
+        if (result.complete) {
+            EXPECT_NE(manifest.find("complete=\"1\""), std::string::npos);
+            EXPECT_EQ(std::system(("xmllint --noout '" + (Out() / "composition.xml").string() + "'").c_str()), 0);
+            continue;
+        }
+        ++failed;
+        EXPECT_NE(result.hostText.find("No space left on device"), std::string::npos) << result.hostText;
+        EXPECT_EQ(manifest.find("complete=\"1\""), std::string::npos) << manifest;
+        EXPECT_FALSE(std::filesystem::exists(Out() / "composition.xml"));
+    }
+    EXPECT_GE(failed, 1);
+}
+
+// The cancel reaches the receiver before its Open, which may be connecting to a silent server.
+TEST_F(TessanIngest, ACancelBeforeTheReceiverOpensReachesItBeforeOpen)
 {
     std::unique_ptr<CIngestTransfer> transfer = MakeIngest({});
     transfer->Cancel();
@@ -179,7 +207,10 @@ TEST_F(TessanIngest, ACancelBeforeTheReceiverOpensReachesItOnceOpen)
     EXPECT_FALSE(result.complete);
     EXPECT_EQ(result.code, 2);
     EXPECT_EQ(result.frames, 0);
-    EXPECT_TRUE(JournalText().ends_with("live=0\ncancel\nclose\ndelete live=0\n")) << JournalText();
+    EXPECT_TRUE(
+        JournalText().ends_with("version\ncancel\nopen left=10 start=0 standard=1 tracks=0,1,2, bits=24 live=0\n"
+                                "close\ndelete live=0\n"))
+        << JournalText();
 }
 
 }  // namespace

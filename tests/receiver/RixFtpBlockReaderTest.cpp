@@ -9,6 +9,7 @@
 #include "receiver/ReceiverBlocks.h"
 #include "rixclient/RixTestHelpers.h"
 #include "support/FileTestKit.h"
+#include "tests/support/ScriptedFtpServer.h"
 
 namespace
 {
@@ -281,3 +282,82 @@ TEST_F(SilentRixFtpBlockReaderThreads, CancelEndsTheEndlessRetry)
 }
 
 }  // namespace
+
+namespace
+{
+
+// The wait before trying a server without a welcome again stays within its spread for any value rand() gives,
+// also the large ones of a C library whose rand() tops out at 2^31 - 1.
+TEST(RixFtpBlockReaderWaits, NoWelcomeWaitStaysWithinItsSpread)
+{
+    CKorvoBlockRixFTPReader reader(1, 0);
+    for (int random : {0, 1, 16383, 16384, 32767, 32768, 1804289383, 2147483647}) {
+        const uint32_t wait = reader.NoWelcomeWait(random);
+        EXPECT_GE(wait, 2000u) << random;
+        EXPECT_LE(wait, 4000u) << random;
+    }
+}
+
+// Hostile peers at Open: each ends within seconds once cancelled, and a cancel that came before Open holds.
+TEST(RixFtpBlockReaderHostileThreads, CancelEndsOpenAgainstEveryPeer)
+{
+    using testsupport::ScriptedFtpServer;
+    const struct {
+        const char* name;
+        ScriptedFtpServer::Manner manner;
+        const char* welcome;
+    } cases[] = {
+        {"no welcome", ScriptedFtpServer::Manner::Scripted, ""},
+        {"close on accept", ScriptedFtpServer::Manner::CloseOnAccept, "220 ready\r\n"},
+        {"one byte every 2 s", ScriptedFtpServer::Manner::Drip, ""},
+    };
+    for (const auto& c : cases) {
+        ScriptedFtpServer server(c.welcome, nullptr);
+        server.SetManner(c.manner, 2000);
+        CKorvoBlockRixFTPReader reader(1, kFirst);
+        RixBlockReaderWaits waits = ShortWaits();
+        waits.nConnectRetries = 1000;
+        reader.SetWaits(waits);
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            reader.Cancel();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(reader.Open("ftp://" + server.Address() + kClip), CKorvoBlockRixFTPReader::kOpenFailed) << c.name;
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        canceller.join();
+        EXPECT_LT(elapsed, std::chrono::seconds(3)) << c.name;
+        EXPECT_NE(reader.GetFailure().find("cancelled"), std::string::npos) << c.name << ": " << reader.GetFailure();
+        EXPECT_EQ(reader.Close(), 0);
+    }
+    CKorvoBlockRixFTPReader early(1, kFirst);
+    early.Cancel();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(early.Open("ftp://127.0.0.1:1/clips/x.CLP"), CKorvoBlockRixFTPReader::kOpenFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
+}  // namespace
+
+// Cancel and Close from another thread while the receive thread reconnects after broken transfers: the data
+// and control connections are replaced by one thread while the other shuts them down.
+TEST_F(RixFtpBlockReaderThreads, CancelWhileTheReceiveThreadReconnects)
+{
+    for (int round = 0; round < 6; ++round) {
+        _server->ClearFaults();
+        _server->AddFault({"RETR", RixSimFaultKind::CutData, -1, 0, 1, kBlock + 1000});
+        auto reader = MakeReader(kFirst);
+        ASSERT_EQ(reader->Open(Url(kClip)), 0);
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 * round));
+            reader->Cancel();
+        });
+        uint32_t perField = 0;
+        while (reader->ReadNextBlock(&perField) == CKorvoBlockRixFTPReader::kReadOk) {
+        }
+        canceller.join();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(reader->Close(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
+}

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "platform/Paths.h"
@@ -12,6 +13,7 @@
 #include "tests/sender/DornsendTestKit.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
+#include "tests/support/SmallFolder.h"
 
 namespace
 {
@@ -175,6 +177,7 @@ TEST_F(Dornsend, CancelEndsWithCodeTwoAndNoSideFiles)
     EXPECT_EQ(sender->GetErrorText(), "Dornsend was canceled");
     EXPECT_EQ(sender->Close(), 2);
     ExpectNoSideFiles();
+    EXPECT_FALSE(fs::exists(Target() / "Goal A.1.mxf"));
 }
 
 TEST_F(Dornsend, AnIncompletePlayoutFailsAtCloseWithoutSideFiles)
@@ -188,6 +191,119 @@ TEST_F(Dornsend, AnIncompletePlayoutFailsAtCloseWithoutSideFiles)
     EXPECT_EQ(sender->Close(), 5);
     EXPECT_NE(sender->GetErrorText().find("incomplete (6 of 10 frames)"), std::string::npos) << sender->GetErrorText();
     ExpectNoSideFiles();
+    EXPECT_FALSE(fs::exists(Target() / "Goal A.1.mxf"));
+}
+
+// A side file that cannot be written fails the playout with its cause, and the playout leaves nothing behind.
+TEST_F(Dornsend, SideFileFaultsFailThePlayoutWithTheCause)
+{
+    const auto frames = ImxFrames(50, true, 10);
+    const struct {
+        const char* name;
+        const char* mountOptions;
+        bool fill;
+        const char* cause;
+    } cases[] = {
+        {"read-only side-file folder", "ro,size=1m", false, "Read-only file system"},
+        {"full side-file folder", "size=64k", true, "No space left on device"},
+    };
+    for (const auto& c : cases) {
+        const fs::path folder = _dir / (std::string("side-") + (c.fill ? "full" : "ro"));
+        testsupport::SmallFolder small(folder, c.mountOptions);
+        if (!small.Mounted())
+            GTEST_SKIP() << "cannot mount a small tmpfs at " << folder << " (needs root): " << small.Error();
+        if (c.fill)
+            small.Fill();
+        _spec.tracks = {0};
+        _spec.targets["TGT-Xml"] = "Parvex";
+        _spec.targets["TGT-XmlPath"] = folder.string();
+        _spec.targets["TGT-GenerateKorvo_METADATAS"] = "1";
+        _spec.targets["TGT-Korvo_METADATASPath"] = folder.string() + "/";
+        int32_t code = -1;
+        SenderPtr sender = OpenSender(code);
+        ASSERT_EQ(code, 0) << sender->GetErrorText();
+        ASSERT_TRUE(Play(*sender, frames, 0, frames.size(), code));
+        EXPECT_EQ(sender->Close(), 5) << c.name;
+        EXPECT_NE(sender->GetErrorText().find(c.cause), std::string::npos) << c.name << ": " << sender->GetErrorText();
+        EXPECT_NE(sender->GetErrorText().find("Goal A.1.korvo.xml"), std::string::npos) << sender->GetErrorText();
+        EXPECT_FALSE(fs::exists(Target() / "Goal A.1.mxf")) << c.name;
+        EXPECT_FALSE(fs::exists(folder / "Goal A.1.korvo.xml")) << c.name;
+        EXPECT_FALSE(fs::exists(folder / "StqP_Goal A.1_main.xml")) << c.name;
+    }
+}
+
+// Compositions the target cannot hold are refused at Open, with the reason.
+TEST_F(Dornsend, RefusesCompositionsItCannotPlayOut)
+{
+    const struct {
+        const char* name;
+        int32_t duration;
+        std::vector<int32_t> tracks;
+        const char* text;
+    } cases[] = {
+        {"duration 0", 0, {0, 1}, "the composition has no frames (duration 0)"},
+        {"audio track 99", 10, {0, 1, 99}, "the composition names track 99"},
+        {"audio track -3", 10, {0, -3}, "the composition names track -3"},
+    };
+    for (const auto& c : cases) {
+        _spec.duration = c.duration;
+        _spec.tracks = c.tracks;
+        int32_t code = -1;
+        SenderPtr sender = OpenSender(code);
+        EXPECT_EQ(code, 5) << c.name;
+        EXPECT_NE(sender->GetErrorText().find(c.text), std::string::npos) << c.name << ": " << sender->GetErrorText();
+        EXPECT_TRUE(fs::is_empty(Target())) << c.name;
+    }
+}
+
+// Four playouts at once into one folder, round after round: four clips under four names, each its source.
+TEST_F(Dornsend, FourPlayoutsAtOnceIntoOneFolder)
+{
+    const auto frames = ImxFrames(50, true, 6);
+    _spec.tracks = {0};
+    _spec.duration = static_cast<int32_t>(frames.size());
+    for (int round = 0; round < 4; ++round) {
+        const fs::path folder = _dir / ("round" + std::to_string(round));
+        fs::create_directories(folder);
+        std::vector<std::unique_ptr<OpenedComposition>> compositions;
+        std::vector<std::vector<std::string>> sources(4);
+        for (int n = 0; n < 4; ++n) {
+            CompositionSpec spec = _spec;
+            spec.targets["TGT-Address"] = folder.string();
+            const std::string path = (_dir / ("composition" + std::to_string(n) + ".xml")).string();
+            WriteComposition(path, spec);
+            compositions.push_back(std::make_unique<OpenedComposition>(path));
+            // Each playout its own pictures: a clip that took another's place would show.
+            sources[n] = frames;
+            for (std::string& picture : sources[n])
+                picture[picture.size() / 2] = static_cast<char>('A' + n);
+        }
+        std::vector<std::string> made(4);
+        std::vector<int32_t> closed(4, -1);
+        std::vector<std::thread> threads;
+        for (int n = 0; n < 4; ++n)
+            threads.emplace_back([&, n] {
+                SenderPtr sender(new CDornsend());
+                if (sender->Open(compositions[n]->Get()) != 0)
+                    return;
+                made[n] = platform::ToLocalPath(sender->GetTargetPath());
+                int32_t code = 0;
+                for (size_t i = 0; i < sources[n].size() && code == 0; ++i) {
+                    const auto* picture = reinterpret_cast<const uint8_t*>(sources[n][i].data());
+                    code = sender->Send(Record(0, static_cast<int32_t>(i), picture, sources[n][i].size(), 1));
+                }
+                closed[n] = sender->Close();
+            });
+        for (std::thread& t : threads)
+            t.join();
+        std::set<std::string> names(made.begin(), made.end());
+        EXPECT_EQ(names.size(), 4u) << "round " << round;
+        for (int n = 0; n < 4; ++n) {
+            EXPECT_EQ(closed[n], 0) << "round " << round << " playout " << n;
+            if (!made[n].empty())
+                ExpectParvexClip(made[n], sources[n], 0, 24);
+        }
+    }
 }
 
 TEST_F(Dornsend, BadTargetsFailOpenWithAClearText)
@@ -197,7 +313,7 @@ TEST_F(Dornsend, BadTargetsFailOpenWithAClearText)
         std::map<std::string, std::string> targets;
         std::map<std::string, std::string> plain;
         std::vector<std::string> compressors;
-        const char* text;
+        std::string text;
     };
     const std::string target = Target().string();
     const Case cases[] = {
@@ -218,7 +334,8 @@ TEST_F(Dornsend, BadTargetsFailOpenWithAClearText)
          {{"TGT-Address", (_dir / "no" / "such").string()}, {"TGT-Serial", "1"}},
          {},
          {},
-         "Failed to Open Target!"},
+         // The text of old, and after it the file and the cause.
+         "Failed to Open Target! " + (_dir / "no" / "such").string() + "\\TAPE01.mxf: No such file or directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

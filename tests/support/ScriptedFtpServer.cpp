@@ -42,6 +42,25 @@ void ScriptedFtpServer::Run()
 void ScriptedFtpServer::Serve(platform::Socket& control)
 {
     _bDrop = false;
+    if (_manner == Manner::CloseOnAccept)
+        return;
+    if (_manner == Manner::Drip) {
+        for (uint32_t waited = 0; !_bStop;) {
+            if (waited >= _dripMs) {
+                if (!control.SendAll("2", 1, 1000))
+                    return;
+                waited = 0;
+            }
+            // A peer that gave up shows as readable (its end of the connection).
+            if (control.WaitReadable(50) == 1) {
+                char byte = 0;
+                if (control.Recv(&byte, 1) <= 0)
+                    return;
+            }
+            waited += 50;
+        }
+        return;
+    }
     if (!_welcome.empty())
         control.SendAll(_welcome.data(), _welcome.size(), 5000);
     std::string pending;

@@ -29,6 +29,15 @@ public:
     ScriptedFtpServer(const ScriptedFtpServer&) = delete;
     ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
 
+    // How the server meets each connection: as scripted, by closing it at once, or by sending one byte of text
+    // without a line end every dripMs for as long as the peer stays.
+    enum class Manner { Scripted, CloseOnAccept, Drip };
+    void SetManner(Manner manner, uint32_t dripMs = 2000)
+    {
+        _dripMs = dripMs;
+        _manner = manner;
+    }
+
     uint16_t Port() const { return _port; }
     std::string Address() const;
     std::vector<std::string> Commands() const;
@@ -54,6 +63,8 @@ private:
     std::atomic<bool> _bStop{false};
     std::atomic<int> _connections{0};
     bool _bDrop = false;
+    std::atomic<Manner> _manner{Manner::Scripted};
+    std::atomic<uint32_t> _dripMs{2000};
     mutable std::mutex _journalLock;
     std::vector<std::string> _commands;
     std::thread _thread;
