@@ -10,13 +10,13 @@ namespace parvex
 {
 
 // Its MXF keys, named as the reader and writer know them.
-constexpr const auto& kHeaderPartitionKey = mxf::kHeaderPartitionOpenIncomplete;
-constexpr const auto& kFooterPartitionKey = mxf::kFooterPartitionClosedIncomplete;
-constexpr const auto& kFillKey = mxf::kFillKey;
-constexpr const auto& kPrimerPackKey = mxf::kPrimerPack;
-constexpr const auto& kKorvoMetaDataKey = mxf::kKorvoMetaDataKey;
-constexpr const auto& kEssenceKey = mxf::kParvexEssenceKey;
-constexpr const auto& kOperationalPattern = mxf::kOperationalPatternOP1a;
+inline constexpr const auto& kHeaderPartitionKey = mxf::kHeaderPartitionOpenIncomplete;
+inline constexpr const auto& kFooterPartitionKey = mxf::kFooterPartitionClosedIncomplete;
+inline constexpr const auto& kFillKey = mxf::kFillKey;
+inline constexpr const auto& kPrimerPackKey = mxf::kPrimerPack;
+inline constexpr const auto& kKorvoMetaDataKey = mxf::kKorvoMetaDataKey;
+inline constexpr const auto& kEssenceKey = mxf::kParvexEssenceKey;
+inline constexpr const auto& kOperationalPattern = mxf::kOperationalPatternOP1a;
 // How many leading bytes identify each key; the bytes behind them are free.
 constexpr uint32_t kPartitionKeyChecked = 14;
 constexpr uint32_t kFillKeyChecked = 16;
