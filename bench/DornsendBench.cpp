@@ -1,7 +1,8 @@
 // Plays out an IMX 50 composition (1 GiB by default) through the transfer service with libDornsend.so and prints,
 // for each target, the seconds from the first Send to Close, the rate, the ratio against copying the same bytes in
 // the same run and the multiple of real time:
-//   - a Parvex clip file in a local folder against cp of the media's picture file;
+//   - a Parvex clip file in a local folder against dd writing the media's picture file the way the clip file is
+//     written: "dd if=pictures of=clip bs=8M oflag=direct";
 //   - the video server simulator over FTP against curl -T of that file to the same server.
 // The composition carries the clip ids, so the writers' Open does not wait between two generated ids.
 #include <algorithm>
@@ -43,7 +44,7 @@ double Now()
 constexpr const char* kUsage =
     "usage: bench_dornsend [size in MiB, 1 to 65536, default 1024] [folder to work in, default the temporary one]\n"
     "Plays an IMX 50 composition of that size out through libDornsend.so to a clip file and to the video server\n"
-    "simulator, against cp and curl moving the same bytes.\n";
+    "simulator, against dd (8 MiB direct writes) and curl moving the same bytes.\n";
 
 // Intra 4:2:2 MPEG-2 pictures at 50 Mb/s, 625 lines, as IMX carries them.
 std::vector<std::string> ImxPictures(const fs::path& work)
@@ -243,9 +244,10 @@ int main(int argc, char** argv)
                       {"TGT-8MBBlocks", "1"},
                       {"TGT-LouthIdMain", "BENCH001"},
                       {"TGT-LouthIdBackup", "BENCH002"}});
-    const double cp = Command("cp '" + picturePath.string() + "' '" + (work / "copy.m2v").string() + "'");
+    const double dd = Command("dd status=none bs=8M oflag=direct if='" + picturePath.string() + "' of='" +
+                              (work / "copy.m2v").string() + "'");
     fs::remove(work / "copy.m2v");
-    Report("Parvex clip file", Playout(fileComposition, media, frames), "cp", cp, bytes, fs::file_size(picturePath),
+    Report("Parvex clip file", Playout(fileComposition, media, frames), "dd", dd, bytes, fs::file_size(picturePath),
            frames);
     fs::remove_all(work / "share");
 

@@ -1,7 +1,7 @@
 // Ingests an IMX 50 clip (1 GiB by default) through the transfer service with libRecalo.so and prints, for each
 // source, the multiple of real time and the ratio against copying the same bytes in the same run:
-//   - the clip file on a share (8 MB BAVD blocks) against cat;
-//   - the browser's TCP block stream of that file against cat;
+//   - the clip file on a share (8 MB BAVD blocks) against "cat clip > out" with out synced, as the media folder is;
+//   - the browser's TCP block stream of that file against the same copy;
 //   - the video server simulator over FTP against curl from the same server.
 // The page cache is dropped before every file read when the process may (root); the warm figures are printed too.
 // Usage: bench_recalo [size in MiB] [work folder]
@@ -169,17 +169,21 @@ int main(int argc, char** argv)
     std::printf("IMX 50 clip of %u frames (%.1f s), %.0f MiB in 8 MB blocks\n", frames, frames / 25.0,
                 static_cast<double>(bytes) / (1 << 20));
 
-    const std::string cat = "cat '" + clip.string() + "' > /dev/null";
+    // The ingest reads the clip and writes its media folder, synced at the end: the copy does the same.
+    const fs::path copyPath = work / "copy.bin";
+    const std::string cat =
+        "cat '" + clip.string() + "' > '" + copyPath.string() + "' && sync '" + copyPath.string() + "'";
     for (bool cold : {true, false}) {
         if (cold && !DropCaches()) {
             std::printf("(not allowed to drop the page cache: warm figures only)\n");
             continue;
         }
         const double copy = Command(cat);
+        fs::remove(copyPath);
         if (cold)
             DropCaches();
         Report("clip file", Ingest(Job(frames, "Korvo", work.string(), "BENCH.MXF", "", ""), work / "out", frames),
-               "cat", copy, frames, cold);
+               "cat > out + sync", copy, frames, cold);
 
         TCPBlockSender sender;
         std::string address;
@@ -195,7 +199,7 @@ int main(int argc, char** argv)
         const double tcp = Ingest(Job(frames, "TCP", "", "BENCH.MXF", address, ""), work / "out", frames);
         sending.get();
         sender.Stop();
-        Report("browser TCP block stream", tcp, "cat", copy, frames, cold);
+        Report("browser TCP block stream", tcp, "cat > out + sync", copy, frames, cold);
     }
 
     std::vector<rixsim::RixSimBytes> blocks;

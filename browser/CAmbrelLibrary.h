@@ -6,7 +6,7 @@
 #include "platform/SharedLibrary.h"
 
 // The request library loaded at run time ("Ambrel" is libAmbrel.so in the library folder), its four entries
-// taken by name.
+// taken by name, and its status text where it has one.
 class CAmbrelLibrary : public IRequestLibrary
 {
 public:
@@ -20,12 +20,15 @@ public:
     int32_t TransferStatus(uint32_t handle, double* progress) override;
     int32_t CancelTransfer(uint32_t handle) override;
     void ReleaseHandle(uint32_t handle) override;
+    std::string StatusText(uint32_t handle) override;
+    std::string LoadFailure() const override;
 
 private:
     using RequestFn = uint32_t (*)(const char*, const char*, int32_t, int32_t*);
     using StatusFn = int32_t (*)(uint32_t, double*);
     using CancelFn = int32_t (*)(uint32_t);
     using ReleaseFn = int32_t (*)(uint32_t);
+    using StatusTextFn = int32_t (*)(uint32_t, char*, int32_t);
 
     std::string _szName;
     platform::SharedLibrary _library;
@@ -33,4 +36,5 @@ private:
     StatusFn _pStatus = nullptr;
     CancelFn _pCancel = nullptr;
     ReleaseFn _pRelease = nullptr;
+    StatusTextFn _pStatusText = nullptr;
 };

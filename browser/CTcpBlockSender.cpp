@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "common/CLogManager.h"
 #include "platform/File.h"
@@ -30,13 +31,23 @@ int TCPBlockSender::GetPublishedAddress(const std::string& transferHost, std::st
     if (const char* setting = std::getenv("KORVO_TCP_ADDRESS"); address.empty() && setting && *setting)
         address = setting;
     if (address.empty()) {
-        // The host name's first address may be a loopback one (127.0.1.1 on Debian): no other machine reaches it.
-        if (const auto peer = platform::ResolveIPv4(transferHost))
-            if (const auto local = platform::LocalAddressToward(*peer))
-                address = platform::FormatIPv4(*local);
+        // Never the host name's own address: it may be a loopback one (127.0.1.1 on Debian), which no other machine
+        // reaches. A transfer host that does not resolve is reached, if at all, through the default route.
+        const auto peer = platform::ResolveIPv4(transferHost);
+        std::optional<uint32_t> local = peer ? platform::LocalAddressToward(*peer) : std::nullopt;
+        if (!local)
+            local = platform::DefaultRouteAddress();
+        if (local)
+            address = platform::FormatIPv4(*local);
     }
-    if (address.empty())
-        return GetAddress(pText);
+    if (address.empty()) {
+        _szAddressError = "the transfer host \"" + transferHost + "\" " +
+                          (platform::ResolveIPv4(transferHost) ? "is not routed" : "does not resolve") +
+                          " and this machine has no default route: set KORVO_TCP_ADDRESS to the address the "
+                          "receiver reaches this machine at";
+        theLogManager.Log("TCPBlockSender: %s", _szAddressError.c_str());
+        return 1;
+    }
     char text[64];
     std::snprintf(text, sizeof text, "%s:%i", address.c_str(), GetPort());
     *pText = text;

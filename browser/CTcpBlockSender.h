@@ -29,8 +29,10 @@ public:
     ~TCPBlockSender() override;
 
     // The "address:port" for the job's KorvoTCPPort: the address set here or in KORVO_TCP_ADDRESS, else the
-    // address of this host's interface that routes to the transfer host, else the host name's own address.
+    // address of this host's interface that routes to the transfer host, else (a host that does not resolve) that
+    // of the default route's interface. 1 when there is none, with GetAddressError telling why.
     int GetPublishedAddress(const std::string& transferHost, std::string* pText);
+    const std::string& GetAddressError() const { return _szAddressError; }
     void SetPublishedAddress(const std::string& address) { _szPublishedAddress = address; }
 
     // 0 when the receiver connected within the time-out; else -1 and the listening socket is closed.
@@ -57,6 +59,7 @@ private:
     std::thread _sendThread;
     std::string _szFilePath;
     std::string _szPublishedAddress;
+    std::string _szAddressError;
     MessageSink _messageSink;
     std::atomic<bool> _bSending{false};
     std::atomic<bool> _bStop{false};

@@ -6,6 +6,7 @@
 
 #include "browser/CServerClipTable.h"
 #include "browser/CValdrinViewCore.h"
+#include "browser/FtpConnectText.h"
 #include "browser/IngestJobXml.h"
 #include "browser/TimeConversions.h"
 #include "common/CTimeCode.h"
@@ -77,10 +78,14 @@ int CValdrinViewCore::ReadClipTable(const std::string& clipName, std::string& te
     timeouts.nControlMs = _timings.nFtpControlMs;
     timeouts.nDataMs = _timings.nFtpControlMs;
     ftp.SetTimeouts(timeouts);
-    if (port < 0 || port > 65535 || ftp.Connect() != 0) {
-        _log.Log("CValdrinView::GetFTPInfos : FAILED to connect to %s:%s as %s", server.szHost.c_str(),
-                 _settings._szRixPort.c_str(), server.szUser.c_str());
-        Message("Failed to Connect to FTP Server !!", "", MessageIcon::None);
+    const int connected = port < 0 || port > 65535 ? -1 : ftp.Connect();
+    if (connected != 0) {
+        const std::string why = connected == -1 ? FormatText("port %s is not a port number", _settings._szRixPort.c_str())
+                                              : FtpConnectFailureText(server, connected, ftp.GetConnectError(),
+                                                                      ftp.GetLastReply());
+        _log.Log("CValdrinView::GetFTPInfos : FAILED to connect to %s:%s as %s: %s", server.szHost.c_str(),
+                 _settings._szRixPort.c_str(), server.szUser.c_str(), why.c_str());
+        Message("Failed to Connect to FTP Server !!\n" + why, "", MessageIcon::None);
         return 1;
     }
 

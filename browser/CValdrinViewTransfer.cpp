@@ -25,6 +25,12 @@ std::string RequestErrorText(int32_t error)
     }
 }
 
+// The closing text with the reason the request library gives on a second line.
+std::string WithReason(const std::string& text, const std::string& reason)
+{
+    return reason.empty() ? text : text + "\n" + reason;
+}
+
 }  // namespace
 
 int CValdrinViewCore::BuildJob(const std::string& itemName, const std::string& tcpAddress, std::string& job)
@@ -52,8 +58,9 @@ void CValdrinViewCore::DoTransfer(const std::string& itemName, ITransferProgress
     if (local && _settings._bTcpTransfer && _tcpFactory) {
         tcp = _tcpFactory();
         if (!tcp || !tcp->Listen(address)) {
-            _log.Log("CValdrinView::DoTransfer : TCP block server NOT listening");
-            Message("TCP Transfer Connection NOT established !", "ERROR", MessageIcon::Error);
+            const std::string why = tcp ? tcp->ListenError() : std::string();
+            _log.Log("CValdrinView::DoTransfer : TCP block server NOT listening %s", why.c_str());
+            Message(WithReason("TCP Transfer Connection NOT established !", why), "ERROR", MessageIcon::Error);
             cleanUp();
             return;
         }
@@ -68,8 +75,9 @@ void CValdrinViewCore::DoTransfer(const std::string& itemName, ITransferProgress
     ingestjob::WriteFixedCopy(job, _szFixedCopyPath);
 
     if (!_pLibrary || !_pLibrary->IsLoaded()) {
-        _log.Log("CValdrinView::DoTransfer : request library NOT loaded");
-        Message("Transfer request library NOT loaded !", "ERROR", MessageIcon::Error);
+        const std::string why = _pLibrary ? _pLibrary->LoadFailure() : "no request library";
+        _log.Log("CValdrinView::DoTransfer : request library NOT loaded: %s", why.c_str());
+        Message(WithReason("Transfer request library NOT loaded !", why), "ERROR", MessageIcon::Error);
         cleanUp();
         return;
     }
@@ -77,8 +85,9 @@ void CValdrinViewCore::DoTransfer(const std::string& itemName, ITransferProgress
     handle =
         _pLibrary->RequestTransferXML(job.c_str(), _settings._szTargetHost.c_str(), _settings._bOmf ? 0 : 1, &error);
     if (handle == 0) {
-        _log.Log("CValdrinView::DoTransfer : request refused [%i]", static_cast<int>(error));
-        Message(RequestErrorText(error), "ERROR", MessageIcon::Error);
+        const std::string why = _pLibrary->StatusText(0);
+        _log.Log("CValdrinView::DoTransfer : request refused [%i] %s", static_cast<int>(error), why.c_str());
+        Message(WithReason(RequestErrorText(error), why), "ERROR", MessageIcon::Error);
         cleanUp();
         return;
     }
@@ -101,9 +110,12 @@ void CValdrinViewCore::DoTransfer(const std::string& itemName, ITransferProgress
     progress.SetCaption("Transfer Running ...");
     int unavailable = 0;
     int32_t status = 0;
+    bool cancelAsked = false;
     do {
-        if (progress.CancelEvent().Wait(_timings.nPollMs) == platform::kWaitObject0)
+        if (progress.CancelEvent().Wait(_timings.nPollMs) == platform::kWaitObject0) {
+            cancelAsked = true;
             _pLibrary->CancelTransfer(handle);
+        }
         double percent = 0;
         status = _pLibrary->TransferStatus(handle, &percent);
         if (status == kTransferStatusUnavailable) {
@@ -115,16 +127,26 @@ void CValdrinViewCore::DoTransfer(const std::string& itemName, ITransferProgress
         }
     } while (status >= 0);
 
-    _log.Log("CValdrinView::DoTransfer : transfer %u ended with 0x%08x", handle, static_cast<unsigned>(status));
+    const std::string said = status == kTransferStatusUnavailable ? std::string() : _pLibrary->StatusText(handle);
+    _log.Log("CValdrinView::DoTransfer : transfer %u ended with 0x%08x %s", handle, static_cast<unsigned>(status),
+             said.c_str());
+    // The receiver closes the stream once it has its last frame: a send that failed is an error only when the
+    // transfer did not complete.
+    if (tcp && tcp->SendFailed() && status != kTransferComplete)
+        Message("SendBlock Error", "TCPBlockSender Error", MessageIcon::Error);
     switch (status) {
         case kTransferComplete:
-            Message("Transfer Complete !", "Success", MessageIcon::Information);
+            // A cancel that came after the last frame changed nothing: say so, the clip is in.
+            Message(cancelAsked ? "Transfer Complete !\nThe cancel came after the last frame: the whole clip was ingested."
+                                : "Transfer Complete !",
+                    "Success", MessageIcon::Information);
             break;
         case kTransferCancelled:
-            Message("Transfer CANCELED !", "Interrupted", MessageIcon::Exclamation);
+            Message(WithReason("Transfer CANCELED !", said.empty() ? std::string() : "The clip did not come in whole: " + said),
+                    "Interrupted", MessageIcon::Exclamation);
             break;
         case kTransferError:
-            Message("Transfer ERROR !", "ERROR", MessageIcon::Error);
+            Message(WithReason("Transfer ERROR !", said), "ERROR", MessageIcon::Error);
             break;
         case kTransferStatusUnavailable:
             Message("ERROR getting Status !", "ERROR", MessageIcon::Error);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Status words of a transfer.
 constexpr int32_t kTransferStatusUnavailable = static_cast<int32_t>(0x80010000u);
@@ -20,4 +21,9 @@ public:
     virtual int32_t TransferStatus(uint32_t handle, double* progress) = 0;
     virtual int32_t CancelTransfer(uint32_t handle) = 0;
     virtual void ReleaseHandle(uint32_t handle) = 0;
+    // How the transfer went, in words (handle 0: why the last request got no transfer); empty when the library
+    // tells nothing.
+    virtual std::string StatusText(uint32_t /*handle*/) { return {}; }
+    // Why the library is not loaded: the path tried and what the loader said.
+    virtual std::string LoadFailure() const { return {}; }
 };

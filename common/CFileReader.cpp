@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -259,6 +260,7 @@ uint32_t CFileReader::ReadData(void* destination, uint32_t count, uint32_t* deli
     }
 
     const uint64_t s = _dwSectorSize;
+    bool split = false;
     while (remaining > 0) {
         // Every platform read starts on the sector that holds the read position; a short read at
         // the end of the file must not leave the next one at an unaligned offset.
@@ -269,8 +271,20 @@ uint32_t CFileReader::ReadData(void* destination, uint32_t count, uint32_t* deli
         uint64_t chunk = std::max<uint64_t>(uint64_t{skip} + remaining, _dwMinRd);
         chunk = std::min(AlignDown(chunk + s - 1, s), uint64_t{_dwMaxRd});
 
+        // When the caller's memory lies against the sectors as the file position does and the request spans a
+        // minimum read, its aligned middle goes straight into that memory and only the edges pass the buffer,
+        // one sector each: reading ahead would make the next request's middle a copy.
+        const bool sameSkew = reinterpret_cast<uintptr_t>(dest) % s == skip;
+        if (sameSkew) {
+            const uint64_t head = skip == 0 ? 0 : s - skip;
+            const uint64_t middle = remaining > head ? AlignDown(remaining - head, s) : 0;
+            split = split || (middle > 0 && AlignDown(uint64_t{skip} + remaining + s - 1, s) >= _dwMinRd);
+            if (split)
+                chunk = middle == 0 || skip != 0 ? s : std::min<uint64_t>(middle, _dwMaxRd);
+        }
+
         uint32_t got = 0;
-        if (skip == 0 && reinterpret_cast<uintptr_t>(dest) % s == 0 && chunk <= remaining) {
+        if (skip == 0 && sameSkew && chunk <= remaining) {
             DiscardBuffer();
             _bLastReadDirect = true;
             if (!ReadFileT(_file, dest, static_cast<uint32_t>(chunk), _qwFilePointer, &got)) {

@@ -11,7 +11,8 @@ class CLogFile;
 // Reads a file at any position and length with platform reads that are always whole sectors at
 // sector-aligned positions, so that files on local disks are read unbuffered (O_DIRECT). Requests
 // are served from a page-aligned buffer, or straight into the caller's memory when that memory and
-// the request are aligned.
+// the request are aligned; when the memory lies against the sectors as the file position does, the
+// aligned middle of a request of a minimum read or more goes straight in and only its edges are copied.
 class CFileReader
 {
 public:

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -11,6 +12,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 namespace platform
@@ -373,6 +376,38 @@ int Socket::SendBufferSize() const
     if (_fd < 0 || getsockopt(_fd, SOL_SOCKET, SO_SNDBUF, &bytes, &length) != 0)
         return -1;
     return bytes;
+}
+
+std::optional<uint32_t> DefaultRouteAddress()
+{
+    // The kernel's routing table: interface, destination, gateway, flags, ..., mask, all in hexadecimal.
+    std::ifstream table("/proc/net/route");
+    std::string line;
+    std::getline(table, line);
+    std::string device;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        unsigned long destination = 1, gateway = 0, flags = 0, refs = 0, use = 0, metric = 0, mask = 1;
+        fields >> name >> std::hex >> destination >> gateway >> flags >> std::dec >> refs >> use >> metric >> std::hex >>
+            mask;
+        constexpr unsigned long kRouteUp = 0x1;
+        if (fields && destination == 0 && mask == 0 && (flags & kRouteUp)) {
+            device = name;
+            break;
+        }
+    }
+    if (device.empty())
+        return std::nullopt;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return std::nullopt;
+    std::optional<uint32_t> address;
+    for (ifaddrs* a = list; a && !address; a = a->ifa_next)
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET && device == a->ifa_name)
+            address = ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+    freeifaddrs(list);
+    return address;
 }
 
 std::string HostName()

@@ -38,6 +38,9 @@ std::string FormatIPv4(uint32_t address);
 // The address of this host's interface that routes to the peer (a datagram socket's connect sends nothing);
 // none when no route leads there.
 std::optional<uint32_t> LocalAddressToward(uint32_t peer);
+// The address of the interface that carries this host's default route (the first one listed); none without a
+// default route.
+std::optional<uint32_t> DefaultRouteAddress();
 // The computer's own name; empty when the system gives none.
 std::string HostName();
 

@@ -9,6 +9,7 @@
 namespace
 {
 constexpr uint32_t k2kTableStandard = 8;   // low nibble: the rate standard
+constexpr uint32_t k2kTableAspect = 9;     // low nibble: the aspect code
 constexpr uint32_t k2kTableChannels = 23;  // bits 0-2 video elements per field, bits 4-7 audio groups
 constexpr uint32_t kAudioSlotsPerGroup = 4;
 
@@ -33,6 +34,7 @@ void CKorvoBlockData::Clear()
     _nDataEnd = 0;
     _nFirstField = 0;
     _nEndField = 0;
+    _nAspectCode = 0;
 }
 
 const uint8_t* CKorvoBlockData::GetVideo(int32_t, int32_t* size) const
@@ -78,6 +80,7 @@ int CKorvo2kBlockData::SetBlockData(const uint8_t* address, uint32_t size)
     _nElementCount = static_cast<int32_t>(elements);
     _nDataEnd = k2kTableOffset;
     _nAudioUnitSize = static_cast<uint32_t>(audio);
+    _nAspectCode = table[k2kTableAspect] & 0x0F;
     return kBlockDataOk;
 }
 
@@ -147,6 +150,7 @@ int CKorvo8MBlockData::SetBlockData(const uint8_t* address, uint32_t size)
     _nElementCount = static_cast<int32_t>(elements);
     _nDataEnd = size;
     _nAudioUnitSize = audio;
+    _nAspectCode = bavd.GetMediaHeader()._nAspectRatio;
     return kBlockDataOk;
 }
 

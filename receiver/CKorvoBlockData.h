@@ -39,6 +39,8 @@ public:
     uint32_t GetEndField() const { return _nEndField; }
     uint32_t GetBlockSize() const { return _nBlockSize; }
     const uint8_t* GetBlockAddress() const { return _pBlock; }
+    // The clip's aspect code as the block records it: 2 4:3, 3 16:9; 0 when the block has none.
+    uint32_t GetAspectCode() const { return _nAspectCode; }
     bool HasElement(int32_t element) const { return element >= 0 && element < _nElementCount; }
 
     // Forgets the block.
@@ -51,6 +53,7 @@ protected:
     uint32_t _nBlockSize = 0;
     uint32_t _nFirstField = 0;
     uint32_t _nEndField = 0;
+    uint32_t _nAspectCode = 0;
 };
 
 // A 2 MB block with its 2048-byte table at the end.

@@ -29,6 +29,9 @@ public:
     virtual void SetFirstField(uint32_t serverField);
     // Ends every wait of the reader at once (any thread); later reads fail.
     virtual void Cancel() {}
+    // The next set is the last one asked for: its audio frames carry every sample received, also those the
+    // cadence would carry over to a next frame.
+    virtual void SetLastSet() {}
 };
 
 // Frame set building results.

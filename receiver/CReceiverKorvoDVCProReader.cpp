@@ -78,7 +78,10 @@ int CReceiverKorvoDVCProReader::MakeVideoFrame(const uint8_t* video, int32_t siz
 {
     if (!_bFrameInit) {
         _bWholeDif = IsWholeDifFrame(video, size);
-        if (!_bWholeDif && !InitFromPackedFrame(video, static_cast<uint32_t>(size), _nVideoSystem)) {
+        // The packed pictures keep no DIF header: the rebuilt frames take the clip's aspect from its blocks.
+        const CKorvoBlockData* block = _pBlockReader->GetBlockData();
+        const int32_t aspect = block && block->GetAspectCode() == 3 ? 3 : 2;
+        if (!_bWholeDif && !InitFromPackedFrame(video, static_cast<uint32_t>(size), _nVideoSystem, aspect)) {
             theLogManager.Log("CReceiverKorvoDVCProReader: DVCPro Frame Init FAILURE !!");
             return kFrameSetNoMemory;
         }

@@ -83,6 +83,7 @@ int CReceiverKorvoIMXReader::Open(const std::string& source, int32_t videoSystem
         ReleaseHeld(frame);
     _nPosition = 0;
     _nCadenceIndex = 0;
+    _bLastSet = false;
     return 0;
 }
 
@@ -232,12 +233,18 @@ void CReceiverKorvoIMXReader::AppendTrackUnit(int32_t track, int32_t unitIndex, 
     _tracks[track].AppendUnit(unit + start, _nAudioUnitSize, swapped, _nMaxSamplesPerField);
 }
 
+uint32_t CReceiverKorvoIMXReader::WantedSamples(const CReceiverAudioTrack& track) const
+{
+    const uint32_t want = _nCadence[_nCadenceIndex];
+    return _bLastSet ? std::max(want, track.GetCarried()) : want;
+}
+
 void CReceiverKorvoIMXReader::BuildAudioFrame(int32_t track, bool swapped)
 {
     const int32_t firstUnit = _nPosition / static_cast<int32_t>(_nElementsPerField);
     for (uint32_t f = 0; f < _nFieldsPerFrame; ++f)
         AppendTrackUnit(track, firstUnit + static_cast<int32_t>(f), swapped);
-    _pTrackFrames[track] = _tracks[track].TakeFrame(_nCadence[_nCadenceIndex], track + 1);
+    _pTrackFrames[track] = _tracks[track].TakeFrame(WantedSamples(_tracks[track]), track + 1);
     if (!_pTrackFrames[track])
         theLogManager.Log("%s: Audio Frame Allocation FAILURE !!", _pszClass);
 }

@@ -28,6 +28,7 @@ public:
     void SetStartFrame(int32_t frames) override;
     void SetFirstField(uint32_t serverField) override;
     void Cancel() override;
+    void SetLastSet() override { _bLastSet = true; }
 
     CKorvoBlockReader* GetBlockReader() const { return _pBlockReader.get(); }
     int32_t GetPosition() const { return _nPosition; }
@@ -42,6 +43,8 @@ protected:
     // Makes the held video frame of one picture's bytes; a set-building result.
     virtual int MakeVideoFrame(const uint8_t* video, int32_t size);
     virtual int BuildFrameSet();
+    // The samples a track's frame takes: the cadence's, or all it holds for the last set.
+    uint32_t WantedSamples(const CReceiverAudioTrack& track) const;
     // Reads the next block (position 0); the block reader's result.
     int ReadBlock();
     // Reads the next block when the position is not inside the current one.
@@ -69,6 +72,7 @@ protected:
     KorvoFrame* _pTrackFrames[kMaxAudioTracks] = {};
     int32_t _nPosition = 0;
     uint32_t _nElementsPerField = 1;
+    bool _bLastSet = false;
 };
 
 // Audio of 2 MB blocks with a table at the end is stored in byte-reversed 32-bit words.

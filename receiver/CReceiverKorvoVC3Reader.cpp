@@ -137,14 +137,13 @@ int CReceiverKorvoVC3Reader::BuildFrameSet()
             AppendFieldAudio();
         _nPosition += _bHighFrameRate ? 1 : static_cast<int32_t>(_nElementsPerField);
     }
-    const uint32_t want = _nCadence[_nCadenceIndex];
     for (int32_t t = 0; t < _nAudioTracks; ++t) {
         if (_pTrackFrames[t]) {
             theLogManager.Log("*** Track %i NON NULL Frame *** >>> DELETING ...", t + 1);
             ReleaseHeld(_pTrackFrames[t]);
         }
         // A track the blocks carry no sound for is silent, as in IMX, so that the frame set stays whole.
-        _pTrackFrames[t] = _tracks[t].TakeFrame(want, t + 1);
+        _pTrackFrames[t] = _tracks[t].TakeFrame(WantedSamples(_tracks[t]), t + 1);
         if (!_pTrackFrames[t])
             theLogManager.Log("%s: Audio Frame Allocation FAILURE !!", _pszClass);
     }

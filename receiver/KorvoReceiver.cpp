@@ -331,6 +331,9 @@ int32_t KorvoReceiver::ReceiveFrame(Qo::Ingest::Frame*& frame)
         // end would otherwise hold the transfer until the stall time.
         if (!_media.bLive && _nFramesLeft <= 0)
             return EndOfData(false);
+        // The clip's last set hands out the samples the cadence would otherwise leave behind.
+        if (!_media.bLive && _nFramesLeft == 1)
+            _pReader->SetLastSet();
         bool ok = false;
         try {
             ok = ReadWatched();

@@ -201,8 +201,15 @@ void CDorn_KorvoDVCPro_Writer::ConfigureVariant()
 
 int CDorn_KorvoDVCPro_Writer::AddPicture(const DornFrame* frame)
 {
-    if (_nFrameSize < 0 && !LearnDVCPro(_dvcpro, frame, &_nFrameSize))
-        return -1;
+    if (_nFrameSize < 0) {
+        if (!LearnDVCPro(_dvcpro, frame, &_nFrameSize))
+            return -1;
+        if (_pInfo && _pInfo->_nAspectRatio != _nAspectCode) {
+            _pInfo->_nAspectRatio = _nAspectCode;
+            if (const KorvoMXFResult result = SetInfo(*_pInfo); result != KORVOMXF_OK)
+                return static_cast<int>(result);
+        }
+    }
     return CDorn_Korvo_Writer::AddPicture(frame);
 }
 

@@ -37,12 +37,6 @@ CDorn_Korvo_Writer::CDorn_Korvo_Writer(const char* clipName, const char* louthId
 
 CDorn_Korvo_Writer::~CDorn_Korvo_Writer() = default;
 
-int32_t CDorn_Korvo_Writer::Sample16To24(int16_t value)
-{
-    const double scaled = value * (1.0 / 32767) * 0x7FFFFF;
-    return std::clamp(static_cast<int32_t>(scaled), -0x800000, 0x7FFFFF);
-}
-
 std::string CDorn_Korvo_Writer::NewClipId() const
 {
     KorvoMXFIdGen generator;
@@ -140,12 +134,13 @@ bool CDorn_Korvo_Writer::AllChannelsHold(uint32_t bytes) const
     return true;
 }
 
-void CDorn_Korvo_Writer::BuildAudioBlock()
+void CDorn_Korvo_Writer::BuildAudioBlock(uint32_t limit)
 {
     const uint32_t bps = _b24Bit ? 3 : 2;
     const int fields = _bFieldPairs ? 2 : 1;
     for (int f = 0; f < fields; ++f) {
-        const uint32_t n = _cadence[_nCadencePos];
+        const uint32_t n = std::min(_cadence[_nCadencePos], limit);
+        limit -= n;
         for (int c = 0; c < _nServerChannels; ++c) {
             uint8_t* block =
                 _pAudioBlock.get() + size_t{_nAudioBlockSize} * static_cast<size_t>(c + _nServerChannels * f);
@@ -227,14 +222,21 @@ int CDorn_Korvo_Writer::AddNULLAudioFrame(int channel, int64_t frameNumber)
 int CDorn_Korvo_Writer::FlushOnePicture()
 {
     const uint32_t need = NeedBytes();
+    // The last picture keeps the sound the host sent for it: the cadence may ask one sample more than the host's
+    // own cadence gave, and a padded sample would come back as sound the source never had. A picture whose sound
+    // never came is filled with silence.
+    uint32_t held = 0;
+    for (int c = 0; c < _nSourceChannels; ++c)
+        held = std::max(held, _channelFill[c]);
+    const uint32_t bytes = _pictures.size() == 1 && held > 0 ? std::min(held, need) : need;
     for (int c = 0; c < _nSourceChannels; ++c) {
-        if (_channelFill[c] < need) {
-            std::memset(_channelBuffers[c].data() + _channelFill[c], 0, need - _channelFill[c]);
-            _channelFill[c] = need;
+        if (_channelFill[c] < bytes) {
+            std::memset(_channelBuffers[c].data() + _channelFill[c], 0, bytes - _channelFill[c]);
+            _channelFill[c] = bytes;
         }
     }
     if (_nSourceChannels)
-        BuildAudioBlock();
+        BuildAudioBlock(bytes / (_b24Bit ? 3 : 2));
     const size_t before = _pictures.size();
     const int result = WriteFrame();
     if (_pictures.size() == before)
@@ -290,6 +292,8 @@ bool CDorn_Korvo_Writer::LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* 
     uint32_t size = 0;
     if (!dvcpro.Learn(frame, _nPictureCode, _nAspectCode, kMaxFrameCapacity, &size))
         return false;
+    if (!_bAspectGiven && !dvcpro.IsHD())
+        _nAspectCode = dvcpro.AspectCode();
     *frameSize = size;
     SetFrameCapacity(size);
     return true;

@@ -26,7 +26,11 @@ public:
     int AddPicture(const DornFrame* frame) override;
     int AddAudio(int channel, const DornFrame* frame) override;
     int AddNULLAudioFrame(int channel, int64_t frameNumber) override;
-    void SetAspectRatio(int code) override { _nAspectCode = code == 3 ? 3 : 2; }
+    void SetAspectRatio(int code) override
+    {
+        _nAspectCode = code == 3 ? 3 : 2;
+        _bAspectGiven = true;
+    }
     void GetLouthIdMain(std::string& out) const override { out = _szLouthIdMain; }
     void GetVarIdMain(std::string& out) const override { out = _szVarIdMain; }
     void GetLouthIdBackup(std::string& out) const override { out = _szLouthIdBackup; }
@@ -39,8 +43,9 @@ public:
     void SetIdSpacing(uint32_t milliseconds) { _nIdSpacingMs = milliseconds; }
     int GetServerChannels() const { return _nServerChannels; }
 
-    // 16-bit host sample to the server's 24-bit range, clamped at both ends.
-    static int32_t Sample16To24(int16_t value);
+    // 16-bit host sample to the server's 24 bits: the value in the top 16 bits, so that a reader taking the top
+    // two bytes gets every value back unchanged.
+    static int32_t Sample16To24(int16_t value) { return value * 256; }
 
 protected:
     // Hands one picture element with its fields' audio to the output (clip file or server block).
@@ -50,7 +55,8 @@ protected:
     int WriteImxFrame(const KorvoMXFVideoInfo& record, int64_t frameSize);
     int WriteDVCProFrame(DornDVCProFrames& dvcpro, const KorvoMXFVideoInfo& record, int64_t frameSize);
     int WriteHydrelFrame(const KorvoMXFVideoInfo& record, uint32_t units, uint32_t unitSize);
-    // The first DVCPRO frame sets the frame size.
+    // The first DVCPRO frame sets the frame size, and the aspect when the target did not set it (the frame
+    // states its own).
     bool LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize);
 
     // The common part of every Open, after the output is open.
@@ -71,6 +77,7 @@ protected:
     uint32_t _nSerial = 0;
     bool _b8MBBlocks = false;
     int _nAspectCode = 2;
+    bool _bAspectGiven = false;  // SetAspectRatio called: the target's aspect overrides the pictures'
 
     uint8_t _nPictureCode = 3;
     int _nSystem = 3;  // 3: 50 Hz, 4: 59.94 Hz
@@ -83,7 +90,9 @@ protected:
 private:
     uint32_t NeedBytes() const;
     bool AllChannelsHold(uint32_t bytes) const;
-    void BuildAudioBlock();
+    // The audio of the oldest picture's fields by the cadence, at most limit samples per channel in all (the
+    // last picture of a clip carries only the samples the host sent).
+    void BuildAudioBlock(uint32_t limit = UINT32_MAX);
     int FlushOnePicture();
 
     int _nServerChannels = 0;

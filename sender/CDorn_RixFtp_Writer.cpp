@@ -76,7 +76,7 @@ void CDorn_RixFtp_Writer::CloseQuietly() noexcept
 {
     try {
         if (!_connections.empty() || _pBlock)
-            Close(false);
+            Close(IsCancelled());
     } catch (...) {
         theLogManager.Log("CDorn_RixFtp_Writer - Close EXCEPTION caught in destructor");
     }
@@ -158,6 +158,7 @@ int CDorn_RixFtp_Writer::Open(const char* path, uint8_t pictureCode, int64_t bit
     SetVideoFormat(_video._nVideoFormat);
     _nBlocksWritten = 0;
     _bOpened = _bRefXmlDone = _bOpenFailed = false;
+    _dropped.clear();
     return 0;
 }
 
@@ -234,6 +235,8 @@ int CDorn_RixFtp_Writer::DoOpenRixFtpClip()
                 UpdateClipMetadata(*client, client->GetClipName(), varId);
                 if (client->OpenClipAtStart(1) != 0) {
                     theLogManager.Log("*** OpenRixClip FAILED ***");
+                    // Its clip table is on the server already.
+                    _dropped.push_back(resolved);
                 } else {
                     client->StartKeepAlive();
                     _connections.push_back(Connection{std::move(client), destination, resolved});
@@ -412,8 +415,13 @@ void CDorn_RixFtp_Writer::WriteReferencingXml()
 
 int CDorn_RixFtp_Writer::WriteBlock()
 {
+    // A cancel ends the clip here: nothing more is sent, every connection stays for Close to delete its clip.
+    if (IsCancelled())
+        return kWriteCancelled;
     if (!_bOpened) {
         const int opened = DoOpenRixFtpClip();
+        if (IsCancelled())
+            return kWriteCancelled;
         if (opened != 0) {
             theLogManager.Log("*** Dorn_RixFtp_Writer::DoOpenRixFtpClip FAILED !! [%i]", opened);
             _bOpenFailed = true;
@@ -424,12 +432,18 @@ int CDorn_RixFtp_Writer::WriteBlock()
         return -1;
     int failures = 0;
     for (Connection& connection : _connections) {
+        if (IsCancelled())
+            return kWriteCancelled;
         uint32_t written = 0;
-        int result = IsCancelled() ? -1 : connection.pClient->WriteData(_pBlock.get(), kBlockBytes, &written);
+        int result = connection.pClient->WriteData(_pBlock.get(), kBlockBytes, &written);
         if (result == 0 && written != kBlockBytes)
             result = -1;
         if (result == 0)
             continue;
+        // A write cut short while the transfer was being cancelled: the server stays listed, so that Close
+        // deletes its clip.
+        if (IsCancelled())
+            return kWriteCancelled;
         ++failures;
         if (connection.nDestination == 0 && _nRefModeMain == 2) {
             _nRefModeMain = 0;
@@ -449,6 +463,7 @@ int CDorn_RixFtp_Writer::WriteBlock()
         connection.pClient->StopKeepAlive();
         connection.pClient->Close(false, true);
         connection.pClient.reset();
+        _dropped.push_back(connection.szUrl);
     }
     // A server that failed a block is dropped: the clip on it is incomplete and later blocks must not follow.
     std::erase_if(_connections, [](const Connection& c) { return !c.pClient; });
@@ -479,6 +494,37 @@ int CDorn_RixFtp_Writer::PutElement(const KorvoMXFVideoInfo& video, const uint8_
     return static_cast<int>(result);
 }
 
+bool CDorn_RixFtp_Writer::DeleteCreatedClip(CRixFtpClient& client)
+{
+    // The clip and its clip table; a file the server does not have (550) is not left behind either. A clip still
+    // being closed by the server (450) is asked again.
+    const std::string& clip = client.GetClipName();
+    const std::string table = clip.substr(0, clip.rfind('.')) + ".XML";
+    int result = -2;
+    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+        result = client.DeleteFile(client.GetClipDirectory() + clip);
+        if (result == 0 || result == -1 || attempt + 1 == kDeleteAttempts)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kDeleteRetryMs));
+    }
+    const int tableResult = client.DeleteFile(client.GetClipDirectory() + table);
+    return (result == 0 || result == -1) && (tableResult == 0 || tableResult == -1);
+}
+
+bool CDorn_RixFtp_Writer::DeleteCreatedClip(const std::string& url)
+{
+    CRixFtpClient client("");
+    if (_bTimeoutsSet) {
+        client.SetTimeouts(_ftpTimeouts);
+        client.SetRixTimeouts(_rixTimeouts);
+    }
+    client.SetClipUrl(url, false);
+    int code = 0;
+    const bool deleted = client.TryConnect(&code) && DeleteCreatedClip(client);
+    client.Close(true, false);
+    return deleted;
+}
+
 void CDorn_RixFtp_Writer::CloseConnections(bool cancelled)
 {
     for (Connection& connection : _connections) {
@@ -486,11 +532,26 @@ void CDorn_RixFtp_Writer::CloseConnections(bool cancelled)
         connection.pClient->CloseClip(false);
         if (cancelled) {
             theLogManager.Log("+++ Transfer CANCELLED -> DELETING created clip !!! +++");
-            connection.pClient->DeleteClip();
+            // A control connection that did not outlive the cut transfer: the clip is deleted over a new one.
+            if (!DeleteCreatedClip(*connection.pClient)) {
+                connection.pClient->Close(false, true);
+                if (!DeleteCreatedClip(connection.szUrl))
+                    theLogManager.Log("*** Transfer CANCELLED -> created clip NOT deleted [ %s ] ***",
+                                      connection.szUrl.c_str());
+            }
         }
         connection.pClient->Close(true, false);
     }
     _connections.clear();
+    // The clips of the servers dropped on the way.
+    if (cancelled) {
+        for (const std::string& url : _dropped) {
+            theLogManager.Log("+++ Transfer CANCELLED -> DELETING created clip !!! +++");
+            if (!DeleteCreatedClip(url))
+                theLogManager.Log("*** Transfer CANCELLED -> created clip NOT deleted [ %s ] ***", url.c_str());
+        }
+    }
+    _dropped.clear();
 }
 
 int CDorn_RixFtp_Writer::Close(bool cancelled)
@@ -563,8 +624,12 @@ void CDorn_RixFtpDVCPro_Writer::ConfigureVariant()
 
 int CDorn_RixFtpDVCPro_Writer::AddPicture(const DornFrame* frame)
 {
-    if (_nFrameSize < 0 && !LearnDVCPro(_dvcpro, frame, &_nFrameSize))
-        return -1;
+    if (_nFrameSize < 0) {
+        if (!LearnDVCPro(_dvcpro, frame, &_nFrameSize))
+            return -1;
+        // Before the block's first picture, which writes the block's table.
+        KorvoMXFBlockWriter::SetAspectRatio(static_cast<uint32_t>(_nAspectCode));
+    }
     return CDorn_Korvo_Writer::AddPicture(frame);
 }
 

@@ -17,6 +17,8 @@ class CDorn_RixFtp_Writer : public CDorn_Korvo_Writer, public KorvoMXFBlockWrite
 {
 public:
     static constexpr uint32_t kBlockBytes = 0x800000;
+    // WriteBlock's result when the transfer was cancelled: nothing sent, the clips stay for Close to delete.
+    static constexpr int kWriteCancelled = 2;
 
     // How long DoOpenRixFtpClip tries each server: a server without welcome (error 5) and other errors.
     struct RetryPolicy {
@@ -80,7 +82,16 @@ private:
     bool Connect(CRixFtpClient& client);
     bool WaitOrCancelled(uint32_t milliseconds) const;
     bool ParseTarget(const char* path);
+    // Closes every server's clip; a cancelled transfer deletes every clip it created, also on the servers
+    // dropped on the way, and logs those it could not delete.
     void CloseConnections(bool cancelled);
+    // The clip and its clip table through a client connected to its server; true when neither is left.
+    bool DeleteCreatedClip(CRixFtpClient& client);
+    // The same through a new connection to the server of the clip's URL.
+    bool DeleteCreatedClip(const std::string& url);
+
+    static constexpr int kDeleteAttempts = 5;
+    static constexpr uint32_t kDeleteRetryMs = 200;
 
     std::string _szTapeId, _szOwner;
     int _nRefModeMain = 0, _nRefModeBackup = 0;
@@ -90,6 +101,7 @@ private:
     uint32_t _nFirstField = 0;
     int64_t _nFieldOffset = 0;
     std::vector<Connection> _connections;
+    std::vector<std::string> _dropped;  // URLs of the clips created on servers dropped since
     bool _bOpened = false;
     bool _bRefXmlDone = false;
     bool _bOpenFailed = false;

@@ -556,6 +556,12 @@ int32_t CDornsend::Send(Qo::Playback::FrameRecord frame)
             }
         }
         ++counter;
+        if (result != 0 && _bCancelled) {
+            // A write that a cancel cut short is no failure of the target: Close deletes what was written.
+            theLogManager.Log("Dornsend::Send - Write stopped by the cancel [ %i ]", result);
+            SetErrorText("Dornsend was cancelled");
+            return Qo::Playback::kSendCancelled;
+        }
         if (result != 0) {
             theLogManager.Log("Dornsend::Send - Write FAILED !! [ %i ]", result);
             _bSendFailed = true;
@@ -611,6 +617,11 @@ int32_t CDornsend::SendNull(int32_t track, int32_t frameNumber)
                                   result);
         }
         ++counter;
+        if (result != 0 && _bCancelled) {
+            theLogManager.Log("Dornsend::SendNull - Write stopped by the cancel [ %i ]", result);
+            SetErrorText("Dornsend was canceled");
+            return Qo::Playback::kSendCancelled;
+        }
         if (result != 0) {
             _bSendFailed = true;
             SetErrorText("Dornsend::SendNull - Write FAILED !!");

@@ -46,6 +46,11 @@ bool DornDVCProFrames::Learn(const DornFrame* frame, uint8_t, int aspectCode, ui
     return true;
 }
 
+int DornDVCProFrames::AspectCode() const
+{
+    return _pHelper && _pHelper->GetAspectCode() == 3 ? 3 : 2;
+}
+
 const uint8_t* DornDVCProFrames::Pack(const uint8_t* frame, uint32_t size, uint32_t* packedSize)
 {
     if (!_pHelper || !_pHelper->ConvertFromDVCPro(frame, size)) {

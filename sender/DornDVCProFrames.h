@@ -23,6 +23,9 @@ public:
     bool Learn(const DornFrame* frame, uint8_t pictureCode, int aspectCode, uint32_t maxSize, uint32_t* frameSize);
     // The frame in the server's packed layout; null (logged) when it cannot be converted.
     const uint8_t* Pack(const uint8_t* frame, uint32_t size, uint32_t* packedSize);
+    // The aspect code the first frame states (2 4:3, 3 16:9); 2 before it.
+    int AspectCode() const;
+    bool IsHD() const { return _bHD; }
     // Fields of one picture: 1 for 720-line material, else 2.
     uint32_t Fields() const { return _nLines == 720 ? 1 : 2; }
 

@@ -42,6 +42,7 @@ int AsyncFTP::FtpOpenFile(int type, int64_t offset, int seekMode)
     {
         std::lock_guard lock(_listLock);
         _nQueuedBytes = 0;
+        _nRecordsAllocated = 0;
         _bDataQueued = false;
         _bStop = false;
         _bThreadDone = false;
@@ -86,6 +87,7 @@ int AsyncFTP::FtpWriteFile(const void* data, uint32_t length)
         if (!record->memory)
             return 1;
         record->nCapacity = capacity;
+        ++_nRecordsAllocated;
     }
     std::memcpy(record->memory.get(), data, length);
     record->nLength = length;
@@ -97,6 +99,13 @@ int AsyncFTP::FtpWriteFile(const void* data, uint32_t length)
     _bDataQueued = true;
     _wake.notify_all();
     return _nQueuedBytes >= _nQueueLimit ? 2 : 0;
+}
+
+void AsyncFTP::WaitForBacklog(uint64_t bytes)
+{
+    std::unique_lock lock(_listLock);
+    // A write thread waiting to retry after a failure sends nothing for a while: the caller is not held then.
+    _wake.wait(lock, [&] { return _nQueuedBytes <= bytes || _bThreadDone || _bRetrying || _bAbort; });
 }
 
 int AsyncFTP::FtpCloseFile(bool abort)
@@ -198,7 +207,11 @@ void AsyncFTP::WriteThread()
             break;
         if (result != 0) {
             std::unique_lock lock(_listLock);
-            if (_wake.wait_for(lock, std::chrono::milliseconds(_nRetryWaitMs), [this] { return _bStop; }))
+            _bRetrying = true;
+            _wake.notify_all();
+            bool stop = _wake.wait_for(lock, std::chrono::milliseconds(_nRetryWaitMs), [this] { return _bStop; });
+            _bRetrying = false;
+            if (stop)
                 break;
         }
     }
@@ -220,6 +233,7 @@ int AsyncFTP::DrainQueue()
             record = std::move(_queue.front());
             _queue.pop_front();
             _nQueuedBytes -= record->nLength;
+            _wake.notify_all();
         }
         if (record->nFilePos < 0)
             record->nFilePos = _nTransferPos;
@@ -230,9 +244,13 @@ int AsyncFTP::DrainQueue()
             return result;
         std::lock_guard lock(_listLock);
         _sent.push_back(std::move(record));
-        if (_sent.size() > kMaxSentBuffers) {
+        uint64_t sentBytes = 0;
+        for (const RecordPtr& sent : _sent)
+            sentBytes += sent->nLength;
+        while (_sent.size() > kMaxSentBuffers || (_sent.size() > 1 && sentBytes > kMaxSentBytes)) {
             RecordPtr oldest = std::move(_sent.front());
             _sent.pop_front();
+            sentBytes -= oldest->nLength;
             if (_free.size() < kMaxFreeBuffers)
                 _free.push_back(std::move(oldest));
         }

@@ -25,6 +25,9 @@ public:
     static constexpr int kCloseWaiting = 4;
 
     static constexpr size_t kMaxSentBuffers = 20;
+    // Bytes of sent buffers kept beyond the newest: more than the socket buffers on both sides may hold unsent,
+    // and with large writes few enough that later writes reuse the buffers instead of mapping new memory.
+    static constexpr uint64_t kMaxSentBytes = 32u << 20;
     static constexpr size_t kMaxFreeBuffers = 5;
     static constexpr uint32_t kDefaultQueueLimit = 0x10000000;
 
@@ -34,9 +37,13 @@ public:
     int FtpOpenFile(int type, int64_t offset, int seekMode) override;
     int FtpCloseFile(bool abort) override;
     int FtpWriteFile(const void* data, uint32_t length) override;
+    // Also ends when the write thread has stopped or gives up.
+    void WaitForBacklog(uint64_t bytes) override;
 
     // Bytes waiting to be sent and the limit above which writes ask the caller to slow down.
     void GetBufferUsage(uint64_t* pQueued, uint32_t* pLimit);
+    // Records that got new memory since the transfer opened; the others reused a record's.
+    uint32_t GetRecordsAllocated() const { return _nRecordsAllocated; }
     // The write thread's wait after a failed pass; tests shorten it.
     void SetRetryWaitMs(uint32_t ms) { _nRetryWaitMs = ms; }
 
@@ -69,6 +76,7 @@ private:
     bool _bDataQueued = false;
     bool _bStop = false;
     bool _bThreadDone = false;
+    bool _bRetrying = false;  // the write thread waits after a failed pass
     std::atomic<bool> _bAbort{false};
     std::atomic<bool> _bReconnectNeeded{false};
     std::deque<RecordPtr> _queue;
@@ -77,4 +85,5 @@ private:
     uint64_t _nQueuedBytes = 0;
     uint32_t _nQueueLimit = kDefaultQueueLimit;
     uint32_t _nRetryWaitMs = 1000;
+    uint32_t _nRecordsAllocated = 0;  // counted by FtpWriteFile
 };

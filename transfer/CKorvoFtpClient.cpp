@@ -207,9 +207,10 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
     auto address = platform::ResolveIPv4(entry.szHost);
     if (!address)
         return 2;
+    _nConnectError = 0;
     if (!_ctrlSocket.Connect(*address, entry.nPort, _timeouts.nControlMs)) {
-        theLogManager.LogTo(_szLogName, "*** FAILED to connect socket ! [0x%08x]",
-                            static_cast<unsigned>(_ctrlSocket.LastError()));
+        _nConnectError = _ctrlSocket.LastError();
+        theLogManager.LogTo(_szLogName, "*** FAILED to connect socket ! [0x%08x]", static_cast<unsigned>(_nConnectError));
         return 4;
     }
     _ctrlSocket.SetReceiveTimeout(_timeouts.nControlMs);

@@ -76,12 +76,21 @@ public:
     int DeleteFile(const std::string& path);
 
     int OpenFile(const std::string& path, int type, int64_t offset, int seekMode);
+    // Stores a local file at the path or "ftp://" address in blocks of blockSize bytes, reading the next block
+    // while the current one is written. 0 once the server confirms the whole file; else the open's failure,
+    // -10 when the local file cannot be opened or read, a write's failure, or the reply of the close.
+    int UploadFile(const std::string& source, const std::string& target, uint32_t blockSize = kUploadBlockSize);
+    // Small enough that the two buffers and a queueing client's records stay few and are reused.
+    static constexpr uint32_t kUploadBlockSize = 1 << 20;
 
     virtual int FtpOpenFile(int type, int64_t offset, int seekMode);
     virtual int FtpCloseFile(bool abort);
     virtual int FtpWriteFile(const void* data, uint32_t length);
     // recover false: a broken or missing data connection fails the read; the caller recovers.
     virtual int FtpReadFile(void* buffer, uint32_t length, int64_t* pCount, bool recover = true);
+    // Waits until no more than bytes of what was written wait to be sent; a client that sends as it writes
+    // has nothing waiting.
+    virtual void WaitForBacklog(uint64_t bytes) { (void)bytes; }
 
     bool IsDataOpen() const { return _dataSocket.IsOpen(); }
     int64_t GetTransferPos() const { return _nTransferPos; }
@@ -89,6 +98,8 @@ public:
     const std::string& GetFileName() const { return _szFileName; }
     const std::string& GetLastReply() const { return _szLastReply; }
     int GetLastReplyCode() const { return _nLastReplyCode; }
+    // The socket error of the last control connection that failed to connect (10061 refused, 10060 timed out).
+    int GetConnectError() const { return _nConnectError; }
     bool IsRestSupported() const { return _bRestSupported; }
 
     // The address and port of a 227 reply's "(h1,h2,h3,h4,p1,p2)"; false when malformed.
@@ -113,6 +124,7 @@ protected:
     std::string _szLogName;
     std::string _szLastReply;
     int _nLastReplyCode = 0;
+    int _nConnectError = 0;
     bool _bRestSupported = false;
     std::string _szCurrentDir;
     std::string _szFileName;

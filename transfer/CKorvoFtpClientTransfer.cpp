@@ -2,8 +2,12 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
+#include <future>
+#include <system_error>
 
 #include "common/CLogManager.h"
+#include "platform/File.h"
+#include "platform/PageBuffer.h"
 #include "transfer/CKorvoFtpClient.h"
 
 namespace
@@ -436,4 +440,61 @@ int CKorvoFtpClient::OpenFile(const std::string& pathOrAddress, int type, int64_
     _szFileName = name;
     theLogManager.LogTo(_szLogName, "[%08x] Opening file [ %s ] [ %s ]", Handle(), _szCurrentDir.c_str(), name.c_str());
     return FtpOpenFile(type, offset, seekMode);
+}
+
+int CKorvoFtpClient::UploadFile(const std::string& source, const std::string& target, uint32_t blockSize)
+{
+    if (blockSize == 0)
+        return -10;
+    platform::File file;
+    if (!file.Open(source, platform::File::Access::Read, platform::File::Disposition::OpenExisting)) {
+        theLogManager.LogTo(_szLogName, "[%08x] *** Cannot read %s [%s]", Handle(), source.c_str(),
+                            platform::ErrorText(file.LastError()).c_str());
+        return -10;
+    }
+    // Two buffers: one is written while the other is read; the reading task ends before they go.
+    platform::PageBuffer buffers[2] = {platform::MakePageBuffer(blockSize), platform::MakePageBuffer(blockSize)};
+    if (!buffers[0] || !buffers[1])
+        return -10;
+    int result = OpenFile(target, kStore, 0, 0);
+    if (result != 0)
+        return result;
+    auto readAt = [&file, blockSize](uint8_t* memory, uint64_t offset) {
+        return file.ReadAt(memory, blockSize, offset);
+    };
+    auto startRead = [&readAt](uint8_t* memory, uint64_t offset) {
+        try {
+            return std::async(std::launch::async, readAt, memory, offset);
+        } catch (const std::system_error&) {
+            // No thread to be had: the block is read when it is needed.
+            return std::async(std::launch::deferred, readAt, memory, offset);
+        }
+    };
+    uint64_t offset = 0;
+    std::future<int64_t> next = startRead(buffers[0].get(), offset);
+    for (size_t current = 0;; current ^= 1) {
+        const int64_t count = next.get();
+        if (count < 0) {
+            theLogManager.LogTo(_szLogName, "[%08x] *** Reading %s FAILED at %" PRIu64 " [%s]", Handle(),
+                                source.c_str(), offset, platform::ErrorText(file.LastError()).c_str());
+            FtpCloseFile(true);
+            return -10;
+        }
+        if (count == 0)
+            break;
+        offset += static_cast<uint64_t>(count);
+        // The file ends where a read gives nothing, not where one falls short.
+        next = startRead(buffers[current ^ 1].get(), offset);
+        // 2 from a queueing client asks the caller to slow down; the data is taken all the same.
+        result = FtpWriteFile(buffers[current].get(), static_cast<uint32_t>(count));
+        if (result != 0 && result != 2) {
+            next.wait();
+            FtpCloseFile(true);
+            return result;
+        }
+        // A queueing client keeps at most the block just given: its buffers are then reused, not made anew.
+        WaitForBacklog(static_cast<uint64_t>(count));
+    }
+    result = FtpCloseFile(false);
+    return IsTransferComplete(result) ? 0 : (result != 0 ? result : -1);
 }

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstring>
+#include <optional>
 
 #include "common/CLogManager.h"
 #include "common/FormatText.h"
@@ -297,6 +298,18 @@ bool CMXF_Parvex_FileWriter::WriteAll(const uint8_t* data, uint32_t n, const cha
     if (WriteData(data, n, &taken) == 0 && taken == n)
         return true;
     Log("CMXF_Parvex_FileWriter::%s: write 0x%X bytes return 0x%X bytes written ?!", what, n, taken);
+    return false;
+}
+
+bool CMXF_Parvex_FileWriter::Reserve(uint64_t end)
+{
+    const std::optional<uint64_t> size = _file.Size();
+    if (size && *size >= end)
+        return true;
+    if (size && _file.Truncate(end))
+        return true;
+    Log("CMXF_Parvex_FileWriter::Reserve: the file cannot reach 0x%llX bytes: %s", static_cast<unsigned long long>(end),
+        platform::ErrorText(_file.LastError()).c_str());
     return false;
 }
 

@@ -26,6 +26,8 @@ public:
     // Writes the footer at the current position and returns that position; *success is false after any failed
     // or short write, or when the metadata does not fit the work buffer.
     uint64_t WriteFooter(CMXF_Parvex_ClipInfo* info, bool truncate, bool* success);
+    // Makes the file reach end now, so that a write there later cannot fail for the size the file may have.
+    bool Reserve(uint64_t end);
 
 private:
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));

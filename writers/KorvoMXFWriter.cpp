@@ -3,6 +3,8 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <system_error>
+#include <utility>
 
 #include "common/TcDate.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
@@ -73,6 +75,9 @@ KorvoMXFWriter::~KorvoMXFWriter()
 
 int KorvoMXFWriter::SetLog(const char* path, uint32_t maxSize)
 {
+    // The block being written may log: it finishes on the log it began with.
+    if (_blockWrite.valid())
+        _blockWrite.wait();
     const int result = KorvoMXFLog::SetLog(path, maxSize);
     if (_pBlockWriter)
         _pBlockWriter->ShareLog(this);
@@ -81,9 +86,13 @@ int KorvoMXFWriter::SetLog(const char* path, uint32_t maxSize)
 
 void KorvoMXFWriter::Release()
 {
+    if (_blockWrite.valid())
+        _blockWrite.wait();
+    _blockWrite = {};
     // The block writer shares this object's log: it goes first.
     _pBlockWriter.reset();
     _pBlock.reset();
+    _pSpare.reset();
     _pClipInfo.reset();
     _pFileWriter.reset();
 }
@@ -142,7 +151,8 @@ KorvoMXFResult KorvoMXFWriter::Open(const char* path, uint32_t openMode, uint32_
         return rc;
     }
     _pBlock = platform::MakePageBuffer(_nBlockSize);
-    if (!_pBlock) {
+    _pSpare = platform::MakePageBuffer(_nBlockSize);
+    if (!_pBlock || !_pSpare) {
         Release();
         return KORVOMXF_ERR_OUT_OF_MEMORY;
     }
@@ -355,6 +365,9 @@ KorvoMXFResult KorvoMXFWriter::SetInfo(const KorvoMXFInfo& info)
     }
     ci.UpdateFromMainClip();
 
+    // The header goes out after the block being written, whose failure it reports.
+    if (KorvoMXFResult rc = FinishBlockWrite(); rc != KORVOMXF_OK)
+        return rc;
     if (_pFileWriter->SetHeaderData(&ci, uint64_t{_nBlockSize} * _nBlocksWritten, 0) != 0) {
         Log("(KorvoMXFWriter::SetInfo) CMXF_Parvex_FileWriter::SetHeaderData failed");
         return KORVOMXF_ERR_MXF_INFO;
@@ -400,19 +413,17 @@ KorvoMXFResult KorvoMXFWriter::AddPicture(uint32_t videoCount, const KorvoMXFVid
     return rc;
 }
 
-KorvoMXFResult KorvoMXFWriter::WriteCurrentBlock()
+KorvoMXFResult KorvoMXFWriter::FinishBlockWrite()
 {
-    if (!IsOpen())
-        return KORVOMXF_ERR_UNSUCCESSFUL;
-    const uint64_t position = parvex::kHeaderAreaSize + uint64_t{_nBlocksWritten} * _nBlockSize;
-    if (_pFileWriter->GetCurrentPos() != position) {
-        if (const uint32_t rc = _pFileWriter->SetFilePos(position); rc != 0) {
-            Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_FileWriter::SetFilePos failed: result=%u", rc);
-            return KORVOMXF_ERR_MXF_WRITE;
-        }
-    }
+    if (!_blockWrite.valid())
+        return KORVOMXF_OK;
+    return _blockWrite.get();
+}
+
+KorvoMXFResult KorvoMXFWriter::WriteBlock(uint8_t* block)
+{
     uint32_t written = 0;
-    if (const uint32_t rc = _pFileWriter->WriteData(_pBlock.get(), _nBlockSize, &written); rc != 0) {
+    if (const uint32_t rc = _pFileWriter->WriteData(block, _nBlockSize, &written); rc != 0) {
         Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_FileWriter::WriteData failed: result=%u", rc);
         return KORVOMXF_ERR_MXF_WRITE;
     }
@@ -422,14 +433,42 @@ KorvoMXFResult KorvoMXFWriter::WriteCurrentBlock()
             written, _nBlockSize);
         return KORVOMXF_ERR_MXF_WRITE;
     }
+    // The buffer starts its next block clean, so no bytes of this one stay in its unused room.
+    std::memset(block, 0, _nBlockSize);
+    return KORVOMXF_OK;
+}
+
+KorvoMXFResult KorvoMXFWriter::WriteCurrentBlock()
+{
+    if (!IsOpen())
+        return KORVOMXF_ERR_UNSUCCESSFUL;
+    if (KorvoMXFResult rc = FinishBlockWrite(); rc != KORVOMXF_OK)
+        return rc;
+    const uint64_t position = parvex::kHeaderAreaSize + uint64_t{_nBlocksWritten} * _nBlockSize;
+    if (_pFileWriter->GetCurrentPos() != position) {
+        if (const uint32_t rc = _pFileWriter->SetFilePos(position); rc != 0) {
+            Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_FileWriter::SetFilePos failed: result=%u", rc);
+            return KORVOMXF_ERR_MXF_WRITE;
+        }
+    }
+    // A block the file cannot grow to hold fails here, with the picture that filled it.
+    if (!_pFileWriter->Reserve(position + _nBlockSize)) {
+        Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_FileWriter::Reserve failed");
+        return KORVOMXF_ERR_MXF_WRITE;
+    }
     const uint32_t current = _pBlockWriter->GetCurrentField();
     if (_pClipInfo->AddBlock(current - _pBlockWriter->GetBlockFieldCount(), current, position) < 0) {
         Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_ClipInfo::AddBlock failed: index full");
         return KORVOMXF_ERR_WRITE_BLOCK_INDEX;
     }
     ++_nBlocksWritten;
-    // The next block starts clean, so no bytes of this one stay in its unused room.
-    std::memset(_pBlock.get(), 0, _nBlockSize);
+    std::swap(_pBlock, _pSpare);
+    try {
+        _blockWrite = std::async(std::launch::async, &KorvoMXFWriter::WriteBlock, this, _pSpare.get());
+    } catch (const std::system_error&) {
+        // No thread to be had: the block is written when it is waited for.
+        _blockWrite = std::async(std::launch::deferred, &KorvoMXFWriter::WriteBlock, this, _pSpare.get());
+    }
     return _pBlockWriter->SetBlockBuffer(_pBlock.get(), _nBlockSize);
 }
 
@@ -447,6 +486,10 @@ KorvoMXFResult KorvoMXFWriter::Close()
             Log("(KorvoMXFWriter::Close) WriteCurrentBlock failed: %s", KorvoMXFErrorText(rc));
             fail(rc);
         }
+    }
+    if (KorvoMXFResult rc = FinishBlockWrite(); rc != KORVOMXF_OK) {
+        Log("(KorvoMXFWriter::Close) WriteCurrentBlock failed: %s", KorvoMXFErrorText(rc));
+        fail(rc);
     }
     // The footer follows the last block, wherever the header writes left the file position.
     const uint64_t essenceEnd = parvex::kHeaderAreaSize + uint64_t{_nBlocksWritten} * _nBlockSize;

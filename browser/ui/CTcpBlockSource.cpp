@@ -1,13 +1,9 @@
 #include "browser/ui/CTcpBlockSource.h"
 
 #include "browser/CTcpBlockSender.h"
-#include "browser/IMessageSink.h"
 #include "platform/Paths.h"
 
-CTcpBlockSource::CTcpBlockSource(std::string transferHost, IMessageSink& sink)
-    : _szTransferHost(std::move(transferHost)), _sink(sink)
-{
-}
+CTcpBlockSource::CTcpBlockSource(std::string transferHost) : _szTransferHost(std::move(transferHost)) {}
 
 CTcpBlockSource::~CTcpBlockSource()
 {
@@ -20,12 +16,19 @@ bool CTcpBlockSource::Listen(std::string& address)
         _pSender = std::make_unique<TCPBlockSender>();
     } catch (...) {
         // The sender's socket layer reports a machine without network or name by throwing.
+        _szListenError = "no listening socket could be made";
         return false;
     }
-    _pSender->SetMessageSink([this](const std::string& text, const std::string& caption) {
-        _sink.ShowMessage(text, caption, MessageIcon::Error);
-    });
-    return _pSender->Listen() == 0 && _pSender->GetPublishedAddress(_szTransferHost, &address) == 0;
+    _pSender->SetMessageSink([this](const std::string&, const std::string&) { _bSendFailed = true; });
+    if (_pSender->Listen() != 0) {
+        _szListenError = "no port to listen on";
+        return false;
+    }
+    if (_pSender->GetPublishedAddress(_szTransferHost, &address) != 0) {
+        _szListenError = _pSender->GetAddressError();
+        return false;
+    }
+    return true;
 }
 
 bool CTcpBlockSource::WaitForReceiver(uint32_t timeoutMs)

@@ -1,19 +1,20 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "browser/ITcpBlockSource.h"
 
-class IMessageSink;
 class TCPBlockSender;
 
 // The TCP block server of a local clip's transfer: the browser's block sender, publishing the address that the
-// transfer host reaches, its send errors shown through the view's message sink.
+// transfer host reaches. A failed send is kept for the transfer to judge: the receiver closes its end once it has
+// its last frame, so a send that fails then is no error.
 class CTcpBlockSource : public ITcpBlockSource
 {
 public:
-    CTcpBlockSource(std::string transferHost, IMessageSink& sink);
+    explicit CTcpBlockSource(std::string transferHost);
     ~CTcpBlockSource() override;
 
     bool Listen(std::string& address) override;
@@ -21,9 +22,12 @@ public:
     // The path may be a drive or UNC path; it is mapped to the local file system.
     bool StartSending(const std::string& path) override;
     void Stop() override;
+    bool SendFailed() const override { return _bSendFailed; }
+    std::string ListenError() const override { return _szListenError; }
 
 private:
     std::string _szTransferHost;
-    IMessageSink& _sink;
     std::unique_ptr<TCPBlockSender> _pSender;
+    std::atomic<bool> _bSendFailed{false};
+    std::string _szListenError;
 };

@@ -70,7 +70,7 @@ CValdrinView::CValdrinView(IMessageSink& sink, QWidget* parent) : QListWidget(pa
     };
     _mountInfo = ReadMountInfo;
     SetRequestLibrary(std::make_shared<CAmbrelLibrary>());
-    SetTcpSourceFactory([this] { return std::make_unique<CTcpBlockSource>(_settings._szTargetHost, _sink); });
+    SetTcpSourceFactory([this] { return std::make_unique<CTcpBlockSource>(_settings._szTargetHost); });
 }
 
 CValdrinView::~CValdrinView() = default;

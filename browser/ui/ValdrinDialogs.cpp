@@ -107,11 +107,41 @@ CFTPSrvDlg::CFTPSrvDlg(const std::string& address, const std::string& port, cons
     rows->addRow("Server Port:", _pPort);
     rows->addRow("User:", _pUser);
     rows->addRow("Password:", _pPassword);
+    _pRefusal = new QLabel(this);
+    _pRefusal->setStyleSheet("color: #b00000");
+    _pRefusal->setVisible(false);
+    rows->addRow(_pRefusal);
     AddButtons(*this, rows, QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+}
+
+QString CFTPSrvDlg::RefusalText() const
+{
+    return _pRefusal->text();
+}
+
+std::string CFTPSrvDlg::PortRefusal(const std::string& port)
+{
+    if (port.empty())
+        return {};
+    const bool digits = port.size() <= 5 && std::all_of(port.begin(), port.end(), [](char c) {
+                            return std::isdigit(static_cast<unsigned char>(c)) != 0;
+                        });
+    const long value = digits ? std::strtol(port.c_str(), nullptr, 10) : 0;
+    if (digits && value >= 1 && value <= 65535)
+        return {};
+    return "Port \"" + port + "\" is not a number from 1 to 65535";
 }
 
 void CFTPSrvDlg::accept()
 {
+    const std::string refusal = PortRefusal(_pPort->text().toStdString());
+    _pRefusal->setText(QString::fromStdString(refusal));
+    _pRefusal->setVisible(!refusal.empty());
+    if (!refusal.empty()) {
+        _pPort->setFocus();
+        _pPort->selectAll();
+        return;
+    }
     _szAddress = DottedAddress(_pAddress->text().toStdString());
     _szPort = _pPort->text().toStdString();
     _szUser = _pUser->text().toStdString();

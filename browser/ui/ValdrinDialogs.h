@@ -70,7 +70,12 @@ public:
     QLineEdit* PortEdit() const { return _pPort; }
     QLineEdit* UserEdit() const { return _pUser; }
     QLineEdit* PasswordEdit() const { return _pPassword; }
+    // What the dialog says it refuses; empty while nothing is refused.
+    QString RefusalText() const;
+    // OK keeps the dialog open, saying why, while the port is not a number from 1 to 65535 (empty is the default).
     void accept() override;
+    // Why a port text is refused; empty when it is taken.
+    static std::string PortRefusal(const std::string& port);
     // The address as the address control shows it: four numbers 0..255 joined by dots, blank parts as 0.
     static std::string DottedAddress(const std::string& text);
 
@@ -80,4 +85,5 @@ private:
     QLineEdit* _pPort = nullptr;
     QLineEdit* _pUser = nullptr;
     QLineEdit* _pPassword = nullptr;
+    QLabel* _pRefusal = nullptr;
 };

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "browser/CValdrinSettings.h"
+#include "browser/FtpConnectText.h"
 #include "common/FormatText.h"
 #include "platform/Paths.h"
 #include "transfer/CKorvoFtpClient.h"
@@ -164,9 +165,8 @@ int ReadServerFolder(const CValdrinSettings& settings, const std::string& folder
 
     CListingFtpClient ftp(server);
     ftp.SetTimeouts(timeouts);
-    if (ftp.Connect() != 0) {
-        errorText = FormatText("%s:%u did not accept %s: %s", server.szHost.c_str(), server.nPort,
-                               server.szUser.c_str(), ftp.GetLastReply().c_str());
+    if (const int result = ftp.Connect(); result != 0) {
+        errorText = FtpConnectFailureText(server, result, ftp.GetConnectError(), ftp.GetLastReply());
         return 1;
     }
     std::string directory = folder;

@@ -10,7 +10,12 @@
 //   otherwise              the service runs as a child process: AMBREL_TESSAN (default "tessan") with
 //                          "ingest <job> --out <folder>", under AMBREL_OUT (default a temp folder); the hosts it
 //                          knows are AMBREL_HOSTS (separated by ';' or ',', default "Mirel").
+//                          The receiver plug-in it loads is AMBREL_RECEIVER (a library path), else libRecalo.so
+//                          beside the program, else in KORVO_LIBRARY_DIR; without one the request is refused (2).
+//                          Each request takes the next free number n: job-n.xml and ingest-n/ are created anew.
 // With AMBREL_JOURNAL set, every call is appended to that file as one line.
+// TransferStatusText, an addition of this stand-in that callers look up optionally, tells how a transfer went in
+// words (handle 0: why the last request got no transfer); it returns the text's length and copies what fits.
 #include <cstdint>
 
 extern "C" {
@@ -19,4 +24,5 @@ __attribute__((visibility("default"))) uint32_t RequestTransferXML(const char* j
 __attribute__((visibility("default"))) int32_t TransferStatus(uint32_t handle, double* progress);
 __attribute__((visibility("default"))) int32_t CancelTransfer(uint32_t handle);
 __attribute__((visibility("default"))) int32_t ReleaseHandle(uint32_t handle);
+__attribute__((visibility("default"))) int32_t TransferStatusText(uint32_t handle, char* text, int32_t size);
 }

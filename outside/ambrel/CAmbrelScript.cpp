@@ -64,6 +64,10 @@ std::optional<AmbrelScript> AmbrelScript::Load(const std::string& path, std::str
             script.nError = code;
             continue;
         }
+        if (key == "text") {
+            std::getline(words >> std::ws, script.strText);
+            continue;
+        }
         if (key != "status" && key != "cancel")
             return fail();
         std::vector<ScriptStep> steps;

@@ -3,6 +3,7 @@
 //   request <handle> <error>   whether a handle is given (0 or 1) and the error code written (default "1 0")
 //   status <word>...           the status of each poll in turn; the last one repeats
 //   cancel <word>...           after a cancel the polls follow this list instead; without it a cancel changes nothing
+//   text <words>               the status text the transfer gives (the rest of the line)
 // A word is "run:<percent>" (running), "unavailable", "complete", "cancelled", "error", or a number (decimal or
 // 0x hexadecimal) taken as the status word itself.
 #include <cstdint>
@@ -26,6 +27,7 @@ struct AmbrelScript {
     int32_t nError = 0;
     std::vector<ScriptStep> vStatus{{kStatusComplete, 100}};
     std::vector<ScriptStep> vAfterCancel;  // empty: a cancel changes nothing
+    std::string strText;
 
     // None when the file cannot be read or a line is not understood.
     static std::optional<AmbrelScript> Load(const std::string& path, std::string* error);
@@ -38,6 +40,7 @@ public:
     explicit CScriptedTransfer(AmbrelScript script) : _script(std::move(script)) {}
     int32_t Status(double* progress) override;
     int32_t Cancel() override;
+    std::string StatusText() override { return _script.strText; }
 
 private:
     std::mutex _mx;

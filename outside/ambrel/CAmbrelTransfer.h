@@ -1,6 +1,7 @@
 #pragma once
 // One transfer of the request library, whichever backend carries it.
 #include <cstdint>
+#include <string>
 
 namespace ambrel
 {
@@ -16,6 +17,8 @@ public:
     virtual ~CAmbrelTransfer() = default;
     virtual int32_t Status(double* progress) = 0;
     virtual int32_t Cancel() = 0;
+    // What the backend knows of how the transfer went, for the operator; empty when it knows nothing.
+    virtual std::string StatusText() { return {}; }
 };
 
 }  // namespace ambrel

@@ -11,6 +11,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 extern char** environ;
@@ -51,8 +54,9 @@ std::string Lower(std::string text)
 
 }  // namespace
 
-std::unique_ptr<CTessanTransfer> CTessanTransfer::Start(const std::string& program, const std::string& jobPath,
-                                                        const std::string& outFolder, std::string* error)
+std::unique_ptr<CTessanTransfer> CTessanTransfer::Start(const std::string& program, const std::string& receiver,
+                                                        const std::string& jobPath, const std::string& outFolder,
+                                                        std::string* error)
 {
     // The service shows its progress line only on a terminal: its output goes to a pseudo-terminal, or to a pipe
     // where none can be had.
@@ -67,7 +71,7 @@ std::unique_ptr<CTessanTransfer> CTessanTransfer::Start(const std::string& progr
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    std::vector<std::string> args = {program, "ingest", jobPath, "--out", outFolder};
+    std::vector<std::string> args = {program, "ingest", jobPath, "--out", outFolder, "--plugin", receiver};
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -85,6 +89,7 @@ std::unique_ptr<CTessanTransfer> CTessanTransfer::Start(const std::string& progr
     std::unique_ptr<CTessanTransfer> transfer(new CTessanTransfer);
     transfer->_pid = pid;
     transfer->_fdOutput = fds[0];
+    transfer->_strMedia = outFolder;
     transfer->_reader = std::thread([t = transfer.get()] { t->ReadOutput(); });
     return transfer;
 }
@@ -131,24 +136,30 @@ void CTessanTransfer::ReadOutput()
         size_t end;
         // A terminal progress line is rewritten with a carriage return: both end a line here.
         while ((end = pending.find_first_of("\r\n")) != std::string::npos) {
-            const std::string line = pending.substr(0, end);
+            TakeLine(pending.substr(0, end));
             pending.erase(0, end + 1);
-            std::lock_guard lock(_mx);
-            if (auto report = ParseReport(line))
-                _report = report;
-            else if (auto progress = ParseProgress(line))
-                _dProgress = *progress;
         }
     }
-    {
-        std::lock_guard lock(_mx);
-        if (auto report = ParseReport(pending))
-            _report = report;
-    }
+    TakeLine(pending);
     Reap();
     std::lock_guard lock(_mx);
     _bOutputEnded = true;
     _cvEnded.notify_all();
+}
+
+void CTessanTransfer::TakeLine(const std::string& line)
+{
+    static const std::string kOwn = "tessan: ";
+    std::lock_guard lock(_mx);
+    if (auto report = ParseReport(line)) {
+        _report = report;
+        _strReportLine = line.substr(kOwn.size());
+    } else if (auto progress = ParseProgress(line)) {
+        _dProgress = *progress;
+    } else if (line.rfind(kOwn, 0) == 0 && line != "tessan: cancelling" && line.find("paused") == std::string::npos &&
+               line != "tessan: resumed") {
+        _strNote = line.substr(kOwn.size());
+    }
 }
 
 void CTessanTransfer::Reap()
@@ -178,7 +189,10 @@ int32_t CTessanTransfer::Status(double* progress)
         return 0;
     if (_bSignalled && _bCancelled && !_report)
         return kStatusCancelled;
-    const int32_t status = FinalStatus(_report, _nExitStatus, _bSignalled);
+    int32_t status = FinalStatus(_report, _nExitStatus, _bSignalled);
+    // A cancel that came after the last frame: the clip is in, whole.
+    if (status == kStatusCancelled && _report && _report->code == 14 && ManifestSaysComplete(_strMedia))
+        status = kStatusComplete;
     if (status == kStatusComplete && progress)
         *progress = 100;
     return status;
@@ -192,6 +206,29 @@ int32_t CTessanTransfer::Cancel()
     _bCancelled = true;
     // The service cancels cleanly on an interrupt, as on Ctrl-C at its terminal.
     return kill(_pid, SIGINT) == 0 ? 0 : 1;
+}
+
+std::string CTessanTransfer::StatusText()
+{
+    std::lock_guard lock(_mx);
+    std::string text = _strReportLine;
+    if (!_strNote.empty())
+        text += (text.empty() ? "" : "; ") + _strNote;
+    if (text.empty() && _bExited)
+        text = _bSignalled ? "tessan was ended by a signal" : "tessan ended with status " + std::to_string(_nExitStatus);
+    return text;
+}
+
+bool CTessanTransfer::ManifestSaysComplete(const std::string& mediaFolder)
+{
+    std::ifstream in(std::filesystem::path(mediaFolder) / "manifest.xml", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t result = text.rfind("<result ");
+    if (result == std::string::npos)
+        return false;
+    const size_t end = text.find('>', result);
+    return text.substr(result, end == std::string::npos ? std::string::npos : end - result).find(" complete=\"1\"") !=
+           std::string::npos;
 }
 
 int32_t CTessanTransfer::FinalStatus(const std::optional<Report>& report, int exitStatus, bool signalled)

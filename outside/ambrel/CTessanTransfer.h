@@ -2,11 +2,12 @@
 // The real backend: the transfer service "tessan ingest" as a child process whose output comes back over a
 // pseudo-terminal (so that the service shows its progress line), or a pipe where no terminal can be had. A reader
 // thread takes its lines: a percentage ("ingest: 21/50 frames (42%) ...") is the progress, and the service's closing
-// report
-// ("tessan: ingest complete: 250 of 250 frames, code 14") tells how it ended. The receiver's final code becomes the
-// status word: 14 (end of data) complete, 2 cancelled, 6, 7, 8, a failed open and any other code failed; a report
-// that says "cancelled" is a cancel whatever the code. A service that ends without a report is complete only with
-// exit status 0.
+// report ("tessan: ingest complete: 250 of 250 frames, code 14") tells how it ended. The receiver's final code
+// becomes the status word: 14 (end of data) complete, 2 cancelled, 6, 7, 8, a failed open and any other code failed;
+// a report that says "cancelled" is a cancel whatever the code, unless the clip had come in whole before the cancel
+// (code 14 and the media folder's manifest says complete): then it is complete. A service that ends without a
+// report is complete only with exit status 0. The report and the service's last other "tessan: " line are the
+// status text.
 #include <sys/types.h>
 
 #include <atomic>
@@ -30,12 +31,18 @@ public:
 
     ~CTessanTransfer() override;
 
-    // Starts the service on the job; none when the program cannot be started.
-    static std::unique_ptr<CTessanTransfer> Start(const std::string& program, const std::string& jobPath,
-                                                  const std::string& outFolder, std::string* error);
+    // Starts the service on the job with the receiver plug-in (a library path); none when the program cannot be
+    // started.
+    static std::unique_ptr<CTessanTransfer> Start(const std::string& program, const std::string& receiver,
+                                                  const std::string& jobPath, const std::string& outFolder,
+                                                  std::string* error);
 
     int32_t Status(double* progress) override;
     int32_t Cancel() override;
+    std::string StatusText() override;
+
+    // Whether the manifest of a media folder records a complete clip.
+    static bool ManifestSaysComplete(const std::string& mediaFolder);
 
     // The service's closing report: the state word it gives and the receiver's last code.
     struct Report {
@@ -54,8 +61,14 @@ private:
     // Waits for the child's end (the reader thread, once the output closed).
     void Reap();
 
+    // Takes one whole output line.
+    void TakeLine(const std::string& line);
+
     pid_t _pid = -1;
     int _fdOutput = -1;
+    std::string _strMedia;
+    std::string _strReportLine;  // the closing report, without "tessan: "
+    std::string _strNote;        // the service's last other line of its own
     std::thread _reader;
     std::mutex _mx;
     std::condition_variable _cvEnded;

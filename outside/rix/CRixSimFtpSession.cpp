@@ -17,6 +17,7 @@ namespace
 {
 constexpr size_t kMaxLine = 4096;
 constexpr size_t kChunk = 0x40000;
+constexpr size_t kReceiveChunk = 0x400000;
 constexpr uint32_t kSliceMs = 50;
 
 std::string Upper(std::string sz)
@@ -649,10 +650,11 @@ bool CRixSimFtpSession::SendChunk(Job& job, const uint8_t* pData, uint64_t nLeng
 
 bool CRixSimFtpSession::ReceiveAll(Job& job)
 {
-    std::vector<uint8_t> vBuffer(kChunk);
+    // Each receive takes what the connection holds; the store appends it without moving what it has.
+    std::vector<uint8_t> vBuffer(kReceiveChunk);
     uint64_t nReceived = 0;
     for (;;) {
-        uint64_t nWant = kChunk;
+        uint64_t nWant = kReceiveChunk;
         if (job._oFault) {
             if (nReceived >= job._oFault->_nAfterBytes) {
                 if (job._oFault->_eKind == RixSimFaultKind::CutData || !Stall(job))

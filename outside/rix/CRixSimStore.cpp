@@ -101,7 +101,7 @@ void CRixSimStore::AddFile(const std::string& szPath, RixSimBytes vData, uint32_
         std::lock_guard lock(_mx);
         AddDirectoryLocked(Parent(szFull));
         File& file = _mapFiles[szFull];
-        file._vData = std::move(vData);
+        file._data.Assign(vData);
         file._nBlockSize = nBlockSize;
     }
     NotifyAll();
@@ -130,7 +130,7 @@ bool CRixSimStore::AppendBlocks(const std::string& szPath, const std::vector<Rix
         if (it == _mapFiles.end())
             return false;
         for (const auto& vBlock : vBlocks)
-            it->second._vData.insert(it->second._vData.end(), vBlock.begin(), vBlock.end());
+            it->second._data.Append(vBlock.data(), vBlock.size());
     }
     NotifyAll();
     return true;
@@ -153,7 +153,7 @@ RixSimBytes CRixSimStore::FileData(const std::string& szPath) const
 {
     std::lock_guard lock(_mx);
     auto it = _mapFiles.find(Resolve("/", szPath));
-    return it == _mapFiles.end() ? RixSimBytes{} : it->second._vData;
+    return it == _mapFiles.end() ? RixSimBytes{} : it->second._data.Bytes();
 }
 
 bool CRixSimStore::IsDirectory(const std::string& szPath) const
@@ -168,7 +168,7 @@ std::optional<CRixSimStore::FileInfo> CRixSimStore::Info(const std::string& szPa
     auto it = _mapFiles.find(Resolve("/", szPath));
     if (it == _mapFiles.end())
         return std::nullopt;
-    return FileInfo{it->second._vData.size(), it->second._nBlockSize, it->second._bGrowing, it->second._bWriting};
+    return FileInfo{it->second._data.Size(), it->second._nBlockSize, it->second._bGrowing, it->second._bWriting};
 }
 
 std::vector<std::string> CRixSimStore::List(const std::string& szDirectory) const
@@ -212,11 +212,9 @@ size_t CRixSimStore::Read(const std::string& szPath, uint64_t nOffset, uint8_t* 
 {
     std::lock_guard lock(_mx);
     auto it = _mapFiles.find(szPath);
-    if (it == _mapFiles.end() || nOffset >= it->second._vData.size())
+    if (it == _mapFiles.end())
         return 0;
-    size_t nCount = static_cast<size_t>(std::min<uint64_t>(nLength, it->second._vData.size() - nOffset));
-    std::memcpy(pBuffer, it->second._vData.data() + nOffset, nCount);
-    return nCount;
+    return it->second._data.Read(nOffset, pBuffer, nLength);
 }
 
 bool CRixSimStore::BeginWrite(const std::string& szPath, uint64_t nOffset, uint32_t nBlockSize)
@@ -226,9 +224,9 @@ bool CRixSimStore::BeginWrite(const std::string& szPath, uint64_t nOffset, uint3
         if (!_setDirectories.count(Parent(szPath)) || _setDirectories.count(szPath))
             return false;
         File& file = _mapFiles[szPath];
-        if (file._bWriting || nOffset > file._vData.size())
+        if (file._bWriting || nOffset > file._data.Size())
             return false;
-        file._vData.resize(static_cast<size_t>(nOffset));
+        file._data.Truncate(nOffset);
         file._nBlockSize = nBlockSize;
         file._bWriting = true;
     }
@@ -242,7 +240,7 @@ void CRixSimStore::Write(const std::string& szPath, const uint8_t* pData, size_t
         std::lock_guard lock(_mx);
         auto it = _mapFiles.find(szPath);
         if (it != _mapFiles.end())
-            it->second._vData.insert(it->second._vData.end(), pData, pData + nLength);
+            it->second._data.Append(pData, nLength);
     }
     NotifyAll();
 }
@@ -264,10 +262,12 @@ std::optional<uint64_t> CRixSimStore::FindBlock(const std::string& szPath, uint3
     auto it = _mapFiles.find(szPath);
     if (it == _mapFiles.end() || it->second._nBlockSize == 0)
         return std::nullopt;
-    const RixSimBytes& v = it->second._vData;
+    const CRixSimFileData& data = it->second._data;
     uint64_t nBlockSize = it->second._nBlockSize;
-    for (uint64_t nOffset = 0, nIndex = 0; nOffset < v.size(); nOffset += nBlockSize, ++nIndex) {
-        auto fields = RixSimBlockFields(v.data() + nOffset, std::min<uint64_t>(nBlockSize, v.size() - nOffset));
+    RixSimBytes vScratch;
+    for (uint64_t nOffset = 0, nIndex = 0; nOffset < data.Size(); nOffset += nBlockSize, ++nIndex) {
+        size_t nLength = static_cast<size_t>(std::min<uint64_t>(nBlockSize, data.Size() - nOffset));
+        auto fields = RixSimBlockFields(data.View(nOffset, nLength, vScratch), nLength);
         if (fields && fields->first <= nField && nField < fields->second)
             return nIndex;
     }
@@ -278,13 +278,16 @@ std::optional<std::pair<uint32_t, uint32_t>> CRixSimStore::ClipFields(const std:
 {
     std::lock_guard lock(_mx);
     auto it = _mapFiles.find(Resolve("/", szPath));
-    if (it == _mapFiles.end() || it->second._nBlockSize == 0 || it->second._vData.empty())
+    if (it == _mapFiles.end() || it->second._nBlockSize == 0 || it->second._data.Size() == 0)
         return std::nullopt;
-    const RixSimBytes& v = it->second._vData;
+    const CRixSimFileData& data = it->second._data;
     uint64_t nBlockSize = it->second._nBlockSize;
-    uint64_t nLast = (v.size() - 1) / nBlockSize * nBlockSize;
-    auto first = RixSimBlockFields(v.data(), std::min<uint64_t>(nBlockSize, v.size()));
-    auto last = RixSimBlockFields(v.data() + nLast, v.size() - nLast);
+    uint64_t nLast = (data.Size() - 1) / nBlockSize * nBlockSize;
+    size_t nFirstLength = static_cast<size_t>(std::min<uint64_t>(nBlockSize, data.Size()));
+    size_t nLastLength = static_cast<size_t>(data.Size() - nLast);
+    RixSimBytes vFirst, vLast;
+    auto first = RixSimBlockFields(data.View(0, nFirstLength, vFirst), nFirstLength);
+    auto last = RixSimBlockFields(data.View(nLast, nLastLength, vLast), nLastLength);
     if (!first || !last)
         return std::nullopt;
     return std::make_pair(first->first, last->second);

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "outside/rix/CRixSimFileData.h"
+
 namespace rixsim
 {
-
-using RixSimBytes = std::vector<uint8_t>;
 
 // A recording sequence of the RPC channel. With _szClip set, IN and OUT are the first field of the clip's
 // first block and the last field of its last block at the time of the question.
@@ -128,7 +128,7 @@ public:
 
 private:
     struct File {
-        RixSimBytes _vData;
+        CRixSimFileData _data;
         uint32_t _nBlockSize = 0;
         bool _bGrowing = false;
         bool _bWriting = false;

@@ -88,12 +88,6 @@ std::string PictureExtension(const std::string& dataType)
 
 // ---- writing
 
-CMediaWriter::~CMediaWriter()
-{
-    if (_pictures)
-        std::fclose(_pictures);
-}
-
 bool CMediaWriter::Fail(const std::string& reason)
 {
     if (_strError.empty())
@@ -110,9 +104,8 @@ bool CMediaWriter::Open(const std::string& folder, const std::string& dataType)
     _strFolder = folder;
     _strPictureName = kPictureBase + PictureExtension(dataType);
     std::string path = (std::filesystem::path(folder) / _strPictureName).string();
-    _pictures = std::fopen(path.c_str(), "wb");
-    if (!_pictures)
-        return Fail("cannot write " + path + ": " + std::strerror(errno));
+    if (!_pictures.Open(path))
+        return Fail("cannot write " + path + ": " + _pictures.ErrorText());
     return true;
 }
 
@@ -121,8 +114,8 @@ bool CMediaWriter::Add(int32_t track, const uint8_t* data, uint32_t size, uint32
     if (!data || size == 0 || size > kMaxFrameBytes)
         return Fail("track " + std::to_string(track) + ": a frame of " + std::to_string(size) + " bytes");
     if (track == 0) {
-        if (std::fwrite(data, 1, size, _pictures) != size)
-            return Fail(std::string("cannot write the pictures: ") + std::strerror(errno));
+        if (!_pictures.Append(data, size))
+            return Fail("cannot write the pictures: " + _pictures.ErrorText());
         return true;
     }
     if (track < 1 || track > kMaxAudioTrack)
@@ -158,9 +151,8 @@ std::map<int32_t, int32_t> CMediaWriter::AudioBits() const
 bool CMediaWriter::Close(int32_t code, bool complete, int64_t frames, const std::string& text)
 {
     bool ok = true;
-    if (_pictures && std::fclose(_pictures) != 0)
-        ok = Fail("cannot write the pictures");
-    _pictures = nullptr;
+    if (_pictures.IsOpen() && !_pictures.Close())
+        ok = Fail("cannot write the pictures: " + _pictures.ErrorText());
     for (auto& [track, wav] : _audio)
         if (!wav->Close())
             ok = Fail("cannot write " + AudioName(track));
@@ -195,12 +187,6 @@ bool CMediaWriter::Close(int32_t code, bool complete, int64_t frames, const std:
 }
 
 // ---- reading
-
-CMediaReader::~CMediaReader()
-{
-    if (_pictures)
-        std::fclose(_pictures);
-}
 
 bool CMediaReader::Fail(const std::string& reason)
 {
@@ -254,20 +240,18 @@ bool CMediaReader::Open(const std::string& folder)
     if (offset > fileSize)
         return Fail(picturePath + " holds " + std::to_string(fileSize) + " bytes, the manifest lists " +
                     std::to_string(offset));
-    _pictures = std::fopen(picturePath.c_str(), "rb");
-    if (!_pictures)
+    if (!_pictures.Open(picturePath))
         return Fail("cannot read " + picturePath);
     return true;
 }
 
 bool CMediaReader::Picture(size_t index, std::vector<uint8_t>& bytes)
 {
-    if (index >= PictureCount() || !_pictures)
+    if (index >= PictureCount() || !_pictures.IsOpen())
         return false;
     uint64_t begin = _pictureOffsets[index];
     bytes.resize(static_cast<size_t>(_pictureOffsets[index + 1] - begin));
-    return fseeko(_pictures, static_cast<off_t>(begin), SEEK_SET) == 0 &&
-           std::fread(bytes.data(), 1, bytes.size(), _pictures) == bytes.size();
+    return _pictures.Read(begin, bytes.data(), bytes.size());
 }
 
 const CWavReader* CMediaReader::Audio(int32_t track) const

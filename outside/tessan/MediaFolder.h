@@ -1,12 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "outside/tessan/CBlockFileReader.h"
+#include "outside/tessan/CBlockFileWriter.h"
 #include "outside/tessan/WavFile.h"
 
 namespace tessan
@@ -18,6 +19,9 @@ namespace tessan
 constexpr const char* kManifestName = "manifest.xml";
 // The composition that plays a complete ingest out again.
 constexpr const char* kCompositionName = "composition.xml";
+
+// The pictures' file is written and read in blocks of this size.
+constexpr uint32_t kPictureBlockBytes = 8u << 20;
 
 // The picture file's extension for a codec family: "IMX" .m2v, "DVCPro" .dv, "Hydrel" .dnxhd.
 std::string PictureExtension(const std::string& dataType);
@@ -36,7 +40,6 @@ class CMediaWriter
 {
 public:
     CMediaWriter() = default;
-    ~CMediaWriter();
 
     bool Open(const std::string& folder, const std::string& dataType);
     // Stores one frame of a track (0 pictures, 1 to 8 audio); false with Error() on a bad frame or a
@@ -56,7 +59,7 @@ private:
 
     std::string _strFolder;
     std::string _strPictureName;
-    std::FILE* _pictures = nullptr;
+    CBlockFileWriter _pictures{kPictureBlockBytes};
     std::map<int32_t, std::unique_ptr<CWavWriter>> _audio;
     std::vector<ManifestCall> _calls;
     std::string _strError;
@@ -67,7 +70,6 @@ class CMediaReader
 {
 public:
     CMediaReader() = default;
-    ~CMediaReader();
 
     bool Open(const std::string& folder);
     const std::string& Error() const { return _strError; }
@@ -79,7 +81,7 @@ public:
 private:
     bool Fail(const std::string& reason);
 
-    std::FILE* _pictures = nullptr;
+    CBlockFileReader _pictures{kPictureBlockBytes};
     std::vector<uint64_t> _pictureOffsets;
     std::map<int32_t, std::unique_ptr<CWavReader>> _audio;
     std::string _strError;

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+
+#include "outside/tessan/CBlockFileReader.h"
 
 namespace tessan
 {
@@ -72,20 +72,19 @@ bool CWavWriter::Open(const std::string& path, int32_t bitsPerSample)
     Close();
     if (bitsPerSample != 16 && bitsPerSample != 24)
         return false;
-    _file = std::fopen(path.c_str(), "wb");
-    if (!_file)
+    if (!_file.Open(path))
         return false;
     _nBits = bitsPerSample;
     _nDataBytes = 0;
     auto header = Header(_nBits, 0);
-    return std::fwrite(header.data(), 1, header.size(), _file) == header.size();
+    return _file.Append(header.data(), header.size());
 }
 
 bool CWavWriter::Append(const uint8_t* data, size_t size)
 {
-    if (!_file || size > kMaxDataBytes - _nDataBytes)
+    if (!_file.IsOpen() || size > kMaxDataBytes - _nDataBytes)
         return false;
-    if (std::fwrite(data, 1, size, _file) != size)
+    if (!_file.Append(data, size))
         return false;
     _nDataBytes += size;
     return true;
@@ -93,14 +92,11 @@ bool CWavWriter::Append(const uint8_t* data, size_t size)
 
 bool CWavWriter::Close()
 {
-    if (!_file)
+    if (!_file.IsOpen())
         return true;
     auto header = Header(_nBits, static_cast<uint32_t>(_nDataBytes));
-    bool ok =
-        std::fseek(_file, 0, SEEK_SET) == 0 && std::fwrite(header.data(), 1, header.size(), _file) == header.size();
-    ok = std::fclose(_file) == 0 && ok;
-    _file = nullptr;
-    return ok;
+    bool ok = _file.Overwrite(0, header.data(), header.size());
+    return _file.Close() && ok;
 }
 
 bool CWavReader::Load(const std::string& path)
@@ -112,15 +108,20 @@ bool CWavReader::Load(const std::string& path)
         _strError = ec ? "cannot read " + path : path + " is too big";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    CBlockFileReader reader(kWavBlockBytes);
+    if (!reader.Open(path) || !reader.ReadAll(bytes, kMaxFileBytes)) {
+        _strError = "cannot read " + path;
+        return false;
+    }
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(&bytes[8], "WAVE", 4) != 0) {
         _strError = path + " is not a WAV file";
         return false;
     }
     bool format = false;
     size_t pos = 12;
-    while (bytes.size() - pos >= 8) {
+    // A skipped chunk of odd size is followed by a pad byte that a cut file may lack: pos may pass the end.
+    while (pos <= bytes.size() && bytes.size() - pos >= 8) {
         uint32_t chunkSize = Get32(&bytes[pos + 4]);
         size_t body = pos + 8;
         if (std::memcmp(&bytes[pos], "fmt ", 4) == 0) {

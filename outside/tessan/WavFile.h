@@ -1,15 +1,18 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "outside/tessan/CBlockFileWriter.h"
 
 namespace tessan
 {
 
-// A mono 48 kHz PCM WAV file of 16- or 24-bit samples, written as samples arrive; the sizes in the
-// header are set when it closes.
+// A mono 48 kHz PCM WAV file of 16- or 24-bit samples, written as samples arrive in blocks of this size; the
+// sizes in the header are set when it closes.
+constexpr uint32_t kWavBlockBytes = 2u << 20;
+
 class CWavWriter
 {
 public:
@@ -24,7 +27,7 @@ public:
     int32_t Bits() const { return _nBits; }
 
 private:
-    std::FILE* _file = nullptr;
+    CBlockFileWriter _file{kWavBlockBytes};
     int32_t _nBits = 0;
     uint64_t _nDataBytes = 0;
 };

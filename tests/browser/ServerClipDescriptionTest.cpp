@@ -222,7 +222,9 @@ TEST_F(ServerClipTest, ServerFailures)
     // The login refused.
     view.Settings()._szRixPass = "wrong";
     EXPECT_EQ(Describe("111A", Table({{"VIDEOCOMPRESSIONTYPE", "3"}}), job), 1);
-    EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Failed to Connect to FTP Server !!", "", MessageIcon::None}}));
+    ASSERT_EQ(sink.Messages().size(), 1u);
+    EXPECT_EQ(sink.Messages()[0].text, "Failed to Connect to FTP Server !!\n127.0.0.1:" +
+                                           std::to_string(server->FtpPort()) + " did not accept Korvo: 221 Goodbye");
     EXPECT_EQ(job, "untouched");
 }
 

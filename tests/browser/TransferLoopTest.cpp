@@ -247,7 +247,11 @@ TEST_F(TransferLoopTest, CancelOfATransferThatStaysInProgressKeepsPolling)
     // Without a cancel answer the service goes on; the operator's cancel does not end the loop by itself.
     ambrel.Script("status run:1 run:2 run:3 run:4 run:5 run:6 run:7 run:8 complete\n");
     progress.Cancel();
-    EXPECT_EQ(Run(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
+    // The clip came in whole all the same, and the box says so.
+    EXPECT_EQ(Run(),
+              (std::vector<Message>{{"Transfer Complete !\nThe cancel came after the last frame: the whole clip was "
+                                     "ingested.",
+                                     "Success", MessageIcon::Information}}));
     EXPECT_EQ(Count("CancelTransfer"), 1u);
     EXPECT_EQ(Count("TransferStatus"), 9u);
 }
@@ -263,8 +267,12 @@ TEST_F(TransferLoopTest, JobFailureShowsTheMessageAndRequestsNothing)
 
 TEST_F(TransferLoopTest, LibraryThatFailsToLoad)
 {
-    view.SetRequestLibrary(std::make_shared<CAmbrelLibrary>((testsupport::TestRoot() / "libMissing.so").string()));
-    EXPECT_EQ(Run(), (std::vector<Message>{{"Transfer request library NOT loaded !", "ERROR", MessageIcon::Error}}));
+    const std::string missing = (testsupport::TestRoot() / "libMissing.so").string();
+    view.SetRequestLibrary(std::make_shared<CAmbrelLibrary>(missing));
+    // The second line names the library tried and what the loader said.
+    EXPECT_EQ(Run(), (std::vector<Message>{{"Transfer request library NOT loaded !\n" + missing +
+                                                ": cannot open shared object file: No such file or directory",
+                                            "ERROR", MessageIcon::Error}}));
     // The copy is made before the request, so it exists for a request that could not be made.
     EXPECT_TRUE(std::filesystem::exists(testsupport::TestRoot() / "ingestdrag.xml"));
 }

@@ -140,6 +140,27 @@ TEST_P(CFileReaderTest, AlignedRequestGoesStraightIntoTheCallersMemoryInMaximumC
     EXPECT_FALSE(reader.FindInBuffer(0, &offset, &available));
 }
 
+TEST_P(CFileReaderTest, MemorySkewedLikeThePositionGetsItsMiddleStraightAndOnlyTheEdgesCopied)
+{
+    RecordingReader reader("reader");
+    reader.SetMinMaxRd(S(), 4 * S());
+    ASSERT_EQ(reader.Open(path.string()), 0u);
+    platform::PageBuffer dest = platform::MakePageBuffer(11 * S());
+    ASSERT_EQ(reader.Seek(100), 0u);
+    uint32_t got = 0;
+    // The head sector and the tail sector through the buffer, the nine sectors between straight in.
+    ASSERT_EQ(reader.ReadData(dest.get() + 100, 10 * S(), &got), 0u);
+    ASSERT_EQ(got, 10 * S());
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(dest.get()) + 100, got), Pattern(100, got));
+    EXPECT_EQ(reader.reads, (std::vector<uint32_t>{S(), 4 * S(), 4 * S(), S(), S()}));
+    // The next request finds its head in the buffered tail sector.
+    reader.reads.clear();
+    ASSERT_EQ(reader.ReadData(dest.get() + 100, 10 * S(), &got), 0u);
+    ASSERT_EQ(got, 10 * S());
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(dest.get()) + 100, got), Pattern(100 + 10 * S(), got));
+    EXPECT_EQ(reader.reads, (std::vector<uint32_t>{4 * S(), 4 * S(), S(), S()}));
+}
+
 TEST_P(CFileReaderTest, LocalDiskFilesAreReadUnbuffered)
 {
     if (!platform::File::IsLocalDisk(path.string()))

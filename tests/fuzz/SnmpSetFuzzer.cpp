@@ -1,6 +1,7 @@
-// The SNMP agent's answers to requests of any bindings, SET first: the variable store's lookup and set of each
-// value, the trap configuration a SET reloads, and the GETs that read the values back. Input: byte 0 picks the
-// request (SET, SET, GET, GETNEXT); then up to eight bindings, each a name (byte a: below 15 a variable of the
+// The SNMP agent's answers to requests of any bindings, SET first: the plan of a SET (the variable store's lookup
+// and set of each value on a copy), its application, the trap configuration it reloads, the host's test and undo
+// of a SET, and the GETs that read the values back. Input: byte 0 picks the request (SET, SET, SET test, SET
+// undo, GET, GETNEXT); then up to eight bindings, each a name (byte a: below 15 a variable of the
 // agent's MIB, with byte b its row; 15 the view with b mod 24 components of one byte each appended; else a name of
 // b mod 24 such components), a value type (byte, one of the ASN types in turn) and its value (byte n and
 // n bytes: string bytes, identifier components, or a number's bytes, little-endian).
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Registry.h"
 #include "snmpagent/CNodwellAgent.h"
 #include "tests/fuzz/FuzzTempFolder.h"
 
@@ -33,7 +35,8 @@ const uint8_t kTypes[] = {kAsnInteger,    kAsnOctetString, kAsnIpAddress, kAsnNu
                           kAsnCounter32,  kAsnGauge32,     kAsnTimeTicks, kAsnOpaque, kAsnCounter64,
                           kAsnUInteger32, kAsnBits,        kAsnSequence};
 
-const uint8_t kRequests[] = {kSnmpPduSet, kSnmpPduSet, kSnmpPduGet, kSnmpPduGetNext};
+const uint8_t kRequests[] = {kSnmpPduSet,           kSnmpPduSet, kSnmpExtensionSetTest,
+                             kSnmpExtensionSetUndo, kSnmpPduGet, kSnmpPduGetNext};
 
 class Reader
 {
@@ -123,6 +126,8 @@ snmpagent::CNodwellAgent& Agent()
         timings.firstTickMs = 600000;
         timings.tickMs = 600000;
         timings.mutexWaitMs = 100;
+        // The SNMP service's trap configuration key, which a SET of the destinations rewrites.
+        platform::Registry::CreateKey(platform::RegHive::LocalMachine, snmpagent::kTrapConfigKey);
         auto* made = new snmpagent::CNodwellAgent(timings);
         if (!made->Start(FuzzTempFolder())) {
             std::fprintf(stderr, "SnmpSetFuzzer: the agent did not start\n");
@@ -158,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     list.list = static_cast<SnmpVarBind*>(std::calloc(bindings.size() + 1, sizeof(SnmpVarBind)));
     std::copy(bindings.begin(), bindings.end(), list.list);
     int32_t status = -1, index = -1;
-    Agent().Query(kRequests[data[0] % 4], &list, &status, &index);
+    Agent().Query(kRequests[data[0] % sizeof kRequests], &list, &status, &index);
     if (status < 0 || index < 0 || index > static_cast<int32_t>(list.len))
         std::abort();
     SnmpUtilVarBindListFree(&list);

@@ -1,20 +1,22 @@
-// The browser's transfer request through the request library's service backend: the job goes to "tessan ingest",
-// which drives a receiver plug-in (the fake one of the transfer service's tests, installed as libRecalo.so), and
-// the status loop reports how it ended.
+// The browser's transfer request through the request library's service backend, with the real pieces: the job the
+// browser builds goes to "tessan ingest", which loads the real libRecalo.so as the request library finds it, and
+// the status loop tells how it ended and, when it failed, why.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "browser/CAmbrelLibrary.h"
 #include "browser/CValdrinViewCore.h"
-#include "outside/rix/CRixSimServer.h"
+#include "platform/Socket.h"
 #include "tests/browser/BrowserTestKit.h"
-#include "tests/reading/MXFTestMedia.h"
+#include "tests/browser/RealIngestKit.h"
 #include "tests/support/TestEnv.h"
 
 namespace fs = std::filesystem;
@@ -23,7 +25,57 @@ using namespace browsertest;
 namespace
 {
 
-constexpr uint32_t kFakeFrameBytes = 144000;  // what the fake receiver cuts its source into
+// A TCP block stream of the test's own: the clip file's 2 MB pieces, 100 ms apart, the first count of them; then
+// the connection is closed.
+class TricklingSource : public ITcpBlockSource
+{
+public:
+    TricklingSource(size_t pieces, std::atomic<bool>& started) : _nPieces(pieces), _started(started) {}
+    ~TricklingSource() override { Stop(); }
+    bool Listen(std::string& address) override
+    {
+        if (!_listener.Listen("127.0.0.1", 0, 1))
+            return false;
+        address = "127.0.0.1:" + std::to_string(_listener.LocalPort());
+        return true;
+    }
+    bool WaitForReceiver(uint32_t timeoutMs) override
+    {
+        _peer = _listener.Accept(timeoutMs);
+        return _peer.IsValid();
+    }
+    bool StartSending(const std::string& path) override
+    {
+        _file = parvexclip::ReadFile(path);
+        _thread = std::thread([this] {
+            constexpr size_t kPiece = 0x200000;
+            for (size_t n = 1; n <= _nPieces && !_bStop && (n + 1) * kPiece <= _file.size(); ++n) {
+                if (!_peer.SendAll(_file.data() + n * kPiece, kPiece, 10000))
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            _peer.Shutdown();
+        });
+        _started = true;
+        return true;
+    }
+    void Stop() override
+    {
+        _bStop = true;
+        if (_thread.joinable())
+            _thread.join();
+        _peer.Close();
+    }
+
+private:
+    size_t _nPieces;
+    std::atomic<bool>& _started;
+    std::atomic<bool> _bStop{false};
+    parvexclip::Bytes _file;
+    platform::Socket _listener;
+    platform::Socket _peer;
+    std::thread _thread;
+};
 
 class AmbrelTessanThreads : public ::testing::Test
 {
@@ -31,109 +83,186 @@ protected:
     void SetUp() override
     {
         dir = testsupport::TestRoot() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::create_directories(dir / "clips");
         fs::create_directories(dir / "out");
-        const fs::path recalo = testsupport::TestRoot() / "lib" / "libRecalo.so";
-        if (!fs::exists(recalo))
-            fs::create_symlink(KORVO_FAKERECEIVER_LIBRARY, recalo);
-        setenv("AMBREL_TESSAN", KORVO_TESSAN_PROGRAM, 1);
-        setenv("AMBREL_OUT", (dir / "out").c_str(), 1);
-        setenv("FAKE_JOURNAL", (dir / "receiver.journal").c_str(), 1);
-        unsetenv("AMBREL_BACKEND");
-        ValdrinTimings timings;
-        timings.nPollMs = 20;
-        view.SetTimings(timings);
+        writer = std::make_unique<parvexclip::ClipWriter>(realingest::kClip);
+        ASSERT_TRUE(writer->WriteAll((dir / "clips" / "news.mxf").string()));
+        realingest::UseRealService(dir / "out");
+        view.SetTimings(ValdrinTimings{20, 10000, 1, 1000, 2000});
         view.SetRequestLibrary(std::make_shared<CAmbrelLibrary>(KORVO_AMBREL_LIBRARY));
         view.SetFixedCopyPath((dir / "ingestdrag.xml").string());
+        view.Settings()._szCurrentFolder = (dir / "clips").string() + "/";
+        view.Settings()._b24BitsAudio = true;
     }
     void TearDown() override
     {
-        for (const char* name : {"AMBREL_TESSAN", "AMBREL_OUT", "FAKE_JOURNAL", "FAKE_MODE"})
-            unsetenv(name);
+        realingest::ForgetRealService();
+        setenv("KORVO_LIBRARY_DIR", (testsupport::TestRoot() / "lib").c_str(), 1);
     }
 
-    // The media folder tessan wrote for the first request.
-    fs::path Media() const { return dir / "out" / "ingest-1"; }
+    fs::path Media(int n) const { return dir / "out" / ("ingest-" + std::to_string(n)); }
 
     fs::path dir;
+    std::unique_ptr<parvexclip::ClipWriter> writer;
     CapturingSink sink;
     RecordingProgress progress;
     CValdrinViewCore view{sink};
 };
 
-TEST_F(AmbrelTessanThreads, LocalClipFileIsIngestedToTheEnd)
+TEST_F(AmbrelTessanThreads, AClipFileIsIngestedWholeByTheRealReceiver)
 {
-    fs::create_directories(dir / "clips");
-    fs::copy_file(mxftest::Media("imx50_625"), dir / "clips" / "news.mxf");
-    view.Settings()._szCurrentFolder = (dir / "clips").string() + "/";
-    setenv("FAKE_DELAY_MS", "10", 1);  // slow enough for the service's progress line to show
     view.DoTransfer("news.mxf", progress);
-    unsetenv("FAKE_DELAY_MS");
     EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
-    const std::vector<int> shown = progress.Progress();
-    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](int p) { return p > 0 && p < 100; }));
-    EXPECT_EQ(shown.back(), 100);
-    // The service got the job as the browser built it, and wrote the media the receiver gave it.
-    std::ifstream journal(dir / "receiver.journal");
-    std::string first;
-    std::getline(journal, first);
-    EXPECT_EQ(first, "create");
-    EXPECT_TRUE(fs::exists(Media() / "manifest.xml"));
+    EXPECT_EQ(progress.Progress().back(), 100);
+    realingest::ExpectMedia(*writer, Media(1), 0, realingest::kClip.nPictures);
+    EXPECT_NE(realingest::ManifestResult(Media(1)).find("complete=\"1\" frames=\"" +
+                                                        std::to_string(realingest::kClip.nPictures) + "\""),
+              std::string::npos);
 }
 
-TEST_F(AmbrelTessanThreads, SimulatorClipIsIngestedAndAFailingReceiverIsReported)
+TEST_F(AmbrelTessanThreads, TheReceiverIsFoundBesideTessanOrTheRequestSaysWhereItLooked)
 {
-    rixsim::CRixSimServer server;
-    ASSERT_TRUE(server.Start());
-    // The fake receiver reads the clip from the folder the job names: the server's folder is a local one here.
-    const fs::path folder = dir / "server";
-    fs::create_directories(folder);
-    std::ofstream(folder / "111A.CLP", std::ios::binary) << std::string(30 * kFakeFrameBytes, '\x5A');
-    const std::string table =
-        "<QVCLIPTABLE><VIDEOCOMPRESSIONTYPE>3</VIDEOCOMPRESSIONTYPE><VIDEOFORMAT>1</VIDEOFORMAT>"
-        "<VIDEOCOMPRESSIONRATE>50</VIDEOCOMPRESSIONRATE><IN>0</IN><OUT>50</OUT><SHORTIN>-1</SHORTIN>"
-        "<SHORTOUT>-1</SHORTOUT><AUDIOMODE>3</AUDIOMODE></QVCLIPTABLE>";
-    server.Store().AddFile(folder.string() + "/111A.XML", rixsim::RixSimBytes(table.begin(), table.end()));
-    CValdrinSettings& s = view.Settings();
-    s._bUseRix = true;
-    s._szCurrentFolder = folder.string();
-    s._szRixAddress = "127.0.0.1";
-    s._szRixPort = std::to_string(server.FtpPort());
-    view.DoTransfer("111A", progress);
-    EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
+    // As the README's recipe starts the browser: the library folder is libAmbrel.so's, which holds no receiver.
+    unsetenv("AMBREL_RECEIVER");
+    setenv("KORVO_LIBRARY_DIR", fs::path(KORVO_AMBREL_LIBRARY).parent_path().c_str(), 1);
+    view.DoTransfer("news.mxf", progress);
+    ASSERT_EQ(sink.Messages().size(), 1u) << ::testing::PrintToString(sink.Messages());
+    const Message refused = sink.Messages()[0];
+    EXPECT_EQ(refused.caption, "ERROR");
+    EXPECT_TRUE(
+        refused.text.starts_with("------ FAILED to Init API !!\nservice not started: libRecalo.so is in none "
+                                 "of ["))
+        << refused.text;
+    EXPECT_NE(refused.text.find(fs::path(KORVO_AMBREL_LIBRARY).parent_path().string()), std::string::npos);
+    EXPECT_NE(refused.text.find("set AMBREL_RECEIVER"), std::string::npos);
 
-    // A receiver that fails in the middle (code 6) ends the loop with the error.
-    setenv("FAKE_MODE", "error-at:3", 1);
-    CapturingSink failing;
-    CValdrinViewCore second{failing};
-    second.Settings() = s;
-    second.SetTimings(ValdrinTimings{20, 1000, 1, 1000, 2000});
-    second.SetRequestLibrary(std::make_shared<CAmbrelLibrary>(KORVO_AMBREL_LIBRARY));
-    second.SetFixedCopyPath((dir / "ingestdrag.xml").string());
-    second.DoTransfer("111A", progress);
-    EXPECT_EQ(failing.Messages(), (std::vector<Message>{{"Transfer ERROR !", "ERROR", MessageIcon::Error}}));
+    // The service's own folder, as installed: the program and its plug-in side by side.
+    const fs::path installed = dir / "installed";
+    fs::create_directories(installed);
+    fs::create_symlink(KORVO_TESSAN_PROGRAM, installed / "tessan");
+    fs::create_symlink(KORVO_RECALO_LIBRARY, installed / "libRecalo.so");
+    setenv("AMBREL_TESSAN", (installed / "tessan").c_str(), 1);
+    CapturingSink second;
+    CValdrinViewCore again{second};
+    again.Settings() = view.Settings();
+    again.SetTimings(ValdrinTimings{20, 10000, 1, 1000, 2000});
+    again.SetRequestLibrary(std::make_shared<CAmbrelLibrary>(KORVO_AMBREL_LIBRARY));
+    again.SetFixedCopyPath((dir / "ingestdrag.xml").string());
+    again.DoTransfer("news.mxf", progress);
+    EXPECT_EQ(second.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
+    realingest::ExpectMedia(*writer, Media(1), 0, realingest::kClip.nPictures);
 }
 
-TEST_F(AmbrelTessanThreads, CancelReachesTheServiceAndItsReceiver)
+TEST_F(AmbrelTessanThreads, EarlierIngestsInTheOutputFolderAreNeverOverwritten)
 {
-    fs::create_directories(dir / "clips");
-    fs::copy_file(mxftest::Media("imx50_625"), dir / "clips" / "news.mxf");
-    view.Settings()._szCurrentFolder = (dir / "clips").string() + "/";
-    setenv("FAKE_DELAY_MS", "20", 1);
-    // The operator cancels once the receiver delivers.
+    // Another process's ingest 1 and a job 2 without media.
+    fs::create_directories(Media(1));
+    std::ofstream(Media(1) / "manifest.xml") << "earlier";
+    std::ofstream(dir / "out" / "job-1.xml") << "earlier job";
+    std::ofstream(dir / "out" / "job-2.xml") << "earlier job 2";
+    view.DoTransfer("news.mxf", progress);
+    EXPECT_EQ(ReadText(Media(1) / "manifest.xml"), "earlier");
+    EXPECT_EQ(ReadText(dir / "out" / "job-1.xml"), "earlier job");
+    EXPECT_EQ(ReadText(dir / "out" / "job-2.xml"), "earlier job 2");
+    EXPECT_FALSE(fs::exists(Media(2)));
+    // The third number was free: the job as the browser built it, and the media beside it.
+    EXPECT_NE(ReadText(dir / "out" / "job-3.xml").find("<lookupname>news.mxf</lookupname>"), std::string::npos);
+    EXPECT_TRUE(fs::exists(Media(3) / "manifest.xml"));
+}
+
+TEST_F(AmbrelTessanThreads, AFailedIngestSaysWhyOnASecondLine)
+{
+    // The browser's stream ends after the first quarter of the clip's 8 MB block.
+    std::atomic<bool> started{false};
+    view.Settings()._bTcpTransfer = true;
+    view.SetTcpSourceFactory([&started] { return std::make_unique<TricklingSource>(1, started); });
+    view.DoTransfer("news.mxf", progress);
+    ASSERT_EQ(sink.Messages().size(), 1u) << ::testing::PrintToString(sink.Messages());
+    const Message failed = sink.Messages()[0];
+    EXPECT_EQ(failed.caption, "ERROR");
+    EXPECT_TRUE(failed.text.starts_with("Transfer ERROR !\ningest failed: 0 of ")) << failed.text;
+    EXPECT_NE(failed.text.find(" frames, code 6, plug-in: KorvoReceiver: End Of Data"), std::string::npos)
+        << failed.text;
+}
+
+TEST_F(AmbrelTessanThreads, ACancelReachesTheReceiverAndTheMessageSaysTheClipIsNotWhole)
+{
+    std::atomic<bool> started{false};
+    view.Settings()._bTcpTransfer = true;
+    view.SetTcpSourceFactory([&started] { return std::make_unique<TricklingSource>(4, started); });
     std::thread window([&] {
-        while (!(ReadText(dir / "receiver.journal").find("read 1") != std::string::npos))
+        // The operator cancels as soon as the clip starts to flow.
+        for (int i = 0; i < 4000 && !started; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         progress.Cancel();
     });
     view.DoTransfer("news.mxf", progress);
     window.join();
-    unsetenv("FAKE_DELAY_MS");
+    ASSERT_EQ(sink.Messages().size(), 1u) << ::testing::PrintToString(sink.Messages());
+    const Message cancelled = sink.Messages()[0];
+    EXPECT_EQ(cancelled.caption, "Interrupted");
+    EXPECT_TRUE(cancelled.text.starts_with("Transfer CANCELED !\nThe clip did not come in whole: ingest cancelled: "))
+        << cancelled.text;
+    EXPECT_NE(realingest::ManifestResult(Media(1)).find("complete=\"0\""), std::string::npos);
+}
+
+TEST_F(AmbrelTessanThreads, ACancelAfterTheLastFrameReportsTheWholeClip)
+{
+    // The cancel is pressed once the service has recorded the clip complete, before or after it has ended.
+    std::thread window([&] {
+        for (int i = 0; i < 4000 && realingest::ManifestResult(Media(1)).find("complete=\"1\"") == std::string::npos;
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        progress.Cancel();
+    });
+    view.DoTransfer("news.mxf", progress);
+    window.join();
     EXPECT_EQ(sink.Messages(),
-              (std::vector<Message>{{"Transfer CANCELED !", "Interrupted", MessageIcon::Exclamation}}));
-    // The service passed the cancel on and still closed its plug-in.
-    const std::string journal = ReadText(dir / "receiver.journal");
-    EXPECT_TRUE(journal.find("cancel\n") != std::string::npos);
-    EXPECT_TRUE(journal.find("close\n") != std::string::npos);
+              (std::vector<Message>{{"Transfer Complete !\nThe cancel came after the last frame: the whole clip was "
+                                     "ingested.",
+                                     "Success", MessageIcon::Information}}));
+    realingest::ExpectMedia(*writer, Media(1), 0, realingest::kClip.nPictures);
+}
+
+// The settings of the README's recipe for the browser, taken from the README itself with its build tree mapped to
+// this one: the request library they give finds the receiver and the clip is ingested.
+TEST_F(AmbrelTessanThreads, TheReadmeRecipesSettingsIngestAClip)
+{
+    const std::string readme = ReadText(fs::path(KORVO_SOURCE_DIR) / "README.md");
+    const size_t section = readme.find("## Valdrin against the simulator");
+    ASSERT_NE(section, std::string::npos);
+    const size_t block = readme.find("```sh\n", section);
+    const size_t end = readme.find("```", block + 6);
+    ASSERT_LT(end, readme.find("\n## ", section + 3));
+    std::string recipe = readme.substr(block + 6, end - block - 6);
+    for (size_t at; (at = recipe.find("\\\n")) != std::string::npos;)
+        recipe.replace(at, 2, " ");
+    // The browser's command line: its settings, then the program.
+    const size_t line = recipe.find("KORVO_LIBRARY_DIR=");
+    ASSERT_NE(line, std::string::npos);
+    std::istringstream words(recipe.substr(line, recipe.find('\n', line) - line));
+    const fs::path build = fs::path(KORVO_AMBREL_LIBRARY).parent_path().parent_path().parent_path();
+    std::vector<std::string> set;
+    std::string program;
+    for (std::string word; words >> word;) {
+        const size_t equals = word.find('=');
+        std::string value = equals == std::string::npos ? word : word.substr(equals + 1);
+        if (value.starts_with("build/test/"))
+            value = (build / value.substr(11)).string();
+        if (equals == std::string::npos) {
+            program = value;
+            break;
+        }
+        set.push_back(word.substr(0, equals));
+        setenv(set.back().c_str(), value.c_str(), 1);
+    }
+    EXPECT_EQ(program, (build / "browser" / "ui" / "Valdrin").string());
+    EXPECT_EQ(set, (std::vector<std::string>{"KORVO_LIBRARY_DIR", "AMBREL_TESSAN", "AMBREL_RECEIVER"}));
+    // The browser loads the request library by its bare name, from that folder.
+    view.SetRequestLibrary(std::make_shared<CAmbrelLibrary>());
+    view.DoTransfer("news.mxf", progress);
+    EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
+    realingest::ExpectMedia(*writer, Media(1), 0, realingest::kClip.nPictures);
 }
 
 }  // namespace

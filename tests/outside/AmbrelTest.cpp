@@ -29,6 +29,7 @@ struct Ambrel {
     int32_t (*Status)(uint32_t, double*) = nullptr;
     int32_t (*Cancel)(uint32_t) = nullptr;
     int32_t (*Release)(uint32_t) = nullptr;
+    int32_t (*Text)(uint32_t, char*, int32_t) = nullptr;
 
     Ambrel()
     {
@@ -38,6 +39,13 @@ struct Ambrel {
         Status = reinterpret_cast<decltype(Status)>(library.Symbol("TransferStatus"));
         Cancel = reinterpret_cast<decltype(Cancel)>(library.Symbol("CancelTransfer"));
         Release = reinterpret_cast<decltype(Release)>(library.Symbol("ReleaseHandle"));
+        Text = reinterpret_cast<decltype(Text)>(library.Symbol("TransferStatusText"));
+    }
+
+    std::string StatusText(uint32_t handle)
+    {
+        char text[256] = {};
+        return Text && Text(handle, text, sizeof text) >= 0 ? std::string(text) : "no TransferStatusText";
     }
 
     // Polls until a final word or the time runs out.
@@ -81,7 +89,7 @@ protected:
     {
         const fs::path program = dir / "tessan";
         std::ofstream(program) << R"SH(#!/bin/bash
-[ "$1" = ingest ] && [ "$3" = --out ] || { echo "usage"; exit 2; }
+[ "$1" = ingest ] && [ "$3" = --out ] && [ "$5" = --plugin ] && [ -r "$6" ] || { echo "usage"; exit 2; }
 cp "$2" "$4/job.xml"
 case "$(cat "$2")" in
   *complete*) echo "ingest 5/10 frames  50%"; echo "tessan: ingest complete: 10 of 10 frames, code 14"; exit 0 ;;
@@ -97,13 +105,16 @@ esac
         fs::permissions(program, fs::perms::owner_all);
         setenv("AMBREL_TESSAN", program.c_str(), 1);
         setenv("AMBREL_OUT", dir.c_str(), 1);
+        // The stand-in service loads nothing; the library only has to find a receiver to name.
+        std::ofstream(dir / "libStandInReceiver.so") << "";
+        setenv("AMBREL_RECEIVER", (dir / "libStandInReceiver.so").c_str(), 1);
     }
 
     Ambrel ambrel;
     fs::path dir;
 };
 
-TEST_F(AmbrelTest, ExportsExactlyTheFourEntries)
+TEST_F(AmbrelTest, ExportsExactlyTheFourEntriesAndItsStatusText)
 {
     const fs::path names = dir / "names";
     ASSERT_EQ(std::system((std::string("nm -D --defined-only ") + KORVO_AMBREL_LIBRARY +
@@ -112,7 +123,7 @@ TEST_F(AmbrelTest, ExportsExactlyTheFourEntries)
               0);
     std::ifstream in(names);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
-              "CancelTransfer\nReleaseHandle\nRequestTransferXML\nTransferStatus\n");
+              "CancelTransfer\nReleaseHandle\nRequestTransferXML\nTransferStatus\nTransferStatusText\n");
 }
 
 TEST_F(AmbrelTest, ScriptedTransferFollowsItsScript)
@@ -183,6 +194,11 @@ TEST_F(AmbrelServiceThreads, ServiceBackendTranslatesTheReceiversFinalCode)
         EXPECT_EQ(ambrel.WaitEnd(handle, &progress), c.status) << c.job;
         if (std::string(c.job) == "complete")
             EXPECT_EQ(progress, 100.0);
+        // The service's report, and its last line of its own, are the status text.
+        if (std::string(c.job) == "code6")
+            EXPECT_EQ(ambrel.StatusText(handle), "ingest failed: 3 of 10 frames, code 6, plug-in: bad block");
+        if (std::string(c.job) == "openfail")
+            EXPECT_EQ(ambrel.StatusText(handle), "ingest failed: 0 of 0 frames, code -1; no such plug-in");
         EXPECT_EQ(ambrel.Release(handle), 0);
     }
     // The service got the job text as it was sent.
@@ -207,6 +223,8 @@ TEST_F(AmbrelServiceThreads, ServiceBackendRequestErrors)
     setenv("AMBREL_TESSAN", (dir / "no-such-program").c_str(), 1);
     EXPECT_EQ(ambrel.Request("complete", "Ingest1", 1, &error), 0u);
     EXPECT_EQ(error, 2);
+    EXPECT_EQ(ambrel.StatusText(0),
+              "service not started: " + (dir / "no-such-program").string() + ": No such file or directory");
 }
 
 TEST_F(AmbrelServiceThreads, ServiceBackendCancelAndReleaseOfARunningService)

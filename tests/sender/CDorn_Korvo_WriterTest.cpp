@@ -81,12 +81,18 @@ TEST(DornKorvoWriter, NtscAudioFollowsTheFieldCadenceTwoFieldsAtATime)
     EXPECT_EQ(writer.fieldSamples, expected);
 }
 
-TEST(DornKorvoWriter, SixteenBitSamplesScaleToTwentyFourBitsAndClamp)
+TEST(DornKorvoWriter, SixteenBitSamplesTakeTheTopSixteenOfTwentyFourBits)
 {
     EXPECT_EQ(CDorn_Korvo_Writer::Sample16To24(0), 0);
-    EXPECT_EQ(CDorn_Korvo_Writer::Sample16To24(32767), 0x7FFFFF);
-    EXPECT_EQ(CDorn_Korvo_Writer::Sample16To24(-32767), -0x7FFFFF);
-    EXPECT_EQ(CDorn_Korvo_Writer::Sample16To24(-32768), -0x800000);  // not wrapped to positive full scale
+    EXPECT_EQ(CDorn_Korvo_Writer::Sample16To24(32767), 0x7FFF00);
+    EXPECT_EQ(CDorn_Korvo_Writer::Sample16To24(-32768), -0x800000);
+    EXPECT_EQ(CDorn_Korvo_Writer::Sample16To24(-129), -0x8100);
+    // Every value comes back from the top two bytes of its 24 bits.
+    for (int32_t v = -32768; v <= 32767; ++v) {
+        const int32_t wide = CDorn_Korvo_Writer::Sample16To24(static_cast<int16_t>(v));
+        ASSERT_EQ(static_cast<int16_t>(static_cast<uint16_t>((wide >> 8) & 0xFFFF)), v);
+        ASSERT_EQ(wide & 0xFF, 0) << v;
+    }
 
     RecordingWriter writer;
     ASSERT_EQ(writer.Open("", 3, 0, 3, 16, 1, CTimeCode(), 10), 0);
@@ -107,6 +113,33 @@ TEST(DornKorvoWriter, SixteenBitSamplesScaleToTwentyFourBitsAndClamp)
     EXPECT_EQ(audio[4], 0x00);
     EXPECT_EQ(audio[5], 0x00);
     EXPECT_EQ(audio[3 * 2944 + 3], 0);
+}
+
+TEST(DornKorvoWriter, TheLastPictureKeepsTheSamplesTheHostSent)
+{
+    // 29.97 frames/s: the host's cadence 1602, 1601, ... against the fields' 801 + 801, 801 + 801, 800 + 801: the
+    // second picture's fields ask one sample more than the host sent for it.
+    RecordingWriter writer;
+    ASSERT_EQ(writer.Open("", 4, 0, 2, 16, 1, CTimeCode(), 2), 0);
+    const std::vector<uint8_t> picture(10, 1);
+    const DornFrame p = Picture(picture);
+    for (uint32_t samples : {1602u, 1601u}) {
+        ASSERT_EQ(writer.AddPicture(&p), 0);
+        const std::vector<uint8_t> audio(samples * 2, 0x11);
+        const DornFrame sound{audio.data(), static_cast<uint32_t>(audio.size())};
+        for (int ch = 0; ch < 2; ++ch)
+            ASSERT_EQ(writer.AddAudio(ch, &sound), 0);
+    }
+    ASSERT_EQ(writer.Close(false), 0);
+    const std::vector<std::vector<uint32_t>> expected = {{801, 801}, {801, 800}};
+    EXPECT_EQ(writer.fieldSamples, expected);
+
+    // A picture whose sound never came is filled with silence.
+    RecordingWriter silent;
+    ASSERT_EQ(silent.Open("", 4, 0, 2, 16, 1, CTimeCode(), 1), 0);
+    ASSERT_EQ(silent.AddPicture(&p), 0);
+    ASSERT_EQ(silent.Close(false), 0);
+    EXPECT_EQ(silent.fieldSamples, (std::vector<std::vector<uint32_t>>{{801, 801}}));
 }
 
 TEST(DornKorvoWriter, AudioBeyondItsChannelsOrRoomFails)

@@ -2,9 +2,12 @@
 // against servers that cannot be reached.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "outside/rix/CRixSimServer.h"
 #include "outside/tessan/CPlayoutTransfer.h"
@@ -158,6 +161,100 @@ TEST_F(DornsendServers, CancelDeletesTheClipOnBothServers)
     EXPECT_EQ(sender->Close(), 2);
     EXPECT_FALSE(_servers[0]->Store().Info(ClipPath("MAINID01")).has_value());
     EXPECT_FALSE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
+}
+
+// A cancel that comes while a block is being opened or written, from another thread as the host sends it.
+struct CancelCase {
+    const char* name;
+    int server;  // whose commands the fault slows
+    rixsim::RixSimFault fault;
+    // When the cancel comes: the slowed server has received a command beginning so and ending ".CLP", and holds at
+    // least so many bytes of the clip.
+    const char* command;
+    uint64_t clipBytes;
+};
+
+constexpr uint64_t kBlock = CDorn_RixFtp_Writer::kBlockBytes;
+
+const CancelCase kCancelCases[] = {
+    // The main server answers the clip's opening 1.5 s late: the cancel comes before the first block is written.
+    {"AtTheFirstBlock", 0, {"STOR", rixsim::RixSimFaultKind::Delay, -1, 1500}, "STOR ", 0},
+    // The main server stops taking data for 1.5 s in the third block; the backup has not had that block yet.
+    {"MidClip",
+     0,
+     {"STOR", rixsim::RixSimFaultKind::StallData, 2, 1500, 1, 2 * kBlock + 4096},
+     "STOR ",
+     2 * kBlock + 4096},
+    // The backup server answers 1.5 s late to everything that opens or deletes its clip: the cancel comes while
+    // its clip is being opened, after the main's.
+    {"WhileTheBackupIsSlow", 1, {"STOR", rixsim::RixSimFaultKind::Delay, -1, 1500}, "STOR ", 0},
+};
+
+class DornsendServerCancelThreads : public DornsendServers, public ::testing::WithParamInterface<CancelCase>
+{
+protected:
+    bool Arrived(const CancelCase& c) const
+    {
+        bool asked = false;
+        for (const auto& entry : _servers[c.server]->Journal()) {
+            const std::string& text = entry._szText;
+            asked = asked || (text.rfind(c.command, 0) == 0 && text.ends_with(".CLP"));
+        }
+        const char* louthId = c.server == 0 ? "MAINID01" : "BACKID02";
+        const auto info = _servers[c.server]->Store().Info(ClipPath(louthId));
+        return asked && (c.clipBytes == 0 || (info && info->_nSize >= c.clipBytes));
+    }
+};
+
+TEST_P(DornsendServerCancelThreads, NoClipIsLeftOnEitherServer)
+{
+    const CancelCase& c = GetParam();
+    _servers[c.server]->AddFault(c.fault);
+    if (c.server == 1)
+        _servers[1]->AddFault({"DELE", rixsim::RixSimFaultKind::Delay, -1, 1500});
+    _spec.duration = 1000;
+    int32_t code = -1;
+    auto sender = OpenSender(code);
+    ASSERT_EQ(code, 0) << sender->GetErrorText();
+    std::thread canceller([&] {
+        for (int i = 0; i < 3000 && !Arrived(c); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        sender->Cancel();
+    });
+    const int32_t played = Play(*sender, 1000);
+    canceller.join();
+    EXPECT_EQ(played, 2) << sender->GetErrorText();
+    testsupport::LogCapture log("");
+    EXPECT_EQ(sender->Close(), 2);
+    for (int n = 0; n < 2; ++n) {
+        const char* louthId = n == 0 ? "MAINID01" : "BACKID02";
+        const std::string clip = ClipPath(louthId);
+        EXPECT_FALSE(_servers[n]->Store().Info(clip).has_value()) << clip;
+        EXPECT_FALSE(_servers[n]->Store().Info(clip.substr(0, clip.size() - 4) + ".XML").has_value()) << clip;
+    }
+    EXPECT_FALSE(log.Has("created clip NOT deleted"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DornsendServerCancelThreads, ::testing::ValuesIn(kCancelCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DornsendServers, ACancelledClipThatCannotBeDeletedIsLogged)
+{
+    _spec.duration = 1000;
+    int32_t code = -1;
+    auto sender = OpenSender(code);
+    ASSERT_EQ(code, 0) << sender->GetErrorText();
+    ASSERT_EQ(Play(*sender, 400), 0) << sender->GetErrorText();
+    ASSERT_TRUE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
+    // The backup refuses every deletion.
+    _servers[1]->AddFault({"DELE", rixsim::RixSimFaultKind::Busy, -1, 0, 1, 0, 450});
+    EXPECT_EQ(sender->Cancel(), 0);
+    testsupport::LogCapture log("");
+    EXPECT_EQ(sender->Close(), 2);
+    EXPECT_FALSE(_servers[0]->Store().Info(ClipPath("MAINID01")).has_value());
+    EXPECT_TRUE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
+    EXPECT_TRUE(log.Has("*** Transfer CANCELLED -> created clip NOT deleted [ ftp://" + Host(1) +
+                        "/clips/000110A_BACKID02_Match final             .CLP ] ***"));
 }
 
 TEST_F(DornsendServers, ServersThatCannotBeReachedFailTheFrameWithAClearText)

@@ -44,8 +44,7 @@ inline int32_t ServerValue(uint32_t n, int channel, int bits)
     const int32_t v = RampValue(n, channel, bits);
     if (bits == 24)
         return v;
-    const double scaled = v / 32767.0 * 8388607.0;
-    return scaled < -8388608.0 ? -8388608 : static_cast<int32_t>(scaled);
+    return v * 256;
 }
 
 // The interleaved big-endian samples of server channels for samples [0, count): silent above the source channels.

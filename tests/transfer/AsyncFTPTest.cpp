@@ -76,6 +76,31 @@ TEST(AsyncFTPThreads, UploadsInOrder)
     EXPECT_EQ(limit, AsyncFTP::kDefaultQueueLimit);
 }
 
+TEST(AsyncFTPThreads, FileUploadReusesItsBuffers)
+{
+    auto root = TestFolder() / "served";
+    PyFtpServer server(root);
+    ASSERT_TRUE(server.IsRunning());
+    struct Case {
+        uint32_t block;
+        uint32_t blocks;
+        uint32_t kept;  // sent buffers kept for a resend: by their count, or by their bytes
+    };
+    for (const Case& c : {Case{65536, 40, AsyncFTP::kMaxSentBuffers},
+                          Case{4 << 20, 12, static_cast<uint32_t>(AsyncFTP::kMaxSentBytes / (4 << 20))}}) {
+        SCOPED_TRACE(c.block);
+        auto bytes = ftptest::RandomBytes(size_t{c.blocks} * c.block + 777, 12);
+        const std::string name = "file" + std::to_string(c.block) + ".bin";
+        ftptest::WriteFile(TestFolder() / name, bytes);
+        Writer writer;
+        ASSERT_EQ(
+            writer.UploadFile((TestFolder() / name).string(), "ftp://" + server.Address() + "/up/" + name, c.block), 0);
+        EXPECT_EQ(ReadFile(root / "up" / name), bytes);
+        // Those kept, the one being sent, the one queued and the one being filled; later blocks reuse them.
+        EXPECT_LE(writer.GetRecordsAllocated(), c.kept + 3);
+    }
+}
+
 TEST(AsyncFTPThreads, ReadingTypeOpensButAnswersOne)
 {
     auto root = TestFolder() / "served";

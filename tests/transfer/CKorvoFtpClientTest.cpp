@@ -218,6 +218,31 @@ TEST(KorvoFtpClientThreads, DownloadRecoversFromACutDataConnection)
     EXPECT_EQ(proxy.DataConnections(), 2);
 }
 
+TEST(KorvoFtpClientThreads, UploadsAFileInBlocks)
+{
+    auto root = TestFolder() / "served";
+    PyFtpServer server(root);
+    ASSERT_TRUE(server.IsRunning());
+    Client client;
+    constexpr uint32_t kBlock = 65536;
+    // Empty, shorter than a block, whole blocks, and blocks with a rest.
+    for (size_t size : {size_t{0}, size_t{1}, size_t{3 * kBlock}, size_t{700001}}) {
+        SCOPED_TRACE(size);
+        auto bytes = ftptest::RandomBytes(size, 3);
+        std::string name = "f" + std::to_string(size) + ".bin";
+        WriteFile(TestFolder() / name, bytes);
+        ASSERT_EQ(
+            client.UploadFile((TestFolder() / name).string(), "ftp://" + server.Address() + "/up/" + name, kBlock), 0);
+        EXPECT_EQ(ReadFile(root / "up" / name), bytes);
+        EXPECT_EQ(client.GetTransferPos(), static_cast<int64_t>(size));
+    }
+    // A source that cannot be read stores nothing.
+    EXPECT_EQ(client.UploadFile((TestFolder() / "missing.bin").string(),
+                                "ftp://" + server.Address() + "/up/missing.bin", kBlock),
+              -10);
+    EXPECT_FALSE(std::filesystem::exists(root / "up" / "missing.bin"));
+}
+
 TEST(KorvoFtpClientThreads, WriteWithRecoveryOffFailsOnACutDataConnection)
 {
     SwitchGuard guard;

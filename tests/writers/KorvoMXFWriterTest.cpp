@@ -117,14 +117,9 @@ Picture MakePicture(const WriteCase& c, uint32_t index)
     return p;
 }
 
-class KorvoMXFWriterRoundTrip : public ::testing::TestWithParam<WriteCase>
+void CheckRoundTrip(const WriteCase& c, const std::string& folder)
 {
-};
-
-TEST_P(KorvoMXFWriterRoundTrip, ReadsBackEveryFieldAndFindsEveryBlock)
-{
-    const WriteCase& c = GetParam();
-    const fs::path dir = testsupport::FreshDir(std::string("writer-") + c.pszName);
+    const fs::path dir = testsupport::FreshDir(folder + c.pszName);
     const std::string path = (dir / "clip.mxf").string();
     const uint32_t first = 1000 + 25 * 3600 * 2;
     const uint32_t fields = c.nPictures * FieldsPerPicture(c);
@@ -356,6 +351,32 @@ TEST_P(KorvoMXFWriterRoundTrip, ReadsBackEveryFieldAndFindsEveryBlock)
     file.Close();
     fs::remove_all(dir);
 }
+
+class KorvoMXFWriterRoundTrip : public ::testing::TestWithParam<WriteCase>
+{
+};
+
+TEST_P(KorvoMXFWriterRoundTrip, ReadsBackEveryFieldAndFindsEveryBlock)
+{
+    CheckRoundTrip(GetParam(), "writer-");
+}
+
+// Each full block is written in the background while the next one fills: clips of many blocks under the thread
+// checker.
+class KorvoMXFWriterThreads : public ::testing::TestWithParam<WriteCase>
+{
+};
+
+TEST_P(KorvoMXFWriterThreads, BlocksWrittenBesideTheFillingReadBack)
+{
+    CheckRoundTrip(GetParam(), "writer-threads-");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clips, KorvoMXFWriterThreads,
+    ::testing::Values(WriteCase{"Tbl2k2MB_Imx50", KORVOMXF_FORMAT_TBL2K_2MB, 2, 3, 4, 50, 1, 0, 60, 250000, 1, 4},
+                      WriteCase{"Bavd8MB_HdMpeg2", KORVOMXF_FORMAT_BAVD_8MB, 4, 3, 3, 0, 2, 0, 90, 200000, 4, 12}),
+    [](const ::testing::TestParamInfo<WriteCase>& info) { return info.param.pszName; });
 
 INSTANTIATE_TEST_SUITE_P(
     Clips, KorvoMXFWriterRoundTrip,

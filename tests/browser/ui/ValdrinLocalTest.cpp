@@ -300,7 +300,10 @@ TEST_F(ValdrinLocalTest, LocalClipIsIngestedOrRefusedAndDraggedAsItsJob)
     // Without the request library the request is refused with a message, never a crash.
     View().SetRequestLibrary(std::make_shared<CAmbrelLibrary>((folder / "libMissing.so").string()));
     DoubleClick("goal.mxf");
-    EXPECT_EQ(sink.Messages().back(), (Message{"Transfer request library NOT loaded !", "ERROR", MessageIcon::Error}));
+    EXPECT_EQ(sink.Messages().back(),
+              (Message{"Transfer request library NOT loaded !\n" + (folder / "libMissing.so").string() +
+                           ": cannot open shared object file: No such file or directory",
+                       "ERROR", MessageIcon::Error}));
 }
 
 TEST_F(ValdrinLocalTest, TcpTransferPublishesItsAddressAndReportsAReceiverThatNeverCame)
@@ -331,6 +334,29 @@ TEST(ValdrinDialogTexts, GuardBandAndAddressConversions)
     EXPECT_EQ(CFTPSrvDlg::DottedAddress("10.1.2.3"), "10.1.2.3");
     EXPECT_EQ(CFTPSrvDlg::DottedAddress("10.1"), "10.1.0.0");
     EXPECT_EQ(CFTPSrvDlg::DottedAddress("300.1.2.3"), "255.1.2.3");
+}
+
+TEST(ValdrinDialogTexts, TheServerDialogRefusesAPortThatIsNotANumberAndSaysSo)
+{
+    struct Case {
+        const char* port;
+        bool taken;
+    };
+    for (const Case& c : {Case{"2121", true}, Case{"", true}, Case{"65535", true}, Case{"21x", false}, Case{"0", false},
+                          Case{"65536", false}, Case{"-1", false}, Case{" 21", false}}) {
+        SCOPED_TRACE(c.port);
+        CFTPSrvDlg dialog("127.0.0.1", "21", "Korvo", "pw");
+        // Every keystroke stays in the box: nothing filters what is typed.
+        dialog.PortEdit()->clear();
+        QTest::keyClicks(dialog.PortEdit(), c.port);
+        EXPECT_EQ(dialog.PortEdit()->text().toStdString(), c.port);
+        dialog.accept();
+        EXPECT_EQ(dialog.result() == QDialog::Accepted, c.taken);
+        EXPECT_EQ(dialog.RefusalText().toStdString(),
+                  c.taken ? "" : std::string("Port \"") + c.port + "\" is not a number from 1 to 65535");
+        if (c.taken)
+            EXPECT_EQ(dialog.Port(), c.port);
+    }
 }
 
 }  // namespace
