@@ -164,10 +164,8 @@ void CIMXMXFWriter::FillHeaderPatches()
 {
     const bool is625 = _nSystem < 3;
     const uint8_t variant = kSystems[_nSystem].variant;
-    const std::vector<uint8_t> container = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01,    0x01,
-                                            0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, variant, 0x01};
-    const std::vector<uint8_t> coding = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01,
-                                         0x04, 0x01, 0x02, 0x02, 0x01, 0x02, 0x01, variant};
+    const std::vector<uint8_t> container = Join({Bytes(mxf::kD10ContainerPrefix, 14), {variant, 0x01}});
+    const std::vector<uint8_t> coding = Join({Bytes(mxf::kImxCodingPrefix, 15), {variant}});
     const std::vector<uint8_t> rate = is625 ? Join({Be(25, 4), Be(1, 4)}) : Join({Be(30000, 4), Be(1001, 4)});
     std::time_t now = std::time(nullptr);
     std::tm local{};
