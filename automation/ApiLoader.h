@@ -1,6 +1,6 @@
 #pragma once
 
-#include "automation/QlmClient.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 #include "platform/SharedLibrary.h"
 
 namespace MirelQla

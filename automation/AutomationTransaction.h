@@ -3,7 +3,7 @@
 #include "automation/DravikExport.h"
 #include "automation/QlaStatus.h"
 #include "automation/QoString.h"
-#include "automation/TransferStatusRecord.h"
+#include "outside/tessanapi/interface/TransferStatusRecord.h"
 
 namespace MirelQla
 {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "automation/PlumetMainObject.h"
+#include "outside/plumet/interface/PlumetMainObject.h"
 #include "platform/NamedMutex.h"
 #include "platform/SharedLibrary.h"
 

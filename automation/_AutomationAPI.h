@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "automation/AutomationAPI.h"
-#include "automation/QlmClient.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 
 namespace MirelQla
 {

@@ -1,8 +1,8 @@
 // Ingest requests: the device's setup library prepares the composition, the client library transfers it.
-#include "automation/IngestDevice.h"
 #include "automation/IngestInitFiles.h"
 #include "automation/StatusTranslation.h"
 #include "automation/_AutomationAPI.h"
+#include "outside/ingestsetup/interface/IngestDevice.h"
 #include "platform/SharedLibrary.h"
 
 namespace MirelQla

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "automation/AutomationTransaction.h"
-#include "automation/QlmClient.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 
 namespace MirelQla
 {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
+#include "media/Vc3Compressions.h"
 
 namespace
 {
@@ -19,23 +20,9 @@ constexpr uint8_t kUnitEnd[4] = {0x60, 0x0D, 0xC0, 0xDE};
 
 CReceiverKorvoVC3Reader::Compression CReceiverKorvoVC3Reader::CompressionOf(uint32_t compressionId)
 {
-    switch (compressionId) {
-        case 1235:
-        case 1238:
-            return {0xE0000, 0xE0000, 1, 'H'};
-        case 1237:
-            return {0x94000, 0x94000, 1, 'L'};
-        case 1241:
-        case 1243:
-            return {0xE0000, 0x70000, 2, 'H'};
-        case 1242:
-            return {0x94000, 0x4A000, 2, 'L'};
-        case 1250:
-        case 1251:
-            return {0x70000, 0x70000, 1, 'H'};
-        default:
-            return {0x4A000, 0x4A000, 1, 'L'};
-    }
+    if (const vc3::Compression* c = vc3::Find(compressionId))
+        return {c->nFrameSize, c->nUnitSize, c->nUnits, c->cLetter};
+    return {vc3::kDefaultUnitSize, vc3::kDefaultUnitSize, 1, 'L'};
 }
 
 CReceiverKorvoVC3Reader::CReceiverKorvoVC3Reader(const std::string& sourceKind, uint32_t blockSize, bool highFrameRate,

@@ -4,6 +4,7 @@
 
 #include "common/ByteOrder.h"
 #include "common/CLogManager.h"
+#include "media/Vc3Compressions.h"
 #include "platform/SharedLibrary.h"
 #include "sender/DornCodecFrames.h"
 #include "transfer/CKorvoDVCProHelper.h"
@@ -122,10 +123,7 @@ uint32_t CDornBlackFrame::PadHydrel(const uint8_t* resource, uint32_t size, bool
 {
     theLogManager.Log("CDornsend::LoadBlackFrame() : Padding Hydrel Black Frame");
     const uint32_t id = dorncodec::HydrelCompressionId(resource, size);
-    const uint32_t unit = id == 1235 || id == 1238                               ? 0xE0000
-                          : id == 1237                                           ? 0x94000
-                          : id == 1241 || id == 1243 || id == 1250 || id == 1251 ? 0x70000
-                                                                                 : 0x4A000;
+    const uint32_t unit = vc3::UnitSize(id);
     theLogManager.Log("CDornsend::LoadBlackFrame() : Detected Hydrel Unit Size : %ld [VideoCoding : %ld]",
                       static_cast<long>(unit), static_cast<long>(id));
     theLogManager.Log("CDornsend::LoadBlackFrame() : Allocating padded Hydrel black frame (size : %ld)",

@@ -280,6 +280,9 @@ int CDorn_RixFtp_Writer::UpdateClipMetadata(CRixFtpClient& client, const std::st
     Element(text, "CAMERA", clipFileName.size() > 6 ? std::string(1, clipFileName[6]) : std::string());
     Element(text, "CLIPIDSOURCE", NewClipId());
     text += "<CLIPNAMESOURCE>From_Mirel</CLIPNAMESOURCE>\n";
+    // The in point with the short points: a table without it reads as a clip from field 0, which moves every
+    // timecode the browser derives from the timecode stamps below.
+    Element(text, "IN", std::to_string(_nFirstField));
     Element(text, "SHORTIN", std::to_string(_nFirstField));
     if (_nDurationFields != 0) {
         Element(text, "OUT", std::to_string(_nFirstField + _nDurationFields));

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/ByteOrder.h"
+#include "media/Vc3Compressions.h"
 
 namespace dorncodec
 {
@@ -41,25 +42,9 @@ uint32_t ImxFrameSize(int megabits, int system)
 
 HydrelUnits HydrelUnitsOf(uint32_t compressionId)
 {
-    switch (compressionId) {
-        case 1235:
-        case 1238:
-            return {1, 0xE0000, false};
-        case 1237:
-            return {1, 0x94000, true};
-        case 1241:
-            return {2, 0x70000, false};
-        case 1243:
-            return {2, 0x70000, true};
-        case 1250:
-            return {1, 0x70000, false};
-        case 1251:
-            return {1, 0x70000, true};
-        case 1252:
-            return {1, 0x4A000, false};
-        default:
-            return {2, 0x4A000, false};
-    }
+    if (const vc3::Compression* c = vc3::Find(compressionId))
+        return {c->nUnits, c->nUnitSize, c->bHighQuality};
+    return {2, vc3::kDefaultUnitSize, false};
 }
 
 uint32_t HydrelCompressionId(const uint8_t* frame, uint32_t length)

@@ -86,16 +86,6 @@ private:
     uint32_t _result = platform::kWaitFailed;
 };
 
-// Registry keys are opened level by level: every level must exist.
-bool KeyPathExists(const std::string& path)
-{
-    for (size_t pos = path.find('\\'); pos != std::string::npos; pos = path.find('\\', pos + 1)) {
-        if (!Registry::KeyExists(RegHive::LocalMachine, path.substr(0, pos)))
-            return false;
-    }
-    return Registry::KeyExists(RegHive::LocalMachine, path);
-}
-
 std::string ReadText(const std::string& key, const char* name, size_t fieldSize)
 {
     std::string text = Registry::GetString(RegHive::LocalMachine, key, name).value_or("");
@@ -109,18 +99,6 @@ std::string AddressText(const uint8_t* address)
     char text[32];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", address[0], address[1], address[2], address[3]);
     return text;
-}
-
-std::string PublicKey()
-{
-    return std::string(kTrapConfigKey) + "\\" + kTrapCommunityName;
-}
-
-std::string ValueText(const platform::RegValue& value)
-{
-    const size_t n = std::min(value.data.size(), kMaxTrapAddressText);
-    std::string text(value.data.begin(), value.data.begin() + static_cast<std::ptrdiff_t>(n));
-    return text.substr(0, strnlen(text.c_str(), text.size()));
 }
 
 // The destination row (1..10) an offset of the shared block lies in, 0 outside the table.
@@ -141,10 +119,10 @@ bool ZeroAddress(const CommonSnmpStruct& block, uint32_t row)
 bool RestoreTrapValues(const std::vector<platform::RegValue>& values)
 {
     bool ok = true;
-    for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, PublicKey()))
-        ok = Registry::DeleteValue(RegHive::LocalMachine, PublicKey(), value.name) && ok;
+    for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, TrapDestinationKey()))
+        ok = Registry::DeleteValue(RegHive::LocalMachine, TrapDestinationKey(), value.name) && ok;
     for (const platform::RegValue& value : values)
-        ok = Registry::Set(RegHive::LocalMachine, PublicKey(), value) && ok;
+        ok = Registry::Set(RegHive::LocalMachine, TrapDestinationKey(), value) && ok;
     if (!ok)
         NODWELL_ERROR("the trap destinations could not be put back in the registry");
     return ok;
@@ -439,9 +417,8 @@ int32_t CNodwellAgent::PlanSet(const SnmpVarBindList& bindings, SetPlan& plan, i
 
     // The list as the registry holds it; a key that does not open is met again, and answered, when saving.
     std::vector<std::string> before;
-    if (KeyPathExists(kTrapConfigKey)) {
-        for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, PublicKey()))
-            before.push_back(ValueText(value));
+    if (MachineKeyPathExists(kTrapConfigKey)) {
+        before = ReadTrapDestinations(kMaxTrapAddressText);
     }
     plan.destinations = before;
     for (uint32_t r = 1; r <= kRowCount; ++r) {
@@ -489,7 +466,7 @@ int32_t CNodwellAgent::ApplySet(const SnmpVarBindList& bindings, const SetPlan& 
         undo.fields.emplace_back(v->offset, v->fieldSize);
     }
     if (plan.trapConfig) {
-        undo.registryBefore = Registry::EnumValues(RegHive::LocalMachine, PublicKey());
+        undo.registryBefore = Registry::EnumValues(RegHive::LocalMachine, TrapDestinationKey());
         if (!ChangeRegistryAndSaveConfig(plan.destinations)) {
             RestoreTrapValues(undo.registryBefore);
             return kSnmpErrorCommitFailed;
@@ -535,7 +512,7 @@ int32_t CNodwellAgent::UndoSet(const SnmpVarBindList& bindings)
 
 void CNodwellAgent::LoadSimpleProductConfig()
 {
-    if (!KeyPathExists(kProductConfigKey)) {
+    if (!MachineKeyPathExists(kProductConfigKey)) {
         NODWELL_WARN(" LoadSimpleProductConfig Opening failed ");
         return;
     }
@@ -763,30 +740,18 @@ bool CNodwellAgent::FillTrapBindings(uint32_t row, SnmpVarBindList* bindings)
 // Called with the block held; the caller publishes the shadow.
 void CNodwellAgent::ReloadTrapConfig()
 {
-    if (KeyPathExists(kTrapConfigKey) && Registry::CreateKey(RegHive::LocalMachine, PublicKey())) {
+    if (MachineKeyPathExists(kTrapConfigKey) && Registry::CreateKey(RegHive::LocalMachine, TrapDestinationKey())) {
         _trapConfig.clear();
         std::memset(_shadow.bytes + kTrapTableOffset, 0, kRowCount * kTrapRowSize);
         uint32_t count = 0;
-        for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, PublicKey())) {
+        for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, TrapDestinationKey())) {
             if (count == kRowCount) {
                 NODWELL_WARN("more than " << kRowCount << " trap destinations: the rest are not served");
                 break;
             }
-            const std::string text = ValueText(value);
+            const std::string text = TrapDestinationText(value, kMaxTrapAddressText);
             _trapConfig.push_back(text);
-            const uint32_t row = TrapRow(++count);
-            size_t start = 0;
-            for (uint32_t part = 0; part < 4; ++part) {
-                const size_t dot = text.find('.', start);
-                const std::string piece =
-                    text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-                _shadow.bytes[row + kTrapAddress + part] = static_cast<uint8_t>(std::atoi(piece.c_str()));
-                if (dot == std::string::npos)
-                    break;
-                start = dot + 1;
-            }
-            _shadow.SetText(row + kTrapCommunity, kCommunityFieldSize, kTrapCommunityName);
-            _shadow.SetU32(row + kTrapCommand, kTrapActive);
+            PackTrapDestinationRow(_shadow, ++count, text);
         }
         _shadow.SetU32(kTrapClientNextIndexOffset, count + 1);
     } else {
@@ -799,24 +764,24 @@ void CNodwellAgent::ReloadTrapConfig()
 bool CNodwellAgent::ChangeRegistryAndSaveConfig(const std::vector<std::string>& destinations)
 {
     NODWELL_INFO("ecriture du registre");
-    if (!KeyPathExists(kTrapConfigKey)) {
+    if (!MachineKeyPathExists(kTrapConfigKey)) {
         NODWELL_ERROR("the trap configuration key " << kTrapConfigKey << " does not open: nothing is saved");
         return false;
     }
-    if (!Registry::KeyExists(RegHive::LocalMachine, PublicKey())) {
-        if (!Registry::CreateKey(RegHive::LocalMachine, PublicKey()))
+    if (!Registry::KeyExists(RegHive::LocalMachine, TrapDestinationKey())) {
+        if (!Registry::CreateKey(RegHive::LocalMachine, TrapDestinationKey()))
             return false;
         NODWELL_INFO(" RegCreateKey public ");
     }
-    for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, PublicKey())) {
-        if (!Registry::DeleteValue(RegHive::LocalMachine, PublicKey(), value.name)) {
+    for (const platform::RegValue& value : Registry::EnumValues(RegHive::LocalMachine, TrapDestinationKey())) {
+        if (!Registry::DeleteValue(RegHive::LocalMachine, TrapDestinationKey(), value.name)) {
             NODWELL_ERROR(" RegDeleteValue " << value.name << " not deleted");
             return false;
         }
         NODWELL_INFO(" RegDeleteValue " << value.name);
     }
     for (size_t i = 0; i < destinations.size(); ++i) {
-        if (!Registry::SetString(RegHive::LocalMachine, PublicKey(), std::to_string(i + 1), destinations[i])) {
+        if (!Registry::SetString(RegHive::LocalMachine, TrapDestinationKey(), std::to_string(i + 1), destinations[i])) {
             NODWELL_ERROR("the trap destination " << destinations[i] << " could not be saved");
             return false;
         }

@@ -18,6 +18,7 @@
 #include "snmpagent/CMibVariableStore.h"
 #include "snmpagent/CommonSnmpStruct.h"
 #include "snmpagent/SnmpExtension.h"
+#include "snmpagent/TrapDestinations.h"
 
 namespace snmpagent
 {
@@ -30,8 +31,6 @@ constexpr char kResetEventName[] = "SNMPServiceResetEvent";
 
 // Registry keys (machine hive).
 constexpr char kProductConfigKey[] = "SOFTWARE\\Brennhall\\Nodwell\\Config";
-constexpr char kTrapConfigKey[] = "System\\CurrentControlSet\\Services\\SNMP\\Parameters\\TrapConfiguration";
-constexpr char kTrapCommunityName[] = "public";
 
 // The waits the agent makes; tests shorten them through the environment (KORVO_NODWELL_FIRST_TICK_MS,
 // KORVO_NODWELL_TICK_MS, KORVO_NODWELL_MUTEX_WAIT_MS, KORVO_NODWELL_QUERY_WAIT_MS).

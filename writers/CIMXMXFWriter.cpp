@@ -7,29 +7,15 @@
 #include <fstream>
 #include <thread>
 
+#include "media/MxfLabels.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "writers/PcmSample.h"
 
 namespace
 {
-const uint8_t kPictureKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x02, 0x01, 0x01,
-                                 0x0D, 0x01, 0x03, 0x01, 0x05, 0x01, 0x01, 0x00};
-const uint8_t kSoundKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x02, 0x01, 0x01,
-                               0x0D, 0x01, 0x03, 0x01, 0x06, 0x01, 0x10, 0x00};
-const uint8_t kFillKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x01,
-                              0x03, 0x01, 0x02, 0x10, 0x01, 0x00, 0x00, 0x00};
-const uint8_t kPartitionPrefix[13] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01};
-const uint8_t kSystemItemKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
-                                    0x0D, 0x01, 0x03, 0x01, 0x04, 0x01, 0x01, 0x00};
-const uint8_t kIndexKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x53, 0x01, 0x01,
-                               0x0D, 0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00};
 const uint8_t kUmidPrefix[16] = {0x06, 0x0A, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x05,
                                  0x01, 0x01, 0x0D, 0x43, 0x13, 0x00, 0x00, 0x00};
-const uint8_t kGamma625[16] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01,
-                               0x04, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, 0x00};
-const uint8_t kGamma525[16] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01,
-                               0x04, 0x01, 0x01, 0x01, 0x01, 0x02, 0x00, 0x00};
 
 constexpr size_t kSystemSampleBytes = 1024;
 constexpr size_t kPictureKeyOffset = 512;
@@ -178,10 +164,8 @@ void CIMXMXFWriter::FillHeaderPatches()
 {
     const bool is625 = _nSystem < 3;
     const uint8_t variant = kSystems[_nSystem].variant;
-    const std::vector<uint8_t> container = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01,    0x01,
-                                            0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, variant, 0x01};
-    const std::vector<uint8_t> coding = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01,
-                                         0x04, 0x01, 0x02, 0x02, 0x01, 0x02, 0x01, variant};
+    const std::vector<uint8_t> container = Join({Bytes(mxf::kD10ContainerPrefix, 14), {variant, 0x01}});
+    const std::vector<uint8_t> coding = Join({Bytes(mxf::kImxCodingPrefix, 15), {variant}});
     const std::vector<uint8_t> rate = is625 ? Join({Be(25, 4), Be(1, 4)}) : Join({Be(30000, 4), Be(1001, 4)});
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -210,7 +194,7 @@ void CIMXMXFWriter::FillHeaderPatches()
     SetPatch(0x3208, Be(is625 ? 288 : 243, 4));
     SetPatch(0x320B, Be(is625 ? 16 : 13, 4));
     SetPatch(0x320D, Join({Be(2, 4), Be(4, 4), Be(7, 4), Be(is625 ? 320 : 270, 4)}));
-    SetPatch(0x3210, Bytes(is625 ? kGamma625 : kGamma525, 16));
+    SetPatch(0x3210, Bytes(is625 ? mxf::kTransferBt470 : mxf::kTransferBt709, 16));
     SetPatch(0x3D07, Be(static_cast<uint64_t>(_nChannels), 4));
     SetPatch(0x3D01, Be(static_cast<uint64_t>(_nAudioBits), 4));
 }
@@ -366,7 +350,8 @@ bool CIMXMXFWriter::PatchHeader()
     if (!Walk(_header.data(), _header.size(), &end))
         return false;
     // The CBR index table segment right after the metadata, when the sample has one.
-    if (_header.size() - end < sizeof kIndexKey || std::memcmp(_header.data() + end, kIndexKey, 16) != 0)
+    if (_header.size() - end < sizeof mxf::kIndexTableSegment ||
+        std::memcmp(_header.data() + end, mxf::kIndexTableSegment, 16) != 0)
         return true;
     size_t value = 0;
     uint64_t length = 0;
@@ -415,12 +400,12 @@ int CIMXMXFWriter::Begin(const MediaWriterClipInfo& info)
         Message(2, "CIMXMXFWriter: FAILED to Open IMX_System !", kSystemSampleFailed);
         return kSystemSampleFailed;
     }
-    if (system.size() < kSystemSampleBytes || std::memcmp(system.data(), kSystemItemKey, 16) != 0) {
+    if (system.size() < kSystemSampleBytes || std::memcmp(system.data(), mxf::kSystemItem, 16) != 0) {
         Message(2, "CIMXMXFWriter: Corrupted System File ?!", kSystemSampleFailed);
         return kSystemSampleFailed;
     }
     // The partition pack must hold the places patched below: footer offset and the first container label.
-    if (header.size() < 512 || std::memcmp(header.data(), kPartitionPrefix, 13) != 0 || header[16] != 0x83 ||
+    if (header.size() < 512 || std::memcmp(header.data(), mxf::kPartitionPrefix, 13) != 0 || header[16] != 0x83 ||
         (static_cast<size_t>(header[17]) << 16 | header[18] << 8 | header[19]) + 20 < kPartitionPackBytes) {
         Message(2, "CIMXMXFWriter: Corrupted Header File ?!", kCorruptedHeader);
         return kCorruptedHeader;
@@ -476,8 +461,8 @@ int CIMXMXFWriter::Begin(const MediaWriterClipInfo& info)
     std::memcpy(package, system.data(), kSystemSampleBytes);
     package[21] = is625 ? 4 : 7;
     package[41] = row.variant;
-    std::memcpy(package + kPictureKeyOffset, kPictureKey, 16);
-    std::memcpy(package + row.soundOffset, kSoundKey, 16);
+    std::memcpy(package + kPictureKeyOffset, mxf::kD10PictureElement, 16);
+    std::memcpy(package + row.soundOffset, mxf::kD10SoundElement, 16);
     _bBegun = true;
     if (_nPacingRate > 0) {
         _bTimerArmed = true;
@@ -611,7 +596,7 @@ int CIMXMXFWriter::WriteIMXFrame(const uint8_t* video, uint32_t videoLength, con
     }
 
     size_t at = kPictureOffset + _nVideoBytes;
-    std::memcpy(package + at, kFillKey, 16);
+    std::memcpy(package + at, mxf::kFillKey, 16);
     PutBer4(package + at + 16, static_cast<uint32_t>(row.soundOffset - at - 20));
 
     uint8_t* sound = package + row.soundOffset;
@@ -631,7 +616,7 @@ int CIMXMXFWriter::WriteIMXFrame(const uint8_t* video, uint32_t videoLength, con
         words[i * 4 + 3] = static_cast<uint8_t>(w >> 24);
     }
     at = row.soundOffset + 20 + soundBytes;
-    std::memcpy(package + at, kFillKey, 16);
+    std::memcpy(package + at, mxf::kFillKey, 16);
     PutBer4(package + at + 16, static_cast<uint32_t>(row.editUnit - at - 20));
     std::memset(package + at + 20, 0, row.editUnit - at - 20);
 
@@ -659,7 +644,7 @@ int CIMXMXFWriter::Close()
         bool footerWritten = false;
         const uint64_t footerOffset = _nBytesWritten;
         if (!ReadFile(SamplePath("IMX_Footer.MXF"), &footer, row.editUnit) || footer.size() < kPartitionPackBytes ||
-            std::memcmp(footer.data(), kPartitionPrefix, 13) != 0 || footer[16] != 0x83) {
+            std::memcmp(footer.data(), mxf::kPartitionPrefix, 13) != 0 || footer[16] != 0x83) {
             Message(1, "CIMXMXFWriter: FAILED to Open IMX_Footer !", kFooterFailed);
             result = kFooterFailed;
         } else {

@@ -8,6 +8,7 @@
 
 #include "common/CLogManager.h"
 #include "common/FormatText.h"
+#include "media/MxfLabels.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/ParvexLayout.h"
 
@@ -140,10 +141,8 @@ void BuildPrimerPack(uint8_t* p)
             tags.push_back(t);
     uint8_t* entry = p + 28;
     for (uint16_t tag : tags) {
-        static constexpr uint8_t kUl[14] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01,
-                                            0x01, 0x0F, 0x01, 0x01, 0x01, 0x01, 0x01};
         PutBe16(entry, tag);
-        std::memcpy(entry + 2, kUl, 14);
+        std::memcpy(entry + 2, mxf::kKorvoMetaDataItemPrefix, 14);
         entry[16] = static_cast<uint8_t>((tag >> 8) - 0x7F);
         entry[17] = static_cast<uint8_t>(tag);
         entry += kPrimerEntrySize;

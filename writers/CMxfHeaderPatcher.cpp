@@ -2,18 +2,15 @@
 
 #include <cstring>
 
+#include "media/MxfLabels.h"
+
 namespace
 {
-const uint8_t kPartitionPrefix[13] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01};
-const uint8_t kLocalSetPrefix[14] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x53, 0x01,
-                                     0x01, 0x0D, 0x01, 0x01, 0x01, 0x01, 0x01};
-const uint8_t kFillPrefix[8] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x00};  // byte 7 is any version
-const uint8_t kFillRest[8] = {0x03, 0x01, 0x02, 0x10, 0x01, 0x00, 0x00, 0x00};
 constexpr size_t kHeaderByteCountOffset = 32;  // in the partition pack's value
 
 bool IsFill(const uint8_t* key)
 {
-    return std::memcmp(key, kFillPrefix, 7) == 0 && std::memcmp(key + 8, kFillRest, 8) == 0 &&
+    return std::memcmp(key, mxf::kFillKey, 7) == 0 && std::memcmp(key + 8, mxf::kFillKey + 8, 8) == 0 &&
            (key[7] == 0x01 || key[7] == 0x02);
 }
 
@@ -73,7 +70,8 @@ bool CMxfHeaderPatcher::Walk(uint8_t* buffer, size_t size, size_t* end)
 {
     size_t value = 0;
     uint64_t length = 0;
-    if (size < sizeof kPartitionPrefix || std::memcmp(buffer, kPartitionPrefix, sizeof kPartitionPrefix) != 0 ||
+    if (size < sizeof mxf::kPartitionPrefix ||
+        std::memcmp(buffer, mxf::kPartitionPrefix, sizeof mxf::kPartitionPrefix) != 0 ||
         !ParseKlv(buffer, size, 0, &value, &length))
         return Fail("no partition pack");
     if (length < kHeaderByteCountOffset + 8)
@@ -94,7 +92,7 @@ bool CMxfHeaderPatcher::Walk(uint8_t* buffer, size_t size, size_t* end)
         const uint8_t* key = buffer + position;
         uint8_t* set = buffer + value;
         const size_t setLength = static_cast<size_t>(length);
-        if (std::memcmp(key, kLocalSetPrefix, sizeof kLocalSetPrefix) == 0) {
+        if (std::memcmp(key, mxf::kSetPrefix, sizeof mxf::kSetPrefix) == 0) {
             if (!OnLocalSet(key, set, setLength))
                 return false;
             size_t at = 0;

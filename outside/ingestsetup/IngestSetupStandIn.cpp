@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "automation/IngestDevice.h"
+#include "outside/ingestsetup/interface/IngestDevice.h"
 #include "outside/tessanapi/StandInJournal.h"
 
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))

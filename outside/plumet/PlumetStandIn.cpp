@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "automation/PlumetMainObject.h"
+#include "outside/plumet/interface/PlumetMainObject.h"
 #include "outside/tessanapi/StandInJournal.h"
 
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))

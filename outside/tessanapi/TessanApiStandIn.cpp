@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "automation/QlmClient.h"
 #include "outside/tessan/CIngestTransfer.h"
 #include "outside/tessanapi/StandInJournal.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
 

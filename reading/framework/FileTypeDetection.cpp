@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/ByteOrder.h"
+#include "media/MxfLabels.h"
 #include "platform/PageBuffer.h"
 #include "platform/Paths.h"
 #include "reading/formats/CDVDataReader.h"
@@ -29,14 +30,6 @@ constexpr uint32_t kFirstBlockPos = 0x200000;
 constexpr uint32_t kTable2kInFirstBlock = 0x3FF800;
 constexpr uint32_t kTable2kFallback = 0x1FF800;
 constexpr uint32_t kPicturePeek = 2048;
-
-constexpr uint8_t kUlPrefix[4] = {0x06, 0x0E, 0x2B, 0x34};
-constexpr uint8_t kPartitionKey[14] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01,
-                                       0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x02};
-constexpr uint8_t kPrimerKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
-                                    0x0D, 0x01, 0x02, 0x01, 0x01, 0x05, 0x01, 0x00};
-constexpr uint8_t kPrimerAtomLabel[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x02,
-                                          0x03, 0x02, 0x01, 0x02, 0x0C, 0x00, 0x00, 0x00};
 
 // An essence-container label (bytes 4 to 15; 0 to 3 are the SMPTE prefix) and the types it stands for. The first
 // row whose first nLength bytes match wins.
@@ -132,7 +125,7 @@ static_assert(sizeof kEssenceKeys / sizeof kEssenceKeys[0] == 54);
 
 const EssenceKey* FindEssenceKey(const uint8_t* label)
 {
-    if (std::memcmp(label, kUlPrefix, 4) != 0)
+    if (std::memcmp(label, mxf::kUlPrefix, 4) != 0)
         return nullptr;
     for (const EssenceKey& key : kEssenceKeys)
         if (std::memcmp(label + 4, key.aLabel, static_cast<size_t>(key.nLength) - 4) == 0)
@@ -387,7 +380,7 @@ bool Detector::ScanAt(uint32_t p, Found* found) const
         *found = DetectRiff(p);
         return true;
     }
-    if (std::memcmp(b, kPartitionKey, sizeof kPartitionKey) == 0) {
+    if (std::memcmp(b, mxf::kHeaderPartition, sizeof mxf::kHeaderPartition) == 0) {
         *found = DetectMxf(p);
         return true;
     }
@@ -555,7 +548,7 @@ bool Detector::HasAtomPrimerLabel(uint32_t p) const
 {
     const uint8_t* b = _pWork.get();
     for (uint64_t at = uint64_t{p} + 1; at <= uint64_t{p} + 200 && at + 17 <= _nBytes; ++at) {
-        if (std::memcmp(b + at, kPrimerKey, sizeof kPrimerKey) != 0)
+        if (std::memcmp(b + at, mxf::kPrimerPack, sizeof mxf::kPrimerPack) != 0)
             continue;
         const uint8_t ber = b[at + 16];
         if (!(ber & 0x80))
@@ -569,7 +562,7 @@ bool Detector::HasAtomPrimerLabel(uint32_t p) const
         const uint64_t value = at + 17 + lengthBytes;
         const uint64_t valueEnd = value + std::min<uint64_t>(length, _nBytes - value);
         for (uint64_t v = value; v + 16 <= valueEnd; ++v)
-            if (std::memcmp(b + v, kPrimerAtomLabel, sizeof kPrimerAtomLabel) == 0)
+            if (std::memcmp(b + v, mxf::kPrimerAtomLabel, sizeof mxf::kPrimerAtomLabel) == 0)
                 return true;
         return false;
     }

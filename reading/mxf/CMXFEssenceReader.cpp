@@ -958,15 +958,6 @@ bool CMXFEssenceReader::ParsePictureDescriptor(const uint8_t* value, uint64_t le
 {
     if (!value || !info)
         return false;
-    static const uint8_t kImx[15] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01,
-                                     0x04, 0x01, 0x02, 0x02, 0x01, 0x02, 0x01};
-    static const uint8_t kDv[14] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01, 0x04, 0x01, 0x02, 0x02, 0x02, 0x01};
-    static const uint8_t kDvcPro[14] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01,
-                                        0x01, 0x04, 0x01, 0x02, 0x02, 0x02, 0x02};
-    static const uint8_t kDvContainer[14] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01,
-                                             0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x02};
-    static const uint8_t kHydrel[16] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01,
-                                        0x0E, 0x04, 0x02, 0x01, 0x02, 0x04, 0x01, 0x00};
     VideoType type = Unknown_Video;
     uint8_t aspect = 0;
     uint32_t width = 0;
@@ -979,20 +970,20 @@ bool CMXFEssenceReader::ParsePictureDescriptor(const uint8_t* value, uint64_t le
         } else if (tag == 0x3209 && size >= 4) {
             width = mxf::Be32(v);
         } else if (tag == 0x3201 && size >= 16) {
-            if (mxf::Matches(v, kImx, 15))
+            if (mxf::Matches(v, mxf::kImxCodingPrefix, 15))
                 type = v[15] == 5 || v[15] == 6 ? IMX30_Video : v[15] == 3 || v[15] == 4 ? IMX40_Video : IMX50_Video;
-            else if (mxf::Matches(v, kDv, 14))
+            else if (mxf::Matches(v, mxf::kDvCodingPrefix, 14))
                 type = DV25_Video;
-            else if (mxf::Matches(v, kDvcPro, 14))
+            else if (mxf::Matches(v, mxf::kDvcProCodingPrefix, 14))
                 type = v[14] == 1 || v[14] == 2   ? DVCPro25_Video
                        : v[14] == 3 || v[14] == 4 ? DVCPro50_Video
                                                   : DVCPro100_Video;
-            else if (mxf::Matches(v, kDvContainer, 14))
+            else if (mxf::Matches(v, mxf::kDvContainerPrefix, 14))
                 type = v[14] == 3 || v[14] == 4         ? DV25_Video
                        : v[14] == 0x40 || v[14] == 0x41 ? DVCPro25_Video
                        : v[14] == 0x50 || v[14] == 0x51 ? DVCPro50_Video
                                                         : DVCPro100_Video;
-            else if (mxf::Matches(v, kHydrel, 16))
+            else if (mxf::Matches(v, mxf::kHydrelCodingLabel, 16))
                 type = Hydrel_Video;
         }
         return !(type != Unknown_Video && aspect != 0 && width != 0 && height != 0);

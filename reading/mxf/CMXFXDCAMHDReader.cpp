@@ -26,7 +26,6 @@ namespace
 constexpr uint64_t kPictureAfterPackage = 512;  // the system item and its fill come first
 constexpr uint32_t kPictureHeaderPeek = 1024;
 constexpr size_t kMaxTrailingPackages = size_t{1} << 22;
-constexpr uint8_t kUlPrefix[4] = {0x06, 0x0E, 0x2B, 0x34};
 
 // One content package found by walking the essence.
 struct Package {
@@ -77,7 +76,7 @@ void CMXFXDCAMHDReaderBase::IndexTrailingEssence()
             lastWhole = false;
             break;
         }
-        const bool ul = mxf::Matches(key, kUlPrefix, 4);
+        const bool ul = mxf::Matches(key, mxf::kUlPrefix, 4);
         const bool packageStart = ul && (key[12] == 0x04 || key[12] == 0x05 || key[12] == 0x15);
         if (length > last.nEnd - std::min(last.nEnd, Tell())) {
             lastWhole = packageStart;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "media/MxfLabels.h"
+
 // Small pieces of KLV coding shared by the readers of MXF files made by other systems. Every function works on
 // a memory range [p, end) and never reads outside it.
 namespace mxf
@@ -10,15 +12,8 @@ namespace mxf
 
 using Key = uint8_t[16];
 
-extern const uint8_t kPartitionPrefix[13];  // any partition pack
-extern const uint8_t kHeaderPartition[14];  // then byte 15 must be 00
-extern const uint8_t kBodyPartition[16];    // closed and complete body partition
-extern const uint8_t kFooterPartition[14];
-extern const uint8_t kRandomIndexPack[16];
-extern const uint8_t kFillKey[16];         // the version-1 fill key; IsFillKey also takes version 2
-extern const uint8_t kSetPrefix[14];       // structural metadata sets; byte 14 names the set
-extern const uint8_t kEssenceElement[12];  // byte 12 is the item type
-constexpr size_t kEssenceCheck = 11;       // the reads check this much of it
+// The labels themselves are in media/MxfLabels.h; IsFillKey takes the version-2 fill key too.
+constexpr size_t kEssenceCheck = 11;  // the reads check this much of it
 
 // Byte 14 of a structural metadata set key.
 enum SetType : uint8_t {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/ByteOrder.h"
+#include "media/Vc3Compressions.h"
 
 namespace
 {
@@ -15,20 +16,7 @@ constexpr uint32_t kHeaderAfterLength = 640;
 
 uint32_t CHydrelFramePadder::FrameSizeOfCompression(uint32_t compressionId)
 {
-    switch (compressionId) {
-        case 1235:
-        case 1238:
-            return 0xE0000;
-        case 1237:
-            return 0x94000;
-        case 1241:
-        case 1243:
-        case 1250:
-        case 1251:
-            return 0x70000;
-        default:
-            return 0x4A000;
-    }
+    return vc3::UnitSize(compressionId);
 }
 
 uint8_t* CHydrelFramePadder::FrameBuffer(uint8_t** buffer, uint32_t* capacity)

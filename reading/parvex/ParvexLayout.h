@@ -2,25 +2,21 @@
 
 #include <cstdint>
 
+#include "media/MxfLabels.h"
+
 // The byte layout of the Parvex clip file shared by its reader and its writer: MXF keys, the fixed places of
 // the header area, and the local tags of the Korvo metadata set.
 namespace parvex
 {
 
-constexpr uint8_t kHeaderPartitionKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
-                                             0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00};
-constexpr uint8_t kFooterPartitionKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
-                                             0x0D, 0x01, 0x02, 0x01, 0x01, 0x04, 0x02, 0x00};
-constexpr uint8_t kFillKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x01,
-                                  0x03, 0x01, 0x02, 0x10, 0x01, 0x00, 0x00, 0x00};
-constexpr uint8_t kPrimerPackKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
-                                        0x0D, 0x01, 0x02, 0x01, 0x01, 0x05, 0x01, 0x00};
-constexpr uint8_t kKorvoMetaDataKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x01,
-                                           0x0D, 0x01, 0x04, 0x01, 0x01, 0x01, 0x02, 0x00};
-constexpr uint8_t kEssenceKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
-                                     0x0D, 0x01, 0x03, 0x01, 0x18, 0x01, 0x02, 0x01};
-constexpr uint8_t kOperationalPattern[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
-                                             0x0D, 0x01, 0x02, 0x01, 0x01, 0x01, 0x01, 0x00};
+// Its MXF keys, named as the reader and writer know them.
+inline constexpr const auto& kHeaderPartitionKey = mxf::kHeaderPartitionOpenIncomplete;
+inline constexpr const auto& kFooterPartitionKey = mxf::kFooterPartitionClosedIncomplete;
+inline constexpr const auto& kFillKey = mxf::kFillKey;
+inline constexpr const auto& kPrimerPackKey = mxf::kPrimerPack;
+inline constexpr const auto& kKorvoMetaDataKey = mxf::kKorvoMetaDataKey;
+inline constexpr const auto& kEssenceKey = mxf::kParvexEssenceKey;
+inline constexpr const auto& kOperationalPattern = mxf::kOperationalPatternOP1a;
 // How many leading bytes identify each key; the bytes behind them are free.
 constexpr uint32_t kPartitionKeyChecked = 14;
 constexpr uint32_t kFillKeyChecked = 16;

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "automation/QlmClient.h"
 #include "automation/StatusTranslation.h"
 #include "automation/_AutomationAPI.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 #include "platform/Registry.h"
 #include "platform/Socket.h"
 #include "tests/automation/StandIns.h"

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "automation/QlmClient.h"
 #include "automation/_AutomationTransaction.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 #include "tests/automation/StandIns.h"
 
 using namespace MirelQla;

@@ -7,13 +7,13 @@
 #include <string>
 
 #include "automation/PlumetConnection.h"
-#include "automation/QlmClient.h"
 #include "automation/_AutomationAPI.h"
 #include "outside/qo/Generic/CompositionMobIF.h"
 #include "outside/qo/Generic/FileMobIF.h"
 #include "outside/qo/Generic/Filelist.h"
 #include "outside/qo/Generic/HelperIF.h"
 #include "outside/qo/Generic/MasterMobIF.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 #include "tests/automation/StandIns.h"
 
 using namespace MirelQla;

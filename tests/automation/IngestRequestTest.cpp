@@ -7,8 +7,8 @@
 #include <string>
 
 #include "automation/IngestInitFiles.h"
-#include "automation/QlmClient.h"
 #include "automation/_AutomationAPI.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 #include "platform/Paths.h"
 #include "tests/automation/StandIns.h"
 

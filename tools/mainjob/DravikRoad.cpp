@@ -1,7 +1,6 @@
-// The automation road: a client program's ingest request made through libDravik.so. The automation library
-// loads the transfer service's client library (its stand-in, backed by the transfer service of
-// outside/tessan), which runs the ingest of the Parvex clip file with the receiver plug-in libRecalo.so;
-// the transaction's status record is followed to the end and the ingested pictures compared.
+// Ingest requests through libDravik.so, as a client program makes them: the automation library loads the transfer
+// service's client library (its stand-in, backed by the transfer service of outside/tessan), which runs the job the
+// browser made with the receiver plug-in libRecalo.so; the transaction's status record is followed to its end.
 #include <dlfcn.h>
 
 #include <cstring>
@@ -10,7 +9,7 @@
 #include <thread>
 
 #include "automation/Host.h"
-#include "tools/mainjob/Road.h"
+#include "tools/mainjob/CodecRoads.h"
 
 namespace mainjob
 {
@@ -48,12 +47,10 @@ private:
 
 }  // namespace
 
-void DravikRoad(Road& road, Media& media)
+bool DravikIngest(Road& road, const Media& media, const std::string& job, const fs::path& out, uint32_t frames)
 {
-    if (!HaveInput(road, media, !media.parvexPath.empty(), "no clip file to ingest (the clip-file road failed)"))
-        return;
     const fs::path libraries = media.work / "lib";
-    const fs::path out = media.work / "ingest";
+    fs::remove_all(out);
     fs::create_directories(libraries);
     fs::create_directories(out);
     setenv("KORVO_LIBRARY_DIR", libraries.c_str(), 1);
@@ -62,7 +59,7 @@ void DravikRoad(Road& road, Media& media)
     auto control = client.Handle() ? reinterpret_cast<ControlFn>(dlsym(client.Handle(), "TessanApiControl")) : nullptr;
     if (!road.Check(receiver.Handle() && control,
                     "libRecalo.so and the client library placed in " + libraries.string()))
-        return;
+        return false;
     control("reset", "", nullptr, 0);
     control("tessan.out", out.c_str(), nullptr, 0);
     control("tessan.plugin", "Recalo", nullptr, 0);
@@ -72,23 +69,16 @@ void DravikRoad(Road& road, Media& media)
     AutomationAPI* api = nullptr;
     if (!road.Check(host && host->GetAutomationAPI(&api).GetStatusCode() == kSuccess && api,
                     "libDravik.so gives its automation interface"))
-        return;
+        return false;
     AutomationTransaction* transaction = nullptr;
     const int32_t requested =
-        api->RequestTransferXML("ingest", "workspace", "",
-                                IngestJob({{"directory", fs::path(media.parvexPath).parent_path().string()},
-                                           {"lookupname", fs::path(media.parvexPath).filename().string()},
-                                           {"KorvoFileType", "Korvo"}},
-                                          2)
-                                    .c_str(),
-                                &transaction)
-            .GetStatusCode();
+        api->RequestTransferXML("ingest", "workspace", "", job.c_str(), &transaction).GetStatusCode();
     if (!road.Check(requested == kSuccess && transaction,
-                    "the ingest request is taken (status " + std::to_string(requested) + ")"))
-        return;
+                    "the browser's job is taken by libDravik.so (status " + std::to_string(requested) + ")"))
+        return false;
     TransferStatusRecord record;
     std::memset(&record, 0, sizeof record);
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 6000; ++i) {
         transaction->GetStatus(&record);
         if (record.state != 2 && record.state != 3)
             break;
@@ -97,15 +87,11 @@ void DravikRoad(Road& road, Media& media)
     road.StopClock();
     Qo::QoString text;
     transaction->GetStatusText(text);
-    road.Check(record.state == kComplete && record.value1 == kFrames,
-               "the transaction ends in state " + std::to_string(record.state) + " after " +
-                   std::to_string(record.value1) + " frames: " + std::string(text.ToCString()));
+    const bool complete = road.Check(record.state == kComplete && record.value1 == frames,
+                                     "the transaction ends in state " + std::to_string(record.state) + " after " +
+                                         std::to_string(record.value1) + " frames: " + std::string(text.ToCString()));
     AutomationTransaction::release(&transaction);
-    host.reset();
-
-    const fs::path picture = out / "video.m2v";
-    road.Moved(static_cast<uint64_t>(record.value1), fs::exists(picture) ? fs::file_size(picture) : 0);
-    CheckIngestedMedia(road, out, media.work / "source.m2v");
+    return complete;
 }
 
 }  // namespace mainjob

@@ -173,6 +173,11 @@ std::string TypeText(FileType type, int32_t videoType)
 
 }  // namespace
 
+uint32_t TrackSample(uint32_t track, uint64_t position)
+{
+    return static_cast<uint32_t>((position * 40503u + track * 2654435761u) >> 4) & 0xFFFFFF;
+}
+
 void ParvexFileRoad(Road& road, Media& media)
 {
     if (!HaveProgram("ffmpeg")) {

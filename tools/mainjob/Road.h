@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "outside/tessan/CTransfer.h"
-
 namespace mainjob
 {
 
@@ -39,6 +37,7 @@ public:
     void StartClock() { _start = std::chrono::steady_clock::now(); }
     void StopClock();
 
+    const std::string& Name() const { return _name; }
     bool Failed() const { return _failures > 0; }
     bool Skipped() const { return !_skipReason.empty(); }
     // "<name>  ok|FAILED|skipped  <rate>", one line.
@@ -64,8 +63,6 @@ struct Media {
     std::vector<Bytes> imxPictures;   // the source IMX 50 pictures
     std::vector<Bytes> parvexBlocks;  // the blocks of the Parvex clip file
     std::string parvexPath;
-    std::string playoutPath;  // the clip file the playout road wrote
-    uint32_t playoutBlockMB = 0;
     std::string material;
     std::string sourceMissing;  // why no source clip could be made, when so
 };
@@ -76,9 +73,6 @@ bool HaveInput(Road& road, const Media& media, bool present, const std::string& 
 
 // The 24-bit sample of a sound track (1 to kTracks) at a sample position of the clip file's sound.
 uint32_t TrackSample(uint32_t track, uint64_t position);
-// The ingested media in the folder: the pictures decode as the source's, frame for frame, and each sound
-// track's WAV holds the clip's samples.
-void CheckIngestedMedia(Road& road, const std::filesystem::path& folder, const std::filesystem::path& source);
 
 // Runs a command line through the shell, bounded to 30 s; its standard output, and its exit code.
 std::string Shell(const std::string& command, int* exitCode = nullptr);
@@ -91,16 +85,6 @@ void ParvexFileRoad(Road& road, Media& media);
 void SimulatorRoad(Road& road, Media& media);
 void Op1aRoad(Road& road, Media& media);
 void QuickTimeRoad(Road& road, Media& media);
-void DravikRoad(Road& road, Media& media);
-void PlayoutRoad(Road& road, Media& media);
-void TcpIngestRoad(Road& road, Media& media);
-void ServerIngestRoad(Road& road, Media& media);
-
-// An ingest job as the browser describes a clip: the values given added to (or, for the clip's folder and
-// name, placed beside) those of a 2 s IMX 50 clip without sound.
-std::string IngestJob(const std::vector<std::pair<std::string, std::string>>& values, uint32_t blockSizeMB);
-// Runs an ingest or playout of the transfer service, timed, and checks that it completed every frame.
-tessan::TransferResult RunTransfer(Road& road, const std::function<tessan::TransferResult()>& run);
 void SnmpRoad(Road& road, Media& media);
 
 }  // namespace mainjob

@@ -18,14 +18,13 @@
 
 #include "outside/snmp/CExtensionAgent.h"
 #include "platform/NamedMutex.h"
-#include "platform/Registry.h"
 #include "platform/SharedEvent.h"
 #include "platform/Socket.h"
+#include "snmpagent/TrapDestinations.h"
 
 namespace
 {
 constexpr char kAppName[] = "nodwell-subagent";
-constexpr char kTrapKey[] = "System\\CurrentControlSet\\Services\\SNMP\\Parameters\\TrapConfiguration\\public";
 constexpr char kResetEventName[] = "SNMPServiceResetEvent";
 // Held while a host serves the agent: a second one would reset the shared table and run a second monitor.
 constexpr char kHostLockName[] = "Nodwell_SubAgentHost";
@@ -413,9 +412,7 @@ int Handler(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_r
 void LoadTrapDestinations()
 {
     g_trapDestinations.clear();
-    for (const platform::RegValue& value : platform::Registry::EnumValues(platform::RegHive::LocalMachine, kTrapKey)) {
-        std::string text(value.data.begin(), value.data.end());
-        text = text.substr(0, strnlen(text.c_str(), text.size()));
+    for (const std::string& text : snmpagent::ReadTrapDestinations()) {
         if (!text.empty())
             g_trapDestinations.push_back(text);
     }

@@ -8,9 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "automation/IngestDevice.h"
-#include "automation/PlumetMainObject.h"
-#include "automation/QlmClient.h"
+#include "outside/ingestsetup/interface/IngestDevice.h"
+#include "outside/plumet/interface/PlumetMainObject.h"
+#include "outside/tessanapi/interface/QlmClient.h"
 
 namespace
 {

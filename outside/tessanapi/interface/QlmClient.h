@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "automation/TransferStatusRecord.h"
+#include "outside/tessanapi/interface/TransferStatusRecord.h"
 
 // The objects of the transfer service's client library (tessanapiVC7), as this library calls them.
 // The operations stand in the order of the library's own table; the ones this library never calls
