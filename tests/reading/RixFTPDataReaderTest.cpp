@@ -398,9 +398,9 @@ TEST(RixFTPDataReaderProgram, ClipsOfEitherBlockSizeAreReadWhole)
     for (const uint32_t format : {uint32_t{KORVOMXF_FORMAT_BAVD_2MB}, uint32_t{KORVOMXF_FORMAT_BAVD_8MB}}) {
         const bool two = format == KORVOMXF_FORMAT_BAVD_2MB;
         SCOPED_TRACE(two ? "2 MB" : "8 MB");
-        const parvexclip::ClipSpec spec{"Imx50", format, 2, 3, 4, 50, 1, "imx50.m2v", 250000, 12, false};
+        const parvexclip::ClipSpec layout{"Imx50", format, 2, 3, 4, 50, 1, "imx50.m2v", 250000, 12, false};
         const fs::path dir = testsupport::FreshDir(two ? "rixsim-folder-2mb" : "rixsim-folder-8mb");
-        parvexclip::ClipWriter writer(spec);
+        parvexclip::ClipWriter writer(layout);
         ASSERT_TRUE(writer.WriteAll((dir / "CLIP.MXF").string()));
         // The server keeps the blocks that follow the clip file's 2 MB header area.
         const parvexclip::Bytes file = parvexclip::ReadFile(dir / "CLIP.MXF");
@@ -411,7 +411,7 @@ TEST(RixFTPDataReaderProgram, ClipsOfEitherBlockSizeAreReadWhole)
         parvexclip::WriteFile(clips / "000110A_news.CLP", file.data() + 0x200000,
                               (file.size() - 0x200000) / block * block);
         const std::string xml =
-            CRixClipTable::ForClip("news", parvexclip::kFirstField, parvexclip::kFirstField + 2 * spec.nPictures)
+            CRixClipTable::ForClip("news", parvexclip::kFirstField, parvexclip::kFirstField + 2 * layout.nPictures)
                 .Set("VIDEOFORMAT", 1)
                 .ToXml();
         parvexclip::WriteFile(clips / "000110A_news.XML", reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
@@ -434,12 +434,12 @@ TEST(RixFTPDataReaderProgram, ClipsOfEitherBlockSizeAreReadWhole)
             double seconds = -1;
             if (reader.GetNextData(&data, static_cast<uint32_t>(buffer.size()), &size, &seconds) != 0)
                 break;
-            ASSERT_LT(pictures, spec.nPictures);
+            ASSERT_LT(pictures, layout.nPictures);
             const parvexclip::Bytes& stored = writer.Stored()[pictures];
             ASSERT_GE(size, stored.size()) << pictures;
             EXPECT_EQ(0, std::memcmp(data, stored.data(), stored.size())) << pictures;
         }
-        EXPECT_EQ(pictures, spec.nPictures);
+        EXPECT_EQ(pictures, layout.nPictures);
     }
 }
 

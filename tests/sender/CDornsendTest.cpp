@@ -268,10 +268,10 @@ TEST_F(Dornsend, FourPlayoutsAtOnceIntoOneFolder)
         std::vector<std::unique_ptr<OpenedComposition>> compositions;
         std::vector<std::vector<std::string>> sources(4);
         for (int n = 0; n < 4; ++n) {
-            CompositionSpec spec = _spec;
-            spec.targets["TGT-Address"] = folder.string();
+            CompositionSpec layout = _spec;
+            layout.targets["TGT-Address"] = folder.string();
             const std::string path = (_dir / ("composition" + std::to_string(n) + ".xml")).string();
-            WriteComposition(path, spec);
+            WriteComposition(path, layout);
             compositions.push_back(std::make_unique<OpenedComposition>(path));
             // Each playout its own pictures: a clip that took another's place would show.
             sources[n] = frames;

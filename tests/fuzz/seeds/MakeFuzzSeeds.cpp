@@ -53,36 +53,36 @@ struct BlockSpec {
 };
 
 // One block of the pictures, as many as fit; their audio silent.
-Bytes WriteBlock(const BlockSpec& spec, const std::vector<Bytes>& pictures, uint32_t firstField)
+Bytes WriteBlock(const BlockSpec& layout, const std::vector<Bytes>& pictures, uint32_t firstField)
 {
     KorvoMXFBlockWriter writer;
-    writer.SetBlockType(spec.type);
-    writer.SetStandard(spec.standard);
-    writer.SetVideoSystem(spec.system);
+    writer.SetBlockType(layout.type);
+    writer.SetStandard(layout.standard);
+    writer.SetVideoSystem(layout.system);
     writer.SetAspectRatio(2);
     writer.SetProgressive(false);
     writer.SetFormatFlag(false);
     writer.SetDualLink(false);
     writer.SetSimultaneousMode(false);
-    writer.SetVideoFormat(spec.videoFormat);
+    writer.SetVideoFormat(layout.videoFormat);
     writer.SetAudioFormat(1);
     writer.SetTableHeaderByte(0);
     writer.SetVideoChannelCount(1);
-    writer.SetAudioGroupCount(spec.groups);
+    writer.SetAudioGroupCount(layout.groups);
     writer.SetTwoFields(false);
-    Bytes block(spec.type == KORVOMXF_BLOCK_BAVD_8MB ? 0x800000 : 0x200000, 0);
+    Bytes block(layout.type == KORVOMXF_BLOCK_BAVD_8MB ? 0x800000 : 0x200000, 0);
     writer.SetFirstField(firstField);
     writer.SetBlockBuffer(block.data(), static_cast<uint32_t>(block.size()));
-    const uint32_t audioBytes = (spec.standard == 3 ? 0x2E00 : 0x2600) * spec.groups;
+    const uint32_t audioBytes = (layout.standard == 3 ? 0x2E00 : 0x2600) * layout.groups;
     for (const Bytes& picture : pictures) {
         KorvoMXFVideoInfo video;
-        video._nVideoFormat = spec.videoFormat;
+        video._nVideoFormat = layout.videoFormat;
         video._nSize = static_cast<uint32_t>(picture.size());
-        video._nWidth = spec.system == 4 ? 1920 : 720;
-        video._nLines = spec.system == 1 ? 480 : spec.system == 2 ? 576 : 1080;
+        video._nWidth = layout.system == 4 ? 1920 : 720;
+        video._nLines = layout.system == 1 ? 480 : layout.system == 2 ? 576 : 1080;
         const Bytes audio(size_t{audioBytes} * 2, 0);
-        const KorvoMXFAudioInfo info[2] = {{1, audioBytes, 4 * spec.groups}, {1, audioBytes, 4 * spec.groups}};
-        const uint32_t chunks = spec.groups ? 2 : 0;
+        const KorvoMXFAudioInfo info[2] = {{1, audioBytes, 4 * layout.groups}, {1, audioBytes, 4 * layout.groups}};
+        const uint32_t chunks = layout.groups ? 2 : 0;
         if (writer.AddPicture(1, &video, picture.data(), chunks, info, audio.data(), 0, nullptr, nullptr) !=
             KORVOMXF_OK)
             break;
