@@ -302,15 +302,7 @@ TEST(RixFtpBlockReaderWaits, NoWelcomeWaitStaysWithinItsSpread)
 TEST(RixFtpBlockReaderHostileThreads, CancelEndsOpenAgainstEveryPeer)
 {
     using testsupport::ScriptedFtpServer;
-    const struct {
-        const char* name;
-        ScriptedFtpServer::Manner manner;
-        const char* welcome;
-    } cases[] = {
-        {"no welcome", ScriptedFtpServer::Manner::Scripted, ""},
-        {"close on accept", ScriptedFtpServer::Manner::CloseOnAccept, "220 ready\r\n"},
-        {"one byte every 2 s", ScriptedFtpServer::Manner::Drip, ""},
-    };
+    const auto& cases = testsupport::kHostileFtpPeers;
     for (const auto& c : cases) {
         ScriptedFtpServer server(c.welcome, nullptr);
         server.SetManner(c.manner, 2000);

@@ -38,15 +38,7 @@ int WaitExit(pid_t pid, std::chrono::milliseconds wait)
 
 TEST(TessanHostilePeer, SigtermEndsAnIngestThatCannotStart)
 {
-    const struct {
-        const char* name;
-        ScriptedFtpServer::Manner manner;
-        const char* welcome;
-    } cases[] = {
-        {"no welcome", ScriptedFtpServer::Manner::Scripted, ""},
-        {"close on accept", ScriptedFtpServer::Manner::CloseOnAccept, "220 ready\r\n"},
-        {"one byte every 2 s", ScriptedFtpServer::Manner::Drip, ""},
-    };
+    const auto& cases = testsupport::kHostileFtpPeers;
     const fs::path dir = testsupport::FreshDir("TessanHostilePeer");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -70,4 +70,16 @@ private:
     std::thread _thread;
 };
 
+// The peers that never let a client start: each a manner and the welcome it sends.
+struct HostileFtpPeer {
+    const char* name;
+    ScriptedFtpServer::Manner manner;
+    const char* welcome;
+};
+inline constexpr HostileFtpPeer kHostileFtpPeers[] = {
+    {"no welcome", ScriptedFtpServer::Manner::Scripted, ""},
+    {"close on accept", ScriptedFtpServer::Manner::CloseOnAccept, "220 ready\r\n"},
+    {"one byte every 2 s", ScriptedFtpServer::Manner::Drip, ""},
+};
+
 }  // namespace testsupport
