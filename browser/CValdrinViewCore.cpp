@@ -33,3 +33,17 @@ std::string CValdrinViewCore::BackupTimeText() const
     const platform::LocalTime now = Now();
     return FormatText("%04i/%02i/%02i %02i:%02i:%02i", now.year, now.month, now.day, now.hour, now.minute, now.second);
 }
+
+int CValdrinViewCore::FinishClipJob(CXmlDocument& doc, CXmlNode* clip, const std::string& idSource,
+                                    int64_t fillAndKeyType, const std::string& fillAndKey, const char* caller,
+                                    std::string& job)
+{
+    if (clip) {
+        ingestjob::AddText(*clip, "Rix_ClipIdSrc", idSource);
+        ingestjob::AddInt64(*clip, "Rix_FillAndKey_Type", fillAndKeyType);
+        ingestjob::AddText(*clip, "Rix_FillAndKey", fillAndKey);
+    }
+    job = ingestjob::FinishJobText(doc.GetXml());
+    _log.Log("CValdrinView::%s terminated normally.", caller);
+    return 0;
+}

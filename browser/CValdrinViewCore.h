@@ -74,6 +74,10 @@ protected:
     void Message(const std::string& text, const std::string& caption, MessageIcon icon);
     platform::LocalTime Now() const { return _clock ? _clock() : platform::LocalNow(); }
     std::string BackupTimeText() const;
+    // The end every clip description shares: the clip node's id source and fill-and-key elements, then the job's
+    // text and the closing log line of the caller (its name as logged). Returns 0.
+    int FinishClipJob(CXmlDocument& doc, CXmlNode* clip, const std::string& idSource, int64_t fillAndKeyType,
+                      const std::string& fillAndKey, const char* caller, std::string& job);
     // Reads the clip table of a server clip: 0 with the text, or 1 after telling why.
     int ReadClipTable(const std::string& clipName, std::string& text);
     // The primary timecode of a recording train's in field from the side channel; -1 when it is not known.

@@ -154,17 +154,8 @@ int CValdrinViewCore::GetFileInfos(const std::string& fileName, std::string& job
     auto root = CreateJobDocument(doc);
     if (!root)
         return -2;
-    AddText(*root, "printname", printName);
-    AddText(*root, "lookupname", fileName);
-    AddText(*root, "hostname", _settings._szTargetHost);
-    AddText(*root, "directory", _settings._szCurrentFolder);
-    AddText(*root, "dllname", _settings._szSetupDll);
-    AddText(*root, "dllversion", kDllVersion);
-    AddText(*root, "markin", markIn);
-    AddText(*root, "markout", markOut);
-
-    auto priv = root->AddChildNode("private");
-    AddInt(*priv, "KorvoFps", fps);
+    auto priv = AddJobHead(*root, {printName, fileName, _settings._szTargetHost, _settings._szCurrentFolder,
+                                   _settings._szSetupDll, markIn, markOut, fps});
     AddULong(*priv, "KorvoTCIn", static_cast<uint32_t>(tcIn));
     AddULong(*priv, "KorvoTCOut", static_cast<uint32_t>(tcOut));
     AddInt(*priv, "KorvonAudios", audios);
@@ -204,12 +195,9 @@ int CValdrinViewCore::GetFileInfos(const std::string& fileName, std::string& job
         const uint32_t videoSystem = (word >> 24) & 0xF;
         const uint32_t picture = (word >> 16) & 0xFF;
 
-        auto metadata = priv->AddChildNode("Korvo_Metadatas");
-        auto general = metadata->AddChildNode("General_Infos");
-        auto file = general->AddChildNode("Parvex_File_Infos");
-        AddText(*file, "Rix_Device_Src", "Korvo Rix");
-        AddText(*file, "Rix_Processing_Device",
-                FormatText("Korvo Mirel Browser %s (file)", CValdrinSettings::kVersion));
+        MetadataNodes tree =
+            AddMetadataTree(*priv, FormatText("Korvo Mirel Browser %s (file)", CValdrinSettings::kVersion));
+        CXmlNode* file = tree.file.get();
         AddText(*file, "Rix_Material_ID", info._szMaterialId);
         AddLong(*file, "Rix_Offset_TC", static_cast<int32_t>(offset));
         AddULong(*file, "Rix_IN", info._nIn);
@@ -240,9 +228,7 @@ int CValdrinViewCore::GetFileInfos(const std::string& fileName, std::string& job
                      info._szMaterialId.c_str());
         AddText(*file, "Parvex_Backup_Time_str", BackupTimeText());
 
-        auto clips = metadata->AddChildNode("Clips_Infos");
-        auto clipNode = clips->AddChildNode("Clip");
-        auto clip = clipNode->AddChildNode("Parvex_Clip_Infos");
+        CXmlNode* clip = tree.clip.get();
         AddText(*clip, "Rix_UmID", head._szClipId);
         AddText(*clip, "Rix_VarID",
                 head._bWideVarId
@@ -273,12 +259,8 @@ int CValdrinViewCore::GetFileInfos(const std::string& fileName, std::string& job
                     head._bKeywordWide[i] ? WideBytesToUtf8(head._aKeywordWide[i], sizeof head._aKeywordWide[i])
                                           : head._szKeywords[i]);
         }
-        AddText(*clip, "Rix_ClipIdSrc", head._szClipIdSrc);
-        AddULong(*clip, "Rix_FillAndKey_Type", head._nFillAndKeyType);
-        AddText(*clip, "Rix_FillAndKey", head._szFillAndKey);
+        return FinishClipJob(doc, clip, head._szClipIdSrc, head._nFillAndKeyType, head._szFillAndKey, "GetFileInfos",
+                             job);
     }
-
-    job = FinishJobText(doc.GetXml());
-    _log.Log("CValdrinView::GetFileInfos terminated normally.");
-    return 0;
+    return FinishClipJob(doc, nullptr, {}, 0, {}, "GetFileInfos", job);
 }

@@ -80,9 +80,9 @@ int CValdrinViewCore::ReadClipTable(const std::string& clipName, std::string& te
     ftp.SetTimeouts(timeouts);
     const int connected = port < 0 || port > 65535 ? -1 : ftp.Connect();
     if (connected != 0) {
-        const std::string why = connected == -1 ? FormatText("port %s is not a port number", _settings._szRixPort.c_str())
-                                              : FtpConnectFailureText(server, connected, ftp.GetConnectError(),
-                                                                      ftp.GetLastReply());
+        const std::string why =
+            connected == -1 ? FormatText("port %s is not a port number", _settings._szRixPort.c_str())
+                            : FtpConnectFailureText(server, connected, ftp.GetConnectError(), ftp.GetLastReply());
         _log.Log("CValdrinView::GetFTPInfos : FAILED to connect to %s:%s as %s: %s", server.szHost.c_str(),
                  _settings._szRixPort.c_str(), server.szUser.c_str(), why.c_str());
         Message("Failed to Connect to FTP Server !!\n" + why, "", MessageIcon::None);
@@ -263,17 +263,8 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
     auto root = CreateJobDocument(doc);
     if (!root)
         return -2;
-    AddText(*root, "printname", printName);
-    AddText(*root, "lookupname", lookupName);
-    AddText(*root, "hostname", _settings._szTargetHost);
-    AddText(*root, "directory", _settings._szCurrentFolder);
-    AddText(*root, "dllname", _settings._szSetupDll);
-    AddText(*root, "dllversion", kDllVersion);
-    AddText(*root, "markin", markIn);
-    AddText(*root, "markout", markOut);
-
-    auto priv = root->AddChildNode("private");
-    AddInt(*priv, "KorvoFps", fps);
+    auto priv = AddJobHead(*root, {printName, lookupName, _settings._szTargetHost, _settings._szCurrentFolder,
+                                   _settings._szSetupDll, markIn, markOut, fps});
     AddLong(*priv, "KorvoTCIn", static_cast<int32_t>(Sum(in, offset)));
     AddLong(*priv, "KorvoTCOut", static_cast<int32_t>(Sum(out, offset)));
     AddInt(*priv, "KorvonAudios", values._nAudios);
@@ -295,13 +286,12 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
             FormatText("%s:%s@%s:%s", _settings._szRixUser.c_str(), _settings._szRixPass.c_str(),
                        _settings._szRixAddress.c_str(), _settings._szRixPort.c_str()));
 
-    auto metadata = priv->AddChildNode("Korvo_Metadatas");
-    auto general = metadata->AddChildNode("General_Infos");
-    auto file = general->AddChildNode("Parvex_File_Infos");
+    MetadataNodes tree =
+        AddMetadataTree(*priv, FormatText("Korvo Mirel Browser %s (RixFtp)", CValdrinSettings::kVersion));
+    CXmlNode* file = tree.file.get();
+    CXmlNode* clip = tree.clip.get();
     CMXF_Parvex_ClipInfo codec;
     codec._nVideoCodec = static_cast<uint32_t>(values._nCodec);
-    AddText(*file, "Rix_Device_Src", "Korvo Rix");
-    AddText(*file, "Rix_Processing_Device", FormatText("Korvo Mirel Browser %s (RixFtp)", CValdrinSettings::kVersion));
     AddText(*file, "Rix_Material_ID", values._szMaterialId);
     AddLong(*file, "Rix_Offset_TC", offset);
     AddULong(*file, "Rix_IN", static_cast<uint32_t>(selectedIn));
@@ -332,9 +322,6 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
                  values._szMaterialId.c_str());
     AddText(*file, "Parvex_Backup_Time_str", backupTime);
 
-    auto clips = metadata->AddChildNode("Clips_Infos");
-    auto clipNode = clips->AddChildNode("Clip");
-    auto clip = clipNode->AddChildNode("Parvex_Clip_Infos");
     if (auto umid = CServerClipTable::ReadText(table, "CLIPID"))
         AddText(*clip, "Rix_UmID", values._nUnicodeFlags & 0x100 ? CServerClipTable::DecodeUnicodeHex(*umid) : *umid);
     if (auto varId = CServerClipTable::ReadVarId(table))
@@ -359,11 +346,6 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
         AddText(*clip, "Rix_ClipName",
                 values._nUnicodeFlags & 0x200 ? CServerClipTable::DecodeUnicodeHex(*clipNameText) : *clipNameText);
     AddFTPKeywords(table, *clip, values._nUnicodeFlags);
-    AddText(*clip, "Rix_ClipIdSrc", values._szClipIdSrc);
-    AddInt(*clip, "Rix_FillAndKey_Type", values._nFillAndKeyType);
-    AddText(*clip, "Rix_FillAndKey", values._szFillAndKey);
-
-    job = FinishJobText(doc.GetXml());
-    _log.Log("CValdrinView::GetFTPInfos terminated normally.");
-    return 0;
+    return FinishClipJob(doc, clip, values._szClipIdSrc, values._nFillAndKeyType, values._szFillAndKey, "GetFTPInfos",
+                         job);
 }

@@ -65,6 +65,41 @@ std::unique_ptr<CXmlNode> CreateJobDocument(CXmlDocument& doc)
     return doc.CreateRootNode("ingestdrag");
 }
 
+std::unique_ptr<CXmlNode> AddJobHead(CXmlNode& root, const JobHead& head)
+{
+    AddText(root, "printname", head.printName);
+    AddText(root, "lookupname", head.lookupName);
+    AddText(root, "hostname", head.hostName);
+    AddText(root, "directory", head.directory);
+    AddText(root, "dllname", head.dllName);
+    AddText(root, "dllversion", kDllVersion);
+    AddText(root, "markin", head.markIn);
+    AddText(root, "markout", head.markOut);
+    auto priv = root.AddChildNode("private");
+    if (priv)
+        AddInt(*priv, "KorvoFps", head.fps);
+    return priv;
+}
+
+MetadataNodes AddMetadataTree(CXmlNode& priv, const std::string& processingDevice)
+{
+    MetadataNodes nodes;
+    auto metadata = priv.AddChildNode("Korvo_Metadatas");
+    if (!metadata)
+        return nodes;
+    if (auto general = metadata->AddChildNode("General_Infos"))
+        nodes.file = general->AddChildNode("Parvex_File_Infos");
+    if (nodes.file) {
+        AddText(*nodes.file, "Rix_Device_Src", "Korvo Rix");
+        AddText(*nodes.file, "Rix_Processing_Device", processingDevice);
+    }
+    if (auto clips = metadata->AddChildNode("Clips_Infos")) {
+        if (auto clip = clips->AddChildNode("Clip"))
+            nodes.clip = clip->AddChildNode("Parvex_Clip_Infos");
+    }
+    return nodes;
+}
+
 void AddText(CXmlNode& parent, const char* name, const std::string& text)
 {
     auto node = parent.AddChildNode(name);

@@ -25,6 +25,30 @@ bool WriteFixedCopy(const std::string& jobText, const std::string& path = kFixed
 // The document with its declaration and the empty root "ingestdrag".
 std::unique_ptr<CXmlNode> CreateJobDocument(CXmlDocument& doc);
 
+// What every job names first: the clip, the target, the setup library and the marks; the clip's frame rate opens
+// the private part.
+struct JobHead {
+    std::string printName;
+    std::string lookupName;
+    std::string hostName;
+    std::string directory;
+    std::string dllName;
+    std::string markIn;
+    std::string markOut;
+    int32_t fps = 0;
+};
+// Writes the head under the root and returns the "private" part, its KorvoFps written.
+std::unique_ptr<CXmlNode> AddJobHead(CXmlNode& root, const JobHead& head);
+
+// The metadata tree of a clip description under the private part: the file node
+// (Korvo_Metadatas/General_Infos/Parvex_File_Infos), its device and processing texts written, and the clip node
+// (Korvo_Metadatas/Clips_Infos/Clip/Parvex_Clip_Infos).
+struct MetadataNodes {
+    std::unique_ptr<CXmlNode> file;
+    std::unique_ptr<CXmlNode> clip;
+};
+MetadataNodes AddMetadataTree(CXmlNode& priv, const std::string& processingDevice);
+
 // Child elements holding text only, one per number form of the job.
 void AddText(CXmlNode& parent, const char* name, const std::string& text);
 void AddInt(CXmlNode& parent, const char* name, int32_t value);     // "%d"

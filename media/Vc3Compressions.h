@@ -24,6 +24,15 @@ inline constexpr Compression kCompressions[] = {
     {1252, 0x4A000, 0x4A000, 1, 'L', false},
 };
 
+// The largest frame of any id.
+inline constexpr uint32_t kLargestFrameSize = [] {
+    uint32_t largest = 0;
+    for (const Compression& c : kCompressions)
+        largest = c.nFrameSize > largest ? c.nFrameSize : largest;
+    return largest;
+}();
+static_assert(kLargestFrameSize == 0xE0000);
+
 // The unit size of an id the table does not know.
 inline constexpr uint32_t kDefaultUnitSize = 0x4A000;
 
@@ -35,6 +44,16 @@ constexpr const Compression* Find(uint32_t compressionId)
             return &c;
     }
     return nullptr;
+}
+
+// Whether a frame or unit of this size belongs to a high-rate ('H') id.
+constexpr bool IsHighRateSize(uint32_t size)
+{
+    for (const Compression& c : kCompressions) {
+        if (c.cLetter == 'H' && (c.nFrameSize == size || c.nUnitSize == size))
+            return true;
+    }
+    return false;
 }
 
 // The size of one coding unit of the id.

@@ -3,18 +3,17 @@
 #include <algorithm>
 
 #include "common/CLogManager.h"
+#include "media/DvcproFrames.h"
 
 namespace
 {
-constexpr uint32_t kDifSequence525 = 10 * CKorvoDVCProHelper::kDifSequenceSize;
-constexpr uint32_t kDifSequence625 = 12 * CKorvoDVCProHelper::kDifSequenceSize;
-
 // A whole DIF frame of one channel starts with its header block (section type 0); packed pictures hold video
 // blocks only.
 bool IsWholeDifFrame(const uint8_t* video, int32_t size)
 {
     return size > 0 && (video[0] >> 5) == 0 &&
-           (static_cast<uint32_t>(size) == kDifSequence525 || static_cast<uint32_t>(size) == kDifSequence625);
+           (static_cast<uint32_t>(size) == dvcpro::ChannelSize(false) ||
+            static_cast<uint32_t>(size) == dvcpro::ChannelSize(true));
 }
 }  // namespace
 

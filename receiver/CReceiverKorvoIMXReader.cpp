@@ -4,12 +4,12 @@
 #include <exception>
 
 #include "common/CLogManager.h"
+#include "media/ImxFrames.h"
 
 namespace
 {
 constexpr uint32_t kTrackBuffer24 = 6072;
 constexpr uint32_t kTrackBuffer16 = 4048;
-constexpr double k2997FrameSeconds = 0.004170837504170838;  // bytes of a 29.97 Hz frame per bit/s / 1000
 }  // namespace
 
 bool HasSwappedAudio(const CKorvoBlockReader& reader)
@@ -47,11 +47,11 @@ void CReceiverKorvoIMXReader::SetTiming()
 {
     _nFieldsPerFrame = 2;
     if (_nVideoSystem == 3) {
-        _nExpectedVideoSize = static_cast<uint32_t>(std::max(_nRate, 0)) * 5000;
+        _nExpectedVideoSize = imx::FrameSize(int64_t{std::max(_nRate, 0)} * 1000000, true);
         _nAudioUnitSize = 2944;
         std::fill(std::begin(_nCadence), std::end(_nCadence), 1920u);
     } else {
-        _nExpectedVideoSize = static_cast<uint32_t>(std::max(_nRate, 0) * 1000000.0 * k2997FrameSeconds);
+        _nExpectedVideoSize = imx::FrameSize(int64_t{std::max(_nRate, 0)} * 1000000, false);
         _nAudioUnitSize = 2432;
         const uint32_t cadence[5] = {1600, 1602, 1602, 1602, 1602};
         std::copy(std::begin(cadence), std::end(cadence), _nCadence);

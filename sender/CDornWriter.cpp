@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/CLogManager.h"
+#include "media/ImxFrames.h"
 #include "outside/qo/Generic/ErrorIF.h"
 #include "sender/DornCodecFrames.h"
 
@@ -52,8 +53,8 @@ int CDornWriter::LearnImxFrame(const DornFrame* frame, int system, int64_t* fram
                           static_cast<long>(measured));
         return 0;
     }
-    *frameSize = dorncodec::ImxFrameSize(megabits, system);
     *bitrate = int64_t{megabits} * 1000000;
+    *frameSize = imx::FrameSize(*bitrate, system == 3);
     SetFrameCapacity(static_cast<uint32_t>(*frameSize));
     theLogManager.Log("++ Measured ++ IMX Bitrate: %li bits/s [Frame Size: %li B]", static_cast<long>(measured),
                       static_cast<long>(*frameSize));

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "common/CTimeCode.h"
+#include "media/ImxFrames.h"
+#include "media/Vc3Compressions.h"
 
 // A frame as the sender hands it over: the bytes and their count.
 struct DornFrame {
@@ -19,9 +21,10 @@ struct DornFrame {
 class CDornWriter
 {
 public:
-    static constexpr uint32_t kDefaultFrameCapacity = 250000;
-    // No codec frame is larger than two 0x70000-byte Hydrel units; a frame capacity never grows beyond this.
-    static constexpr uint32_t kMaxFrameCapacity = 0xE0000;
+    // The largest IMX frame (50 Mb/s at 25 Hz).
+    static constexpr uint32_t kDefaultFrameCapacity = imx::kRates[2].nFrameSize625;
+    // No codec frame is larger than the largest Hydrel frame; a frame capacity never grows beyond this.
+    static constexpr uint32_t kMaxFrameCapacity = vc3::kLargestFrameSize;
 
     CDornWriter() = default;
     virtual ~CDornWriter();

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
+#include "media/DvcproFrames.h"
+#include "media/ImxFrames.h"
 #include "sender/DornCodecFrames.h"
 
 namespace
@@ -132,10 +134,7 @@ void CDorn_KorvoIMX_Writer::ConfigureVariant()
 {
     _pInfo->_nVideoFormat = 4;
     _pInfo->_nVideoSystem = _nPictureCode == 3 ? 2 : 1;
-    _video = KorvoMXFVideoInfo{};
-    _video._nVideoFormat = 4;
-    _video._nWidth = 720;
-    _video._nLines = _nPictureCode == 3 ? 608 : 512;
+    _video = ImxRecord(_nPictureCode);
     _nFrameSize = -1;
     if (_nBitrate == 0)
         return;
@@ -145,7 +144,7 @@ void CDorn_KorvoIMX_Writer::ConfigureVariant()
         _pInfo.reset();
         return;
     }
-    _nFrameSize = dorncodec::ImxFrameSize(megabits, _nSystem);
+    _nFrameSize = imx::FrameSize(int64_t{megabits} * 1000000, _nSystem == 3);
     _pInfo->_nBitrate = megabits;
     SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
     theLogManager.Log("IMX Bitrate: %li [Frame Size: %li B]", static_cast<long>(_nBitrate),
@@ -179,7 +178,7 @@ CDorn_KorvoDVCPro_Writer::CDorn_KorvoDVCPro_Writer(const char* clipName, const c
                                                    bool blocks8MB)
     : CDorn_KorvoFile_Writer(clipName, louthIdMain, varIdMain, louthIdBackup, varIdBackup, serial, blocks8MB)
 {
-    SetFrameCapacity(576000);
+    SetFrameCapacity(dvcpro::kLargestFrameSize);
 }
 
 CDorn_KorvoDVCPro_Writer::~CDorn_KorvoDVCPro_Writer()
@@ -233,10 +232,7 @@ void CDorn_KorvoHydrel_Writer::ConfigureVariant()
     theLogManager.Log("KorvoHydrel_Writer - Open ... ");
     _nAspectCode = 3;
     const bool progressive = _nPictureCode > 5;
-    _video = KorvoMXFVideoInfo{};
-    _video._nVideoFormat = 5;
-    _video._nWidth = progressive ? 1280 : 1920;
-    _video._nLines = progressive ? 720 : 1080;
+    _video = HydrelRecord(_nPictureCode);
     _pInfo->_nVideoFormat = 5;
     _pInfo->_nVideoSystem = progressive ? 3 : 4;
     _pInfo->_nAspectRatio = 3;
@@ -247,12 +243,7 @@ void CDorn_KorvoHydrel_Writer::ConfigureVariant()
 int CDorn_KorvoHydrel_Writer::AddPicture(const DornFrame* frame)
 {
     if (_nFrameSize < 0) {
-        const uint32_t id = frame ? dorncodec::HydrelCompressionId(frame->pData, frame->nLength) : 0;
-        const dorncodec::HydrelUnits units = dorncodec::HydrelUnitsOf(id);
-        _nUnits = units.nUnits;
-        _nUnitSize = units.nUnitSize;
-        _nFrameSize = int64_t{_nUnits} * _nUnitSize;
-        SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
+        const dorncodec::HydrelUnits units = LearnHydrel(frame, &_nUnits, &_nUnitSize, &_nFrameSize);
         if (_pInfo) {
             _pInfo->_nHydrelQuality = units.bHighQuality ? 2 : 3;
             // Each unit of a two-unit frame is one field of its own.

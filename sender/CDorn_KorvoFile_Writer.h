@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "media/Vc3Compressions.h"
 #include "sender/CDorn_Korvo_Writer.h"
 #include "sender/DornDVCProFrames.h"
 #include "writers/KorvoMXFInfo.h"
@@ -81,5 +82,5 @@ protected:
 
 private:
     uint32_t _nUnits = 2;
-    uint32_t _nUnitSize = 0x4A000;
+    uint32_t _nUnitSize = vc3::kDefaultUnitSize;
 };

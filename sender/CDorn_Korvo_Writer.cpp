@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/CLogManager.h"
+#include "media/ImxFrames.h"
 #include "sender/DornCodecFrames.h"
 #include "writers/KorvoMXFIdGen.h"
 
@@ -297,6 +298,37 @@ bool CDorn_Korvo_Writer::LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* 
     *frameSize = size;
     SetFrameCapacity(size);
     return true;
+}
+
+dorncodec::HydrelUnits CDorn_Korvo_Writer::LearnHydrel(const DornFrame* frame, uint32_t* units, uint32_t* unitSize,
+                                                       int64_t* frameSize)
+{
+    const uint32_t id = frame ? dorncodec::HydrelCompressionId(frame->pData, frame->nLength) : 0;
+    const dorncodec::HydrelUnits row = dorncodec::HydrelUnitsOf(id);
+    *units = row.nUnits;
+    *unitSize = row.nUnitSize;
+    *frameSize = int64_t{row.nUnits} * row.nUnitSize;
+    SetFrameCapacity(static_cast<uint32_t>(*frameSize));
+    return row;
+}
+
+KorvoMXFVideoInfo CDorn_Korvo_Writer::ImxRecord(uint8_t pictureCode)
+{
+    KorvoMXFVideoInfo video{};
+    video._nVideoFormat = 4;
+    video._nWidth = imx::kWidth;
+    video._nLines = imx::CodedLines(pictureCode == 3);
+    return video;
+}
+
+KorvoMXFVideoInfo CDorn_Korvo_Writer::HydrelRecord(uint8_t pictureCode)
+{
+    const bool progressive = pictureCode > 5;
+    KorvoMXFVideoInfo video{};
+    video._nVideoFormat = 5;
+    video._nWidth = progressive ? 1280 : 1920;
+    video._nLines = progressive ? 720 : 1080;
+    return video;
 }
 
 int CDorn_Korvo_Writer::WriteDVCProFrame(DornDVCProFrames& dvcpro, const KorvoMXFVideoInfo& record, int64_t frameSize)

@@ -7,6 +7,7 @@
 
 #include "platform/PageBuffer.h"
 #include "sender/CDornWriter.h"
+#include "sender/DornCodecFrames.h"
 #include "sender/DornDVCProFrames.h"
 #include "writers/KorvoMXFBlockWriter.h"
 
@@ -58,6 +59,11 @@ protected:
     // The first DVCPRO frame sets the frame size, and the aspect when the target did not set it (the frame
     // states its own).
     bool LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize);
+    // The first VC-3 frame sets the unit layout, the frame size and the frame capacity; its table row is returned.
+    dorncodec::HydrelUnits LearnHydrel(const DornFrame* frame, uint32_t* units, uint32_t* unitSize, int64_t* frameSize);
+    // The picture records of the IMX and VC-3 elements, by the picture code.
+    static KorvoMXFVideoInfo ImxRecord(uint8_t pictureCode);
+    static KorvoMXFVideoInfo HydrelRecord(uint8_t pictureCode);
 
     // The common part of every Open, after the output is open.
     int OpenCommon(uint8_t pictureCode, int64_t bitrate, int channels, int sampleBits, const CTimeCode& start,

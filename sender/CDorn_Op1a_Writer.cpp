@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/CLogManager.h"
+#include "media/ImxFrames.h"
 #include "sender/DornCodecFrames.h"
 #include "writers/CIMXMXFWriter.h"
 
@@ -25,7 +26,7 @@ int CDorn_Op1a_Writer::Open(const char* path, uint8_t pictureCode, int64_t bitra
             return -1;
         }
         _nBitrate = int64_t{megabits} * 1000000;
-        _nFrameSize = dorncodec::ImxFrameSize(megabits, system);
+        _nFrameSize = imx::FrameSize(_nBitrate, system == 3);
         SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
     }
     auto writer =

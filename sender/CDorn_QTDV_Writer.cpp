@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/CLogManager.h"
+#include "media/DvcproFrames.h"
 #include "writers/CQTDVWriter.h"
 
 CDorn_QTDV_Writer::CDorn_QTDV_Writer(const char* louthIdMain, const char* varIdMain, const char* louthIdBackup,
@@ -23,7 +24,7 @@ int CDorn_QTDV_Writer::Open(const char* path, uint8_t pictureCode, int64_t bitra
                             CTimeCode start, int64_t)
 {
     KeepOpenSettings(pictureCode, bitrate, channels, sampleBits, start);
-    _nFrameSize = pictureCode == 3 ? 144000 : 120000;
+    _nFrameSize = dvcpro::FrameSize(dvcpro::kDv25, pictureCode == 3);
     SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
     auto writer = std::make_unique<CQTDVWriter>(0, true, _b24Bit);
     if (const int result = writer->Open(path); result != 0)

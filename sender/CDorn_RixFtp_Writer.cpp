@@ -10,6 +10,7 @@
 
 #include "common/CLogManager.h"
 #include "common/TcDate.h"
+#include "media/DvcproFrames.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "sender/DornCodecFrames.h"
@@ -597,10 +598,7 @@ int CDorn_RixFtp_Writer::Close(bool cancelled)
 
 void CDorn_RixFtpIMX_Writer::ConfigureVariant()
 {
-    _video = KorvoMXFVideoInfo{};
-    _video._nVideoFormat = 4;
-    _video._nWidth = 720;
-    _video._nLines = _nPictureCode == 3 ? 608 : 512;
+    _video = ImxRecord(_nPictureCode);
     _nFrameSize = -1;
 }
 
@@ -629,7 +627,7 @@ CDorn_RixFtpDVCPro_Writer::CDorn_RixFtpDVCPro_Writer(const char* clipName, const
     : CDorn_RixFtp_Writer(clipName, louthIdMain, varIdMain, louthIdBackup, varIdBackup, refModeMain, refPathMain,
                           refModeBackup, refPathBackup, tapeId, owner, serial)
 {
-    SetFrameCapacity(576000);
+    SetFrameCapacity(dvcpro::kLargestFrameSize);
 }
 
 CDorn_RixFtpDVCPro_Writer::~CDorn_RixFtpDVCPro_Writer()
@@ -679,23 +677,14 @@ void CDorn_RixFtpHydrel_Writer::ConfigureVariant()
         _nBitrate = 120000000;
     if (_nPictureCode == 3 && _nBitrate == 220000000)
         _nBitrate = 185000000;
-    const bool progressive = _nPictureCode > 5;
-    _video = KorvoMXFVideoInfo{};
-    _video._nVideoFormat = 5;
-    _video._nWidth = progressive ? 1280 : 1920;
-    _video._nLines = progressive ? 720 : 1080;
+    _video = HydrelRecord(_nPictureCode);
     _nFrameSize = -1;
 }
 
 int CDorn_RixFtpHydrel_Writer::AddPicture(const DornFrame* frame)
 {
     if (_nFrameSize < 0) {
-        const uint32_t id = frame ? dorncodec::HydrelCompressionId(frame->pData, frame->nLength) : 0;
-        const dorncodec::HydrelUnits units = dorncodec::HydrelUnitsOf(id);
-        _nUnits = units.nUnits;
-        _nUnitSize = units.nUnitSize;
-        _nFrameSize = int64_t{_nUnits} * _nUnitSize;
-        SetFrameCapacity(static_cast<uint32_t>(_nFrameSize));
+        const dorncodec::HydrelUnits units = LearnHydrel(frame, &_nUnits, &_nUnitSize, &_nFrameSize);
         const bool fifty = _nPictureCode == 3 || _nPictureCode == 6;
         _nBitrate = units.bHighQuality ? (fifty ? 185000000 : 220000000) : (fifty ? 120000000 : 145000000);
         theLogManager.Log("Hydrel Frame: %li Bytes [%i fields]", static_cast<long>(_nFrameSize),

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "media/Vc3Compressions.h"
 #include "platform/PageBuffer.h"
 #include "rixclient/CRixFtpClient.h"
 #include "sender/CDorn_Korvo_Writer.h"
@@ -167,5 +168,5 @@ protected:
 
 private:
     uint32_t _nUnits = 2;
-    uint32_t _nUnitSize = 0x4A000;
+    uint32_t _nUnitSize = vc3::kDefaultUnitSize;
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/ByteOrder.h"
+#include "media/ImxFrames.h"
 #include "media/Vc3Compressions.h"
 
 namespace dorncodec
@@ -31,13 +32,7 @@ int ImxMegabits(int64_t bitrate)
     const int64_t rounded = std::llround(mbps);
     if (std::fabs(mbps - static_cast<double>(rounded)) > 0.01)
         return 0;
-    return rounded == 30 || rounded == 40 || rounded == 50 ? static_cast<int>(rounded) : 0;
-}
-
-uint32_t ImxFrameSize(int megabits, int system)
-{
-    const double bitrate = megabits * 1000000.0;
-    return static_cast<uint32_t>(system == 3 ? bitrate / 200 : bitrate / 239.76);
+    return imx::Find(rounded) ? static_cast<int>(rounded) : 0;
 }
 
 HydrelUnits HydrelUnitsOf(uint32_t compressionId)

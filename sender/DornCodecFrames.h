@@ -10,8 +10,6 @@ namespace dorncodec
 int64_t MeasureImxBitrate(const uint8_t* data, uint32_t length);
 // 30, 40 or 50 for an IMX bitrate (in bits/s, kb/s or Mb/s) close to one of them; 0 for any other.
 int ImxMegabits(int64_t bitrate);
-// The IMX frame size of 30, 40 or 50 Mb/s in the rate system (3: 25 Hz, 4: 29.97 Hz).
-uint32_t ImxFrameSize(int megabits, int system);
 
 struct HydrelUnits {
     uint32_t nUnits;

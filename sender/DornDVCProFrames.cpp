@@ -1,6 +1,7 @@
 #include "sender/DornDVCProFrames.h"
 
 #include "common/CLogManager.h"
+#include "media/DvcproFrames.h"
 #include "transfer/CKorvoDVCProHelper.h"
 
 DornDVCProFrames::DornDVCProFrames() = default;
@@ -14,17 +15,16 @@ KorvoMXFVideoInfo DornDVCProFrames::Configure(uint8_t pictureCode, int64_t bitra
         _bHD = true;
     theLogManager.Log("DVCPro bitrate : %li [HD use is %d]", static_cast<long>(bitrate), _bHD ? 1 : 0);
     KorvoMXFVideoInfo video;
+    const dvcpro::Kind& kind = !_bHD ? dvcpro::kDv50 : pictureCode >= 6 ? dvcpro::kDv720 : dvcpro::kDv1080;
+    const bool fiftyHz = _bHD ? pictureCode == 3 : !(pictureCode == 4 || pictureCode == 5);
     if (_bHD) {
         aspectCode = 3;
         video._nVideoFormat = pictureCode >= 6 ? 7 : 8;
-        video._nWidth = pictureCode == 3 ? 1440 : pictureCode <= 5 ? 1280 : 960;
-        video._nLines = pictureCode >= 6 ? 720 : 1080;
     } else {
-        const bool is525 = pictureCode == 4 || pictureCode == 5;
         video._nVideoFormat = 9;
-        video._nWidth = 720;
-        video._nLines = is525 ? 480 : 576;
     }
+    video._nWidth = dvcpro::Width(kind, fiftyHz);
+    video._nLines = dvcpro::Lines(kind, fiftyHz);
     _nLines = video._nLines;
     theLogManager.Log("DVCPro frame width : %d - height : %d", static_cast<int>(video._nWidth),
                       static_cast<int>(video._nLines));

@@ -7,20 +7,28 @@ namespace
 
 constexpr uint32_t kRunBytes = 15 * CKorvoDVCProHelper::kDifBlockSize;  // 15 video blocks after each audio block
 constexpr uint32_t kRunsPerSequence = 9;
-constexpr uint32_t kPackedSequence = kRunsPerSequence * kRunBytes;  // 10800
+constexpr uint32_t kPackedSequence = dvcpro::kPackedSequenceSize;
+static_assert(kPackedSequence == kRunsPerSequence * kRunBytes);
 constexpr uint32_t kFirstRun = 7 * CKorvoDVCProHelper::kDifBlockSize;
 constexpr uint32_t kRunStride = 16 * CKorvoDVCProHelper::kDifBlockSize;
 
 // Places in a DIF frame.
 constexpr uint32_t kIdByte = 1;
-constexpr uint32_t kSystemByte = 3;
-constexpr uint32_t kStreamTypeByte = 451;
-constexpr uint32_t kAspectByte = 455;
+constexpr uint32_t kSystemByte = dvcpro::kSystemByte;
+constexpr uint32_t kStreamTypeByte = dvcpro::kStreamTypeByte;
+constexpr uint32_t kAspectByte = dvcpro::kAspectByte;
 constexpr uint32_t kFrameHeaderBytes = kAspectByte + 1;
 
 constexpr uint8_t kFirstPairBit = 0x04;
-constexpr uint8_t kStreamTypeHD = 0x14;
-constexpr uint8_t kStreamTypePair = 0x18;
+constexpr uint8_t kStreamTypeHD = dvcpro::kStreamType1080;
+constexpr uint8_t kStreamTypePair = dvcpro::kStreamType720;
+
+// The packed sizes of the layouts, by kept sequences: kind 4 keeps 12 + 3 x 11, kind 5 4 x 10, kind 6 and the
+// 60 Hz kind 3 2 x 10, the 50 Hz kind 3 2 x 12.
+constexpr uint32_t kPacked4 = 45 * kPackedSequence;   // 486000
+constexpr uint32_t kPacked5 = 40 * kPackedSequence;   // 432000
+constexpr uint32_t kPacked20 = 20 * kPackedSequence;  // 216000
+constexpr uint32_t kPacked24 = 24 * kPackedSequence;  // 259200
 
 uint32_t RoundUp256(uint32_t size)
 {
@@ -42,7 +50,7 @@ CKorvoDVCProHelper::CKorvoDVCProHelper(int32_t systemCode, int32_t aspectCode)
 bool CKorvoDVCProHelper::SetLayout(uint32_t streamKind, bool fiftyHz)
 {
     _nStreamKind = streamKind;
-    _nSequences = fiftyHz ? 12 : 10;
+    _nSequences = dvcpro::Sequences(fiftyHz);
     _nChannels = streamKind == 3 ? 2 : 4;
     for (uint32_t c = 0; c < 4; ++c)
         _nKept[c] = c < _nChannels ? _nSequences : 0;
@@ -149,19 +157,19 @@ bool CKorvoDVCProHelper::InitFromPackedFrame(const uint8_t*, uint32_t size, int3
     const int32_t system = systemOverride != kNone ? systemOverride : _nSystem;
     if (aspectOverride != kNone)
         _nAspect = aspectOverride;
-    if (size >= 486000) {
+    if (size >= kPacked4) {
         SetLayout(4, true);
         _nSystem = 3;
-    } else if (size >= 432000) {
+    } else if (size >= kPacked5) {
         SetLayout(5, false);
         _nSystem = 4;
-    } else if ((system == 6 || system == 7) && size >= 216000) {
+    } else if ((system == 6 || system == 7) && size >= kPacked20) {
         SetLayout(6, system == 6);
         _nSystem = system;
-    } else if (system == 3 && size >= 259200) {
+    } else if (system == 3 && size >= kPacked24) {
         SetLayout(3, true);
         _nSystem = 3;
-    } else if ((system == 4 || system == 5) && size >= 216000) {
+    } else if ((system == 4 || system == 5) && size >= kPacked20) {
         SetLayout(3, false);
         _nSystem = system;
     } else {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "media/DvcproFrames.h"
 #include "platform/PageBuffer.h"
 
 // Converts DVCPRO frames between the standard DIF layout and the packed layout of the video servers, which keeps
@@ -17,8 +18,8 @@ class CKorvoDVCProHelper
 {
 public:
     static constexpr int32_t kNone = -1;
-    static constexpr uint32_t kDifBlockSize = 80;
-    static constexpr uint32_t kDifSequenceSize = 12000;
+    static constexpr uint32_t kDifBlockSize = dvcpro::kDifBlockSize;
+    static constexpr uint32_t kDifSequenceSize = dvcpro::kDifSequenceSize;
 
     // System code 3 (50 Hz) or 4 (60 Hz), 6 or 7 for the pair-packed kind; aspect code 2 (4:3) or 3 (16:9).
     explicit CKorvoDVCProHelper(int32_t systemCode = kNone, int32_t aspectCode = 2);

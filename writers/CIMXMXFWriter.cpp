@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "media/ImxFrames.h"
 #include "media/MxfLabels.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -88,9 +89,12 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>* data, size_t limit)
 }
 }  // namespace
 
+// The content package of each rate (30, 40, 50 Mb/s at 25 Hz, then at 29.97 Hz): its bytes and where its sound
+// element starts.
 const CIMXMXFWriter::SystemRow CIMXMXFWriter::kSystems[6] = {
-    {212992, 151040, 0x05}, {262656, 200704, 0x03}, {312832, 250880, 0x01},
-    {177664, 125952, 0x06}, {219136, 167424, 0x04}, {261120, 209408, 0x02},
+    {212992, 151040, imx::kRates[0].nCodingVariant625}, {262656, 200704, imx::kRates[1].nCodingVariant625},
+    {312832, 250880, imx::kRates[2].nCodingVariant625}, {177664, 125952, imx::kRates[0].nCodingVariant525},
+    {219136, 167424, imx::kRates[1].nCodingVariant525}, {261120, 209408, imx::kRates[2].nCodingVariant525},
 };
 
 CIMXMXFWriter::CIMXMXFWriter(int audioSampleBits, const char* sampleFolder, uint32_t audioBufferBytes)
@@ -189,9 +193,10 @@ void CIMXMXFWriter::FillHeaderPatches()
     SetPatch(0x3001, rate);
     SetPatch(0x1502, Be(is625 ? 25 : 30, 2));
     SetPatch(0x1503, {static_cast<uint8_t>(_start.IsDropFrame() ? 1 : 0)});
-    SetPatch(0x3202, Be(is625 ? 304 : 256, 4));
-    SetPatch(0x3204, Be(is625 ? 304 : 256, 4));
-    SetPatch(0x3208, Be(is625 ? 288 : 243, 4));
+    // Heights of one field.
+    SetPatch(0x3202, Be(imx::CodedLines(is625) / 2, 4));
+    SetPatch(0x3204, Be(imx::CodedLines(is625) / 2, 4));
+    SetPatch(0x3208, Be(imx::DisplayedLines(is625) / 2, 4));
     SetPatch(0x320B, Be(is625 ? 16 : 13, 4));
     SetPatch(0x320D, Join({Be(2, 4), Be(4, 4), Be(7, 4), Be(is625 ? 320 : 270, 4)}));
     SetPatch(0x3210, Bytes(is625 ? mxf::kTransferBt470 : mxf::kTransferBt709, 16));
@@ -386,8 +391,7 @@ int CIMXMXFWriter::Begin(const MediaWriterClipInfo& info)
     _nChannels = _nAudioBits == 16 || info.audioChannels > 4 ? 8 : 4;
     _bChannelsCut = false;
     const bool is625 = index < 3;
-    _nVideoBytes =
-        is625 ? info.videoBitRate / 200 : static_cast<uint32_t>(info.videoBitRate * 0.004170837504170838 + 0.5);
+    _nVideoBytes = imx::RoundedFrameSize(info.videoBitRate, is625);
     const SystemRow& row = kSystems[index];
 
     std::vector<uint8_t> header;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
+#include "media/DvcproFrames.h"
 #include "reading/formats/CDVDataReader.h"
 
 namespace
@@ -12,7 +13,7 @@ namespace
 
 constexpr uint32_t kMaxHeaderList = 16u << 20;
 constexpr uint32_t kMaxBuffer = 64u << 20;
-constexpr uint32_t kMaxDvFrame = 576000;
+constexpr uint32_t kMaxDvFrame = dvcpro::kLargestFrameSize;
 constexpr size_t kMaxStreams = 100;     // two digits in the chunk ids
 constexpr uint32_t kIndexBlock = 4096;  // index entries read at a time
 constexpr uint32_t kAudioPackByte = 4324;

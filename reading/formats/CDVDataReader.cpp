@@ -5,17 +5,19 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
+#include "media/DvcproFrames.h"
 
 namespace
 {
 
-constexpr uint32_t kHeaderBytes = 80;
-constexpr uint32_t kStreamTypeByte = 451;  // the VAUX source pack's stream type
-constexpr uint32_t kVauxPackByte = 453;    // first pack of the VAUX block
-constexpr uint32_t kVauxAspectByte = 455;
+constexpr uint32_t kHeaderBytes = dvcpro::kDifBlockSize;
+constexpr uint32_t kStreamTypeByte = dvcpro::kStreamTypeByte;
+constexpr uint32_t kVauxPackByte = 453;  // first pack of the VAUX block
+constexpr uint32_t kVauxAspectByte = dvcpro::kAspectByte;
 constexpr uint32_t kAudioSizeByte = 4324;  // the first channel's AAUX source pack: audio frame size
-constexpr uint32_t kSecondChannel50 = 144001;
-constexpr uint32_t kSecondChannel60 = 120001;
+// The second channel's header block id byte.
+constexpr uint32_t kSecondChannel50 = dvcpro::ChannelSize(true) + 1;
+constexpr uint32_t kSecondChannel60 = dvcpro::ChannelSize(false) + 1;
 constexpr double kNtscFieldRate = 60.0 / 1.001;
 
 }  // namespace
@@ -29,7 +31,7 @@ uint32_t CDVDataReader::AudioWordIndex(uint32_t n, uint32_t channel, uint32_t se
     const uint32_t sequence = (n / 3 + (n % 3) * 2) % sequences + channel * sequences;
     const uint32_t block = (n % row) / group + (n % 3) * 3;
     // A DIF sequence is 6000 words, audio blocks lie 640 words apart, the first sample at word 244.
-    return sequence * 6000 + block * 640 + n / row + 244;
+    return sequence * (dvcpro::kDifSequenceSize / 2) + block * 640 + n / row + 244;
 }
 
 int32_t CDVDataReader::Open(uint32_t)
@@ -45,7 +47,7 @@ int32_t CDVDataReader::Open(uint32_t)
         theLogManager.LogTo(_szLogName, "CDVDataReader::Open no DIF header block (first byte 0x%02X)", frame[0]);
         return 1;
     }
-    const bool fifty = (frame[3] & 0x80) != 0;
+    const bool fifty = (frame[dvcpro::kSystemByte] & 0x80) != 0;
     _nApt = frame[4] & 0x07;
     _dFieldRate = fifty ? 50.0 : kNtscFieldRate;
     _nSystem = fifty ? 3 : 4;
@@ -53,17 +55,17 @@ int32_t CDVDataReader::Open(uint32_t)
     Have(_nBufferSize);
     const auto byteAt = [this](uint32_t i) -> int32_t { return i < _nBytesLeft ? _pCursor[i] : -1; };
     const int32_t streamType = byteAt(kStreamTypeByte);
-    if (streamType >= 0 && (streamType & 0x1F) == 20) {
+    if (streamType >= 0 && (streamType & 0x1F) == dvcpro::kStreamType1080) {
         _nDataRate = 100;
-        _nFrameSize = fifty ? 576000 : 480000;
-    } else if (streamType >= 0 && (streamType & 0x1F) == 24) {
+        _nFrameSize = dvcpro::FrameSize(dvcpro::kDv1080, fifty);
+    } else if (streamType >= 0 && (streamType & 0x1F) == dvcpro::kStreamType720) {
         _nDataRate = 100;
-        _nFrameSize = fifty ? 288000 : 240000;
+        _nFrameSize = dvcpro::FrameSize(dvcpro::kDv720, fifty);
         _nSystem = fifty ? 6 : 7;
     } else {
         const int32_t second = byteAt(fifty ? kSecondChannel50 : kSecondChannel60);
         _nDataRate = second >= 0 && (second & 0x08) ? 50 : 25;
-        _nFrameSize = _nDataRate * (fifty ? 5760 : 4800);
+        _nFrameSize = dvcpro::FrameSize(_nDataRate == 50 ? dvcpro::kDv50 : dvcpro::kDv25, fifty);
     }
     _dFramesPerSecond = _nSystem < 6 ? _dFieldRate * 0.5 : _dFieldRate;
     if (byteAt(kVauxPackByte) == 0x61)
@@ -156,21 +158,21 @@ bool CDVVideoDataReader::GetVideoInfo(VideoInfo* info)
         info->nVideoType = DVCPro720P_Video;
         info->nStandard = 3;
         info->bProgressive = true;
-        info->nWidth = 960;
-        info->nHeight = 720;
+        info->nWidth = dvcpro::Width(dvcpro::kDv720, _nSystem == 6);
+        info->nHeight = dvcpro::Lines(dvcpro::kDv720, _nSystem == 6);
     } else if (_nDataRate == 100) {
         info->nVideoType = DVCPro100_Video;
         info->nStandard = 4;
         info->bProgressive = false;
-        info->nWidth = _nSystem == 3 ? 1440 : 1280;
-        info->nHeight = 1080;
+        info->nWidth = dvcpro::Width(dvcpro::kDv1080, _nSystem == 3);
+        info->nHeight = dvcpro::Lines(dvcpro::kDv1080, _nSystem == 3);
     } else {
         // Standard-definition frames are described as what they are, not as 1080-line ones.
         info->nVideoType = _nDataRate == 50 ? DVCPro50_Video : _nApt ? DVCPro25_Video : DV25_Video;
         info->nStandard = IsFiftyHz() ? 2 : 1;
         info->bProgressive = false;
-        info->nWidth = 720;
-        info->nHeight = IsFiftyHz() ? 576 : 480;
+        info->nWidth = dvcpro::Width(dvcpro::kDv25, IsFiftyHz());
+        info->nHeight = dvcpro::Lines(dvcpro::kDv25, IsFiftyHz());
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
+#include "media/Vc3Compressions.h"
 
 namespace
 {
@@ -788,9 +789,9 @@ bool CQTDataReader::GetVideoInfo(VideoInfo* info)
             type = DVCPro720P_Video;
         else if (is("QOdn")) {
             const uint32_t first = _pTrack->chunks.empty() ? 0 : _pTrack->chunks[0].samples[0].nSize;
-            type = _pTrack->chunks.empty()              ? Hydrel_Video
-                   : first == 917504 || first == 458752 ? HydrelHigh_Video
-                                                        : Unknown_Video;
+            type = _pTrack->chunks.empty()      ? Hydrel_Video
+                   : vc3::IsHighRateSize(first) ? HydrelHigh_Video
+                                                : Unknown_Video;
         } else if (f[0] == 'a' && f[1] == 'p' && f[2] == 'c')
             type = f[3] == 'h' ? ProResHigh_Video : ProRes_Video;
     }

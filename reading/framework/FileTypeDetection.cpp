@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "common/ByteOrder.h"
+#include "media/DvcproFrames.h"
+#include "media/ImxFrames.h"
 #include "media/MxfLabels.h"
 #include "platform/PageBuffer.h"
 #include "platform/Paths.h"
@@ -432,14 +434,18 @@ int32_t Detector::DVVideoType() const
     if (reader.SetSourceAndOpen(_pSource) == 0) {
         uint8_t* frame = nullptr;
         uint32_t size = 0;
-        if (reader.GetNextData(&frame, 0, &size, nullptr) == CDataReader::kDataOk && frame && size > 451) {
-            const uint8_t code = frame[451] & 0x1F;
-            if (code == 0x14)
+        if (reader.GetNextData(&frame, 0, &size, nullptr) == CDataReader::kDataOk && frame &&
+            size > dvcpro::kStreamTypeByte) {
+            const uint8_t code = frame[dvcpro::kStreamTypeByte] & 0x1F;
+            if (code == dvcpro::kStreamType1080)
                 video = DVCPro100_Video;
-            else if (code == 0x18)
+            else if (code == dvcpro::kStreamType720)
                 video = DVCPro720P_Video;
             else
-                video = size == 288000 || size == 240000 ? DVCPro50_Video : DVCPro25_Video;
+                video =
+                    size == dvcpro::FrameSize(dvcpro::kDv50, true) || size == dvcpro::FrameSize(dvcpro::kDv50, false)
+                        ? DVCPro50_Video
+                        : DVCPro25_Video;
         }
     }
     reader.DetachSourceReader();
@@ -503,9 +509,12 @@ Found Detector::DetectRiff(uint32_t p) const
                 } else if (mainHeader) {
                     const uint32_t maxBytes = ReadLittleEndian32(mainHeader + 4);
                     const uint32_t suggested = ReadLittleEndian32(mainHeader + 28);
-                    if (maxBytes == 3750000 || suggested == 150000 || suggested == 125125)
+                    // The header's byte rate (the rate's bits / 8) or its frame size.
+                    if (maxBytes == 30000000 / 8 || suggested == imx::FrameSize(30000000, true) ||
+                        suggested == imx::FrameSize(30000000, false))
                         found.nVideo = IMX30_Video;
-                    else if (maxBytes == 5000000 || suggested == 200000 || suggested <= 166834)
+                    else if (maxBytes == 40000000 / 8 || suggested == imx::FrameSize(40000000, true) ||
+                             suggested <= imx::RoundedFrameSize(40000000, false))
                         found.nVideo = IMX40_Video;
                 }
             }

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/CLogManager.h"
+#include "media/ImxFrames.h"
 #include "reading/mxf/MXFKlv.h"
 
 namespace
@@ -970,9 +971,12 @@ bool CMXFEssenceReader::ParsePictureDescriptor(const uint8_t* value, uint64_t le
         } else if (tag == 0x3209 && size >= 4) {
             width = mxf::Be32(v);
         } else if (tag == 0x3201 && size >= 16) {
-            if (mxf::Matches(v, mxf::kImxCodingPrefix, 15))
-                type = v[15] == 5 || v[15] == 6 ? IMX30_Video : v[15] == 3 || v[15] == 4 ? IMX40_Video : IMX50_Video;
-            else if (mxf::Matches(v, mxf::kDvCodingPrefix, 14))
+            if (mxf::Matches(v, mxf::kImxCodingPrefix, 15)) {
+                // An unknown variant is taken for 50 Mb/s.
+                const imx::Rate* rate = imx::FindByCodingVariant(v[15]);
+                const int megabits = rate ? rate->nMegabits : 50;
+                type = megabits == 30 ? IMX30_Video : megabits == 40 ? IMX40_Video : IMX50_Video;
+            } else if (mxf::Matches(v, mxf::kDvCodingPrefix, 14))
                 type = DV25_Video;
             else if (mxf::Matches(v, mxf::kDvcProCodingPrefix, 14))
                 type = v[14] == 1 || v[14] == 2   ? DVCPro25_Video

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "media/Vc3Compressions.h"
 #include "platform/PageBuffer.h"
 
 // Pads Hydrel pictures to the fixed frame size of their compression id and marks the frame's end, as the
@@ -10,7 +11,7 @@ class CHydrelFramePadder
 {
 public:
     static constexpr uint32_t kEndMarker = 0xDEC00D60;  // stored little-endian: 60 0D C0 DE
-    static constexpr uint32_t kLargestFrame = 0xE0000;
+    static constexpr uint32_t kLargestFrame = vc3::kLargestFrameSize;
 
     CHydrelFramePadder() = default;
     virtual ~CHydrelFramePadder() = default;

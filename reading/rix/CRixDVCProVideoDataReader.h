@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/DvcproFrames.h"
 #include "platform/PageBuffer.h"
 #include "reading/rix/CRixVideoDataReader.h"
 #include "transfer/CKorvoDVCProHelper.h"
@@ -9,7 +10,7 @@
 class CRixDVCProVideoDataReader : public CRixVideoDataReader, public CKorvoDVCProHelper
 {
 public:
-    static constexpr uint32_t kWorkBufferSize = 576000;
+    static constexpr uint32_t kWorkBufferSize = dvcpro::kLargestFrameSize;
     static constexpr int32_t kFirstFrameRefused = 200;
     static constexpr int32_t kConversionFailed = 201;
 
