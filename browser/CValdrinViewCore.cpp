@@ -34,6 +34,18 @@ std::string CValdrinViewCore::BackupTimeText() const
     return FormatText("%04i/%02i/%02i %02i:%02i:%02i", now.year, now.month, now.day, now.hour, now.minute, now.second);
 }
 
+std::unique_ptr<CXmlNode> CValdrinViewCore::StartClipJob(CXmlDocument& doc, const char* caller, ingestjob::JobHead head)
+{
+    _log.Log("CValdrinView::%s : Creation of the <ingestdrag/>", caller);
+    auto root = ingestjob::CreateJobDocument(doc);
+    if (!root)
+        return nullptr;
+    head.hostName = _settings._szTargetHost;
+    head.directory = _settings._szCurrentFolder;
+    head.dllName = _settings._szSetupDll;
+    return ingestjob::AddJobHead(*root, head);
+}
+
 int CValdrinViewCore::FinishClipJob(CXmlDocument& doc, CXmlNode* clip, const std::string& idSource,
                                     int64_t fillAndKeyType, const std::string& fillAndKey, const char* caller,
                                     std::string& job)

@@ -10,6 +10,7 @@
 #include "browser/IRequestLibrary.h"
 #include "browser/ITcpBlockSource.h"
 #include "browser/ITransferProgress.h"
+#include "browser/IngestJobXml.h"
 #include "common/CLogFile.h"
 #include "platform/Clock.h"
 
@@ -74,6 +75,9 @@ protected:
     void Message(const std::string& text, const std::string& caption, MessageIcon icon);
     platform::LocalTime Now() const { return _clock ? _clock() : platform::LocalNow(); }
     std::string BackupTimeText() const;
+    // The start every clip description shares: the job document with its head, the target taken from the settings.
+    // Returns the private part, or nullptr when the document cannot be made. The caller names itself in the log.
+    std::unique_ptr<CXmlNode> StartClipJob(CXmlDocument& doc, const char* caller, ingestjob::JobHead head);
     // The end every clip description shares: the clip node's id source and fill-and-key elements, then the job's
     // text and the closing log line of the caller (its name as logged). Returns 0.
     int FinishClipJob(CXmlDocument& doc, CXmlNode* clip, const std::string& idSource, int64_t fillAndKeyType,

@@ -149,13 +149,10 @@ int CValdrinViewCore::GetFileInfos(const std::string& fileName, std::string& job
     const std::string markOut = TimecodeText(static_cast<uint32_t>(trimPoints ? clipOut : tcOut), system);
     const int32_t fps = static_cast<int32_t>(CTimeCode(0, system).GetFrameRate());
 
-    _log.Log("CValdrinView::GetFileInfos : Creation of the <ingestdrag/>");
     CXmlDocument doc;
-    auto root = CreateJobDocument(doc);
-    if (!root)
+    auto priv = StartClipJob(doc, "GetFileInfos", {printName, fileName, {}, {}, {}, markIn, markOut, fps});
+    if (!priv)
         return -2;
-    auto priv = AddJobHead(*root, {printName, fileName, _settings._szTargetHost, _settings._szCurrentFolder,
-                                   _settings._szSetupDll, markIn, markOut, fps});
     AddULong(*priv, "KorvoTCIn", static_cast<uint32_t>(tcIn));
     AddULong(*priv, "KorvoTCOut", static_cast<uint32_t>(tcOut));
     AddInt(*priv, "KorvonAudios", audios);

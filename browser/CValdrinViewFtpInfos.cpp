@@ -258,13 +258,10 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
     const int32_t fps = static_cast<int32_t>(CTimeCode(0, system).GetFrameRate());
     const std::string lookupName = clipName + (values.IsTrain() ? ".TRN" : ".CLP");
 
-    _log.Log("CValdrinView::GetFTPInfos : Creation of the <ingestdrag/>");
     CXmlDocument doc;
-    auto root = CreateJobDocument(doc);
-    if (!root)
+    auto priv = StartClipJob(doc, "GetFTPInfos", {printName, lookupName, {}, {}, {}, markIn, markOut, fps});
+    if (!priv)
         return -2;
-    auto priv = AddJobHead(*root, {printName, lookupName, _settings._szTargetHost, _settings._szCurrentFolder,
-                                   _settings._szSetupDll, markIn, markOut, fps});
     AddLong(*priv, "KorvoTCIn", static_cast<int32_t>(Sum(in, offset)));
     AddLong(*priv, "KorvoTCOut", static_cast<int32_t>(Sum(out, offset)));
     AddInt(*priv, "KorvonAudios", values._nAudios);
