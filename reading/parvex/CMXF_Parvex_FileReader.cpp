@@ -8,9 +8,9 @@
 
 #include "common/ByteOrder.h"
 #include "common/CLogManager.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
-#include "reading/parvex/MXFId.h"
-#include "reading/parvex/ParvexLayout.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/MXFId.h"
+#include "parvex/ParvexLayout.h"
 
 using namespace parvex;
 
