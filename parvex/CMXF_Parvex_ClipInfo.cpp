@@ -5,10 +5,10 @@
 #include <ctime>
 #include <new>
 
+#include "common/CFileReader.h"
 #include "common/CLogManager.h"
 #include "common/CTimeCode.h"
 #include "common/FormatText.h"
-#include "reading/parvex/CMXF_Parvex_FileReader.h"
 
 namespace
 {
@@ -298,15 +298,11 @@ int CMXF_Parvex_ClipInfo::Load_Index(const std::string& fileName, int readHeader
         INDEX_LOG("Load_Index: unable to load index: empty filename !!!!!!!!!!!!!!!!");
         return -1;
     }
-    CMXF_Parvex_FileReader reader("");
-    if (reader.Open(*name) != 0) {
-        INDEX_LOG("Load_Index: FAILED to Open File ---> unable to LoadIndex");
+    if (!_pIndexLoader) {
+        INDEX_LOG("Load_Index: no reader for %s ---> unable to LoadIndex", name->c_str());
         return -1;
     }
-    INDEX_LOG("Load_Index: filesize=0x%" PRIX64 "  filename=%s", reader.GetFileSize(), name->c_str());
-    const int32_t result = readHeader ? reader.GetHeaderData(this, 1) : reader.GetFooterData(this);
-    reader.Close();
-    return result;
+    return _pIndexLoader(*this, *name, readHeader);
 }
 
 int CMXF_Parvex_ClipInfo::Load_Thumbnails(const std::string& fileName)

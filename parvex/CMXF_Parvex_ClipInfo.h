@@ -48,8 +48,12 @@ public:
     }
     // The first indexed field, 0 when no index was read.
     uint32_t GetFirstIndexedField() const { return _pBigBlocks[0] ? _pBigBlocks[0]->_nFieldIn : 0; }
-    // 0 when the index was loaded.
+    // 0 when the index was loaded: by the index loader from the named file, or the first of _szFileNames.
     int Load_Index(const std::string& fileName, int readHeader);
+    // Reads the index (readHeader: the header too) of the named clip file into info: 0 when it was loaded.
+    // Reading files is the readers' work: the clip file reader sets its loader on each info it fills.
+    using IndexLoader = int (*)(CMXF_Parvex_ClipInfo& info, const std::string& fileName, int readHeader);
+    void SetIndexLoader(IndexLoader loader) { _pIndexLoader = loader; }
     // 0 when every thumbnail the footer names was read.
     int Load_Thumbnails(const std::string& fileName);
     void FreeThumbnailBuffers();
@@ -161,4 +165,5 @@ private:
     CMXF_Parvex_ClipDescriptor* _pFirstClip = nullptr;
     CMXF_Parvex_ClipDescriptor* _pLastClip = nullptr;
     uint32_t _nClipCount = 0;
+    IndexLoader _pIndexLoader = nullptr;
 };
