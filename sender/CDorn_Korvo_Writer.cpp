@@ -8,7 +8,7 @@
 #include "common/CLogManager.h"
 #include "media/ImxFrames.h"
 #include "sender/DornCodecFrames.h"
-#include "writers/KorvoMXFIdGen.h"
+#include "writers/parvex/KorvoMXFIdGen.h"
 
 namespace
 {

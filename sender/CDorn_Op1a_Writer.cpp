@@ -5,7 +5,7 @@
 #include "common/CLogManager.h"
 #include "media/ImxFrames.h"
 #include "sender/DornCodecFrames.h"
-#include "writers/CIMXMXFWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
 
 CDorn_Op1a_Writer::~CDorn_Op1a_Writer()
 {

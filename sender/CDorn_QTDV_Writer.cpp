@@ -4,7 +4,7 @@
 
 #include "common/CLogManager.h"
 #include "media/DvcproFrames.h"
-#include "writers/CQTDVWriter.h"
+#include "writers/quicktime/CQTDVWriter.h"
 
 CDorn_QTDV_Writer::CDorn_QTDV_Writer(const char* louthIdMain, const char* varIdMain, const char* louthIdBackup,
                                      const char* varIdBackup)
