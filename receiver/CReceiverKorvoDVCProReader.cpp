@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/CLogManager.h"
+#include "receiver/BlockReaderFactory.h"
 
 namespace
 {

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "common/CLogManager.h"
+#include "receiver/BlockReaderFactory.h"
 
 namespace
 {

@@ -10,6 +10,7 @@
 #include "media/MxfLabels.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "writers/FormatDataWriterFactory.h"
 #include "writers/PcmSample.h"
 
 namespace

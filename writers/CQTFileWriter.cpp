@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
+#include "writers/FormatDataWriterFactory.h"
 
 namespace
 {

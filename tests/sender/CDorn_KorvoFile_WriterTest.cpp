@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"

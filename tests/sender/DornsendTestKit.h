@@ -17,7 +17,7 @@
 #include "outside/qo/Generic/Playlist.h"
 #include "outside/tessan/MediaFolder.h"
 #include "platform/Paths.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"

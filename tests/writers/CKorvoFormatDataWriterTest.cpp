@@ -16,6 +16,7 @@
 #include "writers/CKorvoFormatFTPWriter.h"
 #include "writers/CKorvoFormatFileWriter.h"
 #include "writers/CKorvoFormatMultipleWriter.h"
+#include "writers/FormatDataWriterFactory.h"
 
 namespace
 {

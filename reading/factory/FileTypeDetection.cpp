@@ -1,4 +1,4 @@
-#include "reading/framework/FileTypeDetection.h"
+#include "reading/factory/FileTypeDetection.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +12,7 @@
 #include "reading/formats/CDVDataReader.h"
 #include "reading/formats/CQTDataReader.h"
 #include "reading/framework/CRixLink.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CBavdBlockData.h"
 #include "reading/parvex/CBlockData.h"
 #include "reading/parvex/CMXF_Parvex_ClipInfo.h"
