@@ -8,17 +8,17 @@
 
 #include "outside/rix/CRixClipTable.h"
 #include "outside/rix/CRixSimServer.h"
+#include "parvex/CBlockData.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/MXFId.h"
 #include "platform/File.h"
 #include "reading/factory/DataReaderFactory.h"
 #include "reading/factory/FileTypeDetection.h"
-#include "reading/parvex/CBlockData.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
-#include "reading/parvex/MXFId.h"
 #include "reading/rix/CRixFTPDataReader.h"
 #include "reading/source/CSourceReader.h"
 #include "tools/mainjob/Road.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace mainjob
 {
