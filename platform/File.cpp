@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -100,6 +101,31 @@ int64_t File::ReadAt(void* data, size_t size, uint64_t offset)
     size_t done = 0;
     while (done < size) {
         ssize_t n = pread(_fd, static_cast<char*>(data) + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Fail(), -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+        if (_unbuffered)  // a direct read comes back short only at the end of the file
+            break;
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t File::ReadAtSplit(void* first, size_t firstSize, void* second, size_t secondSize, uint64_t offset)
+{
+    const size_t size = firstSize + secondSize;
+    size_t done = 0;
+    while (done < size) {
+        iovec parts[2];
+        int count = 0;
+        if (done < firstSize)
+            parts[count++] = {static_cast<char*>(first) + done, firstSize - done};
+        const size_t intoSecond = done > firstSize ? done - firstSize : 0;
+        parts[count++] = {static_cast<char*>(second) + intoSecond, secondSize - intoSecond};
+        ssize_t n = preadv(_fd, parts, count, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
