@@ -98,20 +98,7 @@ void File::Close()
 
 int64_t File::ReadAt(void* data, size_t size, uint64_t offset)
 {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = pread(_fd, static_cast<char*>(data) + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return Fail(), -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-        if (_unbuffered)  // a direct read comes back short only at the end of the file
-            break;
-    }
-    return static_cast<int64_t>(done);
+    return ReadAtSplit(data, size, nullptr, 0, offset);
 }
 
 int64_t File::ReadAtSplit(void* first, size_t firstSize, void* second, size_t secondSize, uint64_t offset)
@@ -124,8 +111,10 @@ int64_t File::ReadAtSplit(void* first, size_t firstSize, void* second, size_t se
         if (done < firstSize)
             parts[count++] = {static_cast<char*>(first) + done, firstSize - done};
         const size_t intoSecond = done > firstSize ? done - firstSize : 0;
-        parts[count++] = {static_cast<char*>(second) + intoSecond, secondSize - intoSecond};
-        ssize_t n = preadv(_fd, parts, count, static_cast<off_t>(offset + done));
+        if (secondSize > intoSecond)
+            parts[count++] = {static_cast<char*>(second) + intoSecond, secondSize - intoSecond};
+        const auto at = static_cast<off_t>(offset + done);
+        ssize_t n = count == 1 ? pread(_fd, parts[0].iov_base, parts[0].iov_len, at) : preadv(_fd, parts, count, at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
