@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "writers/CIMXMXFWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
 
 namespace
 {

@@ -12,7 +12,7 @@
 #include "platform/Clock.h"
 #include "reading/framework/CSourceReader.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace
 {

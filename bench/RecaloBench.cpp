@@ -19,7 +19,7 @@
 #include "browser/CTcpBlockSender.h"
 #include "outside/rix/CRixSimServer.h"
 #include "outside/tessan/CIngestTransfer.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 #include "common/TcDate.h"
 #include "reading/framework/DataReaderFactory.h"
 #include "reading/framework/FileTypeDetection.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "transfer/CXmlDocument.h"
 

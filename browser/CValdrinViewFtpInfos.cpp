@@ -14,7 +14,7 @@
 #include "common/FormatText.h"
 #include "common/TcDate.h"
 #include "platform/Clock.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "rixclient/CRixFtpClient.h"
 #include "transfer/CKorvoFtpClient.h"
 #include "transfer/CXmlDocument.h"

@@ -11,7 +11,7 @@
 #include "common/FormatText.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 
 namespace ingestjob
 {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "reading/parvex/C2kBlockData.h"
-#include "reading/parvex/CBavdBlockData.h"
+#include "parvex/C2kBlockData.h"
+#include "parvex/CBavdBlockData.h"
 
 // Results of CKorvoBlockData::SetBlockData.
 constexpr int kBlockDataOk = 0;

@@ -4,7 +4,7 @@
 #include <future>
 #include <string>
 
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "receiver/CKorvoBlockReader.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "sender/CDornWriter.h"
-#include "writers/CMediaFileWriter.h"
+#include "writers/mediafile/CMediaFileWriter.h"
 
 // What the OP1a and QuickTime writers share: a media file writer fed frame by frame, the host's audio turned
 // into float samples per channel, and the samples per frame of the picture format.

@@ -4,8 +4,8 @@
 
 #include "sender/CDorn_Korvo_Writer.h"
 #include "sender/DornDVCProFrames.h"
-#include "writers/KorvoMXFInfo.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFInfo.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 // Writes the played-out clip as a Parvex clip file with 2 MB or 8 MB blocks; the codec variants below add
 // the picture handling.

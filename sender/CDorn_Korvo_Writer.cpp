@@ -7,7 +7,7 @@
 
 #include "common/CLogManager.h"
 #include "sender/DornCodecFrames.h"
-#include "writers/KorvoMXFIdGen.h"
+#include "writers/parvex/KorvoMXFIdGen.h"
 
 namespace
 {

@@ -8,7 +8,7 @@
 #include "platform/PageBuffer.h"
 #include "sender/CDornWriter.h"
 #include "sender/DornDVCProFrames.h"
-#include "writers/KorvoMXFBlockWriter.h"
+#include "writers/parvex/KorvoMXFBlockWriter.h"
 
 // What the writers of the video server's own clip format share: the clip ids, the serial number, the block-size
 // choice and the host's audio turned into the server's per-field 24-bit audio blocks by the field cadence.

@@ -4,7 +4,7 @@
 
 #include "common/CLogManager.h"
 #include "sender/DornCodecFrames.h"
-#include "writers/CIMXMXFWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
 
 CDorn_Op1a_Writer::~CDorn_Op1a_Writer()
 {

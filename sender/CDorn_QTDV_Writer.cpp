@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/CLogManager.h"
-#include "writers/CQTDVWriter.h"
+#include "writers/quicktime/CQTDVWriter.h"
 
 CDorn_QTDV_Writer::CDorn_QTDV_Writer(const char* louthIdMain, const char* varIdMain, const char* louthIdBackup,
                                      const char* varIdBackup)

@@ -8,7 +8,7 @@
 #include "rixclient/CRixFtpClient.h"
 #include "sender/CDorn_Korvo_Writer.h"
 #include "sender/DornDVCProFrames.h"
-#include "writers/KorvoMXFBlockWriter.h"
+#include "writers/parvex/KorvoMXFBlockWriter.h"
 
 // Sends the played-out clip as 8 MB BAVD blocks over FTP to a main and a backup video server at once: creates
 // the clip on each, sends its clip-table XML, optionally writes a referencing XML per server, and deletes the

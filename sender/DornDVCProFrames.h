@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "sender/CDornWriter.h"
-#include "writers/KorvoMXFBlockWriter.h"
+#include "writers/parvex/KorvoMXFBlockWriter.h"
 
 class CKorvoDVCProHelper;
 

@@ -8,9 +8,9 @@
 
 #include "common/ByteOrder.h"
 #include "common/CLogManager.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
-#include "reading/parvex/MXFId.h"
-#include "reading/parvex/ParvexLayout.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/MXFId.h"
+#include "parvex/ParvexLayout.h"
 
 using namespace parvex;
 
@@ -317,6 +317,8 @@ int32_t CMXF_Parvex_FileReader::GetHeaderData(CMXF_Parvex_ClipInfo* info, uint32
 {
     if (footerFound)
         *footerFound = 0;
+    if (info)
+        info->SetIndexLoader(&LoadIndex);
     if (!info || !_pWork)
         return kResultNoInfo;
     const uint32_t pieces = readFooter ? readFooter : _dwHeaderReadSize64k;
@@ -400,6 +402,8 @@ int32_t CMXF_Parvex_FileReader::GetHeaderData(CMXF_Parvex_ClipInfo* info, uint32
 
 int32_t CMXF_Parvex_FileReader::GetFooterData(CMXF_Parvex_ClipInfo* info)
 {
+    if (info)
+        info->SetIndexLoader(&LoadIndex);
     if (!info || !_pWork)
         return kResultNoInfo;
     if (info->_qwFooterOffset == 0 && Read_Header(kPiece) == 0 && IsHeaderPartitionKey(0)) {
@@ -413,6 +417,20 @@ int32_t CMXF_Parvex_FileReader::GetFooterData(CMXF_Parvex_ClipInfo* info)
     const int32_t result = Analyse_Footer(info, &found);
     if (info->_nBlocks == 0)
         info->_nBlocks = info->GetBlockCount();
+    return result;
+}
+
+int CMXF_Parvex_FileReader::LoadIndex(CMXF_Parvex_ClipInfo& info, const std::string& fileName, int readHeader)
+{
+    // Index messages go to the default log, as the clip information's own do.
+    CMXF_Parvex_FileReader reader("");
+    if (reader.Open(fileName) != 0) {
+        theLogManager.LogTo("", "Load_Index: FAILED to Open File ---> unable to LoadIndex");
+        return -1;
+    }
+    theLogManager.LogTo("", "Load_Index: filesize=0x%" PRIX64 "  filename=%s", reader.GetFileSize(), fileName.c_str());
+    const int32_t result = readHeader ? reader.GetHeaderData(&info, 1) : reader.GetFooterData(&info);
+    reader.Close();
     return result;
 }
 

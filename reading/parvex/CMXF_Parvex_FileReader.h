@@ -40,6 +40,9 @@ public:
     int32_t GetHeaderData(CMXF_Parvex_ClipInfo* info, uint32_t readFooter, int* footerFound = nullptr);
     // Reads only the footer: -1, 5 when the file names no footer, 6 when it is damaged, else 0.
     int32_t GetFooterData(CMXF_Parvex_ClipInfo* info);
+    // The index loader these two set on the info they fill (CMXF_Parvex_ClipInfo::Load_Index): opens the file,
+    // reads its footer (readHeader: header and footer) into info and closes it; 0 when the index was loaded.
+    static int LoadIndex(CMXF_Parvex_ClipInfo& info, const std::string& fileName, int readHeader);
     // The essence byte count that the header's essence item gives and the footer position: 0; 1 the header
     // cannot be read; 2 no essence item, or one that runs past the footer.
     uint32_t GetFileInfo(uint64_t* essenceSize, uint64_t* footerPos);

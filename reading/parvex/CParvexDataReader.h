@@ -7,8 +7,8 @@
 
 #include "platform/PageBuffer.h"
 #include "reading/framework/CDataReader.h"
-#include "reading/parvex/CBlockData.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CBlockData.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 
 // Reads Parvex clip files through the data-reader interface: the clip description and block index from the

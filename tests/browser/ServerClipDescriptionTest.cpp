@@ -9,7 +9,7 @@
 #include "browser/IngestJobXml.h"
 #include "common/TcDate.h"
 #include "outside/rix/CRixSimServer.h"
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 #include "tests/browser/BrowserTestKit.h"
 #include "tests/browser/ServerClipGolden.h"
 #include "transfer/CXmlDocument.h"

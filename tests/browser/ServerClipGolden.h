@@ -11,7 +11,7 @@
 
 #include "outside/rix/CRixSimServer.h"
 #include "platform/Clock.h"
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 
 namespace browsertest
 {

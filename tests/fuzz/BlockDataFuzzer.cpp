@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "reading/parvex/C2kBlockData.h"
-#include "reading/parvex/CBavdBlockData.h"
+#include "parvex/C2kBlockData.h"
+#include "parvex/CBavdBlockData.h"
 #include "transfer/Bavd.h"
 #include "transfer/ServerBlock.h"
 

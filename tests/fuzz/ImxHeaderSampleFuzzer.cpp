@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/fuzz/FuzzTempFolder.h"
-#include "writers/CIMXMXFWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
 
 namespace
 {

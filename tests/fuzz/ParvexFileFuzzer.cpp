@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 
 namespace

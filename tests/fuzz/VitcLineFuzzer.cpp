@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "reading/parvex/CSdiFrameTimecode.h"
+#include "parvex/CSdiFrameTimecode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "reading/parvex/C2kBlockData.h"
-#include "reading/parvex/CBavdBlockData.h"
+#include "parvex/C2kBlockData.h"
+#include "parvex/CBavdBlockData.h"
 #include "support/ByteWriter.h"
 #include "transfer/Bavd.h"
 #include "transfer/ServerBlock.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 
 namespace
 {

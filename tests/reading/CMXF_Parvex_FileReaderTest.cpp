@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 #include "support/FileTestKit.h"
 #include "tests/reading/ParvexGolden.h"
 

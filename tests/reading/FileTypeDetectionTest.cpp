@@ -34,7 +34,7 @@
 #include "tests/reading/MXFTestMedia.h"
 #include "tests/reading/ParvexClipKit.h"
 #include "tests/support/FileTestKit.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace
 {

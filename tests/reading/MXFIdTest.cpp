@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 
 namespace
 {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 #include "transfer/CKorvoDVCProHelper.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace parvexclip
 {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "reading/parvex/CSdiFrameTimecode.h"
+#include "parvex/CSdiFrameTimecode.h"
 #include "tests/reading/VitcLineGenerator.h"
 #include "tests/support/FileTestKit.h"
 

@@ -29,7 +29,7 @@
 #include "tests/outside/RixSimProgramRun.h"
 #include "tests/outside/TessanTestKit.h"
 #include "tests/receiver/ReceiverComposition.h"
-#include "writers/CIMXMXFWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "writers/KorvoMXFBlockWriter.h"
+#include "writers/parvex/KorvoMXFBlockWriter.h"
 
 namespace receivertest
 {

@@ -7,7 +7,7 @@
 
 #include "reading/framework/CSourceReader.h"
 #include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
 #include "sender/CDorn_KorvoFile_Writer.h"

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "outside/rix/CRixSimServer.h"
-#include "reading/parvex/CBavdBlockData.h"
+#include "parvex/CBavdBlockData.h"
 #include "sender/CDorn_RixFtp_Writer.h"
 #include "sender/DornCodecFrames.h"
 #include "tests/rixclient/RixTestHelpers.h"

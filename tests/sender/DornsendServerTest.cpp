@@ -11,7 +11,7 @@
 
 #include "outside/rix/CRixSimServer.h"
 #include "outside/tessan/CPlayoutTransfer.h"
-#include "reading/parvex/CBavdBlockData.h"
+#include "parvex/CBavdBlockData.h"
 #include "sender/CDorn_RixFtp_Writer.h"
 #include "sender/CDornsend.h"
 #include "tests/rixclient/RixTestHelpers.h"

@@ -9,7 +9,7 @@
 
 #include "tests/support/FileTestKit.h"
 #include "tests/writers/WriterTestMedia.h"
-#include "writers/CIMXMXFWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
 
 namespace
 {

@@ -9,7 +9,7 @@
 #include "reading/framework/FileTypeDetection.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/writers/WriterTestMedia.h"
-#include "writers/CIMXMXFWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
 
 namespace
 {

@@ -11,11 +11,11 @@
 #include "platform/Registry.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/support/PyFtpServer.h"
-#include "writers/CKorvoFormatAsynchronousFileWriter.h"
-#include "writers/CKorvoFormatDataWriter.h"
-#include "writers/CKorvoFormatFTPWriter.h"
-#include "writers/CKorvoFormatFileWriter.h"
-#include "writers/CKorvoFormatMultipleWriter.h"
+#include "writers/formatdata/CKorvoFormatAsynchronousFileWriter.h"
+#include "writers/formatdata/CKorvoFormatDataWriter.h"
+#include "writers/formatdata/CKorvoFormatFTPWriter.h"
+#include "writers/formatdata/CKorvoFormatFileWriter.h"
+#include "writers/formatdata/CKorvoFormatMultipleWriter.h"
 
 namespace
 {

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "common/ByteOrder.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "support/FileTestKit.h"
-#include "writers/CMXF_Parvex_FileWriter.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/CMXF_Parvex_FileWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace
 {

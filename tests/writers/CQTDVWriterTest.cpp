@@ -10,7 +10,7 @@
 #include "tests/support/FileTestKit.h"
 #include "tests/support/PyFtpServer.h"
 #include "tests/writers/WriterTestMedia.h"
-#include "writers/CQTDVWriter.h"
+#include "writers/quicktime/CQTDVWriter.h"
 
 namespace
 {

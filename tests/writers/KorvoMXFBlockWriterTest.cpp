@@ -9,12 +9,12 @@
 #include "common/ByteOrder.h"
 #include "common/CLogManager.h"
 #include "common/CTcConverter.h"
-#include "reading/parvex/C2kBlockData.h"
-#include "reading/parvex/CBavdBlockData.h"
+#include "parvex/C2kBlockData.h"
+#include "parvex/CBavdBlockData.h"
 #include "support/ByteWriter.h"
 #include "support/TestEnv.h"
 #include "transfer/ServerBlock.h"
-#include "writers/KorvoMXFBlockWriter.h"
+#include "writers/parvex/KorvoMXFBlockWriter.h"
 
 namespace
 {

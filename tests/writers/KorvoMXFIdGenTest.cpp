@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/Registry.h"
-#include "reading/parvex/MXFId.h"
-#include "writers/KorvoMXFIdGen.h"
+#include "parvex/MXFId.h"
+#include "writers/parvex/KorvoMXFIdGen.h"
 
 namespace
 {

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "support/FileTestKit.h"
-#include "writers/KorvoMXFLog.h"
-#include "writers/KorvoMXFResult.h"
+#include "writers/parvex/KorvoMXFLog.h"
+#include "writers/parvex/KorvoMXFResult.h"
 
 namespace
 {

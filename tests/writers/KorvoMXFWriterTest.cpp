@@ -9,11 +9,11 @@
 
 #include "common/ByteOrder.h"
 #include "common/TcDate.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 #include "support/FileTestKit.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace
 {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "writers/PcmSample.h"
+#include "writers/mediafile/PcmSample.h"
 
 namespace
 {

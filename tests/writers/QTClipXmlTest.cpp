@@ -6,7 +6,7 @@
 
 #include "tests/support/FileTestKit.h"
 #include "tests/writers/WriterTestMedia.h"
-#include "writers/CQTDVWriter.h"
+#include "writers/quicktime/CQTDVWriter.h"
 
 namespace
 {

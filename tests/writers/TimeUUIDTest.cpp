@@ -14,8 +14,8 @@
 #include "platform/Paths.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/writers/WriterTestMedia.h"
-#include "writers/CIMXMXFWriter.h"
-#include "writers/TimeUUID.h"
+#include "writers/op1a/CIMXMXFWriter.h"
+#include "writers/op1a/TimeUUID.h"
 
 namespace
 {

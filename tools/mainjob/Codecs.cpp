@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 #include "transfer/CKorvoDVCProHelper.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace mainjob
 {

@@ -13,8 +13,8 @@
 #include "reading/framework/DataReaderFactory.h"
 #include "reading/framework/FileTypeDetection.h"
 #include "tools/mainjob/Road.h"
-#include "writers/CIMXMXFWriter.h"
-#include "writers/CQTDVWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
+#include "writers/quicktime/CQTDVWriter.h"
 
 namespace mainjob
 {

@@ -12,13 +12,13 @@
 #include "reading/framework/CSourceReader.h"
 #include "reading/framework/DataReaderFactory.h"
 #include "reading/framework/FileTypeDetection.h"
-#include "reading/parvex/CBlockData.h"
-#include "reading/parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/CBlockData.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
-#include "reading/parvex/MXFId.h"
+#include "parvex/MXFId.h"
 #include "reading/rix/CRixFTPDataReader.h"
 #include "tools/mainjob/Road.h"
-#include "writers/KorvoMXFWriter.h"
+#include "writers/parvex/KorvoMXFWriter.h"
 
 namespace mainjob
 {

@@ -16,7 +16,7 @@
 #include "tests/browser/RealIngestKit.h"
 #include "tests/browser/ServerClipGolden.h"
 #include "tests/browser/ui/ValdrinUiKit.h"
-#include "writers/CIMXMXFWriter.h"
+#include "writers/op1a/CIMXMXFWriter.h"
 
 using namespace valdrintest;
 

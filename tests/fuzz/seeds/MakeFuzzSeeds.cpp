@@ -23,7 +23,7 @@
 #include "transfer/CKorvoDVCProHelper.h"
 #include "transfer/CXmlDocument.h"
 #include "transfer/CXmlNode.h"
-#include "writers/KorvoMXFBlockWriter.h"
+#include "writers/parvex/KorvoMXFBlockWriter.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
