@@ -227,6 +227,13 @@ bool File::Sync()
     return fdatasync(_fd) == 0 || Fail();
 }
 
+void File::StartWriteBack(uint64_t offset, uint64_t length)
+{
+    // Only a hint: a failure here shows again at the sync.
+    if (_fd >= 0)
+        sync_file_range(_fd, static_cast<off64_t>(offset), static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
 bool File::LockForWriting()
 {
     // Devices (/dev/null, /dev/full) are shared by every process: only regular files are locked.

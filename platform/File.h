@@ -56,6 +56,8 @@ public:
     bool IsSameFileAs(const std::string& path);
     bool Truncate(uint64_t size);
     bool Sync();
+    // Starts writing the range's dirty pages to the disk without waiting, so that a later Sync has less to do.
+    void StartWriteBack(uint64_t offset, uint64_t length);
 
     // Writers hold a write lock on the whole file while they write; readers can ask whether one does.
     // Only regular files are locked.
