@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/mxf/CMXFOP1aReader.h"
 
 namespace

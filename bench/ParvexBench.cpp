@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
 #include "writers/parvex/KorvoMXFWriter.h"
 

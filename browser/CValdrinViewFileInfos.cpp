@@ -8,9 +8,9 @@
 #include "common/CodePages.h"
 #include "common/FormatText.h"
 #include "common/TcDate.h"
-#include "reading/framework/DataReaderFactory.h"
-#include "reading/framework/FileTypeDetection.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "reading/factory/DataReaderFactory.h"
+#include "reading/factory/FileTypeDetection.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "transfer/CXmlDocument.h"
 

@@ -9,9 +9,9 @@
 #include "common/CTimeCode.h"
 #include "common/CodePages.h"
 #include "common/FormatText.h"
+#include "parvex/MXFId.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
-#include "parvex/MXFId.h"
 
 namespace ingestjob
 {

@@ -220,8 +220,16 @@ uint32_t CFileReader::FreeBuffer()
 
 int CFileReader::ReadFileT(platform::File& file, void* memory, uint32_t count, uint64_t offset, uint32_t* bytesRead)
 {
+    return ReadFileT(file, memory, count, nullptr, 0, offset, bytesRead);
+}
+
+int CFileReader::ReadFileT(platform::File& file, void* memory, uint32_t count, void* tail, uint32_t tailCount,
+                           uint64_t offset, uint32_t* bytesRead)
+{
     double start = platform::PerfSeconds();
-    int64_t n = file.ReadAt(memory, count, offset);
+    int64_t n =
+        tailCount ? file.ReadAtSplit(memory, count, tail, tailCount, offset) : file.ReadAt(memory, count, offset);
+    count += tailCount;
     double elapsed = platform::PerfSeconds() - start;
     *bytesRead = n > 0 ? static_cast<uint32_t>(n) : 0;
     int result = OnReadComplete(_szFileName, *bytesRead, elapsed);
@@ -287,17 +295,39 @@ uint32_t CFileReader::ReadData(void* destination, uint32_t count, uint32_t* deli
         if (skip == 0 && sameSkew && chunk <= remaining) {
             DiscardBuffer();
             _bLastReadDirect = true;
-            if (!ReadFileT(_file, dest, static_cast<uint32_t>(chunk), _qwFilePointer, &got)) {
+            // A tail shorter than a sector comes in the same request, into the buffer: one request per call, and the
+            // rest of its sector stays buffered for the next call's head.
+            const uint64_t tail = remaining - chunk;
+            const uint32_t tailSector = tail > 0 && tail < s && s <= _dwBufferSize ? static_cast<uint32_t>(s) : 0;
+            if (!ReadFileT(_file, dest, static_cast<uint32_t>(chunk), _pBuffer.get(), tailSector, _qwFilePointer,
+                           &got)) {
                 LogSlow("%s (CFileReader::ReadData) ReadFile failed: %s  filename=%s", _szLogTag.c_str(),
                         platform::ErrorText(_file.LastError()).c_str(), _szFileName.c_str());
                 return 1;
+            }
+            uint32_t intoBuffer = 0;
+            if (got > chunk) {
+                intoBuffer = got - static_cast<uint32_t>(chunk);
+                got = static_cast<uint32_t>(chunk);
             }
             _qwFilePointer += got;
             _qwReadPos += got;
             dest += got;
             *delivered += got;
             remaining -= got;
-            if (got < chunk)
+            if (intoBuffer > 0) {
+                _qwBufferPos = _qwFilePointer;
+                _dwBufferedBytes = intoBuffer;
+                _qwFilePointer += intoBuffer;
+                _bLastReadDirect = false;
+                const uint32_t n = std::min(intoBuffer, remaining);
+                std::memcpy(dest, _pBuffer.get(), n);
+                _qwReadPos += n;
+                dest += n;
+                *delivered += n;
+                remaining -= n;
+            }
+            if (got < chunk || (tailSector && intoBuffer < tailSector))
                 break;
             continue;
         }

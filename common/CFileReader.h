@@ -50,6 +50,9 @@ public:
 
     // The timed platform read of count bytes at offset: 0 when it failed, else OnReadComplete's answer.
     int ReadFileT(platform::File& file, void* memory, uint32_t count, uint64_t offset, uint32_t* bytesRead);
+    // The same for one read whose first count bytes go to memory and whose next tailCount bytes go to tail.
+    int ReadFileT(platform::File& file, void* memory, uint32_t count, void* tail, uint32_t tailCount, uint64_t offset,
+                  uint32_t* bytesRead);
 
     uint32_t AllocBuffer(uint32_t size);
     uint32_t FreeBuffer();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -97,9 +98,23 @@ void File::Close()
 
 int64_t File::ReadAt(void* data, size_t size, uint64_t offset)
 {
+    return ReadAtSplit(data, size, nullptr, 0, offset);
+}
+
+int64_t File::ReadAtSplit(void* first, size_t firstSize, void* second, size_t secondSize, uint64_t offset)
+{
+    const size_t size = firstSize + secondSize;
     size_t done = 0;
     while (done < size) {
-        ssize_t n = pread(_fd, static_cast<char*>(data) + done, size - done, static_cast<off_t>(offset + done));
+        iovec parts[2];
+        int count = 0;
+        if (done < firstSize)
+            parts[count++] = {static_cast<char*>(first) + done, firstSize - done};
+        const size_t intoSecond = done > firstSize ? done - firstSize : 0;
+        if (secondSize > intoSecond)
+            parts[count++] = {static_cast<char*>(second) + intoSecond, secondSize - intoSecond};
+        const auto at = static_cast<off_t>(offset + done);
+        ssize_t n = count == 1 ? pread(_fd, parts[0].iov_base, parts[0].iov_len, at) : preadv(_fd, parts, count, at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -210,6 +225,13 @@ bool File::SyncFolder(const std::string& path)
 bool File::Sync()
 {
     return fdatasync(_fd) == 0 || Fail();
+}
+
+void File::StartWriteBack(uint64_t offset, uint64_t length)
+{
+    // Only a hint: a failure here shows again at the sync.
+    if (_fd >= 0)
+        sync_file_range(_fd, static_cast<off64_t>(offset), static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
 bool File::LockForWriting()

@@ -41,6 +41,9 @@ public:
     // Bytes moved, or -1 on error; a short count only at the end of the file (reads) or on a full disk.
     int64_t ReadAt(void* data, size_t size, uint64_t offset);
     int64_t WriteAt(const void* data, size_t size, uint64_t offset);
+    // One read of firstSize + secondSize bytes at offset, the first part into first and the rest into second (both
+    // aligned for an unbuffered file): a caller's aligned middle and the sector after it in one request.
+    int64_t ReadAtSplit(void* first, size_t firstSize, void* second, size_t secondSize, uint64_t offset);
     // Reads and writes at the file pointer, moving it.
     int64_t Read(void* data, size_t size);
     int64_t Write(const void* data, size_t size);
@@ -53,6 +56,8 @@ public:
     bool IsSameFileAs(const std::string& path);
     bool Truncate(uint64_t size);
     bool Sync();
+    // Starts writing the range's dirty pages to the disk without waiting, so that a later Sync has less to do.
+    void StartWriteBack(uint64_t offset, uint64_t length);
 
     // Writers hold a write lock on the whole file while they write; readers can ask whether one does.
     // Only regular files are locked.

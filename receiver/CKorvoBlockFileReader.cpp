@@ -1,6 +1,7 @@
 #include "receiver/CKorvoBlockFileReader.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "common/CLogManager.h"
 #include "platform/File.h"
@@ -18,6 +19,29 @@ CKorvoBlockFileReader::~CKorvoBlockFileReader()
     Close();
 }
 
+void CKorvoBlockFileReader::StartReadAhead(uint64_t offset)
+{
+    if (!_pSpareBuffer || offset >= _nDataEnd || _nDataEnd - offset < _nBlockSize)
+        return;
+    try {
+        _readAhead = std::async(std::launch::async, [this, offset] {
+            uint32_t delivered = 0;
+            return _file.Seek(offset) == 0 && _file.ReadData(_pSpareBuffer.get(), _nBlockSize, &delivered) == 0 &&
+                   delivered == _nBlockSize;
+        });
+        _nReadAheadAt = offset;
+    } catch (const std::system_error&) {
+        // No thread to be had: the block is read when it is asked for.
+    }
+}
+
+void CKorvoBlockFileReader::EndReadAhead()
+{
+    if (_readAhead.valid())
+        _readAhead.wait();
+    _readAhead = {};
+}
+
 uint64_t CKorvoBlockFileReader::WholeBlocksEnd(uint64_t fileSize) const
 {
     if (fileSize <= kHeaderArea)
@@ -27,6 +51,7 @@ uint64_t CKorvoBlockFileReader::WholeBlocksEnd(uint64_t fileSize) const
 
 uint64_t CKorvoBlockFileReader::FinishedEnd()
 {
+    EndReadAhead();
     // A writer that finished names its essence in the header; the footer after it is no block.
     _file.DiscardBuffer();
     uint64_t essence = 0;
@@ -66,6 +91,7 @@ int CKorvoBlockFileReader::Open(const std::string& fileName)
     }
     _nBlockSize = size;
     _pBlockBuffer = platform::MakePageBuffer(_nBlockSize);
+    _pSpareBuffer = platform::MakePageBuffer(_nBlockSize);
     if (!_pBlockBuffer) {
         Close();
         return 2;
@@ -107,10 +133,12 @@ int CKorvoBlockFileReader::Open(const std::string& fileName)
 
 int CKorvoBlockFileReader::Close()
 {
+    EndReadAhead();
     if (_file.IsOpen())
         _file.Close();
     _pBlockData.reset();
     _pBlockBuffer.reset();
+    _pSpareBuffer.reset();
     _nDataEnd = 0;
     _nReadPos = 0;
     _bIndexed = false;
@@ -121,12 +149,20 @@ int CKorvoBlockFileReader::ReadBlockAt(uint64_t offset)
 {
     if (offset < kHeaderArea || offset >= _nDataEnd || _nDataEnd - offset < _nBlockSize)
         return kReadEnd;
-    uint32_t delivered = 0;
-    if (_file.Seek(offset) != 0 || _file.ReadData(_pBlockBuffer.get(), _nBlockSize, &delivered) != 0)
-        return kReadError;
-    if (delivered < _nBlockSize)
-        return kReadShort;
+    const bool ahead = _readAhead.valid() && _nReadAheadAt == offset;
+    const bool readAhead = ahead && _readAhead.get();
+    EndReadAhead();
+    if (readAhead) {
+        std::swap(_pBlockBuffer, _pSpareBuffer);
+    } else {
+        uint32_t delivered = 0;
+        if (_file.Seek(offset) != 0 || _file.ReadData(_pBlockBuffer.get(), _nBlockSize, &delivered) != 0)
+            return kReadError;
+        if (delivered < _nBlockSize)
+            return kReadShort;
+    }
     _nReadPos = offset + _nBlockSize;
+    StartReadAhead(_nReadPos);
     if (_pBlockData->SetBlockData(_pBlockBuffer.get(), _nBlockSize) != kBlockDataOk)
         return kReadDamaged;
     return kReadOk;
@@ -146,6 +182,7 @@ int CKorvoBlockFileReader::ReadNextBlock(uint32_t* elementsPerField)
             const bool held = platform::File::IsLockedForWriting(_szFileName);
             uint64_t candidate = 0;
             if (held) {
+                EndReadAhead();
                 candidate = WholeBlocksEnd(_file.GetFileSize());
                 const uint64_t heldBack = uint64_t{kHeldBackWhileGrowing} * _nBlockSize;
                 candidate = candidate - kHeaderArea > heldBack ? candidate - heldBack : kHeaderArea;

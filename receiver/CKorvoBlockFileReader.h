@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <string>
 
 #include "parvex/CMXF_Parvex_ClipInfo.h"
@@ -55,6 +56,10 @@ private:
     // writer has closed it with a footer, else its whole blocks.
     uint64_t FinishedEnd();
     int ReadBlockAt(uint64_t offset);
+    // The next block is read into the spare buffer while the caller works on the current one; the file is touched
+    // only after that read has ended.
+    void StartReadAhead(uint64_t offset);
+    void EndReadAhead();
     // Back to the first block after a failed search: element 0.
     int32_t BackToFirstBlock(uint32_t* elementsPerField);
 
@@ -65,4 +70,7 @@ private:
     uint64_t _nDataEnd = 0;
     uint64_t _nReadPos = 0;
     uint32_t _nGrowWaitMs = 1000;
+    platform::PageBuffer _pSpareBuffer;
+    std::future<bool> _readAhead;  // whole block read into the spare buffer
+    uint64_t _nReadAheadAt = 0;
 };

@@ -1,5 +1,6 @@
 #include "receiver/CKorvoBlockTCPReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -123,7 +124,9 @@ int CKorvoBlockTCPReader::ReadNextBlock(uint32_t* elementsPerField)
     _pBlockData->Clear();
     while (_nBuffered < _nBlockSize) {
         uint32_t count = 0;
-        const int rc = IsCancelled() ? 3 : _pStream->Receive(buffer + _nBuffered, kReceivePiece, &count);
+        // What the block still lacks in one receive (at least a piece): fewer calls, and nothing to move after it.
+        const uint32_t wanted = std::max(kReceivePiece, _nBlockSize - _nBuffered);
+        const int rc = IsCancelled() ? 3 : _pStream->Receive(buffer + _nBuffered, wanted, &count);
         if (rc != 0) {
             theLogManager.Log("CKorvoBlockTCPReader: SockStream::Receive - DISCONNECTED ! [ 0x%08X ]", rc);
             _bConnected = false;

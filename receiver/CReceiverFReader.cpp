@@ -4,9 +4,6 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
-#include "receiver/CKorvoBlockFileReader.h"
-#include "receiver/CKorvoBlockRixFTPReader.h"
-#include "receiver/CKorvoBlockTCPReader.h"
 
 namespace
 {
@@ -33,16 +30,6 @@ KorvoFrame* CReceiverFReader::GetTrackFrame(int32_t)
 void CReceiverFReader::SetStartFrame(int32_t) {}
 
 void CReceiverFReader::SetFirstField(uint32_t) {}
-
-std::unique_ptr<CKorvoBlockReader> MakeBlockReader(const std::string& sourceKind, uint32_t blockSize, int32_t instance,
-                                                   uint32_t firstServerField)
-{
-    if (sourceKind == "TCP")
-        return std::make_unique<CKorvoBlockTCPReader>(blockSize);
-    if (sourceKind == "RixFTP")
-        return std::make_unique<CKorvoBlockRixFTPReader>(instance, firstServerField);
-    return std::make_unique<CKorvoBlockFileReader>();
-}
 
 bool SkipFillerUnits(const uint8_t** data, int32_t* size)
 {

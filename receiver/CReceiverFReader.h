@@ -46,10 +46,6 @@ constexpr int kFrameSetNoVideo = 2;   // no usable video in the block
 // Tracks a reader hands out at most.
 constexpr int32_t kMaxAudioTracks = 8;
 
-// The block reader for a source kind, compared exactly: "TCP", "RixFTP", else a clip file.
-std::unique_ptr<CKorvoBlockReader> MakeBlockReader(const std::string& sourceKind, uint32_t blockSize, int32_t instance,
-                                                   uint32_t firstServerField);
-
 // Skips the filler units at the start of a video element (each begins with the word 0xFCFDFEFF and gives its
 // length in 128-byte units at bytes 6-7). False when a filler's length is 0 or runs past the element.
 bool SkipFillerUnits(const uint8_t** data, int32_t* size);

@@ -4,6 +4,7 @@
 
 #include "common/CLogManager.h"
 #include "media/DvcproFrames.h"
+#include "receiver/BlockReaderFactory.h"
 
 namespace
 {

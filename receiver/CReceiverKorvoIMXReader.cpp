@@ -5,6 +5,7 @@
 
 #include "common/CLogManager.h"
 #include "media/ImxFrames.h"
+#include "receiver/BlockReaderFactory.h"
 
 namespace
 {

@@ -5,6 +5,7 @@
 
 #include "common/CLogManager.h"
 #include "media/Vc3Compressions.h"
+#include "receiver/BlockReaderFactory.h"
 
 namespace
 {

@@ -53,12 +53,6 @@ std::string WithBackslash(std::string folder)
     return folder;
 }
 
-bool FileExists(const std::string& path)
-{
-    std::error_code ec;
-    return std::filesystem::exists(platform::ToLocalPath(path), ec);
-}
-
 // The name of a file path after its last folder separator, cut at its last '.'.
 std::string BaseName(const std::string& path)
 {

@@ -94,8 +94,9 @@ public:
     // while the current one is written. 0 once the server confirms the whole file; else the open's failure,
     // -10 when the local file cannot be opened or read, a write's failure, or the reply of the close.
     int UploadFile(const std::string& source, const std::string& target, uint32_t blockSize = kUploadBlockSize);
-    // Small enough that the two buffers and a queueing client's records stay few and are reused.
-    static constexpr uint32_t kUploadBlockSize = 1 << 20;
+    // The server block size: each block costs a hand-over to the send thread, which a loaded machine makes slow,
+    // and a queueing client's kept buffers (32 MiB) still hold several of them for reuse.
+    static constexpr uint32_t kUploadBlockSize = 8 << 20;
 
     virtual int FtpOpenFile(int type, int64_t offset, int seekMode);
     virtual int FtpCloseFile(bool abort);

@@ -43,6 +43,8 @@ bool CBlockFileWriter::Write(const uint8_t* data, size_t size, uint64_t offset)
         _nError = _file.LastError() != 0 ? _file.LastError() : ENOSPC;
         return false;
     }
+    // The disk writes while the transfer goes on: the sync at the close then finds little left.
+    _file.StartWriteBack(offset, size);
     return true;
 }
 

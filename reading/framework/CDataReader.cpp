@@ -8,6 +8,7 @@
 #include "common/TcDate.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "transfer/CXmlDocument.h"
 
 namespace

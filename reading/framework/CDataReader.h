@@ -5,8 +5,8 @@
 #include <string>
 
 #include "platform/PageBuffer.h"
-#include "reading/framework/CSourceReader.h"
 #include "reading/framework/FileTypes.h"
+#include "reading/source/CSourceReader.h"
 
 // Facts about the video of a clip.
 struct VideoInfo {

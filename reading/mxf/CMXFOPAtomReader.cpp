@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/mxf/MXFKlv.h"
 #include "reading/mxf/MXFReaderOps.h"
 

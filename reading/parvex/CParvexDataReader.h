@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/PageBuffer.h"
-#include "reading/framework/CDataReader.h"
 #include "parvex/CBlockData.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "platform/PageBuffer.h"
+#include "reading/framework/CDataReader.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 
 // Reads Parvex clip files through the data-reader interface: the clip description and block index from the

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "outside/rix/CRixSimServer.h"
-#include "platform/Clock.h"
 #include "parvex/MXFId.h"
+#include "platform/Clock.h"
 
 namespace browsertest
 {

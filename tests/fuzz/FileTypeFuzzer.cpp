@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "reading/framework/CLocalFileReader.h"
-#include "reading/framework/FileTypeDetection.h"
+#include "reading/factory/FileTypeDetection.h"
+#include "reading/source/CLocalFileReader.h"
 #include "tests/fuzz/FuzzTempFolder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

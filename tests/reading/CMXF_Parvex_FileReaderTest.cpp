@@ -7,8 +7,8 @@
 #include <string>
 
 #include "parvex/CMXF_Parvex_ClipInfo.h"
-#include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "parvex/MXFId.h"
+#include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "support/FileTestKit.h"
 #include "tests/reading/ParvexGolden.h"
 

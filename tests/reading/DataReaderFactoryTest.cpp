@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "outside/rix/CRixClipTable.h"
+#include "reading/factory/DataReaderFactory.h"
+#include "reading/factory/FileTypeDetection.h"
 #include "reading/formats/CAviFileDataReader.h"
 #include "reading/formats/CQTDataReader.h"
 #include "reading/formats/CSdiDataReader.h"
 #include "reading/formats/CWavDataReader.h"
-#include "reading/framework/DataReaderFactory.h"
-#include "reading/framework/FileTypeDetection.h"
 #include "reading/rix/CRixAudioDataReader.h"
 #include "reading/rix/CRixFTPDataReader.h"
 #include "reading/rix/CRixHydrelVideoDataReader.h"

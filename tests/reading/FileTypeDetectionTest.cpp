@@ -11,14 +11,13 @@
 #include <typeindex>
 #include <vector>
 
+#include "reading/factory/DataReaderFactory.h"
+#include "reading/factory/FileTypeDetection.h"
 #include "reading/formats/CAviFileDataReader.h"
 #include "reading/formats/CDVDataReader.h"
 #include "reading/formats/CQTDataReader.h"
 #include "reading/formats/CQTMpeg4DataReader.h"
 #include "reading/formats/CWavDataReader.h"
-#include "reading/framework/CLocalFileReader.h"
-#include "reading/framework/DataReaderFactory.h"
-#include "reading/framework/FileTypeDetection.h"
 #include "reading/mxf/CMXFIMXProxyReader.h"
 #include "reading/mxf/CMXFMPEGAudioESReader.h"
 #include "reading/mxf/CMXFOP1aReader.h"
@@ -29,6 +28,7 @@
 #include "reading/parvex/CParvexDVCProVideoDataReader.h"
 #include "reading/parvex/CParvexHydrelVideoDataReader.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
+#include "reading/source/CLocalFileReader.h"
 #include "tests/reading/FormatMedia.h"
 #include "tests/reading/MXFBuilder.h"
 #include "tests/reading/MXFTestMedia.h"

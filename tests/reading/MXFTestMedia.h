@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "reading/framework/CDataReader.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 
 namespace mxftest
 {

@@ -9,7 +9,7 @@
 
 #include "common/CTimeCode.h"
 #include "platform/File.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
 #include "tests/reading/ParvexClipKit.h"
 #include "tests/support/FileTestKit.h"

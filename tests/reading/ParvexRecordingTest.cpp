@@ -10,7 +10,7 @@
 
 #include "platform/Clock.h"
 #include "platform/File.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
 #include "tests/reading/ParvexClipKit.h"

@@ -10,7 +10,7 @@
 
 #include "common/ByteOrder.h"
 #include "common/CTimeCode.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CHydrelFramePadder.h"
 #include "reading/parvex/CParvexDVCProVideoDataReader.h"
 #include "reading/parvex/CParvexHydrelVideoDataReader.h"

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "outside/rix/CRixSimServer.h"
-#include "reading/framework/CFtpFileReader.h"
-#include "reading/framework/CLocalFileReader.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
+#include "reading/source/CFtpFileReader.h"
+#include "reading/source/CLocalFileReader.h"
+#include "reading/source/CSourceReader.h"
 #include "tests/outside/RixSimTestClient.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/support/FtpCuttingProxy.h"

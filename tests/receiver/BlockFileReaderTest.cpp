@@ -128,6 +128,34 @@ TEST_P(BlockFileReader, IndexOffsetZeroIsNoBlock)
 
 INSTANTIATE_TEST_SUITE_P(Layouts, BlockFileReader, ::testing::ValuesIn(kClipFiles), ClipName);
 
+// The next block is read on another thread while the current one is used: a jump back waits for that read and
+// takes the block it asked for, and reading on from there gives every block in order.
+using BlockFileReaderThreads = BlockFileReader;
+
+TEST_P(BlockFileReaderThreads, AReadAheadGivesWayToAJumpBack)
+{
+    CKorvoBlockFileReader reader;
+    ASSERT_EQ(reader.Open(_path), 0);
+    uint32_t perField = 0;
+    ASSERT_EQ(reader.ReadNextBlock(&perField), CKorvoBlockFileReader::kReadOk);
+    ASSERT_EQ(reader.ReadNextBlock(&perField), CKorvoBlockFileReader::kReadOk);
+    const int32_t element = reader.SetFirstField(kFirstField + 1, &perField);
+    ASSERT_TRUE(reader.IsFieldInBlock(element));
+    EXPECT_EQ(reader.GetBlockData()->GetFirstField(), kFirstField);
+    EXPECT_EQ(0, std::memcmp(reader.GetBlockBuffer(), _file.data() + kHeaderArea, BlockSizeOf(GetParam())));
+    const uint32_t blockSize = BlockSizeOf(GetParam());
+    uint32_t next = 1;
+    while (reader.ReadNextBlock(&perField) == CKorvoBlockFileReader::kReadOk) {
+        const uint64_t at = kHeaderArea + uint64_t{next} * blockSize;
+        ASSERT_LE(at + blockSize, _file.size());
+        EXPECT_EQ(0, std::memcmp(reader.GetBlockBuffer(), _file.data() + at, blockSize)) << next;
+        ++next;
+    }
+    EXPECT_EQ(next, (reader.GetDataEnd() - kHeaderArea) / blockSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, BlockFileReaderThreads, ::testing::ValuesIn(kClipFiles), ClipName);
+
 TEST(BlockFileReaderErrors, RefusesWhatIsNoClip)
 {
     const fs::path dir = testsupport::FreshDir("receiver-file-errors");

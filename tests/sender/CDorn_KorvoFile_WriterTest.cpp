@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "reading/framework/CSourceReader.h"
-#include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "reading/framework/SourceReaderFactory.h"
+#include "reading/parvex/CMXF_Parvex_AudioDataReader.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
 #include "sender/CDorn_KorvoFile_Writer.h"

@@ -6,6 +6,7 @@
 
 #include "sender/CDorn_KorvoFile_Writer.h"
 #include "sender/CDorn_Korvo_Writer.h"
+#include "sender/DornCodecFrames.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
 
@@ -229,3 +230,17 @@ TEST(DornKorvoWriter, ImxOnlyAtThirtyFortyOrFiftyMegabits)
 }
 
 }  // namespace
+
+TEST(DornKorvoWriter, TrimmedLengthDropsOnlyTheTrailingZeros)
+{
+    // Every place of the last nonzero byte around the 32-byte steps, from aligned and odd starts.
+    for (size_t start : {0u, 1u, 7u})
+        for (uint32_t length = 0; length <= 100; ++length)
+            for (uint32_t last = 0; last <= length; ++last) {  // last == 0: all zeros
+                std::vector<uint8_t> bytes(start + length, 0);
+                if (last > 0)
+                    bytes[start + last - 1] = static_cast<uint8_t>(last % 2 ? 0x01 : 0x80);
+                ASSERT_EQ(dorncodec::TrimmedLength(bytes.data() + start, length), last)
+                    << "start " << start << " length " << length;
+            }
+}

@@ -12,7 +12,7 @@
 #include "outside/tessan/CPlayoutTransfer.h"
 #include "platform/Registry.h"
 #include "platform/SharedLibrary.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
 #include "sender/DornCodecFrames.h"
 #include "tests/sender/DornsendTestKit.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "reading/framework/DataReaderFactory.h"
-#include "reading/framework/FileTypeDetection.h"
+#include "reading/factory/DataReaderFactory.h"
+#include "reading/factory/FileTypeDetection.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/writers/WriterTestMedia.h"
 #include "writers/op1a/CIMXMXFWriter.h"

@@ -16,6 +16,7 @@
 #include "writers/formatdata/CKorvoFormatFTPWriter.h"
 #include "writers/formatdata/CKorvoFormatFileWriter.h"
 #include "writers/formatdata/CKorvoFormatMultipleWriter.h"
+#include "writers/formatdata/factory/FormatDataWriterFactory.h"
 
 namespace
 {

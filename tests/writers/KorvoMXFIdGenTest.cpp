@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Registry.h"
 #include "parvex/MXFId.h"
+#include "platform/Registry.h"
 #include "writers/parvex/KorvoMXFIdGen.h"
 
 namespace

@@ -10,8 +10,8 @@
 #include "common/ByteOrder.h"
 #include "common/TcDate.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
-#include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "parvex/MXFId.h"
+#include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "support/FileTestKit.h"
 #include "writers/parvex/KorvoMXFWriter.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "reading/framework/DataReaderFactory.h"
-#include "reading/framework/FileTypeDetection.h"
+#include "reading/factory/DataReaderFactory.h"
+#include "reading/factory/FileTypeDetection.h"
 #include "tools/mainjob/Road.h"
 #include "writers/op1a/CIMXMXFWriter.h"
 #include "writers/quicktime/CQTDVWriter.h"

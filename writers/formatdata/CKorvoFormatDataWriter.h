@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // The output stream the file-format writers write through, chosen by the target path: a plain file, a
 // file written by a background thread, an FTP upload or several targets at once.
@@ -45,16 +44,3 @@ protected:
     std::string _szPrefix = "Undefined Writer: ";
     std::string _szLogName;
 };
-
-// The module-wide default of the asynchronous flag that CreateDataWriter uses (false unless set).
-void SetDefaultAsynchronousWriting(bool on);
-bool GetDefaultAsynchronousWriting();
-
-// Splits C:\a\*D:\b\clip.mxf into C:\a\clip.mxf and D:\b\clip.mxf.
-void SplitWriterPaths(const std::string& path, std::vector<std::string>* paths);
-CKorvoFormatDataWriter* CreateDataWriter(const char* path, uint32_t bufferSize);
-CKorvoFormatDataWriter* CreateDataWriterEx(const char* path, bool asynchronous, uint32_t minTransfer,
-                                           uint32_t maxTransfer);
-// One writer of the class the path's prefix names, opened; null when it cannot be opened.
-CKorvoFormatDataWriter* CreateFormatDataWriter(const char* path, bool asynchronous, uint32_t minTransfer,
-                                               uint32_t maxTransfer);

@@ -1,7 +1,8 @@
 #include "writers/formatdata/CKorvoFormatMultipleWriter.h"
 
-CKorvoFormatMultipleWriter::CKorvoFormatMultipleWriter(uint32_t minTransfer, uint32_t maxTransfer)
-    : CKorvoFormatDataWriter(minTransfer, maxTransfer)
+CKorvoFormatMultipleWriter::CKorvoFormatMultipleWriter(uint32_t minTransfer, uint32_t maxTransfer,
+                                                       TargetMaker makeTarget)
+    : CKorvoFormatDataWriter(minTransfer, maxTransfer), _makeTarget(std::move(makeTarget))
 {
     _szPrefix = "MultiWriter: ";
 }
@@ -13,11 +14,10 @@ CKorvoFormatMultipleWriter::~CKorvoFormatMultipleWriter()
 
 int CKorvoFormatMultipleWriter::Open(const char* path)
 {
-    CKorvoFormatDataWriter* writer =
-        CreateFormatDataWriter(path, GetDefaultAsynchronousWriting(), _dwMinTransfer, _dwMaxTransfer);
+    std::unique_ptr<CKorvoFormatDataWriter> writer = _makeTarget ? _makeTarget(path) : nullptr;
     if (!writer)
         return 1;
-    _writers.emplace_back(writer);
+    _writers.push_back(std::move(writer));
     return 0;
 }
 

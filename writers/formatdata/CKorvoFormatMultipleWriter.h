@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -9,7 +10,10 @@
 class CKorvoFormatMultipleWriter : public CKorvoFormatDataWriter
 {
 public:
-    CKorvoFormatMultipleWriter(uint32_t minTransfer, uint32_t maxTransfer);
+    // Makes one target's writer and opens it on the path; null when it cannot be opened.
+    using TargetMaker = std::function<std::unique_ptr<CKorvoFormatDataWriter>(const char* path)>;
+
+    CKorvoFormatMultipleWriter(uint32_t minTransfer, uint32_t maxTransfer, TargetMaker makeTarget);
     ~CKorvoFormatMultipleWriter() override;
 
     // Adds one target; 1 when it cannot be opened.
@@ -21,5 +25,6 @@ public:
     size_t WriterCount() const { return _writers.size(); }
 
 private:
+    TargetMaker _makeTarget;
     std::vector<std::unique_ptr<CKorvoFormatDataWriter>> _writers;
 };

@@ -11,6 +11,7 @@
 #include "media/MxfLabels.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "writers/formatdata/factory/FormatDataWriterFactory.h"
 #include "writers/mediafile/PcmSample.h"
 
 namespace

@@ -8,9 +8,9 @@
 
 #include "common/TcDate.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
-#include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "parvex/MXFId.h"
 #include "parvex/ParvexLayout.h"
+#include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "writers/parvex/CMXF_Parvex_FileWriter.h"
 
 namespace

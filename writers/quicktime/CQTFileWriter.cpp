@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
+#include "writers/formatdata/factory/FormatDataWriterFactory.h"
 
 namespace
 {

@@ -8,6 +8,7 @@
 
 #include "common/CFileReader.h"
 #include "platform/File.h"
+#include "platform/PageBuffer.h"
 #include "transfer/CFileWriter.h"
 
 int main(int argc, char** argv)
@@ -41,6 +42,14 @@ int main(int argc, char** argv)
     for (uint64_t position : {0ull, 1ull, 4095ull, 100003ull, 170000ull}) {
         uint32_t got = 0;
         if (reader.Seek(position) != 0 || reader.ReadData(data.data() + 1, 65537, &got) != 0)
+            return 1;
+    }
+    // Memory skewed like the position: the middle and the tail sector come in one vectored read.
+    const uint32_t sector = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
+    platform::PageBuffer skewed = platform::MakePageBuffer(70000);
+    for (uint64_t position : {100ull, 100ull + 60000ull}) {
+        uint32_t got = 0;
+        if (reader.Seek(position) != 0 || reader.ReadData(skewed.get() + position % sector, 60000, &got) != 0)
             return 1;
     }
     return reader.Close();

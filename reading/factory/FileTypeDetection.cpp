@@ -1,4 +1,4 @@
-#include "reading/framework/FileTypeDetection.h"
+#include "reading/factory/FileTypeDetection.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,14 +9,15 @@
 #include "media/DvcproFrames.h"
 #include "media/ImxFrames.h"
 #include "media/MxfLabels.h"
+#include "parvex/CBavdBlockData.h"
+#include "parvex/CBlockData.h"
+#include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "platform/PageBuffer.h"
 #include "platform/Paths.h"
 #include "reading/formats/CDVDataReader.h"
 #include "reading/formats/CQTDataReader.h"
 #include "reading/framework/CRixLink.h"
-#include "parvex/CBavdBlockData.h"
-#include "parvex/CBlockData.h"
-#include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "reading/rix/CRixDataReader.h"
 #include "transfer/CXmlDocument.h"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "reading/framework/CSourceReader.h"
 #include "reading/framework/FileTypes.h"
+#include "reading/source/CSourceReader.h"
 
 // The FileType of a source name: a server clip ("Rix:\\..."), a server clip over FTP (a last path part of six
 // digits and a camera letter A to H), or a file (local, UNC, "ftp://" or a link file) detected by its content.

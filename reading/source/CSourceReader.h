@@ -40,10 +40,5 @@ protected:
     bool _bOpen = false;
 };
 
-// An opened source for the name: an FTP reader for "ftp:" names, a local file reader otherwise; null when it
-// cannot be made or opened.
-std::unique_ptr<CSourceReader> CreateSourceReader(const char* name, uint32_t low, uint32_t high,
-                                                  const std::string& logName);
-
 // Whether the text begins with the prefix, compared without regard to case.
 bool StartsWithNoCase(const char* text, const char* prefix);

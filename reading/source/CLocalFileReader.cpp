@@ -1,4 +1,4 @@
-#include "reading/framework/CLocalFileReader.h"
+#include "reading/source/CLocalFileReader.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/File.h"
-#include "reading/framework/CSourceReader.h"
+#include "reading/source/CSourceReader.h"
 
 // A source on a local or network file. Names may be drive or UNC paths; it always logs to "default".
 class CLocalFileReader : public CSourceReader

@@ -1,4 +1,4 @@
-#include "reading/framework/CFtpFileReader.h"
+#include "reading/source/CFtpFileReader.h"
 
 #include <algorithm>
 #include <cstring>
