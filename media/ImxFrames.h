@@ -46,7 +46,8 @@ struct Rate {
     int nMegabits;
     uint32_t nFrameSize625;
     uint32_t nFrameSize525;
-    uint8_t nCodingVariant625;  // the last byte of the D-10 picture coding label (mxf::kImxCodingPrefix)
+    uint8_t nCodingVariant625;  // the last byte of the D-10 picture coding label (mxf::kImxCodingPrefix) and
+                                // byte 14 of the D-10 container label (mxf::kD10ContainerPrefix)
     uint8_t nCodingVariant525;
 };
 

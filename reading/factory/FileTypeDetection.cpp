@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "common/ByteOrder.h"
@@ -43,88 +45,103 @@ struct EssenceKey {
     VideoType nVideo;
 };
 
-#define KORVO_D10(n, video)                                                                        \
-    {                                                                                              \
-        {0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, n, 0x01}, 16, IMX_File, video \
-    }
-#define KORVO_DV(version, a, b, file, video)                                                   \
-    {                                                                                          \
-        {0x04, 0x01, 0x01, version, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x02, a, b}, 16, file, video \
-    }
-#define KORVO_D10_ATOM(n, video)                                                                      \
-    {                                                                                                 \
-        {0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x01, n, 0x7F}, 16, OPAtom_File, video \
-    }
-#define KORVO_AVID(a, b, c)                                                                            \
-    {                                                                                                  \
-        {0x04, 0x01, 0x01, 0x01, 0x0E, 0x04, 0x03, 0x01, 0x02, a, b, c}, 16, OPAtom_File, Hydrel_Video \
-    }
+// The row for a named label: its bytes from 4 on, then `tail`; a non-zero `version` replaces the registry version
+// (byte 7), which some writers set otherwise.
+template <size_t N>
+constexpr EssenceKey Row(const uint8_t (&label)[N], std::initializer_list<uint8_t> tail, FileType file,
+                         VideoType video, uint8_t version = 0, int32_t length = 16)
+{
+    EssenceKey key{{}, length, file, video};
+    size_t i = 0;
+    for (size_t b = 4; b < N; ++b)
+        key.aLabel[i++] = label[b];
+    for (uint8_t b : tail)
+        key.aLabel[i++] = b;
+    if (version != 0)
+        key.aLabel[3] = version;
+    return key;
+}
 
-// DV-based labels: 40/41 are DVCPRO 25 Mb/s (525/625), 50/51 DVCPRO50, 60 to 63 DVCPRO HD; the last byte
-// is 01 for frame wrapping and 02 for clip wrapping. D-10 labels: 01/02 50 Mb/s, 03/04 40 Mb/s, 05/06 30 Mb/s.
-const EssenceKey kEssenceKeys[] = {
-    {{0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x18, 0x01, 0x02, 0x01}, 16, MJPEG_File, Mjpeg_Video},
-    KORVO_D10(0x01, IMX50_Video),
-    KORVO_D10(0x02, IMX50_Video),
-    KORVO_D10(0x03, IMX40_Video),
-    KORVO_D10(0x04, IMX40_Video),
-    KORVO_D10(0x05, IMX30_Video),
-    KORVO_D10(0x06, IMX30_Video),
-    KORVO_DV(0x01, 0x40, 0x02, P2Video_File, DVCPro25_Video),
-    KORVO_DV(0x01, 0x41, 0x02, P2Video_File, DVCPro25_Video),
-    KORVO_DV(0x01, 0x50, 0x02, P2Video_File, DVCPro50_Video),
-    KORVO_DV(0x01, 0x51, 0x02, P2Video_File, DVCPro50_Video),
-    KORVO_DV(0x01, 0x02, 0x02, P2Video_File, DV25_Video),
-    KORVO_DV(0x01, 0x02, 0x02, P2Video_File, DV25_Video),
-    {{0x01, 0x02, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x06, 0x04, 0x00}, 16, P2Audio_File, Unknown_Video},
-    {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x61, 0x07}, 16, IMXProxy_File, MP4ART_Video},
-    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x61, 0x07}, 16, IMXProxy_File, MP4ART_Video},
-    {{0x04, 0x01, 0x01, 0x03, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x0A, 0x03, 0x00}, 16, IMXProxy_File, Unknown_Video},
-    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x0A, 0x03, 0x00}, 16, IMXProxy_File, Unknown_Video},
-    KORVO_DV(0x01, 0x01, 0x01, SonyDV_File, DV25_Video),
-    KORVO_DV(0x01, 0x02, 0x01, SonyDV_File, DV25_Video),
-    KORVO_DV(0x01, 0x40, 0x01, MXFDVFrame_File, DVCPro25_Video),
-    KORVO_DV(0x01, 0x41, 0x01, MXFDVFrame_File, DVCPro25_Video),
-    KORVO_DV(0x01, 0x50, 0x01, MXFDVFrame_File, DVCPro50_Video),
-    KORVO_DV(0x01, 0x51, 0x01, MXFDVFrame_File, DVCPro50_Video),
-    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x06, 0x04, 0x00}, 16, P2Audio_File, Unknown_Video},
-    {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x60, 0x01}, 16, HDXDCAM_File, HDV_Video},
-    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x60, 0x01}, 16, HDXDCAM_File, HDV_Video},
-    KORVO_DV(0x01, 0x7F, 0x01, MXFDVFrame_File, Unknown_Video),
-    KORVO_DV(0x01, 0x60, 0x02, P2Video_File, DVCPro100_Video),
-    KORVO_DV(0x01, 0x61, 0x02, P2Video_File, DVCPro100_Video),
-    KORVO_DV(0x01, 0x62, 0x02, P2Video_File, DVCPro720P_Video),
-    KORVO_DV(0x01, 0x63, 0x02, P2Video_File, DVCPro720P_Video),
-    {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x60, 0x02}, 16, OPAtom_File, IMX40_Video},
-    KORVO_D10_ATOM(0x01, IMX50_Video),
-    KORVO_D10_ATOM(0x05, IMX30_Video),
-    KORVO_D10_ATOM(0x03, IMX40_Video),
-    KORVO_D10_ATOM(0x02, IMX50_Video),
-    KORVO_D10_ATOM(0x04, IMX40_Video),
-    KORVO_D10_ATOM(0x06, IMX30_Video),
-    KORVO_AVID(0x06, 0x02, 0x02),
-    {{0x04, 0x01, 0x01, 0x10, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x11, 0x02, 0x00}, 16, OPAtom_File, Hydrel_Video},
-    KORVO_AVID(0x00, 0x00, 0x00),
-    KORVO_AVID(0x01, 0x00, 0x00),
-    KORVO_AVID(0x06, 0x02, 0x03),
-    KORVO_AVID(0x06, 0x03, 0x03),
-    KORVO_AVID(0x06, 0x03, 0x02),
-    {{0x01, 0x01, 0x01, 0xFF, 0x4B, 0x46, 0x41, 0x41, 0x00, 0x0D, 0x4D, 0x4F}, 16, OPAtom_File, Hydrel_Video},
-    {{0x04, 0x01, 0x01, 0x01, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x06, 0x02, 0x00}, 16, OPAtomAudio_File, Unknown_Video},
-    KORVO_DV(0x01, 0x63, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
+// A D-10 row for a rate in Mb/s, 625 or 525 lines; `wrapping` is byte 15.
+constexpr EssenceKey D10(int megabits, bool fiftyHz, uint8_t wrapping, FileType file, VideoType video)
+{
+    const imx::Rate& rate = *imx::Find(megabits);
+    return Row(mxf::kD10ContainerPrefix, {fiftyHz ? rate.nCodingVariant625 : rate.nCodingVariant525, wrapping}, file,
+               video);
+}
+
+constexpr EssenceKey Dv(uint8_t kind, uint8_t wrapping, FileType file, VideoType video)
+{
+    return Row(mxf::kDvContainerPrefix, {kind, wrapping}, file, video);
+}
+
+constexpr EssenceKey Hydrel(uint8_t a, uint8_t b, uint8_t c)
+{
+    return Row(mxf::kHydrelContainerPrefix, {a, b, c}, OPAtom_File, Hydrel_Video);
+}
+
+// DV-based kinds: 40/41 are DVCPRO 25 Mb/s (525/625), 50/51 DVCPRO50, 60 to 63 DVCPRO HD. The first P2 audio row
+// is the AES3 label behind an essence element's leading bytes, as some cameras write it.
+constexpr EssenceKey kEssenceKeys[] = {
+    Row(mxf::kParvexEssenceKey, {}, MJPEG_File, Mjpeg_Video),
+    D10(50, true, 0x01, IMX_File, IMX50_Video),
+    D10(50, false, 0x01, IMX_File, IMX50_Video),
+    D10(40, true, 0x01, IMX_File, IMX40_Video),
+    D10(40, false, 0x01, IMX_File, IMX40_Video),
+    D10(30, true, 0x01, IMX_File, IMX30_Video),
+    D10(30, false, 0x01, IMX_File, IMX30_Video),
+    Dv(0x40, 0x02, P2Video_File, DVCPro25_Video),
+    Dv(0x41, 0x02, P2Video_File, DVCPro25_Video),
+    Dv(0x50, 0x02, P2Video_File, DVCPro50_Video),
+    Dv(0x51, 0x02, P2Video_File, DVCPro50_Video),
+    Dv(0x02, 0x02, P2Video_File, DV25_Video),
+    Dv(0x02, 0x02, P2Video_File, DV25_Video),
+    Row(mxf::kEssenceElement, {mxf::kAes3ClipContainerLabel[12], mxf::kAes3ClipContainerLabel[13],
+                               mxf::kAes3ClipContainerLabel[14], mxf::kAes3ClipContainerLabel[15]},
+        P2Audio_File, Unknown_Video),
+    Row(mxf::kMpegEsContainerPrefix, {0x61, 0x07}, IMXProxy_File, MP4ART_Video, 0x02),
+    Row(mxf::kMpegEsContainerPrefix, {0x61, 0x07}, IMXProxy_File, MP4ART_Video),
+    Row(mxf::kALawCustomContainerLabel, {}, IMXProxy_File, Unknown_Video, 0x03),
+    Row(mxf::kALawCustomContainerLabel, {}, IMXProxy_File, Unknown_Video),
+    Dv(0x01, 0x01, SonyDV_File, DV25_Video),
+    Dv(0x02, 0x01, SonyDV_File, DV25_Video),
+    Dv(0x40, 0x01, MXFDVFrame_File, DVCPro25_Video),
+    Dv(0x41, 0x01, MXFDVFrame_File, DVCPro25_Video),
+    Dv(0x50, 0x01, MXFDVFrame_File, DVCPro50_Video),
+    Dv(0x51, 0x01, MXFDVFrame_File, DVCPro50_Video),
+    Row(mxf::kAes3ClipContainerLabel, {}, P2Audio_File, Unknown_Video),
+    Row(mxf::kMpegEsContainerPrefix, {0x60, 0x01}, HDXDCAM_File, HDV_Video, 0x02),
+    Row(mxf::kMpegEsContainerPrefix, {0x60, 0x01}, HDXDCAM_File, HDV_Video),
+    Dv(0x7F, 0x01, MXFDVFrame_File, Unknown_Video),
+    Dv(0x60, 0x02, P2Video_File, DVCPro100_Video),
+    Dv(0x61, 0x02, P2Video_File, DVCPro100_Video),
+    Dv(0x62, 0x02, P2Video_File, DVCPro720P_Video),
+    Dv(0x63, 0x02, P2Video_File, DVCPro720P_Video),
+    Row(mxf::kMpegEsContainerPrefix, {0x60, 0x02}, OPAtom_File, IMX40_Video, 0x02),
+    D10(50, true, 0x7F, OPAtom_File, IMX50_Video),
+    D10(30, true, 0x7F, OPAtom_File, IMX30_Video),
+    D10(40, true, 0x7F, OPAtom_File, IMX40_Video),
+    D10(50, false, 0x7F, OPAtom_File, IMX50_Video),
+    D10(40, false, 0x7F, OPAtom_File, IMX40_Video),
+    D10(30, false, 0x7F, OPAtom_File, IMX30_Video),
+    Hydrel(0x06, 0x02, 0x02),
+    Row(mxf::kVc3ClipContainerLabel, {}, OPAtom_File, Hydrel_Video, 0x10),
+    Hydrel(0x00, 0x00, 0x00),
+    Hydrel(0x01, 0x00, 0x00),
+    Hydrel(0x06, 0x02, 0x03),
+    Hydrel(0x06, 0x03, 0x03),
+    Hydrel(0x06, 0x03, 0x02),
+    Row(mxf::kHydrelLegacyContainerLabel, {}, OPAtom_File, Hydrel_Video),
+    Row(mxf::kSoundContainerLabel, {}, OPAtomAudio_File, Unknown_Video),
+    Dv(0x63, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
     // DVCPRO HD 1080i60, 1080i50 and 720p60 frame-wrapped: the same codec as the 720p50 row.
-    KORVO_DV(0x01, 0x60, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
-    KORVO_DV(0x01, 0x61, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
-    KORVO_DV(0x01, 0x62, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
-    {{0x04, 0x01, 0x01, 0x01, 0x0E, 0x04, 0x03, 0x01, 0x02, 0x06, 0x02, 0x02}, 15, HydrelVideo_File, Hydrel_Video},
-    {{0x04, 0x01, 0x01, 0x02, 0x0D, 0x01, 0x03, 0x01, 0x02, 0x04, 0x00, 0x00}, 14, MXFMPEGES_File, MPEG2_Video},
+    Dv(0x60, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
+    Dv(0x61, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
+    Dv(0x62, 0x01, OP1ADVCPHD_File, DVCPro720P_Video),
+    Row(mxf::kHydrelContainerPrefix, {0x06, 0x02, 0x02}, HydrelVideo_File, Hydrel_Video, 0, 15),
+    Row(mxf::kMpegEsContainerPrefix, {}, MXFMPEGES_File, MPEG2_Video, 0x02, 14),
 };
 static_assert(sizeof kEssenceKeys / sizeof kEssenceKeys[0] == 54);
-
-#undef KORVO_D10
-#undef KORVO_DV
-#undef KORVO_D10_ATOM
-#undef KORVO_AVID
 
 const EssenceKey* FindEssenceKey(const uint8_t* label)
 {

@@ -1,5 +1,7 @@
 #include "reading/framework/FileTypes.h"
 
+#include <algorithm>
+
 #define KORVO_TYPE_NAME(name) \
     {                         \
         name, #name           \
@@ -180,6 +182,35 @@ VideoType LinkCodecToVideoType(int32_t codec, uint32_t videoFormat)
             return video;
         }
     }
+}
+
+VideoType ReaderCodecToVideoType(int32_t codec)
+{
+    switch (codec) {
+        case 7:
+            return MjpegFrame_Video;
+        case 12:
+        case 14:
+        case 15:
+        case 22:
+        case 23:
+            return Unknown_Video;
+        default: {
+            VideoType video = Unknown_Video;
+            ClipCodecToTypes(codec, 0, nullptr, &video);
+            return video;
+        }
+    }
+}
+
+VideoRaster ServerVideoRaster(uint32_t videoFormat, int32_t codec)
+{
+    // Bits 28 on: 0 525 lines, 1 625, 2 720p, 3 and above 1080.
+    static constexpr VideoRaster kRasters[4] = {{1, 720, 480}, {2, 720, 576}, {3, 1280, 720}, {4, 1920, 1080}};
+    VideoRaster raster = kRasters[std::min<uint32_t>(videoFormat >> 28, 3)];
+    if (codec == 7)
+        raster.nStandard = ((videoFormat >> 24) & 0xF) == 3 ? 18 : 17;
+    return raster;
 }
 
 VideoType ImxVideoTypeOfFrame(uint64_t frameBytes, double framesPerSecond)

@@ -120,6 +120,19 @@ const char* VideoTypeName(int32_t id);
 // False when the code leaves the classification to file-type detection (the outs are then left alone).
 bool ClipCodecToTypes(int32_t codec, uint32_t videoFormat, FileType* fileType, VideoType* videoType);
 
+// The video type the server and clip-file readers report for a server video codec code: only the codes they read,
+// the low-resolution one (7) as MJPEG frames whatever the format word; Unknown_Video for the rest.
+VideoType ReaderCodecToVideoType(int32_t codec);
+
+// The standard (1 SD 525, 2 SD 625, 3 HD 720, 4 HD 1080; 17 and 18 for the low-resolution code 7) and the raster
+// of a server video format word and codec code.
+struct VideoRaster {
+    uint32_t nStandard;
+    uint32_t nWidth;
+    uint32_t nHeight;
+};
+VideoRaster ServerVideoRaster(uint32_t videoFormat, int32_t codec);
+
 // The IMX rate of MPEG-2 4:2:2 intra frames of a constant size: 30, 40 or 50 Mb/s; Unknown_Video when the size
 // or rate is not known.
 VideoType ImxVideoTypeOfFrame(uint64_t frameBytes, double framesPerSecond);

@@ -14,38 +14,6 @@ constexpr uint8_t kMarker[4] = {0xFF, 0xFE, 0xFD, 0xFC};
 constexpr uint32_t kChunkUnit = 128;
 constexpr uint32_t kProgressiveBit = 1u << 22;
 
-// Video type of the clip's codec code; 0 leaves it to the block's video format.
-VideoType TypeOfCodec(uint32_t codec)
-{
-    switch (codec) {
-        case 1:
-        case 6:
-            return Mjpeg_Video;
-        case 2:
-            return IMX30_Video;
-        case 3:
-            return IMX40_Video;
-        case 4:
-            return IMX50_Video;
-        case 5:
-        case 13:
-            return Mjpeg4_Video;
-        case 7:
-            return MjpegFrame_Video;
-        case 8:
-            return Hydrel_Video;
-        case 9:
-        case 10:
-            return HydrelHigh_Video;
-        case 11:
-            return MPEGField_Video;
-        case 16:
-            return MPEGFrame_Video;
-        default:
-            return Unknown_Video;
-    }
-}
-
 VideoType TypeOfBlockFormat(uint32_t format)
 {
     switch (format) {
@@ -487,18 +455,16 @@ bool CParvexVideoDataReader::GetVideoInfo(VideoInfo* info)
     if (!info || !_pClipInfo)
         return false;
     const uint32_t word = _pClipInfo->_nVideoFormat;
-    const uint32_t standard = word >> 28;
     *info = VideoInfo();
     info->bProgressive = (word & kProgressiveBit) != 0;
     info->nAspect = static_cast<uint8_t>(AspectCode());
-    static constexpr uint32_t kSizes[4][2] = {{720, 480}, {720, 576}, {1280, 720}, {1920, 1080}};
-    const uint32_t s = std::min<uint32_t>(standard, 3);
-    info->nStandard = s + 1;
-    info->nWidth = kSizes[s][0];
-    info->nHeight = kSizes[s][1];
-    if (_pClipInfo->_nVideoCodec == 7)
-        info->nStandard = ((word >> 24) & 0xF) == 3 ? 18 : 17;
-    info->nVideoType = TypeOfCodec(_pClipInfo->_nVideoCodec);
+    const int32_t codec = static_cast<int32_t>(_pClipInfo->_nVideoCodec);
+    const VideoRaster raster = ServerVideoRaster(word, codec);
+    info->nStandard = raster.nStandard;
+    info->nWidth = raster.nWidth;
+    info->nHeight = raster.nHeight;
+    // A code the readers do not know leaves the type to the block's video format.
+    info->nVideoType = ReaderCodecToVideoType(codec);
     if (info->nVideoType == Unknown_Video && _nElementCount > 0)
         info->nVideoType = TypeOfBlockFormat(_pBlockData->GetVideoFormat());
     return true;

@@ -8,66 +8,11 @@ VideoInfo CRixVideoDataReader::DescribeVideo(uint32_t format, int32_t codec)
     const uint32_t standard = format >> 28;
     info.bProgressive = (format >> 22 & 1) != 0;
     info.nAspect = standard <= 1 ? static_cast<uint8_t>(format >> 16 & 0x3F) : 3;
-    switch (standard) {
-        case 0:
-            info.nStandard = 1;
-            info.nWidth = 720;
-            info.nHeight = 480;
-            break;
-        case 1:
-            info.nStandard = 2;
-            info.nWidth = 720;
-            info.nHeight = 576;
-            break;
-        case 2:
-            info.nStandard = 3;
-            info.nWidth = 1280;
-            info.nHeight = 720;
-            break;
-        default:
-            info.nStandard = 4;
-            info.nWidth = 1920;
-            info.nHeight = 1080;
-    }
-    if (codec == 7)
-        info.nStandard = (format >> 24 & 0xF) == 3 ? 18 : 17;
-    switch (codec) {
-        case 1:
-        case 6:
-            info.nVideoType = Mjpeg_Video;
-            break;
-        case 2:
-            info.nVideoType = IMX30_Video;
-            break;
-        case 3:
-            info.nVideoType = IMX40_Video;
-            break;
-        case 4:
-            info.nVideoType = IMX50_Video;
-            break;
-        case 5:
-        case 13:
-            info.nVideoType = Mjpeg4_Video;
-            break;
-        case 7:
-            info.nVideoType = MjpegFrame_Video;
-            break;
-        case 8:
-            info.nVideoType = Hydrel_Video;
-            break;
-        case 9:
-        case 10:
-            info.nVideoType = HydrelHigh_Video;
-            break;
-        case 11:
-            info.nVideoType = MPEGField_Video;
-            break;
-        case 16:
-            info.nVideoType = MPEGFrame_Video;
-            break;
-        default:
-            info.nVideoType = Unknown_Video;
-    }
+    const VideoRaster raster = ServerVideoRaster(format, codec);
+    info.nStandard = raster.nStandard;
+    info.nWidth = raster.nWidth;
+    info.nHeight = raster.nHeight;
+    info.nVideoType = ReaderCodecToVideoType(codec);
     return info;
 }
 
