@@ -162,7 +162,6 @@ int CKorvoBlockFileReader::ReadBlockAt(uint64_t offset)
             return kReadShort;
     }
     _nReadPos = offset + _nBlockSize;
-    StartReadAhead(_nReadPos);
     if (_pBlockData->SetBlockData(_pBlockBuffer.get(), _nBlockSize) != kBlockDataOk)
         return kReadDamaged;
     return kReadOk;
@@ -200,6 +199,9 @@ int CKorvoBlockFileReader::ReadNextBlock(uint32_t* elementsPerField)
             return kReadEnd;
     }
     const int rc = ReadBlockAt(_nReadPos);
+    // Only a reader going front to back reads ahead: a search's steps would drop what it read.
+    if (rc == kReadOk)
+        StartReadAhead(_nReadPos);
     if (rc == kReadOk && elementsPerField)
         *elementsPerField = _pBlockData->ElementsPerField();
     return rc;

@@ -56,8 +56,8 @@ private:
     // writer has closed it with a footer, else its whole blocks.
     uint64_t FinishedEnd();
     int ReadBlockAt(uint64_t offset);
-    // The next block is read into the spare buffer while the caller works on the current one; the file is touched
-    // only after that read has ended.
+    // After a read in order, the next block is read into the spare buffer while the caller works on the current
+    // one; the file is touched only after that read has ended.
     void StartReadAhead(uint64_t offset);
     void EndReadAhead();
     // Back to the first block after a failed search: element 0.
