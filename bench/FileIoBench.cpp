@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "common/CFileReader.h"
+#include "common/CFileWriter.h"
 #include "platform/Clock.h"
 #include "platform/PageBuffer.h"
-#include "transfer/CFileWriter.h"
 
 namespace
 {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bench/BenchArgs.h"
+#include "ftp/AsyncFTP.h"
+#include "ftp/CKorvoFtpClient.h"
 #include "tests/support/PyFtpServer.h"
-#include "transfer/AsyncFTP.h"
-#include "transfer/CKorvoFtpClient.h"
 
 namespace fs = std::filesystem;
 

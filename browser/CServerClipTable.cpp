@@ -4,7 +4,7 @@
 
 #include "browser/TimeConversions.h"
 #include "common/CodePages.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 namespace
 {

@@ -8,19 +8,20 @@
 #include <string>
 #include <thread>
 
+#include "parvex/ParvexLayout.h"
 #include "platform/Event.h"
 #include "rixclient/CServerSockStream.h"
 
 class CSockStream;
 
 // The browser's end of the TCP block stream: it listens on a port the system chooses, accepts the receiver's one
-// connection and sends the clip file from offset 0x200000 on, in whole pieces of 0x200000 bytes, from a thread
-// of its own; a short last piece is not sent, and the connection is closed after the last piece.
+// connection and sends the clip file from the end of its header area on, in whole pieces of 0x200000 bytes, from a
+// thread of its own; a short last piece is not sent, and the connection is closed after the last piece.
 class TCPBlockSender : public CServerSockStream
 {
 public:
     static constexpr uint32_t kPieceSize = 0x200000;
-    static constexpr uint64_t kStreamStart = 0x200000;
+    static constexpr uint64_t kStreamStart = parvex::kHeaderAreaSize;
     // Shows a message to the user: text and caption.
     using MessageSink = std::function<void(const std::string&, const std::string&)>;
 

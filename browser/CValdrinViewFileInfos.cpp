@@ -12,7 +12,8 @@
 #include "reading/factory/DataReaderFactory.h"
 #include "reading/factory/FileTypeDetection.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
-#include "transfer/CXmlDocument.h"
+#include "serverblock/ServerBlock.h"
+#include "xml/CXmlDocument.h"
 
 using namespace ingestjob;
 
@@ -102,7 +103,7 @@ int CValdrinViewCore::GetFileInfos(const std::string& fileName, std::string& job
     int32_t clipIn = -1;
     int32_t clipOut = -1;
     uint32_t firstField = 0;
-    uint32_t blockBytes = 0x200000;
+    uint32_t blockBytes = kBlockSize2MB;
     std::string printName;
     std::unique_ptr<ParvexHeader> header;
     if (type == KorvoIMX_File) {

@@ -6,18 +6,18 @@
 
 #include "browser/CServerClipTable.h"
 #include "browser/CValdrinViewCore.h"
-#include "browser/FtpConnectText.h"
 #include "browser/IngestJobXml.h"
 #include "browser/TimeConversions.h"
 #include "common/CTimeCode.h"
 #include "common/CodePages.h"
 #include "common/FormatText.h"
 #include "common/TcDate.h"
+#include "ftp/CKorvoFtpClient.h"
+#include "ftp/FtpConnectText.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "platform/Clock.h"
 #include "rixclient/CRixFtpClient.h"
-#include "transfer/CKorvoFtpClient.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 using namespace ingestjob;
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 // The ingest job document that the browser hands to the transfer service: "<?xml>" and a bare "&" in the text
 // it sends (the service's reader expects them so), the full declaration in the copy it writes to disk.

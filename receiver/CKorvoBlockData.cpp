@@ -4,13 +4,10 @@
 #include <cstring>
 
 #include "common/CLogManager.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {
-constexpr uint32_t k2kTableStandard = 8;   // low nibble: the rate standard
-constexpr uint32_t k2kTableAspect = 9;     // low nibble: the aspect code
-constexpr uint32_t k2kTableChannels = 23;  // bits 0-2 video elements per field, bits 4-7 audio groups
 constexpr uint32_t kAudioSlotsPerGroup = 4;
 
 // Audio bytes of one field for the rate standard (3 to 8) and group count; 0 for any other standard.
@@ -62,12 +59,11 @@ int CKorvo2kBlockData::SetBlockData(const uint8_t* address, uint32_t size)
         theLogManager.Log("CKorvo2kBlockData::SetBlockData - refused block [ Sz: %u ]", size);
         return kBlockDataDamaged;
     }
-    const uint8_t* table = address + k2kTableOffset;
     const uint64_t fields = uint64_t{_blockData.GetEndField()} - _blockData.GetFirstField();
-    const uint32_t perField = std::max<uint32_t>(table[k2kTableChannels] & 0x07, 1);
+    const uint32_t perField = std::max<uint32_t>(_blockData.GetVideoChannels(), 1);
     const uint64_t elements = fields * perField;
-    const uint32_t groups = table[k2kTableChannels] >> 4;
-    const uint64_t audio = uint64_t{AudioBytesPerField(table[k2kTableStandard] & 0x0F, groups)};
+    const uint32_t groups = _blockData.GetAudioGroups();
+    const uint64_t audio = uint64_t{AudioBytesPerField(_blockData.GetRateStandard(), groups)};
     // The table has room for 101 entries; the audio of every field lies below it.
     if (elements > k2kMaxEntries || audio * fields > k2kTableOffset) {
         theLogManager.Log("CKorvo2kBlockData::SetBlockData - damaged table [ %llu elements, %llu audio bytes ]",
@@ -81,7 +77,7 @@ int CKorvo2kBlockData::SetBlockData(const uint8_t* address, uint32_t size)
     _nElementCount = static_cast<int32_t>(elements);
     _nDataEnd = k2kTableOffset;
     _nAudioUnitSize = static_cast<uint32_t>(audio);
-    _nAspectCode = table[k2kTableAspect] & 0x0F;
+    _nAspectCode = _blockData.GetAspectCode();
     _nAudioTrackSlots = static_cast<int32_t>(groups * kAudioSlotsPerGroup);
     return kBlockDataOk;
 }

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "parvex/C2kBlockData.h"
-#include "parvex/CBavdBlockData.h"
+#include "serverblock/C2kBlockData.h"
+#include "serverblock/CBavdBlockData.h"
 
 // Results of CKorvoBlockData::SetBlockData.
 constexpr int kBlockDataOk = 0;

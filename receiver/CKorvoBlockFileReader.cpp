@@ -4,12 +4,13 @@
 #include <system_error>
 
 #include "common/CLogManager.h"
+#include "parvex/ParvexLayout.h"
 #include "platform/File.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {
-constexpr uint64_t kHeaderArea = 0x200000;  // blocks follow the file's 2 MB header area
+constexpr uint64_t kHeaderArea = parvex::kHeaderAreaSize;  // blocks follow the file's header area
 }  // namespace
 
 CKorvoBlockFileReader::CKorvoBlockFileReader() : CKorvoBlockReader(kBlockSize2MB) {}

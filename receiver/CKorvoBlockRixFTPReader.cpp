@@ -9,7 +9,7 @@
 
 #include "common/CLogManager.h"
 #include "platform/Paths.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {

@@ -6,7 +6,7 @@
 
 #include "common/CLogManager.h"
 #include "rixclient/CSockStream.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 CKorvoBlockTCPReader::CKorvoBlockTCPReader(uint32_t blockSize) : CKorvoBlockReader(blockSize) {}
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "receiver/CReceiverKorvoIMXReader.h"
-#include "transfer/CKorvoDVCProHelper.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 
 // Reads DVCPRO pictures as the servers keep them (only the video DIF blocks, packed) and hands each out as a
 // standard DIF frame; audio as the IMX reader, with the field count and cadence of the video system.

@@ -5,7 +5,7 @@
 
 #include "common/CLogManager.h"
 #include "platform/Clock.h"
-#include "transfer/Bavd.h"
+#include "serverblock/Bavd.h"
 
 namespace
 {

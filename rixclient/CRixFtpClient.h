@@ -8,10 +8,10 @@
 
 #include "common/CSyncCritSec.h"
 #include "common/TcDate.h"
+#include "ftp/CAsyncSendSocket.h"
+#include "ftp/CKorvoFtpClient.h"
 #include "platform/Event.h"
 #include "platform/Socket.h"
-#include "transfer/CAsyncSendSocket.h"
-#include "transfer/CKorvoFtpClient.h"
 
 // Waits of the video server client, in milliseconds; tests shorten them.
 struct RixTimeouts {

@@ -7,7 +7,7 @@
 #include "media/Vc3Compressions.h"
 #include "platform/SharedLibrary.h"
 #include "sender/DornCodecFrames.h"
-#include "transfer/CKorvoDVCProHelper.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 
 namespace
 {

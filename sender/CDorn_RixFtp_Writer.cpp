@@ -14,8 +14,8 @@
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "sender/DornCodecFrames.h"
-#include "transfer/CXmlDocument.h"
-#include "transfer/CXmlNode.h"
+#include "xml/CXmlDocument.h"
+#include "xml/CXmlNode.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 #include "common/CLogManager.h"
 #include "platform/Paths.h"
 #include "sender/CSideCarXml.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 namespace
 {

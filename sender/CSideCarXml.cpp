@@ -4,7 +4,7 @@
 
 #include "common/CLogManager.h"
 #include "platform/Paths.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 namespace
 {

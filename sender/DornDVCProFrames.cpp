@@ -2,7 +2,7 @@
 
 #include "common/CLogManager.h"
 #include "media/DvcproFrames.h"
-#include "transfer/CKorvoDVCProHelper.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 
 DornDVCProFrames::DornDVCProFrames() = default;
 DornDVCProFrames::~DornDVCProFrames() = default;

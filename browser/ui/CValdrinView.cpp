@@ -18,8 +18,8 @@
 #include "browser/ui/ValdrinListing.h"
 #include "common/CLogFile.h"
 #include "common/CTimeCode.h"
+#include "ftp/CKorvoFtpClient.h"
 #include "platform/Paths.h"
-#include "transfer/CKorvoFtpClient.h"
 
 using namespace valdrinlist;
 

@@ -8,10 +8,10 @@
 #include <sstream>
 
 #include "browser/CValdrinSettings.h"
-#include "browser/FtpConnectText.h"
 #include "common/FormatText.h"
+#include "ftp/CKorvoFtpClient.h"
+#include "ftp/FtpConnectText.h"
 #include "platform/Paths.h"
-#include "transfer/CKorvoFtpClient.h"
 
 namespace valdrinlist
 {

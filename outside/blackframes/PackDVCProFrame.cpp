@@ -4,7 +4,7 @@
 #include <iterator>
 #include <vector>
 
-#include "transfer/CKorvoDVCProHelper.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 
 int main(int argc, char** argv)
 {

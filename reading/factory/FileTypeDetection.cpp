@@ -11,9 +11,8 @@
 #include "media/DvcproFrames.h"
 #include "media/ImxFrames.h"
 #include "media/MxfLabels.h"
-#include "parvex/CBavdBlockData.h"
-#include "parvex/CBlockData.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/ParvexLayout.h"
 #include "platform/PageBuffer.h"
 #include "platform/Paths.h"
 #include "reading/formats/CDVDataReader.h"
@@ -22,8 +21,10 @@
 #include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "reading/rix/CRixDataReader.h"
-#include "transfer/CXmlDocument.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/CBavdBlockData.h"
+#include "serverblock/CBlockData.h"
+#include "serverblock/ServerBlock.h"
+#include "xml/CXmlDocument.h"
 
 namespace
 {
@@ -31,9 +32,9 @@ namespace
 constexpr uint32_t kWorkSize = 0x10000;
 constexpr uint32_t kMinBytes = 1024;
 constexpr uint32_t kScanTail = 1880;  // ten 188-byte transport packets
-constexpr uint32_t kFirstBlockPos = 0x200000;
-constexpr uint32_t kTable2kInFirstBlock = 0x3FF800;
-constexpr uint32_t kTable2kFallback = 0x1FF800;
+constexpr uint32_t kFirstBlockPos = parvex::kHeaderAreaSize;
+constexpr uint32_t kTable2kInFirstBlock = kFirstBlockPos + k2kTableOffset;
+constexpr uint32_t kTable2kFallback = k2kTableOffset;
 constexpr uint32_t kPicturePeek = 2048;
 
 // An essence-container label (bytes 4 to 15; 0 to 3 are the SMPTE prefix) and the types it stands for. The first
@@ -48,8 +49,8 @@ struct EssenceKey {
 // The row for a named label: its bytes from 4 on, then `tail`; a non-zero `version` replaces the registry version
 // (byte 7), which some writers set otherwise.
 template <size_t N>
-constexpr EssenceKey Row(const uint8_t (&label)[N], std::initializer_list<uint8_t> tail, FileType file,
-                         VideoType video, uint8_t version = 0, int32_t length = 16)
+constexpr EssenceKey Row(const uint8_t (&label)[N], std::initializer_list<uint8_t> tail, FileType file, VideoType video,
+                         uint8_t version = 0, int32_t length = 16)
 {
     EssenceKey key{{}, length, file, video};
     size_t i = 0;
@@ -96,8 +97,9 @@ constexpr EssenceKey kEssenceKeys[] = {
     Dv(0x51, 0x02, P2Video_File, DVCPro50_Video),
     Dv(0x02, 0x02, P2Video_File, DV25_Video),
     Dv(0x02, 0x02, P2Video_File, DV25_Video),
-    Row(mxf::kEssenceElement, {mxf::kAes3ClipContainerLabel[12], mxf::kAes3ClipContainerLabel[13],
-                               mxf::kAes3ClipContainerLabel[14], mxf::kAes3ClipContainerLabel[15]},
+    Row(mxf::kEssenceElement,
+        {mxf::kAes3ClipContainerLabel[12], mxf::kAes3ClipContainerLabel[13], mxf::kAes3ClipContainerLabel[14],
+         mxf::kAes3ClipContainerLabel[15]},
         P2Audio_File, Unknown_Video),
     Row(mxf::kMpegEsContainerPrefix, {0x61, 0x07}, IMXProxy_File, MP4ART_Video, 0x02),
     Row(mxf::kMpegEsContainerPrefix, {0x61, 0x07}, IMXProxy_File, MP4ART_Video),
@@ -628,7 +630,7 @@ Found Detector::ClassifyFirstBlock(const CMXF_Parvex_ClipInfo& info) const
     // A 2k table ends the first block; a BAVD block starts with its header.
     uint64_t tablePos = kFirstBlockPos;
     if (kind == 1)
-        tablePos = info._nBlockSize == kFirstBlockPos ? kTable2kInFirstBlock : kTable2kFallback;
+        tablePos = info._nBlockSize == kBlockSize2MB ? kTable2kInFirstBlock : kTable2kFallback;
     platform::PageBuffer table = platform::MakePageBuffer(block->GetTableSize());
     if (!table || !ReadAt(tablePos, table.get(), block->GetTableSize()) || block->SetTable(table.get()) != 0)
         return {};

@@ -9,7 +9,7 @@
 #include "platform/File.h"
 #include "platform/Paths.h"
 #include "reading/framework/SourceReaderFactory.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 namespace
 {

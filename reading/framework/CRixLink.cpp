@@ -5,7 +5,7 @@
 
 #include "common/CodePages.h"
 #include "platform/Paths.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/CSlowCallWatch.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {

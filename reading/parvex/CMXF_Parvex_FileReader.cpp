@@ -11,6 +11,7 @@
 #include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "parvex/MXFId.h"
 #include "parvex/ParvexLayout.h"
+#include "serverblock/ServerBlock.h"
 
 using namespace parvex;
 
@@ -47,7 +48,7 @@ CMXF_Parvex_FileReader::CMXF_Parvex_FileReader(std::string logName) : CFileReade
 {
     _szLogTag = "CMXF_Parvex_FileReader";
     _pWork = platform::MakePageBuffer(kWorkBufferSize);
-    SetMinMaxRd(0x200000, 0x800000);
+    SetMinMaxRd(kBlockSize2MB, kBlockSize8MB);
     theLogManager.LogTo(_szLogName, "CMXF_Parvex_FileReader: log_all_metadata=%d", _bLogAllMetadata ? 1 : 0);
 }
 

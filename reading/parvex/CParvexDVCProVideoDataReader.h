@@ -1,7 +1,7 @@
 #pragma once
 
 #include "reading/parvex/CParvexVideoDataReader.h"
-#include "transfer/CKorvoDVCProHelper.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 
 // Delivers the DVCPRO pictures of a Parvex clip file, stored packed by the servers, as standard DIF frames.
 class CParvexDVCProVideoDataReader : public CParvexVideoDataReader, public CKorvoDVCProHelper

@@ -13,7 +13,7 @@
 #include "common/TcDate.h"
 #include "platform/File.h"
 #include "platform/Registry.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {

@@ -5,11 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "parvex/CBlockData.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "parvex/ParvexLayout.h"
 #include "platform/PageBuffer.h"
 #include "reading/framework/CDataReader.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
+#include "serverblock/CBlockData.h"
 
 // Reads Parvex clip files through the data-reader interface: the clip description and block index from the
 // header and footer, then the essence block by block. A file without its footer is a clip still being recorded:
@@ -19,7 +20,7 @@
 class CParvexDataReader : public CDataReader
 {
 public:
-    static constexpr uint64_t kDataStart = 0x200000;
+    static constexpr uint64_t kDataStart = parvex::kHeaderAreaSize;
     static constexpr uint32_t kDefaultBufferSize = 0x200000;
     // Open results besides the file reader's and the header reader's.
     static constexpr int32_t kOpenNoName = -1;

@@ -3,7 +3,7 @@
 #include "media/DvcproFrames.h"
 #include "platform/PageBuffer.h"
 #include "reading/rix/CRixVideoDataReader.h"
-#include "transfer/CKorvoDVCProHelper.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 
 // The DVCPRO video of a server clip over the gigabit-Ethernet protocol: each packed field the server sends is
 // turned back into a whole DIF frame.

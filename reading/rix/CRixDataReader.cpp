@@ -14,7 +14,7 @@
 #include "reading/framework/CRixLink.h"
 #include "reading/rix/CRixFTPDataReader.h"
 #include "rixclient/CSockStream.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 namespace
 {

@@ -12,7 +12,8 @@
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
-#include "transfer/CXmlDocument.h"
+#include "serverblock/ServerBlock.h"
+#include "xml/CXmlDocument.h"
 
 namespace
 {
@@ -284,7 +285,7 @@ int32_t CRixFTPDataReader::SetUpCache()
 int32_t CRixFTPDataReader::ExtractInfoFromFirstBlock(uint32_t startField)
 {
     const uint32_t blockSize = GetServerBlockSize();
-    if (blockSize != 0x200000 && blockSize != 0x800000) {
+    if (blockSize != kBlockSize2MB && blockSize != kBlockSize8MB) {
         theLogManager.LogTo(LogName(), "Bad Rix block size identification (%x)!", blockSize);
         return -4;
     }

@@ -8,7 +8,7 @@
 #include "common/CTimeCode.h"
 #include "reading/framework/CDataReader.h"
 #include "rixclient/CRixFTPBlockReader.h"
-#include "transfer/Bavd.h"
+#include "serverblock/Bavd.h"
 
 // Reads the video of a clip straight from a video server over its FTP dialect, field by field: the clip's
 // description comes from its clip-table XML, its pictures from whole server blocks read (and read ahead)

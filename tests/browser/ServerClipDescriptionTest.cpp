@@ -12,7 +12,7 @@
 #include "parvex/MXFId.h"
 #include "tests/browser/BrowserTestKit.h"
 #include "tests/browser/ServerClipGolden.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 using namespace browsertest;
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "parvex/C2kBlockData.h"
-#include "parvex/CBavdBlockData.h"
-#include "transfer/Bavd.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/Bavd.h"
+#include "serverblock/C2kBlockData.h"
+#include "serverblock/CBavdBlockData.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {

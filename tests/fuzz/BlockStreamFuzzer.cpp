@@ -21,9 +21,9 @@
 #include "receiver/CReceiverKorvoDVCProReader.h"
 #include "receiver/CReceiverKorvoIMXReader.h"
 #include "receiver/CReceiverKorvoVC3Reader.h"
+#include "serverblock/ServerBlock.h"
 #include "tests/fuzz/FuzzFrames.h"
 #include "tests/fuzz/FuzzPeer.h"
-#include "transfer/ServerBlock.h"
 
 namespace
 {

@@ -11,8 +11,8 @@
 
 #include "browser/CValdrinSettings.h"
 #include "browser/ui/ValdrinListing.h"
+#include "ftp/CKorvoFtpClient.h"
 #include "tests/fuzz/FuzzPeer.h"
-#include "transfer/CKorvoFtpClient.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "receiver/CKorvoBlockData.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "browser/CServerClipTable.h"
-#include "transfer/CXmlDocument.h"
+#include "xml/CXmlDocument.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

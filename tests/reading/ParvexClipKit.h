@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "parvex/MXFId.h"
-#include "transfer/CKorvoDVCProHelper.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 #include "writers/parvex/KorvoMXFWriter.h"
 
 namespace parvexclip

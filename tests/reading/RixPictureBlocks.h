@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "outside/rix/CRixSimStore.h"
-#include "transfer/Bavd.h"
+#include "serverblock/Bavd.h"
 
 namespace rixtest
 {

@@ -9,7 +9,7 @@
 #include "receiver/CReceiverKorvoIMXReader.h"
 #include "receiver/CReceiverKorvoVC3Reader.h"
 #include "receiver/FakeBlockReader.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include "platform/File.h"
 #include "receiver/CReceiverOP1AReader.h"
 #include "receiver/FrameReaderMedia.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {

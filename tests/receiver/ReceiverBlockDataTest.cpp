@@ -5,8 +5,8 @@
 
 #include "receiver/CKorvoBlockData.h"
 #include "receiver/ReceiverBlocks.h"
+#include "serverblock/Bavd.h"
 #include "support/ByteWriter.h"
-#include "transfer/Bavd.h"
 
 namespace
 {
@@ -227,8 +227,8 @@ TEST_P(ReceiverWrittenBlock, GivesWhatTheWriterPutIn)
         }
         ASSERT_NE(audio, nullptr) << i;
         ASSERT_EQ(size, static_cast<int32_t>(receivertest::AudioBytes(clipSpec)));
-        const Bytes got =
-            clipSpec.eType == KORVOMXF_BLOCK_TBL2K_2MB ? receivertest::Unswapped(audio, size) : Bytes(audio, audio + size);
+        const Bytes got = clipSpec.eType == KORVOMXF_BLOCK_TBL2K_2MB ? receivertest::Unswapped(audio, size)
+                                                                     : Bytes(audio, audio + size);
         EXPECT_EQ(got, written.audio[i]) << i;
     }
     int32_t size = 7;

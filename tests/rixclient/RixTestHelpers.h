@@ -8,7 +8,7 @@
 
 #include "outside/rix/CRixSimServer.h"
 #include "rixclient/CRixFtpClient.h"
-#include "transfer/Bavd.h"
+#include "serverblock/Bavd.h"
 
 namespace rixtest
 {

@@ -12,9 +12,9 @@
 #include "reading/parvex/CParvexVideoDataReader.h"
 #include "sender/CDorn_KorvoFile_Writer.h"
 #include "sender/DornCodecFrames.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
-#include "transfer/CKorvoDVCProHelper.h"
 
 namespace
 {

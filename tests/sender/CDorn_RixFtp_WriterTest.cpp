@@ -9,13 +9,13 @@
 #include <thread>
 
 #include "outside/rix/CRixSimServer.h"
-#include "parvex/CBavdBlockData.h"
 #include "sender/CDorn_RixFtp_Writer.h"
 #include "sender/DornCodecFrames.h"
+#include "serverblock/CBavdBlockData.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 #include "tests/rixclient/RixTestHelpers.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
-#include "transfer/CKorvoDVCProHelper.h"
 
 namespace
 {

@@ -15,11 +15,11 @@
 #include "reading/framework/SourceReaderFactory.h"
 #include "reading/parvex/CParvexVideoDataReader.h"
 #include "sender/DornCodecFrames.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 #include "tests/sender/DornsendTestKit.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/writers/WriterTestMedia.h"
-#include "transfer/CKorvoDVCProHelper.h"
 
 namespace
 {

@@ -11,9 +11,9 @@
 
 #include "outside/rix/CRixSimServer.h"
 #include "outside/tessan/CPlayoutTransfer.h"
-#include "parvex/CBavdBlockData.h"
 #include "sender/CDorn_RixFtp_Writer.h"
 #include "sender/CDornsend.h"
+#include "serverblock/CBavdBlockData.h"
 #include "tests/rixclient/RixTestHelpers.h"
 #include "tests/sender/DornsendTestKit.h"
 #include "tests/support/FileTestKit.h"

@@ -8,8 +8,8 @@
 
 #include "sender/CDorn_Korvo_Writer.h"
 #include "sender/DornCodecFrames.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 #include "tests/writers/WriterTestMedia.h"
-#include "transfer/CKorvoDVCProHelper.h"
 
 namespace sendertest
 {

@@ -9,11 +9,11 @@
 #include "common/ByteOrder.h"
 #include "common/CLogManager.h"
 #include "common/CTcConverter.h"
-#include "parvex/C2kBlockData.h"
-#include "parvex/CBavdBlockData.h"
+#include "serverblock/C2kBlockData.h"
+#include "serverblock/CBavdBlockData.h"
+#include "serverblock/ServerBlock.h"
 #include "support/ByteWriter.h"
 #include "support/TestEnv.h"
-#include "transfer/ServerBlock.h"
 #include "writers/parvex/KorvoMXFBlockWriter.h"
 
 namespace

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "parvex/MXFId.h"
-#include "transfer/CKorvoDVCProHelper.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 #include "writers/parvex/KorvoMXFWriter.h"
 
 namespace mainjob

@@ -8,7 +8,6 @@
 
 #include "outside/rix/CRixClipTable.h"
 #include "outside/rix/CRixSimServer.h"
-#include "parvex/CBlockData.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "parvex/MXFId.h"
 #include "platform/File.h"
@@ -17,6 +16,7 @@
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
 #include "reading/rix/CRixFTPDataReader.h"
 #include "reading/source/CSourceReader.h"
+#include "serverblock/CBlockData.h"
 #include "tools/mainjob/Road.h"
 #include "writers/parvex/KorvoMXFWriter.h"
 

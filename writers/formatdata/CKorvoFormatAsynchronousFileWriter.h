@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/CFileWriter.h"
 #include "platform/PageBuffer.h"
-#include "transfer/CFileWriter.h"
 #include "writers/formatdata/CKorvoFormatDataWriter.h"
 
 // A file written by a thread of its own: WriteData only queues a copy. The folder part of the path may

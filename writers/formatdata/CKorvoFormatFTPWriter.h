@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "transfer/AsyncFTP.h"
-#include "transfer/CKorvoFtpClient.h"
+#include "ftp/AsyncFTP.h"
+#include "ftp/CKorvoFtpClient.h"
 #include "writers/formatdata/CKorvoFormatDataWriter.h"
 
 // An FTP upload: "ftp://[user:password@]host[:port]/path", or a path on the server the client knows.

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "transfer/CFileWriter.h"
+#include "common/CFileWriter.h"
 #include "writers/formatdata/CKorvoFormatDataWriter.h"
 
 // A plain file, written by the aligned file writer in the caller's thread.

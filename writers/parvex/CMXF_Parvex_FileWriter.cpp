@@ -11,6 +11,7 @@
 #include "media/MxfLabels.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "parvex/ParvexLayout.h"
+#include "serverblock/ServerBlock.h"
 
 using namespace parvex;
 
@@ -248,7 +249,7 @@ CMXF_Parvex_FileWriter::CMXF_Parvex_FileWriter(CLogFile* log)
     : _pLog(log ? log : &theLogManager), _pWork(platform::MakePageBuffer(kWorkBufferSize))
 {
     SetLogPrefix("CMXF_Parvex_FileWriter");
-    SetMinMaxWr(0x200000, 0x800000);
+    SetMinMaxWr(kBlockSize2MB, kBlockSize8MB);
 }
 
 void CMXF_Parvex_FileWriter::Log(const char* format, ...)

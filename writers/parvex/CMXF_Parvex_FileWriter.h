@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
+#include "common/CFileWriter.h"
 #include "platform/PageBuffer.h"
-#include "transfer/CFileWriter.h"
 
 class CLogFile;
 class CMXF_Parvex_ClipInfo;

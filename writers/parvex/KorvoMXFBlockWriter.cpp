@@ -5,7 +5,7 @@
 
 #include "common/ByteOrder.h"
 #include "common/CTcConverter.h"
-#include "transfer/ServerBlock.h"
+#include "serverblock/ServerBlock.h"
 
 namespace
 {
@@ -486,21 +486,22 @@ KorvoMXFResult KorvoMXFBlockWriter::AddPictureTBL2K_2MB(const Picture& p)
             const KorvoMXFVideoInfo& v = p.pVideoInfo[i];
             uint8_t* e = table + k2kEntryOffset + n * k2kEntrySize;
             std::memset(e, 0, k2kEntrySize);
-            WriteLittleEndian32(e, videoOffset[i] / k2kPictureAlign);
-            e[4] = db ? db[kDbChannelBytes + i] : 0;
+            WriteLittleEndian32(e + k2kEntryPicture, videoOffset[i] / k2kPictureAlign);
+            e[k2kEntryChannelByte] = db ? db[kDbChannelBytes + i] : 0;
             const uint32_t width = hd ? (v._nWidth + 63) / 64 : (v._nWidth + 31) / 32;
-            e[5] = static_cast<uint8_t>((width & 0x7F) | (db && ReadLittleEndian32(db + kDbFlags + 4 * i) ? 0x80 : 0));
+            e[k2kEntryWidth] =
+                static_cast<uint8_t>((width & 0x7F) | (db && ReadLittleEndian32(db + kDbFlags + 4 * i) ? 0x80 : 0));
             uint8_t flags = 0;
             if (v._nSize <= k2kLargePicture) {
-                WriteBigEndian16(e + 6, static_cast<uint16_t>((v._nSize + 31) / 32 * 32 / 8));
+                WriteBigEndian16(e + k2kEntrySizeWord, static_cast<uint16_t>((v._nSize + 31) / 32 * 32 / 8));
             } else {
-                WriteBigEndian16(e + 6, static_cast<uint16_t>((v._nSize + 63) / 64));
+                WriteBigEndian16(e + k2kEntrySizeWord, static_cast<uint16_t>((v._nSize + 63) / 64));
                 flags |= k2kFlagLargeSize;
             }
-            WriteBigEndian32(e + 8, timecode);
-            e[12] = db ? db[kDbFieldEntry + 4] : 0;
+            WriteBigEndian32(e + k2kEntryFieldId, timecode);
+            e[k2kEntryExtra] = db ? db[kDbFieldEntry + 4] : 0;
             if (_nVideoFormat == 3 || _nVideoFormat == 7)
-                e[14] = 0x80;
+                e[k2kEntryFormat] = 0x80;
             if (_nVideoFormat == 3 || _nVideoFormat == 4 || _nVideoFormat == 7 || _nVideoFormat == 8 ||
                 _nVideoFormat == 9)
                 flags |= 0x80;
@@ -515,7 +516,7 @@ KorvoMXFResult KorvoMXFBlockWriter::AddPictureTBL2K_2MB(const Picture& p)
                 flags |= 0x08;
             if (hd && _nVideoFormat == 1)
                 flags |= 0x01;
-            e[15] = flags;
+            e[k2kEntryFlags] = flags;
 
             if (_bTwoFields)
                 continue;
@@ -541,21 +542,22 @@ KorvoMXFResult KorvoMXFBlockWriter::AddPictureTBL2K_2MB(const Picture& p)
 
     if (_bFirstPicture) {
         std::memset(table, 0, k2kEntryOffset);
-        WriteLittleEndian32(table, _nBlockFirstField);
-        table[8] = static_cast<uint8_t>((_nStandard & 0xF) | ((_nVideoSystem - 1) & 0xF) << 4);
-        table[9] = static_cast<uint8_t>((_nAspectRatio & 0xF) | (_bProgressive ? 0x40 : 0) | (_bFormatFlag ? 0x80 : 0));
-        table[10] = GetCodecByte();
-        table[11] = _bDualLink || _bSimultaneous ? 6 : 5;
-        if (table[11] == 6)
-            table[20] = static_cast<uint8_t>((_bDualLink ? 2 : 0) | (_bSimultaneous ? 1 : 0));
-        table[21] = _bTwoFields ? 1 : 2;
-        table[22] = _nTableHeaderByte;
-        table[23] = static_cast<uint8_t>(_nVideoChannels + 16 * _nAudioGroups + (_bTwoFields ? 8 : 0));
+        WriteLittleEndian32(table + k2kTableFirstField, _nBlockFirstField);
+        table[k2kTableStandard] = static_cast<uint8_t>((_nStandard & 0xF) | ((_nVideoSystem - 1) & 0xF) << 4);
+        table[k2kTableAspect] =
+            static_cast<uint8_t>((_nAspectRatio & 0xF) | (_bProgressive ? 0x40 : 0) | (_bFormatFlag ? 0x80 : 0));
+        table[k2kTableCodec] = GetCodecByte();
+        table[k2kTableVersion] = _bDualLink || _bSimultaneous ? 6 : 5;
+        if (table[k2kTableVersion] == 6)
+            table[k2kTableLinkFlags] = static_cast<uint8_t>((_bDualLink ? 2 : 0) | (_bSimultaneous ? 1 : 0));
+        table[k2kTableEntryMode] = _bTwoFields ? 1 : 2;
+        table[k2kTableHeaderByte] = _nTableHeaderByte;
+        table[k2kTableChannels] = static_cast<uint8_t>(_nVideoChannels + 16 * _nAudioGroups + (_bTwoFields ? 8 : 0));
         _bFirstPicture = false;
     }
     _n2kEntries += fields * p.nVideoCount;
     _n2kVideoEnd += static_cast<uint32_t>(videoBytes);
-    WriteLittleEndian32(table + 4, _nBlockFirstField + _n2kEntries / p.nVideoCount);
+    WriteLittleEndian32(table + k2kTableEndField, _nBlockFirstField + _n2kEntries / p.nVideoCount);
     _nCurrentField += fields;
     _nFieldsWritten += fields;
     return KORVOMXF_OK;

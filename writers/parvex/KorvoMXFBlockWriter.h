@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "transfer/Bavd.h"
+#include "serverblock/Bavd.h"
 #include "writers/parvex/KorvoMXFLog.h"
 #include "writers/parvex/KorvoMXFResult.h"
 

@@ -6,10 +6,10 @@
 
 #include "common/CLogManager.h"
 #include "platform/Paths.h"
-#include "transfer/CXmlDocument.h"
-#include "transfer/CXmlNode.h"
-#include "transfer/CXmlNodeList.h"
 #include "writers/quicktime/CQTFileWriter.h"
+#include "xml/CXmlDocument.h"
+#include "xml/CXmlNode.h"
+#include "xml/CXmlNodeList.h"
 
 namespace
 {

@@ -20,10 +20,10 @@
 #include "outside/tessan/WavFile.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
-#include "transfer/CKorvoDVCProHelper.h"
-#include "transfer/CXmlDocument.h"
-#include "transfer/CXmlNode.h"
+#include "serverblock/CKorvoDVCProHelper.h"
 #include "writers/parvex/KorvoMXFBlockWriter.h"
+#include "xml/CXmlDocument.h"
+#include "xml/CXmlNode.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
