@@ -117,6 +117,11 @@ int CLogManager::Write(const char* text, std::string name)
     return WithLog(std::move(name), [&](CLogFile& log) { return log.Write(text); });
 }
 
+int CLogManager::Open(const std::string& path, uint32_t maxSize)
+{
+    return OpenLog(path, maxSize, kDefaultName);
+}
+
 int CLogManager::Close()
 {
     return CloseLog(kDefaultName);

@@ -19,6 +19,8 @@ public:
     CLogManager();
     ~CLogManager() override;
 
+    // Opens the default log: what Log and the other inherited operations write goes there.
+    int Open(const std::string& path, uint32_t maxSize) override;
     int Close() override;
     int Reset() override;
     bool IsOpen() override;

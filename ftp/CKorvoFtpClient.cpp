@@ -229,6 +229,8 @@ int CKorvoFtpClient::Connect()
     result = OnConnected();
     if (result != 0)
         Close(true, false);
+    else
+        _szLastFailure.clear();  // a later text must not quote the cause of an earlier failure
     return result;
 }
 
@@ -258,8 +260,14 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
         return 4;
     }
     _nConnectError = 0;
-    if (!_ctrlSocket.Connect(*address, entry.nPort, _timeouts.nControlMs)) {
+    // A cancel from another thread ends the connect itself, not only the waits after it.
+    if (!_ctrlSocket.Connect(*address, entry.nPort, _timeouts.nControlMs, [this] { return IsAborted(); })) {
         _nConnectError = _ctrlSocket.LastError();
+        if (_nConnectError == platform::kWsaInterrupted) {
+            theLogManager.LogTo(_szLogName, "*** Connection to [ %s ] cancelled", Where(entry).c_str());
+            SetLastFailure("cancelled");
+            return 4;
+        }
         theLogManager.LogTo(_szLogName, "*** FAILED to connect socket ! [0x%08x]",
                             static_cast<unsigned>(_nConnectError));
         SetLastFailure("cannot connect to " + Where(entry) + ": " + SocketErrorText(_nConnectError));

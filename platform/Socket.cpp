@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -179,6 +180,11 @@ bool Socket::Connect(const std::string& host, uint16_t port, uint32_t timeoutMs)
 
 bool Socket::Connect(uint32_t address, uint16_t port, uint32_t timeoutMs)
 {
+    return Connect(address, port, timeoutMs, nullptr);
+}
+
+bool Socket::Connect(uint32_t address, uint16_t port, uint32_t timeoutMs, const std::function<bool()>& aborted)
+{
     Close();
     _fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (_fd < 0)
@@ -194,7 +200,23 @@ bool Socket::Connect(uint32_t address, uint16_t port, uint32_t timeoutMs)
     if (connect(_fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
         if (errno != EINPROGRESS)
             return Fail(), Close(), false;
-        int rc = PollFor(_fd, POLLOUT, timeoutMs);
+        // In slices when it may be aborted, so that the abort is seen at once.
+        constexpr uint32_t kSliceMs = 20;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        int rc = 0;
+        for (;;) {
+            if (aborted && aborted()) {
+                _lastError = kWsaInterrupted;
+                Close();
+                return false;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const uint32_t wait = static_cast<uint32_t>(std::max<int64_t>(0, left.count()));
+            rc = PollFor(_fd, POLLOUT, aborted ? std::min(wait, kSliceMs) : wait);
+            if (rc != 0 || wait == 0 || !aborted)
+                break;
+        }
         if (rc == 0) {
             _lastError = kWsaTimedOut;
             Close();
@@ -389,8 +411,8 @@ std::optional<uint32_t> DefaultRouteAddress()
         std::istringstream fields(line);
         std::string name;
         unsigned long destination = 1, gateway = 0, flags = 0, refs = 0, use = 0, metric = 0, mask = 1;
-        fields >> name >> std::hex >> destination >> gateway >> flags >> std::dec >> refs >> use >> metric >> std::hex >>
-            mask;
+        fields >> name >> std::hex >> destination >> gateway >> flags >> std::dec >> refs >> use >> metric >>
+            std::hex >> mask;
         constexpr unsigned long kRouteUp = 0x1;
         if (fields && destination == 0 && mask == 0 && (flags & kRouteUp)) {
             device = name;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -64,6 +65,8 @@ public:
     // Connects within the time-out (0: the system's own).
     bool Connect(const std::string& host, uint16_t port, uint32_t timeoutMs);
     bool Connect(uint32_t address, uint16_t port, uint32_t timeoutMs);
+    // The same, given up (kWsaInterrupted) as soon as aborted() answers true; it is asked every few milliseconds.
+    bool Connect(uint32_t address, uint16_t port, uint32_t timeoutMs, const std::function<bool()>& aborted);
     // Listens on the address ("" or "0.0.0.0": any) and port (0: a free one).
     bool Listen(const std::string& address, uint16_t port, int backlog = 5);
     // The accepted connection, or an invalid socket after the time-out (kWsaTimedOut) or an error.

@@ -1,7 +1,13 @@
 #include "receiver/CKorvoBlockFileReader.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "common/CLogManager.h"
 #include "parvex/ParvexLayout.h"
@@ -20,27 +26,111 @@ CKorvoBlockFileReader::~CKorvoBlockFileReader()
     Close();
 }
 
+// One read of the next block on its own thread, with what it reads from and into, so that it can outlive the
+// reader's Close.
+struct CKorvoBlockFileReader::ReadAhead {
+    std::shared_ptr<FileReader> pFile;
+    platform::PageBuffer pBuffer;
+    uint64_t nOffset = 0;
+    uint32_t nSize = 0;
+    bool bWhole = false;  // the whole block was read; set before bDone
+    std::atomic<bool> bDone{false};
+    std::mutex lock;
+    std::condition_variable ended;
+
+    void Run()
+    {
+        uint32_t delivered = 0;
+        bWhole =
+            pFile->Seek(nOffset) == 0 && pFile->ReadData(pBuffer.get(), nSize, &delivered) == 0 && delivered == nSize;
+        std::lock_guard hold(lock);
+        bDone = true;
+        ended.notify_all();
+    }
+};
+
+namespace
+{
+// The read-aheads a Close left running: each is joined once it has ended, at the latest when the module unloads.
+class LeftReadAheads
+{
+public:
+    ~LeftReadAheads()
+    {
+        for (auto& [thread, done] : _left)
+            thread.join();
+    }
+    void Add(std::thread thread, std::shared_ptr<const std::atomic<bool>> done)
+    {
+        std::lock_guard hold(_lock);
+        std::erase_if(_left, [](auto& entry) {
+            if (!*entry.second)
+                return false;
+            entry.first.join();
+            return true;
+        });
+        _left.emplace_back(std::move(thread), std::move(done));
+    }
+
+private:
+    std::mutex _lock;
+    std::vector<std::pair<std::thread, std::shared_ptr<const std::atomic<bool>>>> _left;
+};
+
+LeftReadAheads& TheLeftReadAheads()
+{
+    static LeftReadAheads left;
+    return left;
+}
+}  // namespace
+
 void CKorvoBlockFileReader::StartReadAhead(uint64_t offset)
 {
     if (!_pSpareBuffer || offset >= _nDataEnd || _nDataEnd - offset < _nBlockSize)
         return;
+    auto job = std::make_shared<ReadAhead>();
+    job->pFile = _file;
+    job->pBuffer = std::move(_pSpareBuffer);
+    job->nOffset = offset;
+    job->nSize = _nBlockSize;
     try {
-        _readAhead = std::async(std::launch::async, [this, offset] {
-            uint32_t delivered = 0;
-            return _file.Seek(offset) == 0 && _file.ReadData(_pSpareBuffer.get(), _nBlockSize, &delivered) == 0 &&
-                   delivered == _nBlockSize;
-        });
-        _nReadAheadAt = offset;
+        _readAheadThread = std::thread([job] { job->Run(); });
+        _pReadAhead = std::move(job);
     } catch (const std::system_error&) {
         // No thread to be had: the block is read when it is asked for.
+        _pSpareBuffer = std::move(job->pBuffer);
     }
 }
 
 void CKorvoBlockFileReader::EndReadAhead()
 {
-    if (_readAhead.valid())
-        _readAhead.wait();
-    _readAhead = {};
+    if (_readAheadThread.joinable())
+        _readAheadThread.join();
+    if (_pReadAhead && _pReadAhead->pBuffer)
+        _pSpareBuffer = std::move(_pReadAhead->pBuffer);
+    _pReadAhead.reset();
+}
+
+bool CKorvoBlockFileReader::EndReadAheadWithin(uint32_t ms)
+{
+    if (_pReadAhead) {
+        std::unique_lock hold(_pReadAhead->lock);
+        if (!_pReadAhead->ended.wait_for(hold, std::chrono::milliseconds(ms),
+                                         [&] { return _pReadAhead->bDone.load(); })) {
+            hold.unlock();
+            theLogManager.Log(
+                "CKorvoBlockFileReader::Close - the read-ahead at 0x%llX still runs after %u ms: left "
+                "to end on its own",
+                static_cast<unsigned long long>(_pReadAhead->nOffset), ms);
+            // The job keeps its file and buffer; only its end flag is watched.
+            std::shared_ptr<const std::atomic<bool>> done(_pReadAhead, &_pReadAhead->bDone);
+            TheLeftReadAheads().Add(std::move(_readAheadThread), std::move(done));
+            _pReadAhead.reset();
+            return false;
+        }
+    }
+    EndReadAhead();
+    return true;
 }
 
 uint64_t CKorvoBlockFileReader::WholeBlocksEnd(uint64_t fileSize) const
@@ -54,14 +144,14 @@ uint64_t CKorvoBlockFileReader::FinishedEnd()
 {
     EndReadAhead();
     // A writer that finished names its essence in the header; the footer after it is no block.
-    _file.DiscardBuffer();
+    _file->DiscardBuffer();
     uint64_t essence = 0;
     uint64_t footer = 0;
-    if (_file.GetFileInfo(&essence, &footer) == 0 && essence > 0)
+    if (_file->GetFileInfo(&essence, &footer) == 0 && essence > 0)
         return kHeaderArea + essence / _nBlockSize * _nBlockSize;
     if (footer > kHeaderArea)
         return WholeBlocksEnd(footer);
-    return WholeBlocksEnd(_file.GetFileSize());
+    return WholeBlocksEnd(_file->GetFileSize());
 }
 
 int CKorvoBlockFileReader::Open(const std::string& fileName)
@@ -69,11 +159,11 @@ int CKorvoBlockFileReader::Open(const std::string& fileName)
     Close();
     _bCancelled = false;
     _cancelEvent.Reset();
-    if (_file.Open(fileName) != 0)
+    if (_file->Open(fileName) != 0)
         return 1;
     _szFileName = fileName;
     int indexed = 0;
-    if (const int32_t rc = _file.GetHeaderData(&_clipInfo, 1, &indexed); rc != 0) {
+    if (const int32_t rc = _file->GetHeaderData(&_clipInfo, 1, &indexed); rc != 0) {
         theLogManager.Log("CKorvoBlockFileReader::OpenBlockSrc - header not readable [%d] !", rc);
         Close();
         return 2;
@@ -117,7 +207,7 @@ int CKorvoBlockFileReader::Open(const std::string& fileName)
         _nReadPos = offset;
         return 0;
     }
-    _nDataEnd = WholeBlocksEnd(_file.GetFileSize());
+    _nDataEnd = WholeBlocksEnd(_file->GetFileSize());
     // Blocks near the end of a file still being written may not be complete yet.
     if (platform::File::IsLockedForWriting(fileName)) {
         const uint64_t heldBack = uint64_t{kHeldBackAtOpen} * _nBlockSize;
@@ -134,9 +224,10 @@ int CKorvoBlockFileReader::Open(const std::string& fileName)
 
 int CKorvoBlockFileReader::Close()
 {
-    EndReadAhead();
-    if (_file.IsOpen())
-        _file.Close();
+    if (!EndReadAheadWithin(_nCloseWaitMs))
+        _file = std::make_shared<FileReader>();  // the read left running closes its file when it ends
+    else if (_file->IsOpen())
+        _file->Close();
     _pBlockData.reset();
     _pBlockBuffer.reset();
     _pSpareBuffer.reset();
@@ -150,14 +241,17 @@ int CKorvoBlockFileReader::ReadBlockAt(uint64_t offset)
 {
     if (offset < kHeaderArea || offset >= _nDataEnd || _nDataEnd - offset < _nBlockSize)
         return kReadEnd;
-    const bool ahead = _readAhead.valid() && _nReadAheadAt == offset;
-    const bool readAhead = ahead && _readAhead.get();
+    bool readAhead = false;
+    if (_pReadAhead && _pReadAhead->nOffset == offset) {
+        _readAheadThread.join();
+        readAhead = _pReadAhead->bWhole;
+        if (readAhead)
+            std::swap(_pBlockBuffer, _pReadAhead->pBuffer);
+    }
     EndReadAhead();
-    if (readAhead) {
-        std::swap(_pBlockBuffer, _pSpareBuffer);
-    } else {
+    if (!readAhead) {
         uint32_t delivered = 0;
-        if (_file.Seek(offset) != 0 || _file.ReadData(_pBlockBuffer.get(), _nBlockSize, &delivered) != 0)
+        if (_file->Seek(offset) != 0 || _file->ReadData(_pBlockBuffer.get(), _nBlockSize, &delivered) != 0)
             return kReadError;
         if (delivered < _nBlockSize)
             return kReadShort;
@@ -172,7 +266,7 @@ int CKorvoBlockFileReader::ReadNextBlock(uint32_t* elementsPerField)
 {
     if (elementsPerField)
         *elementsPerField = 0;
-    if (!_file.IsOpen() || !_pBlockData)
+    if (!_file->IsOpen() || !_pBlockData)
         return kReadNotOpen;
     if (_nReadPos >= _nDataEnd) {
         if (_bIndexed)
@@ -183,7 +277,7 @@ int CKorvoBlockFileReader::ReadNextBlock(uint32_t* elementsPerField)
             uint64_t candidate = 0;
             if (held) {
                 EndReadAhead();
-                candidate = WholeBlocksEnd(_file.GetFileSize());
+                candidate = WholeBlocksEnd(_file->GetFileSize());
                 const uint64_t heldBack = uint64_t{kHeldBackWhileGrowing} * _nBlockSize;
                 candidate = candidate - kHeaderArea > heldBack ? candidate - heldBack : kHeaderArea;
             } else {

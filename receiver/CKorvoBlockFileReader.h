@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
@@ -38,6 +39,9 @@ public:
 
     // Wait between two looks at a growing file (1000 ms); tests shorten it.
     void SetGrowWaitMs(uint32_t ms) { _nGrowWaitMs = ms; }
+    // How long Close waits for a read-ahead nobody will use (2000 ms); one still running then is left to end on
+    // its own, with the file and the buffer it reads.
+    void SetCloseWaitMs(uint32_t ms) { _nCloseWaitMs = ms; }
     bool IsIndexed() const { return _bIndexed; }
     uint64_t GetDataEnd() const { return _nDataEnd; }
     CMXF_Parvex_ClipInfo& GetClipInfo() { return _clipInfo; }
@@ -60,17 +64,22 @@ private:
     // one; the file is touched only after that read has ended.
     void StartReadAhead(uint64_t offset);
     void EndReadAhead();
+    // EndReadAhead within the wait; false when the read still runs: it is then left to end on its own.
+    bool EndReadAheadWithin(uint32_t ms);
     // Back to the first block after a failed search: element 0.
     int32_t BackToFirstBlock(uint32_t* elementsPerField);
 
-    FileReader _file;
+    struct ReadAhead;
+
+    std::shared_ptr<FileReader> _file = std::make_shared<FileReader>();  // shared with a read-ahead
     CMXF_Parvex_ClipInfo _clipInfo;
     std::string _szFileName;
     bool _bIndexed = false;
     uint64_t _nDataEnd = 0;
     uint64_t _nReadPos = 0;
     uint32_t _nGrowWaitMs = 1000;
-    platform::PageBuffer _pSpareBuffer;
-    std::future<bool> _readAhead;  // whole block read into the spare buffer
-    uint64_t _nReadAheadAt = 0;
+    uint32_t _nCloseWaitMs = 2000;
+    platform::PageBuffer _pSpareBuffer;  // lent to the read-ahead while it runs
+    std::shared_ptr<ReadAhead> _pReadAhead;
+    std::thread _readAheadThread;
 };

@@ -26,6 +26,8 @@ public:
     int Close(bool cancelled) override;
     int AddPicture(const DornFrame* frame) override;
     int AddAudio(int channel, const DornFrame* frame) override;
+    // Whether the serial (or, below 10, the machine's registered one) gives the clip ids the writer must make.
+    bool CanMakeClipId() const { return !NewClipId().empty(); }
     int AddNULLAudioFrame(int channel, int64_t frameNumber) override;
     void SetAspectRatio(int code) override
     {

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 #include "common/CLogManager.h"
 #include "common/TcDate.h"
@@ -39,6 +41,9 @@ void Element(std::string& text, const char* name, const std::string& value)
 {
     text += std::string("<") + name + ">" + value + "</" + name + ">\n";
 }
+
+// The characters the ids this system makes never hold, as a server clip's file name cannot.
+constexpr std::string_view kNotInLouthId = ".\\/:*?\"<>|%";
 
 bool AnyFileWithStem(const std::filesystem::path& stem)
 {
@@ -83,6 +88,24 @@ void CDorn_RixFtp_Writer::CloseQuietly() noexcept
     }
 }
 
+std::string CDorn_RixFtp_Writer::ServerIdFault(const std::string& id, bool louthId)
+{
+    for (const char c : id) {
+        const auto code = static_cast<unsigned char>(c);
+        char shown[32];
+        if (code < 0x20 || code == 0x7F) {
+            std::snprintf(shown, sizeof shown, "a control character (0x%02X)", code);
+            return std::string("holds ") + shown +
+                   (louthId ? ", which a server clip's file name cannot carry" : ", which the clip table cannot carry");
+        }
+        if (louthId && kNotInLouthId.find(c) != std::string_view::npos) {
+            std::snprintf(shown, sizeof shown, "'%c'", c);
+            return std::string("holds ") + shown + ", which a server clip's file name cannot carry";
+        }
+    }
+    return std::string();
+}
+
 void CDorn_RixFtp_Writer::SetClientTimeouts(const FtpTimeouts& ftp, const RixTimeouts& rix)
 {
     _ftpTimeouts = ftp;
@@ -121,6 +144,17 @@ int CDorn_RixFtp_Writer::Open(const char* path, uint8_t pictureCode, int64_t bit
         return common;
     if (!ParseTarget(path))
         return -1;
+    // The ids as OpenCommon settled them: each becomes part of the clip's name on the servers.
+    const std::pair<const char*, const std::string*> ids[] = {{"main Louth id", &_szLouthIdMain},
+                                                              {"main VarID", &_szVarIdMain},
+                                                              {"backup Louth id", &_szLouthIdBackup},
+                                                              {"backup VarID", &_szVarIdBackup}};
+    for (const auto& [field, id] : ids) {
+        if (const std::string fault = ServerIdFault(*id, std::strstr(field, "Louth") != nullptr); !fault.empty()) {
+            theLogManager.Log("CDorn_RixFtp_Writer - the %s %s", field, fault.c_str());
+            return -1;
+        }
+    }
 
     _szServerClipName = _szClipName;
     for (char& c : _szServerClipName)
@@ -160,6 +194,7 @@ int CDorn_RixFtp_Writer::Open(const char* path, uint8_t pictureCode, int64_t bit
     _nBlocksWritten = 0;
     _bOpened = _bRefXmlDone = _bOpenFailed = false;
     _dropped.clear();
+    _szUndeleted.clear();
     return 0;
 }
 
@@ -516,21 +551,42 @@ int CDorn_RixFtp_Writer::PutElement(const KorvoMXFVideoInfo& video, const uint8_
     return static_cast<int>(result);
 }
 
-bool CDorn_RixFtp_Writer::DeleteCreatedClip(CRixFtpClient& client)
+bool CDorn_RixFtp_Writer::DeleteServerFile(CRixFtpClient& client, const std::string& path)
 {
-    // The clip and its clip table; a file the server does not have (550) is not left behind either. A clip still
-    // being closed by the server (450) is asked again.
-    const std::string& clip = client.GetClipName();
-    const std::string table = clip.substr(0, clip.rfind('.')) + ".XML";
-    int result = -2;
-    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
-        result = client.DeleteFile(client.GetClipDirectory() + clip);
-        if (result == 0 || result == -1 || attempt + 1 == kDeleteAttempts)
-            break;
+    // A clip still being closed by the server (450) is asked again; so is one the server refused (550) but keeps,
+    // since servers answer 550 for denied and busy as well as for a file they do not have.
+    for (int attempt = 0;; ++attempt) {
+        const int result = client.DeleteFile(path);
+        if (result == 0)
+            return true;
+        if (result == -1) {
+            int64_t size = 0;
+            const int held = client.GetFileSize(path, &size);
+            if (held == 2 && client.GetLastReplyCode() == 550)
+                return true;
+            theLogManager.Log("CDorn_RixFtp_Writer - %s refused (%s) but %s", path.c_str(),
+                              client.GetLastReply().c_str(),
+                              held == 0 ? "still there" : "the server does not say it is gone");
+        }
+        if (attempt + 1 == kDeleteAttempts || !client.IsConnected())
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kDeleteRetryMs));
     }
-    const int tableResult = client.DeleteFile(client.GetClipDirectory() + table);
-    return (result == 0 || result == -1) && (tableResult == 0 || tableResult == -1);
+}
+
+bool CDorn_RixFtp_Writer::DeleteCreatedClip(CRixFtpClient& client)
+{
+    const std::string& clip = client.GetClipName();
+    const std::string table = clip.substr(0, clip.rfind('.')) + ".XML";
+    const bool clipGone = DeleteServerFile(client, client.GetClipDirectory() + clip);
+    const bool tableGone = DeleteServerFile(client, client.GetClipDirectory() + table);
+    return clipGone && tableGone;
+}
+
+void CDorn_RixFtp_Writer::NoteUndeleted(const std::string& url)
+{
+    theLogManager.Log("*** Transfer CANCELLED -> created clip NOT deleted [ %s ] ***", url.c_str());
+    _szUndeleted += (_szUndeleted.empty() ? "cancelled, but left on the server: " : ", ") + url;
 }
 
 bool CDorn_RixFtp_Writer::DeleteCreatedClip(const std::string& url)
@@ -558,8 +614,7 @@ void CDorn_RixFtp_Writer::CloseConnections(bool cancelled)
             if (!DeleteCreatedClip(*connection.pClient)) {
                 connection.pClient->Close(false, true);
                 if (!DeleteCreatedClip(connection.szUrl))
-                    theLogManager.Log("*** Transfer CANCELLED -> created clip NOT deleted [ %s ] ***",
-                                      connection.szUrl.c_str());
+                    NoteUndeleted(connection.szUrl);
             }
         }
         connection.pClient->Close(true, false);
@@ -570,7 +625,7 @@ void CDorn_RixFtp_Writer::CloseConnections(bool cancelled)
         for (const std::string& url : _dropped) {
             theLogManager.Log("+++ Transfer CANCELLED -> DELETING created clip !!! +++");
             if (!DeleteCreatedClip(url))
-                theLogManager.Log("*** Transfer CANCELLED -> created clip NOT deleted [ %s ] ***", url.c_str());
+                NoteUndeleted(url);
         }
     }
     _dropped.clear();

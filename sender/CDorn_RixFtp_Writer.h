@@ -44,6 +44,8 @@ public:
     void SetRetryPolicy(const RetryPolicy& policy) { _retry = policy; }
     // Which of the main and backup destinations was lost and why; empty when none was.
     const std::string& GetLostText() const { return _szLost; }
+    // The clips a cancel could not delete, still on their servers; empty when none is left.
+    const std::string& GetUndeletedText() const { return _szUndeleted; }
     void SetClientTimeouts(const FtpTimeouts& ftp, const RixTimeouts& rix);
     // Where the clip-table XML sent to the servers is kept as well ("C:\KorvoLogs\KorvoMirel\MetadataUpdate.xml").
     void SetMetadataCopyPath(const std::string& path) { _szMetadataCopy = path; }
@@ -58,6 +60,10 @@ public:
 
     // The path, or "base (n).ext" with the first n for which no file "base (n).*" exists.
     static std::string InsureUniqueFileName(const std::string& path, bool keep);
+    // Why an id cannot be part of a server clip, empty when it can. A Louth id is part of the clip's file name:
+    // it holds no control character and none that the ids this system makes avoid (a folder separator, a dot,
+    // ...). A VarID goes into the clip table and the referencing XML as it stands: it holds no control character.
+    static std::string ServerIdFault(const std::string& id, bool louthId);
 
 protected:
     // The variant's block-writer settings and frame size, before the common Open.
@@ -90,8 +96,12 @@ private:
     // Closes every server's clip; a cancelled transfer deletes every clip it created, also on the servers
     // dropped on the way, and logs those it could not delete.
     void CloseConnections(bool cancelled);
-    // The clip and its clip table through a client connected to its server; true when neither is left.
+    // The clip and its clip table through a client connected to its server; true when neither is left. A
+    // refusal (550) counts as gone only when the server then says it has no such file.
     bool DeleteCreatedClip(CRixFtpClient& client);
+    // Deletes one file; false when it is still there (or the server cannot say) after the retries.
+    bool DeleteServerFile(CRixFtpClient& client, const std::string& path);
+    void NoteUndeleted(const std::string& url);
     // The same through a new connection to the server of the clip's URL.
     bool DeleteCreatedClip(const std::string& url);
 
@@ -111,6 +121,7 @@ private:
     bool _bRefXmlDone = false;
     bool _bOpenFailed = false;
     std::string _szLost;
+    std::string _szUndeleted;
     int64_t _nBlocksWritten = 0;
     RetryPolicy _retry;
     FtpTimeouts _ftpTimeouts;

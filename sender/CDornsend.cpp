@@ -4,9 +4,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "common/CLogFile.h"
 #include "common/CLogManager.h"
@@ -65,6 +68,40 @@ std::string BaseName(const std::string& path)
 uint32_t ParseSerial(const std::string& text)
 {
     return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+// A target's text as a log or error text shows it: control characters escaped, a long text cut.
+std::string Printable(const std::string& text)
+{
+    constexpr size_t kShown = 40;
+    std::string out;
+    for (size_t i = 0; i < text.size() && i < kShown; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += text[i];
+        }
+    }
+    if (text.size() > kShown)
+        out += "... (" + std::to_string(text.size()) + " characters)";
+    return out;
+}
+
+// Why the serial gives the clips no id, empty when it does: the id generator takes serial / 10, and 0 there
+// means the machine's "Global Serial Number".
+std::string SerialFault(const CDorn_Korvo_Writer& writer, const std::string& serial)
+{
+    if (writer.CanMakeClipId())
+        return std::string();
+    std::string text = "Dornsend, TGT-Serial [" + Printable(serial) + "] gives no clip id: ";
+    if (ParseSerial(serial) / 10 == 0)
+        return text +
+               "a serial below 10 takes the machine's \"Global Serial Number\", which is missing or not a "
+               "multiple of 10; give the serial number (10 or more)";
+    return text + "the serial number is outside the clip id's range";
 }
 
 }  // namespace
@@ -370,16 +407,24 @@ std::unique_ptr<CDornWriter> CDornsend::MakeFileWriter(Qo::Generic::CompositionM
     const char* ids[] = {_szLouthIdMain.c_str(), _szVarIdMain.c_str(), _szLouthIdBackup.c_str(),
                          _szVarIdBackup.c_str()};
     const uint32_t number = ParseSerial(serial);
+    std::unique_ptr<CDorn_Korvo_Writer> writer;
     if (_szCodec == "IMX")
-        return std::make_unique<CDorn_KorvoIMX_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3], number,
-                                                       blocks8MB);
-    if (_szCodec == "Hydrel")
-        return std::make_unique<CDorn_KorvoHydrel_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3], number,
-                                                          blocks8MB);
-    if (_szCodec == "DVCPro")
-        return std::make_unique<CDorn_KorvoDVCPro_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3], number,
-                                                          blocks8MB);
-    return nullptr;
+        writer = std::make_unique<CDorn_KorvoIMX_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3], number,
+                                                         blocks8MB);
+    else if (_szCodec == "Hydrel")
+        writer = std::make_unique<CDorn_KorvoHydrel_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3],
+                                                            number, blocks8MB);
+    else if (_szCodec == "DVCPro")
+        writer = std::make_unique<CDorn_KorvoDVCPro_Writer>(_szTargetName.c_str(), ids[0], ids[1], ids[2], ids[3],
+                                                            number, blocks8MB);
+    if (writer) {
+        if (const std::string fault = SerialFault(*writer, serial); !fault.empty()) {
+            failed = true;
+            Fail(fault);
+            return nullptr;
+        }
+    }
+    return writer;
 }
 
 std::unique_ptr<CDornWriter> CDornsend::MakeServerWriter(Qo::Generic::CompositionMobIF* composition, bool& failed)
@@ -391,6 +436,19 @@ std::unique_ptr<CDornWriter> CDornsend::MakeServerWriter(Qo::Generic::Compositio
         return nullptr;
     }
     _szTargetName = ReplaceForbiddenNameChars(_szTargetName, ' ');
+    // The ids name the clip on the servers: one that would be a path, or break the clip table, is refused.
+    const std::pair<const char*, const std::string*> ids[] = {{"TGT-LouthIdMain", &_szLouthIdMain},
+                                                              {"TGT-VarIdMain", &_szVarIdMain},
+                                                              {"TGT-LouthIdBackup", &_szLouthIdBackup},
+                                                              {"TGT-VarIdBackup", &_szVarIdBackup}};
+    for (const auto& [field, id] : ids) {
+        const std::string fault = CDorn_RixFtp_Writer::ServerIdFault(*id, std::strstr(field, "Louth") != nullptr);
+        if (!fault.empty()) {
+            failed = true;
+            Fail(std::string("Dornsend, ") + field + " [" + Printable(*id) + "] " + fault);
+            return nullptr;
+        }
+    }
 
     // The referencing XML of each destination: mode 2 writes it, into the folder given.
     struct Referencing {
@@ -428,6 +486,13 @@ std::unique_ptr<CDornWriter> CDornsend::MakeServerWriter(Qo::Generic::Compositio
         writer = make.operator()<CDorn_RixFtpIMX_Writer>();
     else if (_szCodec == "DVCPro")
         writer = make.operator()<CDorn_RixFtpDVCPro_Writer>();
+    if (writer) {
+        if (const std::string fault = SerialFault(*writer, serial); !fault.empty()) {
+            failed = true;
+            Fail(fault);
+            return nullptr;
+        }
+    }
     if (writer && _serverWriterHook)
         _serverWriterHook(*writer);
     return writer;
@@ -822,6 +887,12 @@ int32_t CDornsend::Close()
                 server && result == Qo::Playback::kSendOk && !server->GetLostText().empty()) {
                 theLogManager.Log("Dornsend::Close - %s", server->GetLostText().c_str());
                 SetErrorText(server->GetLostText());
+            }
+            // A clip the cancel could not delete is still on its server: the status says which.
+            if (auto* server = dynamic_cast<CDorn_RixFtp_Writer*>(_pWriter.get());
+                server && !server->GetUndeletedText().empty()) {
+                theLogManager.Log("Dornsend::Close - %s", server->GetUndeletedText().c_str());
+                SetErrorText(server->GetUndeletedText());
             }
             _pWriter.reset();
             theLogManager.Log("CloseD.");

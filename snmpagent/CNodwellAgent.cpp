@@ -27,6 +27,8 @@ constexpr int32_t kGenericEnterpriseSpecific = 6;
 constexpr size_t kMaxTrapAddressText = 1024;
 constexpr uint32_t kMaxOidLength = 128;  // the most SNMP allows
 constexpr size_t kTrapBindingCount = 6;  // the six product columns of the row
+// What a request still waits for the agent's own lock after a wait for the shared mutex that used its time.
+constexpr auto kShadowWaitFloor = std::chrono::milliseconds(20);
 
 uint32_t EnvMs(const char* name, uint32_t fallback)
 {
@@ -43,6 +45,12 @@ int64_t Now()
     return static_cast<int64_t>(std::time(nullptr));
 }
 
+// "WaitForSingleObject(<handle>,<ms>)": the wait a log line reports.
+std::string WaitText(const char* handle, uint32_t waitMs)
+{
+    return std::string("WaitForSingleObject(") + handle + "," + std::to_string(waitMs) + ")";
+}
+
 // Holds the shared mutex for a scope. A mutex whose holder died is taken over (logged) and its block
 // used as it stands; the copies a Windows agent skipped then would publish a stale shadow over it.
 // A wait that timed out or failed owns nothing and releases nothing. With a stop event the wait is
@@ -50,10 +58,12 @@ int64_t Now()
 class CSharedBlockLock
 {
 public:
-    CSharedBlockLock(platform::SharedMutex& mutex, uint32_t waitMs, const char* what,
+    // handle: the name the log gives the mutex; the log names the wait as made, in ms.
+    CSharedBlockLock(platform::SharedMutex& mutex, uint32_t waitMs, const char* handle,
                      const platform::Event* stop = nullptr)
         : _mutex(mutex)
     {
+        const std::string what = WaitText(handle, waitMs);
         constexpr uint32_t kSliceMs = 50;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
         for (;;) {
@@ -202,8 +212,8 @@ bool CNodwellAgent::Start(const std::filesystem::path& configFolder)
     _startTick = platform::TickCount();
 
     {
-        CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(g_hSemaphore,10000)");
-        std::lock_guard<std::mutex> guard(_shadowLock);
+        CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "g_hSemaphore");
+        std::lock_guard<std::timed_mutex> guard(_shadowLock);
         RegisterVariables();
         char version[kTextFieldSize];
         std::snprintf(version, sizeof version, "%02d.%02d.%02d", 101, 0, 2);
@@ -238,7 +248,7 @@ void CNodwellAgent::Stop()
         _stopEvent.Set();
         _monitor.join();
     }
-    std::lock_guard<std::mutex> guard(_shadowLock);
+    std::lock_guard<std::timed_mutex> guard(_shadowLock);
     if (!_started)
         return;
     _started = false;
@@ -301,9 +311,19 @@ bool CNodwellAgent::Query(uint8_t requestType, SnmpVarBindList* bindings, int32_
     *errorIndex = 0;
     if (!bindings || bindings->len == 0 || !bindings->list)
         return true;
-    // One wait for the whole request, bounded so that the answer comes before the master agent gives up.
-    CSharedBlockLock lock(_sharedMutex, QueryWaitMs(), "WaitForSingleObject(g_hSemaphore,10000)");
-    std::lock_guard<std::mutex> guard(_shadowLock);
+    // One wait for the whole request, the shared mutex and then the agent's own lock, bounded so that the
+    // answer comes before the master agent gives up.
+    const uint32_t waitMs = QueryWaitMs();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    CSharedBlockLock lock(_sharedMutex, waitMs, "g_hSemaphore");
+    std::unique_lock<std::timed_mutex> guard(_shadowLock, std::defer_lock);
+    if (!guard.try_lock_until(std::max(deadline, std::chrono::steady_clock::now() + kShadowWaitFloor))) {
+        NODWELL_WARN("the agent's copy of the block stayed busy for the request's " << waitMs
+                                                                                    << " ms: answered genErr");
+        *errorStatus = kSnmpErrorGenErr;
+        *errorIndex = 1;
+        return true;
+    }
     if (!_started) {
         *errorStatus = kSnmpErrorGenErr;
         *errorIndex = 1;
@@ -598,8 +618,8 @@ bool CNodwellAgent::MonitorTick()
         NODWELL_ERROR("the running processes cannot be listed: monitor ends");
         return false;
     }
-    CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(hMutex,10000)", &_stopEvent);
-    std::lock_guard<std::mutex> guard(_shadowLock);
+    CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "hMutex", &_stopEvent);
+    std::lock_guard<std::timed_mutex> guard(_shadowLock);
     if (!_started)
         return false;
     if (!lock.Owned())
@@ -662,7 +682,7 @@ bool CNodwellAgent::MonitorTick()
 
 std::vector<ProductItem> CNodwellAgent::Products() const
 {
-    std::lock_guard<std::mutex> guard(_shadowLock);
+    std::lock_guard<std::timed_mutex> guard(_shadowLock);
     return _products;
 }
 
@@ -671,15 +691,25 @@ bool CNodwellAgent::Trap(AsnObjectIdentifier* enterprise, int32_t* genericTrap, 
 {
     if (!bindings)
         return false;
-    std::unique_lock<std::mutex> guard(_shadowLock);
+    // Bounded as a request is: the host asks again at its next poll.
+    const uint32_t waitMs = QueryWaitMs();
+    std::unique_lock<std::timed_mutex> guard(_shadowLock, std::defer_lock);
+    if (!guard.try_lock_for(std::chrono::milliseconds(waitMs))) {
+        NODWELL_WARN("the agent's copy of the block stayed busy for " << waitMs << " ms: no trap now");
+        return false;
+    }
     if (!_started)
         return false;
     if (_pendingTraps.empty()) {
         guard.unlock();
         {
-            NODWELL_TRAP(" before WaitForSingleObject(g_hSemaphore,10000) ");
-            CSharedBlockLock lock(_sharedMutex, QueryWaitMs(), "WaitForSingleObject(g_hSemaphore,10000)");
-            guard.lock();
+            NODWELL_TRAP(" before " << WaitText("g_hSemaphore", waitMs) << " ");
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+            CSharedBlockLock lock(_sharedMutex, waitMs, "g_hSemaphore");
+            if (!guard.try_lock_until(std::max(deadline, std::chrono::steady_clock::now() + kShadowWaitFloor))) {
+                NODWELL_WARN("the agent's copy of the block stayed busy for " << waitMs << " ms: no trap now");
+                return false;
+            }
             if (!_started)
                 return false;
             NoteBlockWait(lock.Owned());

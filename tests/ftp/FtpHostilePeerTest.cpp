@@ -1,12 +1,23 @@
 // The FTP client against peers that do not play by the rules: every connect ends within its waits with a text
 // naming the cause, a cancel from another thread ends a wait at once, and a passive reply never sends the data
 // connection to another host.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "ftp/CKorvoFtpClient.h"
 #include "tests/support/ScriptedFtpServer.h"
@@ -93,6 +104,98 @@ TEST(FtpHostilePeerThreads, AbortEndsAWaitForTheWelcomeAtOnce)
     canceller.join();
     EXPECT_LT(elapsed, std::chrono::seconds(2));
     EXPECT_NE(client.GetLastFailure().find("cancelled"), std::string::npos) << client.GetLastFailure();
+}
+
+// Loopback connections to the port still waiting for the peer's answer to their SYN.
+int SynSentTo(uint16_t port)
+{
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    int count = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        unsigned remotePort = 0;
+        if (std::sscanf(remote.c_str(), "%*8X:%4X", &remotePort) == 1 && remotePort == port && state == "02")
+            ++count;
+    }
+    return count;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A host that takes no connection at all: a listener whose accept queue is full, so the kernel drops every further
+// SYN and a connect waits for an answer that never comes.
+TEST(FtpHostilePeerThreads, AbortEndsAConnectToAHostThatNeverAnswers)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, listen(listener, 0));
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
+    const uint16_t port = ntohs(address.sin_port);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return SynSentTo(port) >= 1; }, std::chrono::seconds(5))) << "the queue is not full";
+    const int waitingBefore = SynSentTo(port);
+
+    Client client;
+    FtpTimeouts timeouts;
+    timeouts.nPingMs = 100;
+    timeouts.nControlMs = 20000;
+    client.SetTimeouts(timeouts);
+    std::atomic<bool> cancel{false};
+    client.SetAbortSignal(&cancel);
+    auto connecting =
+        std::async(std::launch::async, [&] { return client.AddFtpServer("127.0.0.1:" + std::to_string(port), true); });
+    const bool inConnect = WaitUntil([&] { return SynSentTo(port) > waitingBefore; }, std::chrono::seconds(5));
+    cancel = true;
+    const auto cancelled = Clock::now();
+    const bool ended = connecting.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+    const int result = connecting.get();
+    EXPECT_TRUE(inConnect);
+    EXPECT_TRUE(ended) << "the connect outlasted its cancel by "
+                       << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - cancelled).count()
+                       << " ms";
+    EXPECT_NE(result, 0);
+    EXPECT_EQ(client.GetLastFailure(), "cancelled");
+    for (int fd : fillers)
+        close(fd);
+    close(listener);
+}
+
+// A failure of one server is not quoted once the next one connected.
+TEST(FtpHostilePeer, AConnectThatSucceedsClearsTheLastFailure)
+{
+    uint16_t gonePort = 0;
+    {
+        ScriptedFtpServer gone("220 ready\r\n", nullptr);
+        gonePort = gone.Port();
+    }
+    ScriptedFtpServer server("220 ready\r\n", nullptr);
+    Client client;
+    ASSERT_EQ(client.AddFtpServer("localhost:" + std::to_string(gonePort) + "|" + server.Address(), true), 0)
+        << client.GetLastFailure();
+    EXPECT_TRUE(client.IsConnected());
+    EXPECT_EQ(client.GetLastFailure(), "");
 }
 
 // A passive reply naming another host: the data connection still goes to the server of the control connection.

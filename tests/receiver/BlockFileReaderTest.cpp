@@ -1,9 +1,19 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/fanotify.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/File.h"
@@ -152,6 +162,104 @@ TEST_P(BlockFileReaderThreads, AReadAheadGivesWayToAJumpBack)
         ++next;
     }
     EXPECT_EQ(next, (reader.GetDataEnd() - kHeaderArea) / blockSize);
+}
+
+// Holds every read of a file that a thread other than the one that made the holder makes, as a stalled disk or share
+// would: the kernel goes on with such a read only once it is answered.
+class ReadHolder
+{
+public:
+    explicit ReadHolder(const std::string& path) : _owner(static_cast<pid_t>(syscall(SYS_gettid)))
+    {
+        _fd = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_REPORT_TID, O_RDONLY | O_LARGEFILE);
+        if (_fd >= 0 && fanotify_mark(_fd, FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, path.c_str()) == 0)
+            _thread = std::thread([this] { Serve(); });
+    }
+    ~ReadHolder()
+    {
+        _bStop = true;
+        if (_thread.joinable())
+            _thread.join();
+        Release();
+        if (_fd >= 0)
+            close(_fd);
+    }
+    bool Works() const { return _thread.joinable(); }
+    // Waits until a read is held.
+    bool WaitHeld(std::chrono::milliseconds limit)
+    {
+        std::unique_lock hold(_lock);
+        return _changed.wait_for(hold, limit, [&] { return !_held.empty(); });
+    }
+    // Lets the held reads and every later one go on.
+    void Release()
+    {
+        std::lock_guard hold(_lock);
+        _bReleased = true;
+        for (int event : _held)
+            Answer(event);
+        _held.clear();
+    }
+
+private:
+    void Answer(int event)
+    {
+        fanotify_response response{event, FAN_ALLOW};
+        EXPECT_EQ(write(_fd, &response, sizeof response), static_cast<ssize_t>(sizeof response));
+        close(event);
+    }
+    void Serve()
+    {
+        alignas(fanotify_event_metadata) char buffer[4096];
+        while (!_bStop) {
+            pollfd ready{_fd, POLLIN, 0};
+            if (poll(&ready, 1, 20) <= 0)
+                continue;
+            const ssize_t length = read(_fd, buffer, sizeof buffer);
+            auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+            for (ssize_t left = length; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
+                std::lock_guard hold(_lock);
+                if (event->pid == _owner || _bReleased) {
+                    Answer(event->fd);
+                } else {
+                    _held.push_back(event->fd);
+                    _changed.notify_all();
+                }
+            }
+        }
+    }
+
+    const pid_t _owner;
+    int _fd = -1;
+    std::atomic<bool> _bStop{false};
+    bool _bReleased = false;
+    std::vector<int> _held;
+    std::mutex _lock;
+    std::condition_variable _changed;
+    std::thread _thread;
+};
+
+// The read-ahead of the next block is stuck in the kernel: Close waits for it no longer than its bound, and the read
+// ends on its own once the file answers again.
+TEST_P(BlockFileReaderThreads, CloseDoesNotWaitForAStalledReadAhead)
+{
+    ReadHolder holder(_path);
+    ASSERT_TRUE(holder.Works()) << "fanotify: " << std::strerror(errno);
+    auto reader = std::make_unique<CKorvoBlockFileReader>();
+    reader->SetCloseWaitMs(200);
+    ASSERT_EQ(reader->Open(_path), 0);
+    uint32_t perField = 0;
+    ASSERT_EQ(reader->ReadNextBlock(&perField), CKorvoBlockFileReader::kReadOk);
+    ASSERT_TRUE(holder.WaitHeld(std::chrono::seconds(5))) << "no read-ahead";
+    auto closing = std::async(std::launch::async, [&] { return reader->Close(); });
+    const bool closed = closing.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    holder.Release();
+    EXPECT_EQ(closing.get(), 0);
+    EXPECT_TRUE(closed) << "Close waited for the stalled read";
+    // The reader opens again and reads from the start.
+    ASSERT_EQ(reader->Open(_path), 0);
+    ASSERT_EQ(reader->ReadNextBlock(&perField), CKorvoBlockFileReader::kReadOk);
+    EXPECT_EQ(0, std::memcmp(reader->GetBlockBuffer(), _file.data() + kHeaderArea, BlockSizeOf(GetParam())));
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, BlockFileReaderThreads, ::testing::ValuesIn(kClipFiles), ClipName);

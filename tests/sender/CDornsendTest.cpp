@@ -157,6 +157,34 @@ TEST_F(Dornsend, AnExistingTargetFileGetsANumber)
     ExpectParvexClip((Target() / "Goal A.1001.mxf").string(), frames, 0, 24);
 }
 
+// The clip id takes the serial's tenth; below 10 the machine's registered serial, which this machine lacks.
+TEST_F(Dornsend, ASerialThatGivesNoClipIdIsRefusedAtOpen)
+{
+    const auto frames = ImxFrames(50, true, 10);
+    _spec.tracks = {0};
+    for (const std::string serial : {"0", "1", "9", "10", "4242"}) {
+        SCOPED_TRACE(serial);
+        _spec.targets["TGT-Serial"] = serial;
+        _spec.targets["TGT-Name"] = "Serial " + serial;
+        const fs::path clip = Target() / ("Serial " + serial + ".mxf");
+        int32_t code = -1;
+        SenderPtr sender = OpenSender(code);
+        if (std::stoi(serial) < 10) {
+            EXPECT_EQ(code, 5);
+            EXPECT_EQ(sender->GetErrorText(),
+                      "Dornsend, TGT-Serial [" + serial +
+                          "] gives no clip id: a serial below 10 takes the machine's \"Global Serial Number\", which "
+                          "is missing or not a multiple of 10; give the serial number (10 or more)");
+            EXPECT_FALSE(fs::exists(clip));
+            continue;
+        }
+        ASSERT_EQ(code, 0) << sender->GetErrorText();
+        ASSERT_TRUE(Play(*sender, frames, 0, frames.size(), code)) << code;
+        EXPECT_EQ(sender->Close(), 0) << sender->GetErrorText();
+        ExpectParvexClip(clip.string(), frames, 0, 24);
+    }
+}
+
 TEST_F(Dornsend, CancelEndsWithCodeTwoAndNoSideFiles)
 {
     const auto frames = ImxFrames(50, true, 10);
@@ -326,12 +354,12 @@ TEST_F(Dornsend, BadTargetsFailOpenWithAClearText)
          "Dornsend, no serial number found in composition"},
         {"bad mode", {{"TGT-Address", target}, {"TGT-Mode", "Tape"}}, {}, {}, "Writer instantiation error !!"},
         {"unknown codec",
-         {{"TGT-Address", target}, {"TGT-Serial", "1"}},
+         {{"TGT-Address", target}, {"TGT-Serial", "10"}},
          {},
          {"Other::Codec"},
          "Writer instantiation error !!"},
         {"folder not writable",
-         {{"TGT-Address", (_dir / "no" / "such").string()}, {"TGT-Serial", "1"}},
+         {{"TGT-Address", (_dir / "no" / "such").string()}, {"TGT-Serial", "10"}},
          {},
          {},
          // The text of old, and after it the file and the cause.
@@ -429,7 +457,7 @@ TEST_F(Dornsend, TheIniFileFillsEmptyTargetValues)
                                                               Target().string() + "\nTGT-Xml=Parvex\n");
     const auto frames = ImxFrames(50, true, 10);
     _spec.tracks = {0};
-    _spec.targets = {{"TGT-Address", ""}, {"TGT-Serial", "5"}, {"TGT-Xml", ""}, {"TGT-XmlPath", Target().string()}};
+    _spec.targets = {{"TGT-Address", ""}, {"TGT-Serial", "50"}, {"TGT-Xml", ""}, {"TGT-XmlPath", Target().string()}};
     int32_t code = -1;
     SenderPtr sender = OpenSender(code);
     fs::remove(windows / "Dornsend.ini");

@@ -8,8 +8,10 @@
 #include <sstream>
 #include <thread>
 
+#include "common/CLogFile.h"
 #include "outside/qo/Playback/Sender.h"
 #include "outside/tessan/CPlayoutTransfer.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/SharedLibrary.h"
 #include "reading/framework/SourceReaderFactory.h"
@@ -170,6 +172,33 @@ const ParvexPlayout kParvexPlayouts[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, DornsendParvexPlayout, ::testing::ValuesIn(kParvexPlayouts),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What the sender logs during a playout reaches its log file, as the transfer service loads it.
+TEST(DornsendPlugin, ThePlayoutIsInTheSendersLog)
+{
+    const fs::path dir = testsupport::FreshDir("dornsend-log");
+    const fs::path log = platform::ToLocalPath(GetLogFilePath("KorvoMirel", "Dornsend.log"));
+    std::error_code error;
+    const auto before = fs::exists(log) ? fs::file_size(log, error) : 0;
+    const auto frames = ImxFrames(50, true, 5);
+    CompositionSpec layout;
+    layout.duration = static_cast<int32_t>(frames.size());
+    layout.tracks = {0};
+    layout.targets = {{"TGT-Address", (dir / "share").string()}, {"TGT-Name", "Logged"}, {"TGT-Serial", "4711"}};
+    fs::create_directories(dir / "share");
+    const std::string composition = (dir / "composition.xml").string();
+    WriteComposition(composition, layout);
+    WriteMediaFolder(dir / "media", "IMX", frames, layout, 1920);
+    tessan::CPlayoutTransfer playout(composition, (dir / "media").string());
+    playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
+    const tessan::TransferResult result = playout.Run();
+    ASSERT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
+    const std::string text = testsupport::ReadWholeFile(log);
+    const std::string lines = text.substr(std::min<size_t>(before, text.size()));
+    const std::string target = (dir / "share").string() + "\\Logged.mxf";
+    EXPECT_NE(lines.find("CDornsend.Open(): _TargetPath = [" + target + "]"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("Received 5 Frames"), std::string::npos) << lines;
+}
 
 TEST(DornsendControlThreads, TessanPausesResumesAndCancelsAPlayoutWithoutSideFiles)
 {

@@ -84,6 +84,14 @@ protected:
         EXPECT_EQ(picture, _frames.size());
     }
 
+    void EmptyClipFolders()
+    {
+        for (auto& server : _servers) {
+            for (const std::string& name : server->Store().List("/clips"))
+                server->Store().Delete("/clips/" + name);
+        }
+    }
+
     // A sender opened on the composition, its server writers with short waits.
     std::unique_ptr<CDornsend> OpenSender(int32_t& code)
     {
@@ -240,21 +248,88 @@ INSTANTIATE_TEST_SUITE_P(Cases, DornsendServerCancelThreads, ::testing::ValuesIn
 
 TEST_F(DornsendServers, ACancelledClipThatCannotBeDeletedIsLogged)
 {
-    _spec.duration = 1000;
-    int32_t code = -1;
-    auto sender = OpenSender(code);
-    ASSERT_EQ(code, 0) << sender->GetErrorText();
-    ASSERT_EQ(Play(*sender, 400), 0) << sender->GetErrorText();
-    ASSERT_TRUE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
-    // The backup refuses every deletion.
-    _servers[1]->AddFault({"DELE", rixsim::RixSimFaultKind::Busy, -1, 0, 1, 0, 450});
-    EXPECT_EQ(sender->Cancel(), 0);
-    testsupport::LogCapture log("");
-    EXPECT_EQ(sender->Close(), 2);
-    EXPECT_FALSE(_servers[0]->Store().Info(ClipPath("MAINID01")).has_value());
-    EXPECT_TRUE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
-    EXPECT_TRUE(log.Has("*** Transfer CANCELLED -> created clip NOT deleted [ ftp://" + Host(1) +
-                        "/clips/000110A_BACKID02_Match final             .CLP ] ***"));
+    // The backup refuses every deletion and keeps the clip: busy (450), or a refusal servers also give for a
+    // file that is denied or in use (550).
+    for (const int32_t refusal : {450, 550}) {
+        SCOPED_TRACE(refusal);
+        EmptyClipFolders();
+        _spec.duration = 1000;
+        int32_t code = -1;
+        auto sender = OpenSender(code);
+        ASSERT_EQ(code, 0) << sender->GetErrorText();
+        ASSERT_EQ(Play(*sender, 400), 0) << sender->GetErrorText();
+        ASSERT_TRUE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
+        _servers[1]->AddFault({"DELE", rixsim::RixSimFaultKind::Busy, -1, 0, 1, 0, refusal});
+        EXPECT_EQ(sender->Cancel(), 0);
+        testsupport::LogCapture log("");
+        EXPECT_EQ(sender->Close(), 2);
+        EXPECT_FALSE(_servers[0]->Store().Info(ClipPath("MAINID01")).has_value());
+        EXPECT_TRUE(_servers[1]->Store().Info(ClipPath("BACKID02")).has_value());
+        const std::string url = "ftp://" + Host(1) + "/clips/000110A_BACKID02_Match final             .CLP";
+        EXPECT_TRUE(log.Has("*** Transfer CANCELLED -> created clip NOT deleted [ " + url + " ] ***"));
+        EXPECT_EQ(sender->GetErrorText(), "cancelled, but left on the server: " + url);
+        _servers[1]->ClearFaults();
+    }
+}
+
+// Ids that would take the clip out of its folder, or break its name or clip table, are refused at Open with the
+// field and the cause; the rest reach the servers in the clip's folder, cut to their lengths.
+TEST_F(DornsendServers, ServerIdsAreRefusedOrKeptInTheClipsFolder)
+{
+    struct Case {
+        const char* field;
+        std::string value;
+        std::string refusal;  // the text after "Dornsend, <field> [<value as shown>] "; empty: played out
+        const char* mainId;   // the main Louth id in the clip's name when played out
+    };
+    const std::string longId(300, 'L');
+    const Case cases[] = {
+        {"TGT-LouthIdMain", "/../../X", "holds '/', which a server clip's file name cannot carry", nullptr},
+        {"TGT-LouthIdMain", "../../ESC", "holds '.', which a server clip's file name cannot carry", nullptr},
+        {"TGT-LouthIdMain", "A/B", "holds '/', which a server clip's file name cannot carry", nullptr},
+        {"TGT-LouthIdBackup", "..\\X", "holds '.', which a server clip's file name cannot carry", nullptr},
+        {"TGT-LouthIdBackup", "A\\B", "holds '\\', which a server clip's file name cannot carry", nullptr},
+        {"TGT-LouthIdMain", "AB\tCD", "holds a control character (0x09), which a server clip's file name cannot carry",
+         nullptr},
+        {"TGT-VarIdMain", "V\nX", "holds a control character (0x0A), which the clip table cannot carry", nullptr},
+        {"TGT-LouthIdMain", longId, "", "LLLLLLLL"},
+        {"TGT-VarIdMain", "/../../V\\..", "", "MAINID01"},
+        {"TGT-VarIdBackup", std::string(300, 'V'), "", "MAINID01"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " " + c.value.substr(0, 20));
+        EmptyClipFolders();
+        _spec.targets["TGT-LouthIdMain"] = "MAINID01";
+        _spec.targets["TGT-VarIdMain"] = "";
+        _spec.targets["TGT-VarIdBackup"] = "";
+        _spec.targets["TGT-LouthIdBackup"] = "BACKID02";
+        _spec.targets[c.field] = c.value;
+        int32_t code = -1;
+        auto sender = OpenSender(code);
+        if (!c.refusal.empty()) {
+            EXPECT_EQ(code, 5);
+            const std::string text = sender->GetErrorText();
+            EXPECT_EQ(text.rfind(std::string("Dornsend, ") + c.field + " [", 0), 0u) << text;
+            EXPECT_TRUE(text.ends_with("] " + c.refusal)) << text;
+        } else {
+            ASSERT_EQ(code, 0) << sender->GetErrorText();
+            ASSERT_EQ(Play(*sender, kFrames), 0) << sender->GetErrorText();
+            EXPECT_EQ(sender->Close(), 0) << sender->GetErrorText();
+            ExpectClip(0, c.mainId);
+        }
+        // Nothing but the clip's folder at each server's root, and in it only the clip and its table.
+        for (int n = 0; n < 2; ++n) {
+            EXPECT_EQ(_servers[n]->Store().List("/"), std::vector<std::string>{"clips/"}) << n;
+            const auto files = _servers[n]->Store().List("/clips");
+            EXPECT_EQ(files.size(), c.refusal.empty() ? 2u : 0u) << n;
+        }
+        if (c.refusal.empty()) {
+            const auto table = _servers[1]->Store().FileData("/clips/000110A_BACKID02_Match final             .XML");
+            const std::string xml(table.begin(), table.end());
+            const std::string size = c.field == std::string("TGT-VarIdBackup") ? "32" : "0";
+            EXPECT_NE(xml.find("<VARID32_CURSIZE>" + size + "</VARID32_CURSIZE>"), std::string::npos) << xml;
+        }
+    }
 }
 
 TEST_F(DornsendServers, ServersThatCannotBeReachedFailTheFrameWithAClearText)

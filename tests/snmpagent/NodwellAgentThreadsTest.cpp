@@ -1,10 +1,16 @@
 // The agent answering from several threads while its monitor ticks and two other processes write the
 // shared block: no value is ever seen half-written and no SET is lost.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
+#include <future>
 #include <thread>
 
+#include "platform/Paths.h"
 #include "tests/snmpagent/AgentFixture.h"
 #include "tests/snmpagent/SnmpTestKit.h"
 #include "tests/support/TestEnv.h"
@@ -99,6 +105,54 @@ TEST_F(NodwellAgentThreads, StopCutsShortTheMonitorsWaitForAHeldMutex)
     _agent->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     holder.Stop(SIGKILL);
+}
+
+// A SET whose save waits for the registry, which another program holds, keeps the agent's own copy of the block
+// busy meanwhile: a query waits no longer for that copy than it would for the shared mutex.
+TEST_F(NodwellAgentThreads, AQueryWaitsBoundedForTheAgentsCopyOfTheBlock)
+{
+    snmpagent::AgentTimings timings;
+    timings.firstTickMs = 600000;
+    timings.tickMs = 600000;
+    timings.queryWaitMs = 200;
+    _agent = std::make_unique<snmpagent::CNodwellAgent>(timings);
+    ASSERT_TRUE(_agent->Start(AgentFolder()));
+    snmpagent::CNodwellAgent& agent = *_agent;
+    ASSERT_EQ(0, Set(agent, {2, 4, 1, 2, 1}, Text(std::string("\x0A\x00\x00\x05", 4), kAsnIpAddress)));
+
+    // The machine hive's write lock, as another program holding it would.
+    const int hive =
+        open((platform::RegistryRoot() / "HKEY_LOCAL_MACHINE.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(hive, 0);
+    struct flock lock {
+    };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(0, fcntl(hive, F_OFD_SETLK, &lock));
+
+    std::atomic<pid_t> setterThread{0};
+    auto setting = std::async(std::launch::async, [&] {
+        setterThread = static_cast<pid_t>(syscall(SYS_gettid));
+        return Set(agent, {2, 4, 1, 4, 1}, Integer(4));  // add the destination: saved in the registry
+    });
+    // The SET waits for the hive's lock, inside the agent.
+    auto inLockWait = [&] {
+        if (setterThread == 0)
+            return false;
+        std::ifstream call("/proc/self/task/" + std::to_string(setterThread.load()) + "/syscall");
+        long number = -1;
+        return call >> number && number == SYS_fcntl;
+    };
+    const bool waiting = WaitFor(inLockWait, std::chrono::seconds(5));
+    auto query = std::async(std::launch::async, [&] { return Get(agent, {2, 1, 0}); });
+    const bool answered = query.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    close(hive);  // the SET goes on, and a query that waited for it with it
+    const Answer answer = query.get();
+    EXPECT_TRUE(waiting);
+    EXPECT_TRUE(answered) << "the query waited for the SET";
+    EXPECT_EQ(answer.status, kSnmpErrorGenErr);
+    EXPECT_EQ(setting.get(), 0);
+    EXPECT_EQ(Get(agent, {2, 4, 1, 4, 1}).number, snmpagent::kTrapActive);
 }
 
 }  // namespace

@@ -61,6 +61,8 @@ public:
     {
         static int serial = 0;
         _path = TestRoot() / ("capture-" + std::to_string(++serial) + ".log");
+        // A log of that name already open (a plug-in object's own) gives way to the capture.
+        theLogManager.CloseLog(_name);
         theLogManager.OpenLog(_path.string(), 64u << 20, _name);
     }
     ~LogCapture() { theLogManager.CloseLog(_name); }

@@ -111,7 +111,8 @@ int CKorvoFormatAsynchronousFileWriter::Open(const char* path)
     }
     Log(kProgress, "File Opened !");
     std::lock_guard lock(_lock);
-    _bDataQueued = _bStop = _bFailed = _bReopenNeeded = _bFailedBefore = false;
+    _bDataQueued = _bStop = _bFailed = _bAbandon = _bReopenNeeded = _bFailedBefore = false;
+    _nWrites = 0;
     _bIdle = true;
     _nFailuresInRow = 0;
     _nQueuedBytes = _nWrittenBackBytes = 0;
@@ -258,6 +259,8 @@ CKorvoFormatAsynchronousFileWriter::PassResult CKorvoFormatAsynchronousFileWrite
 {
     for (;;) {
         if (_bReopenNeeded) {
+            if (std::lock_guard lock(_lock); _bAbandon)
+                return kPassAbandoned;
             PassResult result = Reopen();
             if (result != kPassOk)
                 return result;
@@ -270,6 +273,8 @@ CKorvoFormatAsynchronousFileWriter::PassResult CKorvoFormatAsynchronousFileWrite
         Buffer* buffer = nullptr;
         {
             std::lock_guard lock(_lock);
+            if (_bAbandon)
+                return kPassAbandoned;
             if (_queue.empty())
                 return kPassOk;
             buffer = _queue.front().get();
@@ -282,6 +287,7 @@ CKorvoFormatAsynchronousFileWriter::PassResult CKorvoFormatAsynchronousFileWrite
         if (result == 0 && taken == buffer->nLength) {
             _nFailuresInRow = 0;
             std::lock_guard lock(_lock);
+            ++_nWrites;
             _nQueuedBytes -= buffer->nLength;
             _nWrittenBackBytes += buffer->nLength;
             _writtenBack.push_back(std::move(_queue.front()));
@@ -370,7 +376,23 @@ int CKorvoFormatAsynchronousFileWriter::Close()
         _wake.notify_all();
     }
     Log(kProgress, "Close - WaitForFileOp.");
-    // The thread writes everything queued before it ends, or stops at a failure it cannot get past.
+    // The thread writes everything queued before it ends, or stops at a failure it cannot get past. One whose
+    // write does not end within the close wait (a stalled disk or share) is stopped after it: the join waits for
+    // that one write only.
+    {
+        std::unique_lock lock(_lock);
+        uint64_t writes = _nWrites;
+        while (_bThreadAlive) {
+            if (!_wake.wait_for(lock, std::chrono::milliseconds(_nCloseWaitMs),
+                                [&] { return !_bThreadAlive || _nWrites != writes; })) {
+                Logf(kError, -1, "Close - no write ended within %u ms: the data still queued is dropped",
+                     _nCloseWaitMs);
+                _bAbandon = true;
+                break;
+            }
+            writes = _nWrites;
+        }
+    }
     _thread.join();
     Log(kProgress, "Close - File Operation allowed");
     uint64_t lost = 0;

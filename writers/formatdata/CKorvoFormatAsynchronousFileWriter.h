@@ -28,7 +28,8 @@ public:
     ~CKorvoFormatAsynchronousFileWriter() override;
 
     int Open(const char* path) override;
-    // Waits until every queued byte is written, stops the thread and closes the file; -1 when data was lost.
+    // Waits until every queued byte is written, stops the thread and closes the file; -1 when data was lost. A
+    // writer that writes nothing for the close wait is stopped after the write it is in, the rest dropped.
     int Close() override;
     // 0 with all bytes counted once queued; -1 when the writer thread has stopped. Above the queue limit the
     // caller waits for the writer to release a buffer, at most the release wait: -1 after it (the bytes stay
@@ -43,6 +44,8 @@ public:
         _nReleaseWaitMs = releaseMs;
         _nRetryWaitMs = retryMs;
     }
+    // How long Close waits for a write to end before it gives up the data still queued (2500 ms).
+    void SetCloseWaitMs(uint32_t ms) { _nCloseWaitMs = ms; }
     uint32_t GetMaxBackBytes() const { return _nMaxBackBytes; }
     uint32_t GetMaxBufferBytes() const { return _nMaxBufferBytes; }
     // The folder of the file being written now.
@@ -67,7 +70,8 @@ private:
         kPassSeekFailed = 2,
         kPassFailedTwice = 3,
         kPassNoWriter = 4,
-        kPassRetry = 5
+        kPassRetry = 5,
+        kPassAbandoned = 6  // Close gave up waiting: the rest is dropped
     };
 
     // Opens the file in the folder at index or a later one; false when none works.
@@ -84,7 +88,9 @@ private:
     bool _bStop = false;
     bool _bIdle = true;
     bool _bThreadAlive = false;
-    bool _bFailed = false;  // data was lost; nothing more is taken
+    bool _bFailed = false;   // data was lost; nothing more is taken
+    bool _bAbandon = false;  // Close stopped waiting for the thread
+    uint64_t _nWrites = 0;   // writes done, for Close to see progress
     std::deque<BufferPtr> _queue;
     std::deque<BufferPtr> _writtenBack;
     std::deque<BufferPtr> _free;
@@ -106,4 +112,5 @@ private:
     uint32_t _nMaxBufferBytes = kDefaultMaxBufferBytes;
     uint32_t _nReleaseWaitMs = 1000;
     uint32_t _nRetryWaitMs = 1000;
+    uint32_t _nCloseWaitMs = 2500;
 };
