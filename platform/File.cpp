@@ -210,6 +210,25 @@ bool File::Truncate(uint64_t size)
     return ftruncate(_fd, static_cast<off_t>(size)) == 0 || Fail();
 }
 
+File::Allocation File::Allocate(uint64_t offset, uint64_t length)
+{
+    if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset) {
+        _lastError = EINVAL;
+        return Allocation::Failed;
+    }
+    // fallocate itself, not posix_fallocate: the library's fallback for file systems without it writes single
+    // bytes, which an unbuffered file refuses.
+    int rc;
+    do {
+        rc = fallocate(_fd, 0, static_cast<off_t>(offset), static_cast<off_t>(length));
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return Allocation::Done;
+    _lastError = errno;
+    return errno == EOPNOTSUPP || errno == ENOSYS || errno == ENODEV || errno == ESPIPE ? Allocation::Unsupported
+                                                                                        : Allocation::Failed;
+}
+
 bool File::SyncFolder(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -55,6 +55,11 @@ public:
     // another process has renamed it away or replaced it.
     bool IsSameFileAs(const std::string& path);
     bool Truncate(uint64_t size);
+    enum class Allocation { Done, Unsupported, Failed };
+    // Allocates the disk blocks of a range, growing the file to its end when shorter: a write there later cannot
+    // fail for want of space. Unsupported where the file system (or the file, a device) keeps no such
+    // reservation; Failed (with LastError) when the disk cannot give it, or the file may not grow that far.
+    Allocation Allocate(uint64_t offset, uint64_t length);
     bool Sync();
     // Starts writing the range's dirty pages to the disk without waiting, so that a later Sync has less to do.
     void StartWriteBack(uint64_t offset, uint64_t length);

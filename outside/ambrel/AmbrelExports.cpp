@@ -180,6 +180,13 @@ uint32_t RequestTessan(const char* jobXml, const std::string& host, int32_t* err
         return 0;
     }
     const std::string program = Env("AMBREL_TESSAN", "tessan");
+    // A service that cannot be started is refused before anything is made for its ingest.
+    if (const fs::path found = FindProgram(program); found.empty() || access(found.c_str(), X_OK) != 0) {
+        const int err = found.empty() ? ENOENT : errno;
+        Refuse("service not started: " + program + ": " + std::strerror(err));
+        *error = 2;
+        return 0;
+    }
     std::string why;
     const std::string receiver = FindReceiver(program, &why);
     if (receiver.empty()) {
@@ -210,14 +217,21 @@ uint32_t RequestTessan(const char* jobXml, const std::string& host, int32_t* err
         written += static_cast<size_t>(n);
     }
     const bool whole = written == text.size();
+    // A request that starts no ingest leaves neither its job file nor its media folder behind.
+    auto release = [&] {
+        unlink(job.c_str());
+        rmdir(media.c_str());
+    };
     if (close(fd) != 0 || !whole) {
         Refuse("cannot write " + job.string() + ": " + std::strerror(errno));
+        release();
         *error = 3;
         return 0;
     }
     auto transfer = ambrel::CTessanTransfer::Start(program, receiver, job.string(), media.string(), &why);
     if (!transfer) {
         Refuse("service not started: " + why);
+        release();
         *error = 2;
         return 0;
     }

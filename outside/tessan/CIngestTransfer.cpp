@@ -174,10 +174,12 @@ void CIngestTransfer::Pull(TransferResult& result)
     if (!media.WriteManifest(result.code, complete, frames, result.hostText.empty() ? text : result.hostText)) {
         if (result.hostText.empty())
             result.hostText = media.Error();
-        if (complete) {
-            std::error_code ec;
-            std::filesystem::remove(path, ec);
-        }
+        complete = false;
+    }
+    // No composition stays beside media that are not whole, whoever wrote it.
+    if (!complete) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "outside/tessan/CPlayoutTransfer.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "outside/qo/Generic/CompositionMobIF.h"
@@ -50,7 +51,40 @@ int32_t SoundWidth(Qo::Generic::CompositionMobIF* composition)
     return 0;
 }
 
+std::vector<int32_t> TrackList(Qo::Generic::CompositionMobIF* composition)
+{
+    if (Qo::Generic::Playlist* playlist = composition->GetPlaylist(0))
+        return playlist->GetTrackList();
+    return {0};
+}
+
 }  // namespace
+
+std::string CPlayoutTransfer::MediaShortfall(Qo::Generic::CompositionMobIF* composition, const CMediaReader& media)
+{
+    const int64_t duration = std::max(composition->GetDuration(), 0);
+    Qo::Generic::TimeCode start;
+    composition->GetStartTimeCode(start);
+    for (int32_t track : TrackList(composition)) {
+        if (track == 0) {
+            const size_t pictures = media.PictureCount();
+            if (pictures > 0 && pictures < static_cast<uint64_t>(duration))
+                return "the media hold " + std::to_string(pictures) + " pictures, the composition " +
+                       std::to_string(duration);
+            continue;
+        }
+        const CWavReader* wav = track >= 1 && track <= kMaxAudioTrack ? media.Audio(track) : nullptr;
+        if (!wav)
+            continue;
+        uint64_t needed = 0;
+        for (int64_t frame = 0; frame < duration; ++frame)
+            needed += CadenceSamples(composition->GetVideoStandard(), start.rate, frame);
+        if (wav->Samples() < needed)
+            return "audio track " + std::to_string(track) + " holds " + std::to_string(wav->Samples()) +
+                   " samples, the composition needs " + std::to_string(needed);
+    }
+    return {};
+}
 
 CPlayoutTransfer::CPlayoutTransfer(std::string compositionPath, std::string mediaFolder)
     : CTransfer("Dornsend"), _strComposition(std::move(compositionPath)), _strMedia(std::move(mediaFolder))
@@ -83,6 +117,8 @@ TransferResult CPlayoutTransfer::Run()
         result.hostText = "composition " + _strComposition + " holds no composition mob";
     else if (!media.Open(_strMedia))
         result.hostText = media.Error();
+    else if (std::string shortfall = MediaShortfall(composition, media); !shortfall.empty())
+        result.hostText = shortfall;
     else if (LoadPlugin(result)) {
         auto create = reinterpret_cast<Qo::Playback::CreateSenderFn>(Export("Create"));
         auto version = reinterpret_cast<Qo::Playback::GetDornVersionFn>(Export("GetDornVersion"));
@@ -133,9 +169,7 @@ void CPlayoutTransfer::Push(Qo::Generic::CompositionMobIF* composition, CMediaRe
     composition->GetStartTimeCode(start);
     result.expectedFrames = duration;
     _nFramesExpected = duration;
-    std::vector<int32_t> tracks{0};
-    if (Qo::Generic::Playlist* playlist = composition->GetPlaylist(0))
-        tracks = playlist->GetTrackList();
+    const std::vector<int32_t> tracks = TrackList(composition);
     int32_t width = SoundWidth(composition);
     std::vector<uint64_t> audioPosition(kMaxAudioTrack + 1, 0);
     for (int32_t track : tracks) {
@@ -149,17 +183,28 @@ void CPlayoutTransfer::Push(Qo::Generic::CompositionMobIF* composition, CMediaRe
     for (int32_t frame = 0; frame < duration && result.hostText.empty(); ++frame) {
         bool going = true;
         for (int32_t track : tracks) {
+            // A track without media goes as null frames; one with media never has a hole filled by them.
             if (track == 0) {
-                bool have = media.Picture(static_cast<size_t>(frame), bytes);
-                going = SendOne(0, frame, have ? &bytes : nullptr, 1, result);
+                const bool has = media.PictureCount() > 0;
+                if (has && !media.Picture(static_cast<size_t>(frame), bytes)) {
+                    result.hostText = "cannot read picture " + std::to_string(frame) + " of the media";
+                    going = false;
+                } else {
+                    going = SendOne(0, frame, has ? &bytes : nullptr, 1, result);
+                }
                 if (going)
                     ++_nFramesDone;
             } else if (track >= 1 && track <= kMaxAudioTrack) {
                 uint32_t samples = CadenceSamples(standard, start.rate, frame);
                 const CWavReader* wav = media.Audio(track);
-                bool have = wav && wav->Take(audioPosition[static_cast<size_t>(track)], samples, bytes);
+                if (wav && !wav->Take(audioPosition[static_cast<size_t>(track)], samples, bytes)) {
+                    result.hostText =
+                        "audio track " + std::to_string(track) + " ends before frame " + std::to_string(frame);
+                    going = false;
+                } else {
+                    going = SendOne(track, frame, wav ? &bytes : nullptr, samples, result);
+                }
                 audioPosition[static_cast<size_t>(track)] += samples;
-                going = SendOne(track, frame, have ? &bytes : nullptr, samples, result);
             }
             if (!going)
                 break;

@@ -17,8 +17,9 @@ namespace tessan
 class CMediaReader;
 
 // One playout: the sender plug-in opened on a composition file, fed frame by frame from a media
-// folder: each picture, then each audio track's samples for that frame by the audio cadence, and a
-// null frame wherever the media has none.
+// folder: each picture, then each audio track's samples for that frame by the audio cadence, and null
+// frames for a track the media has none of. Media of an incomplete transfer, or shorter than the
+// composition, are refused.
 class CPlayoutTransfer : public CTransfer
 {
 public:
@@ -36,6 +37,9 @@ protected:
     int32_t PluginRunstate() override { return _sender->Runstate(); }
 
 private:
+    // Why the media cannot play the composition whole (a track with media shorter than the composition);
+    // empty when they can.
+    static std::string MediaShortfall(Qo::Generic::CompositionMobIF* composition, const CMediaReader& media);
     void Push(Qo::Generic::CompositionMobIF* composition, CMediaReader& media, TransferResult& result);
     // One frame of a track: the media's bytes when there are some, else a null frame. False ends the
     // transfer.

@@ -4,11 +4,13 @@
 #include <libxml/tree.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
 
 #include "outside/tessan/DurableFile.h"
+#include "platform/File.h"
 
 namespace tessan
 {
@@ -103,6 +105,16 @@ bool CMediaWriter::Open(const std::string& folder, const std::string& dataType)
     std::filesystem::create_directories(folder, ec);
     if (ec)
         return Fail("cannot make the folder " + folder + ": " + ec.message());
+    // An earlier ingest in the folder loses its records before any of its media is touched: killed from here
+    // on, the folder claims nothing over media being replaced. The manifest goes first, as it holds the claim.
+    for (const char* record : {kManifestName, kCompositionName}) {
+        const std::filesystem::path path = std::filesystem::path(folder) / record;
+        std::filesystem::remove(path, ec);
+        if (ec)
+            return Fail("cannot remove the earlier " + path.string() + ": " + ec.message());
+    }
+    if (!platform::File::SyncFolder(folder))
+        return Fail("cannot sync the folder " + folder + ": " + platform::ErrorText(errno));
     _strFolder = folder;
     _strPictureName = kPictureBase + PictureExtension(dataType);
     std::string path = (std::filesystem::path(folder) / _strPictureName).string();
@@ -236,6 +248,7 @@ bool CMediaReader::Open(const std::string& folder)
         return Fail(manifest + " is not a media manifest");
     std::string pictureName;
     uint64_t offset = 0;
+    bool complete = false;
     _pictureOffsets.assign(1, 0);
     for (xmlNodePtr node = root->children; node; node = node->next) {
         int64_t track = 0, size = 0, code = 0;
@@ -249,6 +262,8 @@ bool CMediaReader::Open(const std::string& folder)
             if (!wav->Load((dir / name).string()))
                 return Fail(wav->Error());
             _audio[static_cast<int32_t>(track)] = std::move(wav);
+        } else if (IsElement(node, "result")) {
+            complete = Prop(node, "complete") == "1";
         } else if (IsElement(node, "call")) {
             if (!Prop(node, "track", track) || !Prop(node, "size", size) || !Prop(node, "code", code) || size < 0 ||
                 size > kMaxFrameBytes)
@@ -259,6 +274,9 @@ bool CMediaReader::Open(const std::string& folder)
             }
         }
     }
+    // Media of a transfer that did not end whole is no clip to play out, however much of it is there.
+    if (!complete)
+        return Fail(manifest + " records no complete transfer");
     if (!IsPlainName(pictureName))
         return Fail(manifest + " names no picture file");
     std::string picturePath = (dir / pictureName).string();

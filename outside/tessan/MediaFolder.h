@@ -41,6 +41,7 @@ class CMediaWriter
 public:
     CMediaWriter() = default;
 
+    // Makes the folder and removes the records of an earlier ingest in it before the media files are opened.
     bool Open(const std::string& folder, const std::string& dataType);
     // Stores one frame of a track (0 pictures, 1 to 8 audio); false with Error() on a bad frame or a
     // write failure.
@@ -76,6 +77,7 @@ class CMediaReader
 public:
     CMediaReader() = default;
 
+    // Fails unless the manifest records a complete transfer.
     bool Open(const std::string& folder);
     const std::string& Error() const { return _strError; }
     size_t PictureCount() const { return _pictureOffsets.empty() ? 0 : _pictureOffsets.size() - 1; }

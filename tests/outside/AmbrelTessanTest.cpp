@@ -1,19 +1,28 @@
 // The browser's transfer request through the request library's service backend, with the real pieces: the job the
 // browser builds goes to "tessan ingest", which loads the real libRecalo.so as the request library finds it, and
 // the status loop tells how it ended and, when it failed, why.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
 
 #include "browser/CAmbrelLibrary.h"
+#include "browser/CTcpBlockSender.h"
 #include "browser/CValdrinViewCore.h"
+#include "outside/qo/Generic/HelperIF.h"
+#include "outside/qo/Generic/MobIF.h"
+#include "outside/tessan/CPlayoutTransfer.h"
 #include "platform/Socket.h"
 #include "tests/browser/BrowserTestKit.h"
 #include "tests/browser/RealIngestKit.h"
@@ -263,6 +272,137 @@ TEST_F(AmbrelTessanThreads, TheReadmeRecipesSettingsIngestAClip)
     view.DoTransfer("news.mxf", progress);
     EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
     realingest::ExpectMedia(*writer, Media(1), 0, realingest::kClip.nPictures);
+}
+
+// Waits for a condition polled every 5 ms, at most 20 s.
+bool WaitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 4000; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+// The composition an ingest wrote, with the target a playout needs: a copy beside it.
+fs::path CompositionWithTarget(const fs::path& media, const fs::path& target)
+{
+    const std::string path = (media.parent_path() / (media.filename().string() + "-composition.xml")).string();
+    fs::copy_file(media / "composition.xml", path, fs::copy_options::overwrite_existing);
+    Qo::Generic::HelperIF* helper = Qo::Generic::CreateHelper(path.c_str());
+    Qo::Generic::ContainerBuffer* buffer = helper->BufferFromFile(path.c_str());
+    Qo::Generic::ContainerIF* container = helper->OpenContainer(buffer, Qo::Generic::kOpenReadWrite);
+    if (container) {
+        Qo::Generic::MobIF* mob = container->OpenMob(container->GetCompositionMobIDs(true).at(0));
+        mob->SetAttribute("_USER", "TGT-Address", target.c_str());
+        container->ReleaseMob(mob);
+        helper->ReturnContainer(container);
+        buffer->WriteToFile(path.c_str());
+    }
+    Qo::Generic::DeleteHelper(helper);
+    return path;
+}
+
+// A second ingest of the clip into the folder of a complete one, ended by a signal at several moments of its
+// stream: the folder never keeps the earlier ingest's claim over media the second one has begun to replace, and a
+// playout of it with the earlier composition is whole or refused before a frame goes.
+TEST_F(AmbrelTessanThreads, AReingestEndedMidwayLeavesNoClaimOverTheMediaItReplaced)
+{
+    // The browser's ingest over a TCP block stream: a complete ingest, and the job the browser wrote.
+    std::atomic<bool> started{false};
+    view.Settings()._bTcpTransfer = true;
+    view.SetTcpSourceFactory([&started] { return std::make_unique<TricklingSource>(100, started); });
+    view.DoTransfer("news.mxf", progress);
+    ASSERT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
+    const fs::path earlier = Media(1);
+    const std::string job = ReadText(dir / "out" / "job-1.xml");
+    const size_t port = job.find("<KorvoTCPPort>");
+    ASSERT_NE(port, std::string::npos) << job;
+    const size_t portEnd = job.find("</KorvoTCPPort>", port);
+    const std::string earlierPictures = ReadText(earlier / "video.m2v");
+    fs::create_directories(dir / "target");
+    const fs::path composition = CompositionWithTarget(earlier, dir / "target");
+    const parvexclip::Bytes clip = parvexclip::ReadFile(dir / "clips" / "news.mxf");
+    const size_t pieces = (clip.size() - TCPBlockSender::kStreamStart) / TCPBlockSender::kPieceSize;
+    ASSERT_GE(pieces, 8u);
+
+    struct Case {
+        const char* name;
+        int signal;
+        size_t pieces;  // sent before the signal; the stream then holds still
+    };
+    const Case cases[] = {
+        {"killed once connected", SIGKILL, 0},
+        {"killed after the first block", SIGKILL, 4},
+        {"killed before the last piece", SIGKILL, 7},
+        {"terminated after the first block", SIGTERM, 4},
+        {"terminated before the last piece", SIGTERM, 7},
+        {"cancelled once connected", SIGINT, 0},
+        {"cancelled after the first block", SIGINT, 4},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path media = dir / "again" / std::to_string(++n);
+        fs::create_directories(media.parent_path());
+        fs::copy(earlier, media, fs::copy_options::recursive);
+        platform::Socket listener;
+        ASSERT_TRUE(listener.Listen("127.0.0.1", 0, 1));
+        std::string text = job;
+        text.replace(port, portEnd - port, "<KorvoTCPPort>127.0.0.1:" + std::to_string(listener.LocalPort()));
+        const fs::path jobFile = media.parent_path() / (std::to_string(n) + ".xml");
+        std::ofstream(jobFile) << text;
+        const fs::path said = media.parent_path() / (std::to_string(n) + ".out");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            dup2(STDOUT_FILENO, STDERR_FILENO);
+            execl(KORVO_TESSAN_PROGRAM, KORVO_TESSAN_PROGRAM, "ingest", jobFile.c_str(), "--out", media.c_str(),
+                  "--plugin", KORVO_RECALO_LIBRARY, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        platform::Socket peer = listener.Accept(20000);
+        bool sent = peer.IsValid();
+        for (size_t i = 0; sent && i < c.pieces; ++i)
+            sent = peer.SendAll(clip.data() + TCPBlockSender::kStreamStart + i * TCPBlockSender::kPieceSize,
+                                TCPBlockSender::kPieceSize, 20000);
+        EXPECT_TRUE(sent);
+        // Once frames flow, the earlier ingest is being replaced.
+        if (c.pieces > 0)
+            EXPECT_TRUE(WaitFor([&] { return !fs::exists(media / "manifest.xml"); }));
+        kill(pid, c.signal);
+        int status = 0;
+        const bool ended = WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(ended) << ReadText(said);
+        peer.Close();
+
+        const std::string manifest = realingest::ManifestResult(media);
+        const bool claim = manifest.find("complete=\"1\"") != std::string::npos;
+        if (claim) {
+            // Ended before the media were touched: the earlier ingest stands whole.
+            EXPECT_EQ(c.pieces, 0u);
+            EXPECT_TRUE(ReadText(media / "video.m2v") == earlierPictures);
+            EXPECT_TRUE(fs::exists(media / "composition.xml"));
+        } else {
+            EXPECT_FALSE(fs::exists(media / "composition.xml"));
+            if (c.signal != SIGKILL)
+                EXPECT_NE(manifest.find("complete=\"0\""), std::string::npos) << manifest;
+        }
+        if (c.signal != SIGKILL)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ReadText(said);
+        tessan::CPlayoutTransfer playout(composition.string(), media.string());
+        playout.SetPlugin(KORVO_FAKESENDER_LIBRARY);
+        const tessan::TransferResult played = playout.Run();
+        EXPECT_EQ(played.complete, claim) << played.hostText;
+        if (!claim)
+            EXPECT_EQ(played.frames, 0) << played.hostText;
+    }
 }
 
 }  // namespace

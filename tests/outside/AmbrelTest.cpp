@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/SharedLibrary.h"
@@ -220,11 +221,27 @@ TEST_F(AmbrelServiceThreads, ServiceBackendRequestErrors)
     EXPECT_NE(handle, 0u);
     EXPECT_EQ(error, 0);
     ambrel.Release(handle);
-    setenv("AMBREL_TESSAN", (dir / "no-such-program").c_str(), 1);
-    EXPECT_EQ(ambrel.Request("complete", "Ingest1", 1, &error), 0u);
-    EXPECT_EQ(error, 2);
-    EXPECT_EQ(ambrel.StatusText(0),
-              "service not started: " + (dir / "no-such-program").string() + ": No such file or directory");
+    // A service that cannot be started: the request is refused and leaves nothing under the output folder
+    // beside the one ingest granted above.
+    std::ofstream(dir / "not-a-program") << "#!/bin/sh\n";
+    const struct {
+        const char* program;
+        const char* cause;
+    } missing[] = {{"no-such-program", "No such file or directory"}, {"not-a-program", "Permission denied"}};
+    for (const auto& c : missing) {
+        SCOPED_TRACE(c.program);
+        setenv("AMBREL_TESSAN", (dir / c.program).c_str(), 1);
+        EXPECT_EQ(ambrel.Request("complete", "Ingest1", 1, &error), 0u);
+        EXPECT_EQ(error, 2);
+        EXPECT_EQ(ambrel.StatusText(0), "service not started: " + (dir / c.program).string() + ": " + c.cause);
+        std::vector<std::string> made;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("ingest-") || name.starts_with("job-"))
+                made.push_back(name);
+        }
+        EXPECT_EQ(made.size(), 2u) << ::testing::PrintToString(made);
+    }
 }
 
 TEST_F(AmbrelServiceThreads, ServiceBackendCancelAndReleaseOfARunningService)

@@ -128,6 +128,19 @@ TEST_F(TessanIngest, APluginThatFailsIsReportedAndStillClosedAndDeleted)
     }
 }
 
+// An ingest that fails into the folder of a complete one leaves neither the earlier composition nor its claim.
+TEST_F(TessanIngest, AFailedIngestOverACompleteOneKeepsNoneOfItsRecords)
+{
+    for (const char* mode : {"error-at:3", "throw-at:3", "null-frame"}) {
+        SCOPED_TRACE(mode);
+        ASSERT_TRUE(Ingest({}).complete);
+        ASSERT_TRUE(std::filesystem::exists(Out() / "composition.xml"));
+        EXPECT_FALSE(Ingest({}, mode).complete);
+        EXPECT_FALSE(std::filesystem::exists(Out() / "composition.xml"));
+        EXPECT_NE(testsupport::ReadWholeFile(Out() / "manifest.xml").find("complete=\"0\""), std::string::npos);
+    }
+}
+
 TEST_F(TessanIngest, AMissingPluginOrMediaFailsClearly)
 {
     CIngestJob job;

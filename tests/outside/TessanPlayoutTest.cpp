@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -130,17 +131,60 @@ TEST_F(TessanPlayout, PlaysAnIngestedClipOutFrameByFrame)
                   testsupport::ReadWholeFile(Out() / ("audio" + std::to_string(track) + ".wav")).substr(44));
 }
 
-TEST_F(TessanPlayout, FillsWhatTheMediaLacksWithNullFrames)
+TEST_F(TessanPlayout, SendsNullFramesForATrackWithoutMedia)
 {
     CompositionSpec layout;
-    layout.duration = 12;
     layout.tracks = {0, 1, 3};
     TransferResult result = Playout(layout);
     EXPECT_TRUE(result.complete) << result.hostText;
-    EXPECT_EQ(result.frames, 12);
-    EXPECT_EQ(JournalLines("null 0"), (std::vector<std::string>{"null 0 10", "null 0 11"}));
-    EXPECT_EQ(JournalLines("null 1"), (std::vector<std::string>{"null 1 10", "null 1 11"}));
-    EXPECT_EQ(JournalLines("null 3").size(), 12u);  // no media for track 3
+    EXPECT_EQ(result.frames, 10);
+    EXPECT_EQ(JournalLines("null 0").size(), 0u);
+    EXPECT_EQ(JournalLines("null 1").size(), 0u);
+    EXPECT_EQ(JournalLines("null 3").size(), 10u);  // no media for track 3
+}
+
+// Media that cannot play the composition whole are refused before the sender opens: a track shorter than the
+// composition is never padded, and a folder whose transfer did not complete is no clip.
+TEST_F(TessanPlayout, RefusesMediaThatAreNotWhole)
+{
+    CompositionSpec longer;
+    longer.duration = 12;
+    struct Case {
+        const char* name;
+        CompositionSpec layout;
+        std::function<void()> spoil;
+        const char* hostText;
+    };
+    const Case cases[] = {
+        {"pictures short", longer, [] {}, "the media hold 10 pictures, the composition 12"},
+        {"sound short",
+         [] {
+             CompositionSpec layout;
+             layout.tracks = {1, 2};
+             layout.duration = 11;
+             return layout;
+         }(),
+         [] {}, "audio track 1 holds 19200 samples, the composition needs 21120"},
+        {"transfer incomplete",
+         {},
+         [this] {
+             const std::string manifest = testsupport::ReadWholeFile(Out() / "manifest.xml");
+             std::string changed = manifest;
+             changed.replace(changed.find("complete=\"1\""), 12, "complete=\"0\"");
+             testsupport::WriteWholeFile(Out() / "manifest.xml", changed);
+         },
+         "records no complete transfer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearJournal();
+        c.spoil();
+        TransferResult result = Playout(c.layout);
+        EXPECT_FALSE(result.complete);
+        EXPECT_EQ(result.frames, 0);
+        EXPECT_NE(result.hostText.find(c.hostText), std::string::npos) << result.hostText;
+        EXPECT_EQ(JournalText().find("open "), std::string::npos) << JournalText();
+    }
 }
 
 TEST_F(TessanPlayout, SendsTheAudioOfEachFrameByTheCadence)
@@ -224,7 +268,7 @@ TEST_F(TessanPlayoutThreads, PauseResumeAndCancelComeFromAnotherThread)
 {
     setenv("FAKE_DELAY_MS", "5", 1);
     CompositionSpec layout;
-    layout.duration = 200;  // null frames past the media keep it going
+    layout.tracks = {0, 1, 2, 3, 4, 5, 6, 7, 8};  // null frames of the tracks without media make each frame last
     std::unique_ptr<CPlayoutTransfer> transfer = MakePlayout(layout);
     TransferResult result;
     std::thread worker([&] { result = transfer->Run(); });
@@ -233,7 +277,7 @@ TEST_F(TessanPlayoutThreads, PauseResumeAndCancelComeFromAnotherThread)
     EXPECT_FALSE(result.complete);
     EXPECT_TRUE(result.cancelled);
     EXPECT_EQ(result.code, 2);
-    EXPECT_LT(result.frames, 200);
+    EXPECT_LT(result.frames, 10);
     std::string journal = JournalText();
     EXPECT_NE(journal.find("pause\n"), std::string::npos);
     EXPECT_NE(journal.find("resume\n"), std::string::npos);

@@ -1,6 +1,8 @@
 // The clip file's bytes as the writer lays them out, compared with the layout table, and write failures reported.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -234,6 +236,73 @@ TEST(KorvoMXFWriter, FailedWritesAreReported)
     EXPECT_EQ(added, KORVOMXF_OK);
     EXPECT_EQ(second, KORVOMXF_ERR_MXF_WRITE);
     EXPECT_NE(closed, KORVOMXF_OK);
+}
+
+// A block whose write fails in the background, once: the failure is kept, every later call returns it, and Close
+// writes no footer or header that would index the lost block.
+TEST(KorvoMXFWriter, ABlockLostInTheBackgroundFailsEveryLaterCallAndClose)
+{
+    const fs::path dir = testsupport::FreshDir("writer-lost-block");
+    const std::string path = (dir / "lost.mxf").string();
+    KorvoMXFWriter writer;
+    ASSERT_EQ(writer.Open(path.c_str(), KORVOMXF_OPEN_CREATE, KORVOMXF_FORMAT_TBL2K_2MB), KORVOMXF_OK);
+    KorvoMXFInfo info = SdInfo();
+    info._nVideoFormat = 1;
+    ASSERT_EQ(writer.SetInfo(info), KORVOMXF_OK);
+    ASSERT_EQ(writer.SetFirstField(1000), KORVOMXF_OK);
+    // The file already reaches past its blocks, so their space is reserved; the size limit then stops the write
+    // of the second block (at 0x400000) and of nothing before it.
+    ASSERT_EQ(truncate(path.c_str(), 0x1000000), 0);
+    struct rlimit old {
+    };
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 0x400000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    // One picture per block: each picture after the first starts the write of the block before it.
+    KorvoMXFVideoInfo video{1, 0x100000, 720, 576, {}};
+    Bytes data(video._nSize, 0x42);
+    auto add = [&] { return writer.AddPicture(1, &video, data.data(), 0, nullptr, nullptr, 0, nullptr, nullptr); };
+    std::vector<KorvoMXFResult> results;
+    for (int i = 0; i < 4; ++i)
+        results.push_back(add());
+    // The disk is fine again: what was lost stays lost.
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    results.push_back(add());
+    results.push_back(writer.SetInfo(info));
+    results.push_back(writer.WriteCurrentBlock());
+    const KorvoMXFResult closed = writer.Close();
+    // The third picture starts the failing write and goes on; the fourth learns of the failure.
+    EXPECT_EQ(results,
+              (std::vector<KorvoMXFResult>{KORVOMXF_OK, KORVOMXF_OK, KORVOMXF_OK, KORVOMXF_ERR_MXF_WRITE,
+                                           KORVOMXF_ERR_MXF_WRITE, KORVOMXF_ERR_MXF_WRITE, KORVOMXF_ERR_MXF_WRITE}));
+    EXPECT_EQ(closed, KORVOMXF_ERR_MXF_WRITE);
+    // The header still has no footer: no reader takes the file for a whole clip.
+    CMXF_Parvex_FileReader reader("");
+    ASSERT_EQ(reader.Open(path), 0u);
+    CMXF_Parvex_ClipInfo read;
+    int indexed = 1;
+    reader.GetHeaderData(&read, 1, &indexed);
+    EXPECT_EQ(indexed, 0);
+    reader.Close();
+}
+
+// The space of a block is taken from the disk before the block is written, not only promised by the file's size.
+TEST(CMXF_Parvex_FileWriter, ReservesTheDiskSpaceOfABlock)
+{
+    const fs::path dir = testsupport::FreshDir("writer-reserve");
+    const std::string path = (dir / "reserved.mxf").string();
+    CMXF_Parvex_FileWriter writer;
+    ASSERT_EQ(writer.Open(path), 0u);
+    ASSERT_TRUE(writer.Reserve(0x200000, 0x800000));
+    struct stat st {
+    };
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_GE(st.st_size, 0xA00000);
+    EXPECT_GE(static_cast<uint64_t>(st.st_blocks) * 512, 0x800000u);
+    writer.Close();
 }
 
 }  // namespace

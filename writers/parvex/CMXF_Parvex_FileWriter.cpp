@@ -301,14 +301,22 @@ bool CMXF_Parvex_FileWriter::WriteAll(const uint8_t* data, uint32_t n, const cha
     return false;
 }
 
-bool CMXF_Parvex_FileWriter::Reserve(uint64_t end)
+bool CMXF_Parvex_FileWriter::Reserve(uint64_t position, uint64_t length)
 {
-    const std::optional<uint64_t> size = _file.Size();
-    if (size && *size >= end)
-        return true;
-    if (size && _file.Truncate(end))
-        return true;
-    Log("CMXF_Parvex_FileWriter::Reserve: the file cannot reach 0x%llX bytes: %s", static_cast<unsigned long long>(end),
+    switch (_file.Allocate(position, length)) {
+        case platform::File::Allocation::Done:
+            return true;
+        case platform::File::Allocation::Unsupported:
+            if (!_bNoReserveLogged)
+                Log("CMXF_Parvex_FileWriter::Reserve: the file system reserves no space: %s",
+                    platform::ErrorText(_file.LastError()).c_str());
+            _bNoReserveLogged = true;
+            return true;
+        case platform::File::Allocation::Failed:
+            break;
+    }
+    Log("CMXF_Parvex_FileWriter::Reserve: 0x%llX bytes at 0x%llX cannot be reserved: %s",
+        static_cast<unsigned long long>(length), static_cast<unsigned long long>(position),
         platform::ErrorText(_file.LastError()).c_str());
     return false;
 }

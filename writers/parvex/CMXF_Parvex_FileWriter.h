@@ -26,8 +26,9 @@ public:
     // Writes the footer at the current position and returns that position; *success is false after any failed
     // or short write, or when the metadata does not fit the work buffer.
     uint64_t WriteFooter(CMXF_Parvex_ClipInfo* info, bool truncate, bool* success);
-    // Makes the file reach end now, so that a write there later cannot fail for the size the file may have.
-    bool Reserve(uint64_t end);
+    // Allocates the disk space of a range before it is written, so that a full disk fails here rather than in
+    // the write; true without a reservation where the file system cannot make one (the write then tells).
+    bool Reserve(uint64_t position, uint64_t length);
 
 private:
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -36,4 +37,5 @@ private:
 
     CLogFile* _pLog;
     platform::PageBuffer _pWork;
+    bool _bNoReserveLogged = false;
 };

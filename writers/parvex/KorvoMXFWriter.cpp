@@ -162,6 +162,7 @@ KorvoMXFResult KorvoMXFWriter::Open(const char* path, uint32_t openMode, uint32_
     }
     _nOpenMode = openMode;
     _nBlocksWritten = 0;
+    _nFailure = KORVOMXF_OK;
     _pFileWriter->SetMinMaxWr(0x80000, 0x800000);
     if (const uint32_t rc = _pFileWriter->Open(path); rc != 0) {
         Log("(KorvoMXFWriter::Open) CMXF_Parvex_FileWriter::Open failed: result=%u", rc);
@@ -224,6 +225,8 @@ KorvoMXFResult KorvoMXFWriter::SetInfo(const KorvoMXFInfo& info)
 {
     if (!IsOpen())
         return KORVOMXF_ERR_UNSUCCESSFUL;
+    if (_nFailure != KORVOMXF_OK)
+        return _nFailure;
     KorvoMXFBlockWriter& bw = *_pBlockWriter;
     bw.SetStandard(static_cast<uint32_t>(info._nStandard));
     bw.SetVideoSystem(static_cast<uint32_t>(info._nVideoSystem));
@@ -374,7 +377,7 @@ KorvoMXFResult KorvoMXFWriter::SetInfo(const KorvoMXFInfo& info)
     }
     if (_pFileWriter->WriteHeader() != 0) {
         Log("(KorvoMXFWriter::SetInfo) CMXF_Parvex_FileWriter::WriteHeader failed");
-        return KORVOMXF_ERR_MXF_WRITE;
+        return Keep(KORVOMXF_ERR_MXF_WRITE);
     }
     return KORVOMXF_OK;
 }
@@ -383,6 +386,8 @@ KorvoMXFResult KorvoMXFWriter::SetFirstField(uint32_t field)
 {
     if (!IsOpen())
         return KORVOMXF_ERR_UNSUCCESSFUL;
+    if (_nFailure != KORVOMXF_OK)
+        return _nFailure;
     return _pBlockWriter->SetFirstField(field);
 }
 
@@ -398,6 +403,8 @@ KorvoMXFResult KorvoMXFWriter::AddPicture(uint32_t videoCount, const KorvoMXFVid
         Log("(KorvoMXFWriter::AddPicture) Not implemented in UPDATE mode");
         return KORVOMXF_ERR_NOT_IMPLEMENTED;
     }
+    if (_nFailure != KORVOMXF_OK)
+        return _nFailure;
     auto add = [&] {
         return _pBlockWriter->AddPicture(videoCount, videoInfo, videoData, audioCount, audioInfo, audioData,
                                          dataBlockCount, dataBlockSizes, dataBlocks);
@@ -413,11 +420,18 @@ KorvoMXFResult KorvoMXFWriter::AddPicture(uint32_t videoCount, const KorvoMXFVid
     return rc;
 }
 
+KorvoMXFResult KorvoMXFWriter::Keep(KorvoMXFResult rc)
+{
+    if (_nFailure == KORVOMXF_OK)
+        _nFailure = rc;
+    return _nFailure;
+}
+
 KorvoMXFResult KorvoMXFWriter::FinishBlockWrite()
 {
-    if (!_blockWrite.valid())
-        return KORVOMXF_OK;
-    return _blockWrite.get();
+    if (_blockWrite.valid())
+        Keep(_blockWrite.get());
+    return _nFailure;
 }
 
 KorvoMXFResult KorvoMXFWriter::WriteBlock(uint8_t* block)
@@ -448,18 +462,18 @@ KorvoMXFResult KorvoMXFWriter::WriteCurrentBlock()
     if (_pFileWriter->GetCurrentPos() != position) {
         if (const uint32_t rc = _pFileWriter->SetFilePos(position); rc != 0) {
             Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_FileWriter::SetFilePos failed: result=%u", rc);
-            return KORVOMXF_ERR_MXF_WRITE;
+            return Keep(KORVOMXF_ERR_MXF_WRITE);
         }
     }
-    // A block the file cannot grow to hold fails here, with the picture that filled it.
-    if (!_pFileWriter->Reserve(position + _nBlockSize)) {
+    // A block the disk cannot hold fails here, with the picture that filled it.
+    if (!_pFileWriter->Reserve(position, _nBlockSize)) {
         Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_FileWriter::Reserve failed");
-        return KORVOMXF_ERR_MXF_WRITE;
+        return Keep(KORVOMXF_ERR_MXF_WRITE);
     }
     const uint32_t current = _pBlockWriter->GetCurrentField();
     if (_pClipInfo->AddBlock(current - _pBlockWriter->GetBlockFieldCount(), current, position) < 0) {
         Log("(KorvoMXFWriter::WriteCurrentBlock) CMXF_Parvex_ClipInfo::AddBlock failed: index full");
-        return KORVOMXF_ERR_WRITE_BLOCK_INDEX;
+        return Keep(KORVOMXF_ERR_WRITE_BLOCK_INDEX);
     }
     ++_nBlocksWritten;
     std::swap(_pBlock, _pSpare);
@@ -476,46 +490,41 @@ KorvoMXFResult KorvoMXFWriter::Close()
 {
     if (!IsOpen())
         return KORVOMXF_OK;
-    KorvoMXFResult result = KORVOMXF_OK;
-    auto fail = [&result](KorvoMXFResult rc) {
-        if (result == KORVOMXF_OK)
-            result = rc;
-    };
-    if (_nOpenMode == KORVOMXF_OPEN_CREATE && _pBlockWriter->GetBlockFieldCount() > 0) {
-        if (KorvoMXFResult rc = WriteCurrentBlock(); rc != KORVOMXF_OK) {
+    if (_nOpenMode == KORVOMXF_OPEN_CREATE && _nFailure == KORVOMXF_OK && _pBlockWriter->GetBlockFieldCount() > 0) {
+        if (KorvoMXFResult rc = WriteCurrentBlock(); rc != KORVOMXF_OK)
             Log("(KorvoMXFWriter::Close) WriteCurrentBlock failed: %s", KorvoMXFErrorText(rc));
-            fail(rc);
-        }
     }
-    if (KorvoMXFResult rc = FinishBlockWrite(); rc != KORVOMXF_OK) {
+    if (KorvoMXFResult rc = FinishBlockWrite(); rc != KORVOMXF_OK)
         Log("(KorvoMXFWriter::Close) WriteCurrentBlock failed: %s", KorvoMXFErrorText(rc));
-        fail(rc);
-    }
-    // The footer follows the last block, wherever the header writes left the file position.
-    const uint64_t essenceEnd = parvex::kHeaderAreaSize + uint64_t{_nBlocksWritten} * _nBlockSize;
-    bool footerWritten = false;
-    uint64_t footer = essenceEnd;
-    if (const uint32_t rc = _pFileWriter->SetFilePos(essenceEnd); rc != 0) {
-        Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::SetFilePos failed: result=%u", rc);
-        fail(KORVOMXF_ERR_MXF_WRITE);
-    } else {
-        footer = _pFileWriter->WriteFooter(_pClipInfo.get(), false, &footerWritten);
-    }
-    if (!footerWritten) {
-        Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::WriteFooter failed");
-        fail(KORVOMXF_ERR_WRITE_BLOCK_INDEX);
-    }
-    if (_pFileWriter->SetHeaderData(_pClipInfo.get(), uint64_t{_nBlockSize} * _nBlocksWritten, footer) != 0) {
-        Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::SetHeaderData failed");
-        fail(KORVOMXF_ERR_MXF_INFO);
-    } else if (_pFileWriter->WriteHeader() != 0) {
-        Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::WriteHeader failed");
-        fail(KORVOMXF_ERR_MXF_WRITE);
+    // A footer and header would index a block the file does not hold: the file is closed as it is.
+    if (_nFailure == KORVOMXF_OK) {
+        // The footer follows the last block, wherever the header writes left the file position.
+        const uint64_t essenceEnd = parvex::kHeaderAreaSize + uint64_t{_nBlocksWritten} * _nBlockSize;
+        bool footerWritten = false;
+        uint64_t footer = essenceEnd;
+        if (const uint32_t rc = _pFileWriter->SetFilePos(essenceEnd); rc != 0) {
+            Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::SetFilePos failed: result=%u", rc);
+            Keep(KORVOMXF_ERR_MXF_WRITE);
+        } else {
+            footer = _pFileWriter->WriteFooter(_pClipInfo.get(), false, &footerWritten);
+        }
+        if (!footerWritten) {
+            Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::WriteFooter failed");
+            Keep(KORVOMXF_ERR_WRITE_BLOCK_INDEX);
+        }
+        if (_pFileWriter->SetHeaderData(_pClipInfo.get(), uint64_t{_nBlockSize} * _nBlocksWritten, footer) != 0) {
+            Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::SetHeaderData failed");
+            Keep(KORVOMXF_ERR_MXF_INFO);
+        } else if (_pFileWriter->WriteHeader() != 0) {
+            Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::WriteHeader failed");
+            Keep(KORVOMXF_ERR_MXF_WRITE);
+        }
     }
     if (const uint32_t rc = _pFileWriter->Close(); rc != 0) {
         Log("(KorvoMXFWriter::Close) CMXF_Parvex_FileWriter::Close failed: result=%u", rc);
-        fail(KORVOMXF_ERR_MXF_WRITE);
+        Keep(KORVOMXF_ERR_MXF_WRITE);
     }
+    const KorvoMXFResult result = _nFailure;
     Release();
     return result;
 }

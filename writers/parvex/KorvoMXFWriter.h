@@ -45,6 +45,7 @@ public:
     // result of the block written before (or a failure to place this one).
     KorvoMXFResult WriteCurrentBlock();
     // Writes the last block, the footer and the final header, and closes the file: the first failure, else 0.
+    // After a block was lost no footer or header is written over it: the file is closed with the failure.
     KorvoMXFResult Close();
     bool IsOpen() const { return _pFileWriter != nullptr; }
     int SetLog(const char* path, uint32_t maxSize) override;
@@ -55,8 +56,10 @@ private:
     void Release();
     // Writes a full block from a buffer and clears the buffer for its next turn; runs beside the filling.
     KorvoMXFResult WriteBlock(uint8_t* block);
-    // Waits for the block being written: its result.
+    // Waits for the block being written: the first failure kept, else 0.
     KorvoMXFResult FinishBlockWrite();
+    // Keeps the first failure: the file has lost what it was to hold, whatever succeeds later.
+    KorvoMXFResult Keep(KorvoMXFResult rc);
 
     std::unique_ptr<CMXF_Parvex_FileWriter> _pFileWriter;
     std::unique_ptr<CMXF_Parvex_ClipInfo> _pClipInfo;
@@ -67,4 +70,6 @@ private:
     uint32_t _nBlocksWritten = 0;
     std::unique_ptr<KorvoMXFBlockWriter> _pBlockWriter;
     uint32_t _nOpenMode = KORVOMXF_OPEN_CREATE;
+    // The first failure to write a block or the header; every later call returns it, Close included.
+    KorvoMXFResult _nFailure = KORVOMXF_OK;
 };
