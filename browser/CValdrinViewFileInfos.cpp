@@ -9,6 +9,7 @@
 #include "common/FormatText.h"
 #include "common/TcDate.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
+#include "platform/File.h"
 #include "reading/factory/DataReaderFactory.h"
 #include "reading/factory/FileTypeDetection.h"
 #include "reading/parvex/CMXF_Parvex_FileReader.h"
@@ -109,10 +110,29 @@ int CValdrinViewCore::GetFileInfos(const std::string& fileName, std::string& job
     if (type == KorvoIMX_File) {
         auto read = std::make_unique<ParvexHeader>();
         CMXF_Parvex_FileReader reader("Valdrin");
+        int footer = 0;
         if (reader.Open(path) == 0) {
-            if (reader.GetHeaderData(&read->info, kHeaderPieces) == 0 && read->info.GetFirstClip())
+            if (reader.GetHeaderData(&read->info, kHeaderPieces, &footer) == 0 && read->info.GetFirstClip())
                 header = std::move(read);
             reader.Close();
+        }
+        // Without a footer and without a writer at work, the file was cut short when it holds fewer pictures than
+        // its header declares: what is left would come in as a complete clip.
+        if (header && footer == 0 && !platform::File::IsLockedForWriting(path)) {
+            const CMXF_Parvex_ClipInfo& info = header->info;
+            const int64_t fieldsPerFrame = ((info._nVideoFormat >> 24) & 0xF) < 6 ? 2 : 1;
+            const int64_t declared = (int64_t{info._nOut} - info._nIn) / fieldsPerFrame;
+            const int64_t readable = (int64_t{tcOut} - tcIn) / fieldsPerFrame;
+            if (readable < declared) {
+                _log.Log("CValdrinView::GetFileInfos : %s declares %lld frames, %lld can be read", fileName.c_str(),
+                         static_cast<long long>(declared), static_cast<long long>(readable));
+                Message(
+                    FormatText("------- File [ %s ] is truncated: its header declares %lld frames, %lld can be "
+                               "read !\n",
+                               fileName.c_str(), static_cast<long long>(declared), static_cast<long long>(readable)),
+                    "ERROR", MessageIcon::Error);
+                return -4;
+            }
         }
     }
     if (header) {

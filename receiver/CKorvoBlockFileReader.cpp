@@ -159,6 +159,7 @@ int CKorvoBlockFileReader::Open(const std::string& fileName)
     Close();
     _bCancelled = false;
     _cancelEvent.Reset();
+    _nRefused = 0;
     if (_file->Open(fileName) != 0)
         return 1;
     _szFileName = fileName;
@@ -262,7 +263,7 @@ int CKorvoBlockFileReader::ReadBlockAt(uint64_t offset)
     return kReadOk;
 }
 
-int CKorvoBlockFileReader::ReadNextBlock(uint32_t* elementsPerField)
+int CKorvoBlockFileReader::LoadNextBlock(uint32_t* elementsPerField)
 {
     if (elementsPerField)
         *elementsPerField = 0;

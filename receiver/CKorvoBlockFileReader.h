@@ -33,7 +33,6 @@ public:
 
     int Open(const std::string& fileName) override;
     int Close() override;
-    int ReadNextBlock(uint32_t* elementsPerField) override;
     int32_t StartFieldOffset(int32_t fields, uint32_t* elementsPerField) override;
     int32_t SetFirstField(uint32_t serverField, uint32_t* elementsPerField) override;
 
@@ -45,6 +44,9 @@ public:
     bool IsIndexed() const { return _bIndexed; }
     uint64_t GetDataEnd() const { return _nDataEnd; }
     CMXF_Parvex_ClipInfo& GetClipInfo() { return _clipInfo; }
+
+protected:
+    int LoadNextBlock(uint32_t* elementsPerField) override;
 
 private:
     class FileReader : public CMXF_Parvex_FileReader

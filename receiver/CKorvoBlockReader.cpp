@@ -1,6 +1,9 @@
 #include "receiver/CKorvoBlockReader.h"
 
 #include <limits>
+#include <optional>
+
+#include "common/CLogManager.h"
 
 bool CKorvoBlockReader::IsFieldInBlock(int32_t element)
 {
@@ -9,9 +12,50 @@ bool CKorvoBlockReader::IsFieldInBlock(int32_t element)
 
 int CKorvoBlockReader::ReadNextBlock(uint32_t* elementsPerField)
 {
+    if (_nRefused != 0) {
+        if (elementsPerField)
+            *elementsPerField = 0;
+        return _nRefused;
+    }
+    // Whatever block is current, read in order or found by a search, the next one continues it.
+    std::optional<uint32_t> endField;
+    if (_pBlockData && _pBlockData->IsValid())
+        endField = _pBlockData->GetEndField();
+    const int rc = LoadNextBlock(elementsPerField);
+    if (rc != 0 || !endField || !_pBlockData || _pBlockData->GetFirstField() == *endField)
+        return rc;
+    const uint32_t first = _pBlockData->GetFirstField();
+    theLogManager.Log(
+        "CKorvoBlockReader: block out of order [ starts at field %u, the previous block ended at field %u ]", first,
+        *endField);
+    SetFailure("a block out of order: it starts at field " + std::to_string(first) +
+               ", the previous block ended at field " + std::to_string(*endField));
+    // Nothing of the refused block is handed out.
+    _pBlockData->Clear();
+    if (elementsPerField)
+        *elementsPerField = 0;
+    _nRefused = kReadOutOfOrder;
+    return _nRefused;
+}
+
+int CKorvoBlockReader::LoadNextBlock(uint32_t* elementsPerField)
+{
     if (elementsPerField)
         *elementsPerField = 0;
     return -1;
+}
+
+std::string CKorvoBlockReader::GetFailure() const
+{
+    std::lock_guard lock(_failureLock);
+    return _strFailure;
+}
+
+void CKorvoBlockReader::SetFailure(const std::string& text)
+{
+    std::lock_guard lock(_failureLock);
+    if (_strFailure.empty())
+        _strFailure = text;
 }
 
 const uint8_t* CKorvoBlockReader::GetVideo(int32_t element, int32_t* size)

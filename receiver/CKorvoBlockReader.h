@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/Event.h"
@@ -14,6 +15,9 @@
 class CKorvoBlockReader
 {
 public:
+    // ReadNextBlock's result, beyond each source's own, for a block that does not continue the current one.
+    static constexpr int kReadOutOfOrder = 6;
+
     explicit CKorvoBlockReader(uint32_t blockSize) : _nBlockSize(blockSize) {}
     virtual ~CKorvoBlockReader() = default;
     CKorvoBlockReader(const CKorvoBlockReader&) = delete;
@@ -22,7 +26,10 @@ public:
     virtual int Open(const std::string& source) = 0;
     virtual int Close() { return -1; }
     virtual bool IsFieldInBlock(int32_t element);
-    virtual int ReadNextBlock(uint32_t* elementsPerField);
+    // The block after the current one, from the source. It must begin at the current block's end field: a block
+    // repeated, skipped or out of place would hand out pictures twice, lose them or swap them. Such a block is
+    // refused (kReadOutOfOrder), and so is every read after it until the source is opened again.
+    int ReadNextBlock(uint32_t* elementsPerField);
     virtual const uint8_t* GetVideo(int32_t element, int32_t* size);
     virtual const uint8_t* GetAudio(int32_t unit, int32_t* size);
     virtual const uint8_t* DataEnd();
@@ -34,13 +41,17 @@ public:
     virtual void Cancel();
     bool IsCancelled() const { return _bCancelled.load(); }
     // The first cause of a failed Open or read, in words; empty when none is known.
-    virtual std::string GetFailure() const { return {}; }
+    std::string GetFailure() const;
 
     uint32_t GetBlockSize() const { return _nBlockSize; }
     const CKorvoBlockData* GetBlockData() const { return _pBlockData.get(); }
     const uint8_t* GetBlockBuffer() const { return _pBlockBuffer.get(); }
 
 protected:
+    // The source's own read of its next block.
+    virtual int LoadNextBlock(uint32_t* elementsPerField);
+    // Keeps the first cause of a failure (any thread).
+    void SetFailure(const std::string& text);
     // The element of field f of the current block; negative before it; clamped to 32 bits.
     int32_t ElementOf(uint32_t field, uint32_t elementsPerField) const;
     // Forward-only sources: a valid block first, then blocks read on until the field lies before the block's end;
@@ -54,4 +65,10 @@ protected:
     uint32_t _nBlockSize;
     std::atomic<bool> _bCancelled{false};
     platform::Event _cancelEvent{true, false};
+    // The result that refused a block; every read gives it again until Open clears it.
+    int _nRefused = 0;
+
+private:
+    mutable std::mutex _failureLock;
+    std::string _strFailure;
 };

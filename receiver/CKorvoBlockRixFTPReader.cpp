@@ -35,19 +35,6 @@ uint32_t CKorvoBlockRixFTPReader::NoWelcomeWait(int random) const
     return static_cast<uint32_t>(std::max<int64_t>(0, int64_t{_waits.nNoWelcomeMs} + spread));
 }
 
-std::string CKorvoBlockRixFTPReader::GetFailure() const
-{
-    std::lock_guard lock(_failureLock);
-    return _strFailure;
-}
-
-void CKorvoBlockRixFTPReader::SetFailure(const std::string& text)
-{
-    std::lock_guard lock(_failureLock);
-    if (_strFailure.empty())
-        _strFailure = text;
-}
-
 bool CKorvoBlockRixFTPReader::OnConnectError(int code)
 {
     return code != kNoWelcome;
@@ -262,15 +249,12 @@ void CKorvoBlockRixFTPReader::ReceiveThread()
     _threadEnded.Set();
 }
 
-int CKorvoBlockRixFTPReader::ReadNextBlock(uint32_t* elementsPerField)
+int CKorvoBlockRixFTPReader::LoadNextBlock(uint32_t* elementsPerField)
 {
     if (elementsPerField)
         *elementsPerField = 0;
     if (!_bOpen || !_receiveThread.joinable())
         return kReadNotOpen;
-    // After a refused block the stream cannot go on: the field to resume from is unknown.
-    if (_nRefused != kReadOk)
-        return _nRefused;
     const uint32_t rc =
         platform::Event::WaitForMultiple({&_blockReceived, &_threadEnded, &_cancelEvent}, false, _waits.nBlockMs);
     if (rc == platform::kWaitObject0 + 1 || rc == platform::kWaitObject0 + 2)

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -48,7 +47,6 @@ public:
     // "ftp://server/directory/clip".
     int Open(const std::string& url) override;
     int Close() override;
-    int ReadNextBlock(uint32_t* elementsPerField) override;
     int32_t StartFieldOffset(int32_t fields, uint32_t* elementsPerField) override;
     int32_t SetFirstField(uint32_t serverField, uint32_t* elementsPerField) override;
     void Cancel() override;
@@ -61,9 +59,9 @@ public:
     std::string DumpPath() const;
     // The wait before connecting again to a server that sent no welcome, for a value of rand().
     uint32_t NoWelcomeWait(int random) const;
-    std::string GetFailure() const override;
 
 protected:
+    int LoadNextBlock(uint32_t* elementsPerField) override;
     bool OnConnectError(int code) override;
 
 private:
@@ -75,8 +73,6 @@ private:
     // Waits for the next-block request or a stop; false when stopping.
     bool WaitRequest(uint32_t ms);
     void StopThread();
-    // Keeps the first cause of a failure.
-    void SetFailure(const std::string& text);
 
     int32_t _nInstance;
     uint32_t _nFirstServerField;
@@ -94,7 +90,4 @@ private:
     std::atomic<int64_t> _nBytesLeft{0};
     std::atomic<uint32_t> _nRecoveryCount{0};
     std::atomic<bool> _bClipEnded{false};  // the server ended the transfer between two blocks
-    int _nRefused = kReadOk;               // the result that refused a block; every later read gives it again
-    mutable std::mutex _failureLock;
-    std::string _strFailure;
 };

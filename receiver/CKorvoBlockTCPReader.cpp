@@ -37,6 +37,7 @@ int CKorvoBlockTCPReader::Open(const std::string& source)
     Close();
     _bCancelled = false;
     _cancelEvent.Reset();
+    _nRefused = 0;
     std::string host;
     uint16_t port = 0;
     if (!ParseSource(source, &host, &port)) {
@@ -108,7 +109,7 @@ void CKorvoBlockTCPReader::Cancel()
         _pStream->Shutdown();
 }
 
-int CKorvoBlockTCPReader::ReadNextBlock(uint32_t* elementsPerField)
+int CKorvoBlockTCPReader::LoadNextBlock(uint32_t* elementsPerField)
 {
     if (elementsPerField)
         *elementsPerField = 0;

@@ -26,7 +26,6 @@ public:
     // "host:port", or "host" for port 1666.
     int Open(const std::string& source) override;
     int Close() override;
-    int ReadNextBlock(uint32_t* elementsPerField) override;
     int32_t StartFieldOffset(int32_t fields, uint32_t* elementsPerField) override;
     int32_t SetFirstField(uint32_t serverField, uint32_t* elementsPerField) override;
     void Cancel() override;
@@ -34,6 +33,9 @@ public:
     bool IsConnected() const { return _bConnected; }
     // Splits a source text; false when the port is no number of 1 to 65535.
     static bool ParseSource(const std::string& source, std::string* pHost, uint16_t* pPort);
+
+protected:
+    int LoadNextBlock(uint32_t* elementsPerField) override;
 
 private:
     // Loads a valid block when none is, so that the search starts somewhere; false when none comes.

@@ -8,6 +8,7 @@
 
 #include "browser/CValdrinViewCore.h"
 #include "common/TcDate.h"
+#include "platform/File.h"
 #include "tests/browser/BrowserTestKit.h"
 #include "tests/reading/MXFTestMedia.h"
 #include "tests/reading/ParvexClipKit.h"
@@ -247,6 +248,43 @@ TEST_F(LocalClipTest, ForeignImxFile)
     EXPECT_EQ(view.GetFileInfos("news & sport.mxf", job, "127.0.0.1:4000"), 1);
     EXPECT_EQ(job, "untouched");
     EXPECT_TRUE(sink.Messages().empty());
+}
+
+// A clip file cut short, as a copy that broke off leaves it: no footer and no writer holding it, fewer pictures
+// than its header declares. It is refused with both counts; the same bytes still being written (the writer's lock
+// seen) are described up to what can be read, as a recording is followed.
+TEST_F(LocalClipTest, ATruncatedClipFileIsRefusedAGrowingOneIsDescribed)
+{
+    parvexclip::ClipSpec clipSpec = kImx50;
+    clipSpec.nBlockFormat = KORVOMXF_FORMAT_BAVD_2MB;
+    clipSpec.nPictures = 40;
+    WriteClip("cut.mxf", nullptr, clipSpec);
+    const fs::path path = folder / "cut.mxf";
+    // Two and a half blocks after the header area.
+    fs::resize_file(path, 0x200000 + 5 * 0x100000);
+
+    platform::File writer;
+    ASSERT_TRUE(
+        writer.Open(path.string(), platform::File::Access::ReadWrite, platform::File::Disposition::OpenExisting));
+    ASSERT_TRUE(writer.LockForWriting());
+    std::string job;
+    ASSERT_EQ(view.GetFileInfos("cut.mxf", job, nullptr), 0);
+    EXPECT_TRUE(sink.Messages().empty());
+    const size_t in = job.find("<KorvoTCIn>"), out = job.find("<KorvoTCOut>");
+    ASSERT_NE(in, std::string::npos);
+    ASSERT_NE(out, std::string::npos);
+    const int readable = (std::atoi(job.c_str() + out + 12) - std::atoi(job.c_str() + in + 11)) / 2;
+    EXPECT_GT(readable, 0);
+    EXPECT_LT(readable, 40);
+    writer.Close();
+
+    job = "untouched";
+    EXPECT_NE(view.GetFileInfos("cut.mxf", job, nullptr), 0);
+    EXPECT_EQ(job, "untouched");
+    EXPECT_EQ(sink.Messages(),
+              (std::vector<Message>{{"------- File [ cut.mxf ] is truncated: its header declares 40 frames, " +
+                                         std::to_string(readable) + " can be read !\n",
+                                     "ERROR", MessageIcon::Error}}));
 }
 
 TEST_F(LocalClipTest, OtherFilesAreRefused)

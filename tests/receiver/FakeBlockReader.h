@@ -30,7 +30,7 @@ public:
     {
         return _pCurrent && element >= 0 && static_cast<size_t>(element) < _pCurrent->elements.size();
     }
-    int ReadNextBlock(uint32_t* elementsPerField) override
+    int LoadNextBlock(uint32_t* elementsPerField) override
     {
         if (_nNext >= _blocks.size())
             return kEnd;

@@ -131,6 +131,31 @@ TEST_F(ValdrinIngest, EveryRoadOfAClipFileEndsCompleteWithExactlyItsFrames)
     }
 }
 
+// A clip file cut short, as a broken copy leaves it (no footer, no writer holding it): the double-click is refused
+// with a box naming the frames its header declares and those left, and nothing is ingested.
+TEST_F(ValdrinIngest, ATruncatedClipFileIsRefusedWithTheFramesItDeclaresAndHolds)
+{
+    fs::resize_file(folder / "clips" / "goal.mxf", 0x200000 + 0x800000 + 0x400000);
+    for (const bool tcp : {false, true}) {
+        SCOPED_TRACE(tcp ? "over TCP" : "in place");
+        frame.reset();
+        StartOnClips(false, tcp);
+        const size_t before = sink.Messages().size();
+        Ingest();
+        const auto messages = sink.Messages();
+        ASSERT_EQ(messages.size(), before + 2);
+        const std::string& text = messages[before].text;
+        const std::string head = "------- File [ goal.mxf ] is truncated: its header declares 40 frames, ";
+        ASSERT_TRUE(text.starts_with(head) && text.ends_with(" can be read !\n")) << text;
+        const int left = std::atoi(text.c_str() + head.size());
+        EXPECT_GT(left, 0);
+        EXPECT_LT(left, 40);
+        EXPECT_EQ(messages[before + 1],
+                  (Message{"Failed to get File's information", "Transfer Error", MessageIcon::Error}));
+        EXPECT_FALSE(fs::exists(Media()));
+    }
+}
+
 TEST_F(ValdrinIngest, AnUnresolvableTransferHostPublishesTheDefaultRoutesAddress)
 {
     ASSERT_FALSE(platform::ResolveIPv4("Mirel")) << "this machine resolves Mirel";
