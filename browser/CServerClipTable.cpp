@@ -94,6 +94,8 @@ void CServerClipTable::Read(CXmlDocument& doc)
     _nOut = ReadInt(doc, "OUT", 0, 0);
     _nShortIn = ReadInt(doc, "SHORTIN", 0, 0);
     _nShortOut = ReadInt(doc, "SHORTOUT", 0, 0);
+    // A clip the operator never trimmed has no short points: -1, or no elements at all.
+    _bShortPoints = Select(doc, "SHORTIN") && Select(doc, "SHORTOUT") && _nShortIn != -1 && _nShortOut != -1;
     _nShortRef =
         static_cast<int32_t>(static_cast<uint32_t>(ReadInt(doc, "OFFSETREF", 0, 0)) + static_cast<uint32_t>(_nShortIn));
     const int32_t audioMode = ReadInt(doc, "AUDIOMODE", 0, 0);

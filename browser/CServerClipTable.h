@@ -20,6 +20,8 @@ public:
     bool IsSupported() const { return _nCodec >= 0; }
     // A ".TRN" entry (a recording train) rather than a ".CLP" clip.
     bool IsTrain() const { return _nClipNumber == 0; }
+    // Both short points are set: present, and neither is -1.
+    bool HasShortPoints() const { return _bShortPoints; }
 
     // The optional texts of the clip; none when the element is missing. Unicode ones are decoded to UTF-8.
     static std::optional<std::string> ReadText(CXmlDocument& doc, const std::string& element);
@@ -52,6 +54,7 @@ public:
     std::string _szCameraPref;
     std::string _szRating;
     int32_t _nPrimarySelector = 0;  // 0 the time-of-day timecode, else the user timecode
+    bool _bShortPoints = false;
 
     // Derived.
     int32_t _nStandard = 0;

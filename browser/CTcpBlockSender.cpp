@@ -12,6 +12,22 @@
 namespace
 {
 constexpr uint32_t kAcceptGraceMs = 250;
+
+// Whether the receiver has closed its end of the stream: its reset, or its orderly close waiting to be read (it
+// never sends anything else).
+bool ReceiverHasClosed(CSockStream& connection)
+{
+    platform::Socket* socket = nullptr;
+    if (connection.GetSocket(&socket) != 0)
+        return false;
+    if (socket->LastError() == platform::kWsaConnectionReset)
+        return true;
+    if (socket->WaitReadable(0) != 1)
+        return false;
+    uint8_t byte = 0;
+    const int64_t n = socket->Recv(&byte, 1);
+    return n == 0 || (n < 0 && socket->LastError() == platform::kWsaConnectionReset);
+}
 }  // namespace
 
 TCPBlockSender::TCPBlockSender() : CServerSockStream(0, 1) {}
@@ -91,6 +107,7 @@ int TCPBlockSender::StartSending(const std::string& filePath)
     _szFilePath = filePath;
     _bStop = false;
     _bFailed = false;
+    _bReceiverClosed = false;
     _nPiecesSent = 0;
     _bSending = true;
     _sendThread = std::thread(&TCPBlockSender::SendThread, this);
@@ -125,10 +142,12 @@ void TCPBlockSender::SendThread()
             if (file.ReadAt(buffer.get(), kPieceSize, offset) < int64_t{kPieceSize})
                 break;
             if (!SendPiece(*connection, buffer.get(), kPieceSize)) {
+                _bReceiverClosed = !_bStop && ReceiverHasClosed(*connection);
                 _bFailed = true;
                 if (!_bStop) {
-                    theLogManager.Log("TCPBlockSender: SendBlock Error at offset 0x%llX",
-                                      static_cast<unsigned long long>(offset));
+                    theLogManager.Log("TCPBlockSender: SendBlock Error at offset 0x%llX%s",
+                                      static_cast<unsigned long long>(offset),
+                                      _bReceiverClosed ? " (the receiver closed its end)" : "");
                     if (_messageSink)
                         _messageSink("SendBlock Error", "TCPBlockSender Error");
                 }

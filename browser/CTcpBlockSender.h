@@ -49,6 +49,9 @@ public:
     // Pieces sent whole by the last send thread; whether it ended on a failure.
     uint64_t GetPiecesSent() const { return _nPiecesSent.load(); }
     bool HasFailed() const { return _bFailed.load(); }
+    // Whether the failed send met a receiver that had closed its end: it had what it wanted, or stopped for a
+    // reason of its own; either way the receiver's side tells the outcome.
+    bool HasReceiverClosed() const { return _bReceiverClosed.load(); }
 
 private:
     void SendThread();
@@ -65,5 +68,6 @@ private:
     std::atomic<bool> _bSending{false};
     std::atomic<bool> _bStop{false};
     std::atomic<bool> _bFailed{false};
+    std::atomic<bool> _bReceiverClosed{false};
     std::atomic<uint64_t> _nPiecesSent{0};
 };

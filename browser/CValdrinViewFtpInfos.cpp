@@ -215,6 +215,9 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
     int32_t shortOut = values._nShortOut;
     int32_t offset = values._nOffsetTc;
     int64_t primary = -1;
+    // A clip without short points is taken whole, Trim Clip or not.
+    const bool shortPoints = values.IsTrain() || values.HasShortPoints();
+    const bool trimmed = trim && shortPoints;
     if (values.IsTrain()) {
         in = Difference(values._nOut, static_cast<int32_t>(FieldsOf(0, 1, system)));
         out = static_cast<int32_t>(Sum(in, static_cast<int32_t>(FieldsOf(0, 10, system))));
@@ -234,15 +237,15 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
             if (date.Unpack(false, packed) == TcDate::kPackedSize) {
                 primary = date.GetFieldOfDay();
                 offset = Difference(static_cast<int32_t>(primary), in);
-                if (trim)
+                if (trimmed)
                     primary = static_cast<int32_t>(Sum(static_cast<int32_t>(primary), Difference(shortIn, in)));
             } else {
                 _log.Log("CValdrinView::GetFTPInfos : %s [%s] is no timecode stamp", element, stamp->c_str());
             }
         }
     }
-    const int32_t selectedIn = trim ? shortIn : in;
-    const int32_t selectedOut = trim ? shortOut : out;
+    const int32_t selectedIn = trimmed ? shortIn : in;
+    const int32_t selectedOut = trimmed ? shortOut : out;
 
     std::string printName;
     auto clipNameText = CServerClipTable::ReadText(table, "CLIPNAME");
@@ -252,7 +255,6 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
         printName = FormatText("%03d", values._nClipNumber) + values._szCamera;
     _log.Log("CValdrinView::GetFTPInfos szClipName : %s", printName.c_str());
 
-    const bool shortPoints = shortIn != -1 && shortOut != -1;
     const std::string markIn = TimecodeText(Sum(shortPoints ? shortIn : in, offset), system);
     const std::string markOut = TimecodeText(Sum(shortPoints ? shortOut : out, offset), system);
     const int32_t fps = static_cast<int32_t>(CTimeCode(0, system).GetFrameRate());
@@ -266,9 +268,9 @@ int CValdrinViewCore::GetFTPInfos(const std::string& clipName, std::string& job)
     AddLong(*priv, "KorvoTCOut", static_cast<int32_t>(Sum(out, offset)));
     AddInt(*priv, "KorvonAudios", values._nAudios);
     AddInt(*priv, "KorvoRate", values._nRate);
-    AddLong(*priv, "KorvoClipIn", Difference(shortIn, in));
-    AddLong(*priv, "KorvoClipOut", Difference(shortOut, in));
-    AddLong(*priv, "KorvoRixFstFld", trim ? shortIn : in);
+    AddLong(*priv, "KorvoClipIn", shortPoints ? Difference(shortIn, in) : -1);
+    AddLong(*priv, "KorvoClipOut", shortPoints ? Difference(shortOut, in) : -1);
+    AddLong(*priv, "KorvoRixFstFld", trimmed ? shortIn : in);
     if (primary >= 0)
         AddLong(*priv, "KorvoPrimaryTC", static_cast<int32_t>(primary));
     AddText(*priv, "KorvonAudioBits", _settings._b24BitsAudio ? "24" : "16");

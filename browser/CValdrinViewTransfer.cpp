@@ -130,19 +130,21 @@ void CValdrinViewCore::DoTransfer(const std::string& itemName, ITransferProgress
     const std::string said = status == kTransferStatusUnavailable ? std::string() : _pLibrary->StatusText(handle);
     _log.Log("CValdrinView::DoTransfer : transfer %u ended with 0x%08x %s", handle, static_cast<unsigned>(status),
              said.c_str());
-    // The receiver closes the stream once it has its last frame: a send that failed is an error only when the
-    // transfer did not complete.
+    // The sender's own box only for a send that failed while the receiver still wanted data; a receiver that
+    // closed its end (its last frame, a cancel, a failure of its own) leaves the closing box alone to speak.
     if (tcp && tcp->SendFailed() && status != kTransferComplete)
         Message("SendBlock Error", "TCPBlockSender Error", MessageIcon::Error);
     switch (status) {
         case kTransferComplete:
             // A cancel that came after the last frame changed nothing: say so, the clip is in.
-            Message(cancelAsked ? "Transfer Complete !\nThe cancel came after the last frame: the whole clip was ingested."
-                                : "Transfer Complete !",
+            Message(cancelAsked
+                        ? "Transfer Complete !\nThe cancel came after the last frame: the whole clip was ingested."
+                        : "Transfer Complete !",
                     "Success", MessageIcon::Information);
             break;
         case kTransferCancelled:
-            Message(WithReason("Transfer CANCELED !", said.empty() ? std::string() : "The clip did not come in whole: " + said),
+            Message(WithReason("Transfer CANCELED !",
+                               said.empty() ? std::string() : "The clip did not come in whole: " + said),
                     "Interrupted", MessageIcon::Exclamation);
             break;
         case kTransferError:

@@ -15,8 +15,7 @@ public:
     virtual bool WaitForReceiver(uint32_t timeoutMs) = 0;
     virtual bool StartSending(const std::string& path) = 0;
     virtual void Stop() = 0;
-    // Whether a send failed: an error only when the receiver did not get all it asked for, which the transfer's
-    // outcome tells.
+    // Whether a send failed while the receiver still wanted data (it had not closed its end).
     virtual bool SendFailed() const { return false; }
     // Why Listen failed; empty when it did not or nothing is known.
     virtual std::string ListenError() const { return {}; }

@@ -19,7 +19,9 @@ bool CTcpBlockSource::Listen(std::string& address)
         _szListenError = "no listening socket could be made";
         return false;
     }
-    _pSender->SetMessageSink([this](const std::string&, const std::string&) { _bSendFailed = true; });
+    // A receiver that closed its end wants nothing more: the transfer's outcome speaks for it.
+    _pSender->SetMessageSink(
+        [this](const std::string&, const std::string&) { _bSendFailed = !_pSender->HasReceiverClosed(); });
     if (_pSender->Listen() != 0) {
         _szListenError = "no port to listen on";
         return false;

@@ -9,8 +9,8 @@
 class TCPBlockSender;
 
 // The TCP block server of a local clip's transfer: the browser's block sender, publishing the address that the
-// transfer host reaches. A failed send is kept for the transfer to judge: the receiver closes its end once it has
-// its last frame, so a send that fails then is no error.
+// transfer host reaches. A failed send counts only while the receiver still wanted data: the receiver closes its
+// end once it has its last frame, is cancelled or fails on its own side, and a send that fails then is no error.
 class CTcpBlockSource : public ITcpBlockSource
 {
 public:

@@ -290,6 +290,8 @@ bool CIngestJob::Check()
     int64_t clipIn = Has("KorvoClipIn") ? std::stoll(Value("KorvoClipIn")) : -1;
     int64_t clipOut = Has("KorvoClipOut") ? std::stoll(Value("KorvoClipOut")) : -1;
     int64_t fieldsPerFrame = _nFps <= 30 ? 2 : 1;
+    // The media's first field as a timecode (fields since midnight), when the job gives it.
+    int64_t tcIn = Has("KorvoTCIn") ? std::stoll(Value("KorvoTCIn")) : -1;
     if (Value("TrimClip") == "1" && clipIn >= 0 && clipOut >= 0) {
         if (clipOut <= clipIn)
             return Fail("KorvoClipOut " + std::to_string(clipOut) + " does not lie after KorvoClipIn " +
@@ -298,10 +300,14 @@ bool CIngestJob::Check()
         _nTrimIn = static_cast<int32_t>(clipIn / fieldsPerFrame);
         _nTrimOut = static_cast<int32_t>((clipOut + fieldsPerFrame - 1) / fieldsPerFrame);
         _nDuration = _nTrimOut - _nTrimIn;
+        // The clip points count from the media's start, the marks of a local clip too: the first frame taken is
+        // the media's first plus the in point.
+        _nStartFrame = tcIn >= 0 ? tcIn / fieldsPerFrame + _nTrimIn : markIn;
     } else {
         _nDuration = static_cast<int32_t>(markOut - markIn);
         _nTrimIn = 0;
         _nTrimOut = _nDuration;
+        _nStartFrame = markIn;
     }
     _strError.clear();
     return true;
@@ -341,10 +347,23 @@ std::vector<Qo::Generic::Attribute> CIngestJob::Attributes() const
 
 Qo::Generic::TimeCode CIngestJob::StartTimeCode() const
 {
-    // The mark's own fields: drop-frame counts do not divide evenly.
-    Qo::Generic::TimeCode start(_nFps, _bDrop, 0, 0, 0, 0);
-    std::sscanf(Value("markin").c_str(), "%d:%d:%d%*c%d", &start.hours, &start.minutes, &start.seconds, &start.frames);
-    return start;
+    int64_t frames = _nStartFrame;
+    if (_bDrop) {
+        // Back to labels: every minute but each tenth skips its first labels.
+        const int64_t dropPerMinute = _nFps / 15;
+        const int64_t perMinute = int64_t{_nFps} * 60 - dropPerMinute;
+        const int64_t perTenMinutes = int64_t{_nFps} * 600 - 9 * dropPerMinute;
+        frames %= perTenMinutes * 6 * 24;
+        const int64_t tens = frames / perTenMinutes;
+        const int64_t rest = frames % perTenMinutes;
+        frames += 9 * dropPerMinute * tens +
+                  (rest >= dropPerMinute ? dropPerMinute * ((rest - dropPerMinute) / perMinute) : 0);
+    }
+    frames %= int64_t{_nFps} * 86400;
+    const int64_t seconds = frames / _nFps;
+    return Qo::Generic::TimeCode(_nFps, _bDrop, static_cast<int32_t>(seconds / 3600),
+                                 static_cast<int32_t>(seconds / 60 % 60), static_cast<int32_t>(seconds % 60),
+                                 static_cast<int32_t>(frames % _nFps));
 }
 
 std::string CIngestJob::VideoCompression() const

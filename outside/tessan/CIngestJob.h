@@ -37,6 +37,7 @@ public:
     int32_t VideoStandard() const;
     int32_t AudioTracks() const { return _nAudios; }
     std::vector<int32_t> Tracks() const;
+    // The timecode of the first frame taken: the clip's own, also where the job's marks count from its start.
     Qo::Generic::TimeCode StartTimeCode() const;
     // The compressor name of the job's pictures ("Mirel::MPEG2::50", "Mirel::DVCPRO::50", ...).
     std::string VideoCompression() const;
@@ -65,6 +66,7 @@ private:
     int32_t _nDuration = 0;
     int32_t _nTrimIn = 0;
     int32_t _nTrimOut = 0;
+    int64_t _nStartFrame = 0;  // frames since midnight
 };
 
 }  // namespace tessan

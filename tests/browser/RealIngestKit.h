@@ -22,8 +22,7 @@ namespace fs = std::filesystem;
 using parvexclip::Bytes;
 
 // IMX 50 at 25 Hz, 8 MB blocks, two audio groups (8 tracks), 40 pictures: more than one block of either size.
-constexpr parvexclip::ClipSpec kClip{"Imx50", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 4, 50, 2, "imx50.m2v", 250000, 40,
-                                     false};
+constexpr parvexclip::ClipSpec kClip{"Imx50", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 4, 50, 2, "imx50.m2v", 250000, 40, false};
 
 // Points the request library at the real service and receiver, its media under out.
 inline void UseRealService(const fs::path& out)
@@ -61,8 +60,8 @@ inline std::vector<std::string> FrameMd5(const fs::path& file)
     return hashes;
 }
 
-// The media folder holds exactly pictures [first, first + count) of the clip and their sound, 24-bit.
-inline void ExpectMedia(const parvexclip::ClipWriter& writer, const fs::path& media, uint32_t first, uint32_t count)
+// The media folder holds exactly pictures [first, first + count) of the clip.
+inline void ExpectPictures(const parvexclip::ClipWriter& writer, const fs::path& media, uint32_t first, uint32_t count)
 {
     Bytes source;
     for (uint32_t i = first; i < first + count; ++i)
@@ -72,11 +71,17 @@ inline void ExpectMedia(const parvexclip::ClipWriter& writer, const fs::path& me
     const auto want = FrameMd5(sourceFile);
     ASSERT_EQ(want.size(), count);
     EXPECT_EQ(FrameMd5(media / "video.m2v"), want) << media;
+}
+
+// The media folder holds exactly pictures [first, first + count) of the clip and their sound, 24-bit.
+inline void ExpectMedia(const parvexclip::ClipWriter& writer, const fs::path& media, uint32_t first, uint32_t count)
+{
+    ExpectPictures(writer, media, first, count);
     const uint32_t tracks = 4u * kClip.nAudioGroups;
     for (uint32_t t = 1; t <= tracks; ++t) {
         Bytes expected;
-        for (uint32_t field = parvexclip::kFirstField + 2 * first; field < parvexclip::kFirstField + 2 * (first + count);
-             ++field) {
+        for (uint32_t field = parvexclip::kFirstField + 2 * first;
+             field < parvexclip::kFirstField + 2 * (first + count); ++field) {
             for (uint32_t s = 0; s < parvexclip::SampleCount(kClip, field); ++s) {
                 uint8_t big[3];
                 parvexclip::Sample(field, t - 1, s, big);

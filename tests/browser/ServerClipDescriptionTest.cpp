@@ -99,6 +99,42 @@ TEST_F(ServerClipTest, OptionsChangeOnlyTheirElements)
     EXPECT_FALSE(Has(job, "TrimGuardBand"));
 }
 
+// A clip without short points, -1 or no elements at all, is described whole whatever Trim Clip says.
+TEST_F(ServerClipTest, ClipWithoutShortPointsIsDescribedWhole)
+{
+    struct Case {
+        const char* shortIn;  // null: no element
+        const char* shortOut;
+        bool trim;
+    };
+    const Case cases[] = {
+        {"-1", "-1", false},      {"-1", "-1", true},   {nullptr, nullptr, false},
+        {nullptr, nullptr, true}, {"1100", "-1", true}, {"1100", nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.shortIn ? c.shortIn : "none") + " " + (c.shortOut ? c.shortOut : "none") +
+                     (c.trim ? " trimmed" : ""));
+        std::vector<std::pair<std::string, std::string>> elements = {{"VIDEOCOMPRESSIONTYPE", "3"},
+                                                                     {"VIDEOFORMAT", "1"},
+                                                                     {"IN", "1000"},
+                                                                     {"OUT", "1500"},
+                                                                     {"OFFSETTC", "90000"}};
+        if (c.shortIn)
+            elements.push_back({"SHORTIN", c.shortIn});
+        if (c.shortOut)
+            elements.push_back({"SHORTOUT", c.shortOut});
+        view.Settings()._bTrimClip = c.trim;
+        std::string job;
+        ASSERT_EQ(Describe("111A", Table(elements), job), 0);
+        EXPECT_TRUE(Has(job, "<markin>00:30:20:00</markin><markout>00:30:30:00</markout>"));
+        EXPECT_TRUE(Has(job,
+                        "<KorvoTCIn>91000</KorvoTCIn><KorvoTCOut>91500</KorvoTCOut><KorvonAudios>0</KorvonAudios>"
+                        "<KorvoRate>0</KorvoRate><KorvoClipIn>-1</KorvoClipIn><KorvoClipOut>-1</KorvoClipOut>"
+                        "<KorvoRixFstFld>1000</KorvoRixFstFld>"));
+        EXPECT_TRUE(Has(job, "<Rix_IN>1000</Rix_IN><Rix_IN_TC_str>00:30:20:00</Rix_IN_TC_str><Rix_OUT>1500</Rix_OUT>"));
+    }
+}
+
 TEST_F(ServerClipTest, FixedCopyOfAJobWithoutAmpersandIsWellFormed)
 {
     std::string job;

@@ -148,6 +148,7 @@ TEST(TcpBlockSenderThreads, PeerThatLeavesMidStreamIsReported)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(sender.IsSending());
     EXPECT_TRUE(sender.HasFailed());
+    EXPECT_TRUE(sender.HasReceiverClosed());  // the receiver's side tells why it stopped
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "TCPBlockSender Error: SendBlock Error");
     sender.Stop();
@@ -169,6 +170,7 @@ TEST(TcpBlockSenderThreads, StopEndsABlockedSend)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_FALSE(sender.IsSending());
     EXPECT_FALSE(sender.HasConnection());
+    EXPECT_FALSE(sender.HasReceiverClosed());
     EXPECT_TRUE(messages.empty());  // a stop is no error to show
 }
 

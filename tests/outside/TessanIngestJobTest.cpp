@@ -118,6 +118,55 @@ TEST(TessanIngestJob, MarkPointsAndTrimGiveTheDurationAndTrimPoints)
     }
 }
 
+TEST(TessanIngestJob, TheStartIsTheClipsOwnTimecodeOfItsFirstFrame)
+{
+    struct Case {
+        const char* fps;
+        const char* system;
+        const char* tcIn;  // empty: the job has none
+        const char* markin;
+        const char* trim;
+        const char* clipIn;
+        Qo::Generic::TimeCode start;
+    };
+    const Case cases[] = {
+        // Trimmed: the media's first field plus the clip in point, whatever the marks (a local clip's count from 0).
+        {"25", "3", "1800000", "00:00:01:15", "1", "80", {25, false, 10, 0, 1, 15}},
+        {"25", "3", "1800000", "00:00:01:15", "1", "81", {25, false, 10, 0, 1, 15}},
+        // 01:00:59;28 is frame 109690 in drop-frame counting; three frames on, the labels ;00 and ;01 are skipped.
+        {"30", "4", "219380", "00:00:00:03", "1", "6", {30, true, 1, 1, 0, 3}},
+        {"30", "4", "219380", "00:00:00:01", "1", "2", {30, true, 1, 0, 59, 29}},
+        // A tenth minute keeps its first labels; non-drop counting keeps them all.
+        {"30", "4", "35962", "00:00:00:01", "1", "2", {30, true, 0, 10, 0, 0}},
+        {"30", "5", "3596", "00:00:00:03", "1", "6", {30, false, 0, 1, 0, 1}},
+        // One field a frame at 59.94 drop-frame: four labels dropped.
+        {"60", "", "3596", "00:00:00:04", "1", "4", {60, true, 0, 1, 0, 4}},
+        // Past midnight the day starts again.
+        {"25", "3", "4319990", "00:00:00:10", "1", "20", {25, false, 0, 0, 0, 5}},
+        // Untrimmed, or without the media's timecode: the mark in.
+        {"25", "3", "1800000", "10:00:00:00", "0", "-1", {25, false, 10, 0, 0, 0}},
+        {"25", "3", "", "00:00:01:15", "1", "80", {25, false, 0, 0, 1, 15}},
+    };
+    for (const Case& c : cases) {
+        CIngestJob job;
+        tessantest::Values values = {{"KorvoFps", c.fps},        {"Rix_TC_System", c.system}, {"markin", c.markin},
+                                     {"markout", "23:59:59:00"}, {"TrimClip", c.trim},        {"KorvoClipIn", c.clipIn},
+                                     {"KorvoClipOut", "400"}};
+        if (*c.tcIn)
+            values.push_back({"KorvoTCIn", c.tcIn});
+        std::string text = JobText(values);
+        if (!*c.tcIn) {
+            const size_t at = text.find("<KorvoTCIn>");
+            text.erase(at, text.find("</KorvoTCIn>") + 12 - at);
+        }
+        ASSERT_TRUE(job.Parse(text)) << job.Error();
+        SCOPED_TRACE(std::string(c.fps) + " " + c.tcIn + " + " + c.clipIn);
+        Qo::Generic::TimeCode start = job.StartTimeCode();
+        EXPECT_EQ(start, c.start) << start.hours << ":" << start.minutes << ":" << start.seconds << ":" << start.frames
+                                  << (start.drop ? " drop" : "");
+    }
+}
+
 TEST(TessanIngestJob, ABadValueOrDocumentGivesAClearError)
 {
     struct Case {
@@ -190,7 +239,8 @@ TEST(TessanIngestJob, TheCompositionCarriesTheMasterMobTheReceiverReads)
     master->ReleaseFilelist(list);
     Qo::Generic::TimeCode start;
     master->GetStartTimeCode(start);
-    EXPECT_EQ(start, Qo::Generic::TimeCode(25, false, 10, 0, 0, 0));
+    // The media's first field is 10:00:00:00; the clip in point 20 fields later is its tenth frame.
+    EXPECT_EQ(start, Qo::Generic::TimeCode(25, false, 10, 0, 0, 10));
     container->ReleaseMob(master);
     helper->ReturnContainer(container);
     Qo::Generic::DeleteHelper(helper);

@@ -151,8 +151,7 @@ std::string CompositionStart(const fs::path& path)
 
 // The media folder of an ingest holds frames [first, first + count) of the source: pictures, sound, start
 // timecode and aspect.
-void CheckMedia(Road& road, const Source& source, const fs::path& media, uint32_t first, uint32_t count,
-                bool trimmed = false)
+void CheckMedia(Road& road, const Source& source, const fs::path& media, uint32_t first, uint32_t count)
 {
     const Codec& codec = *source.codec;
     const fs::path picture = media / ("video" + tessan::PictureExtension(codec.dataType));
@@ -176,13 +175,10 @@ void CheckMedia(Road& road, const Source& source, const fs::path& media, uint32_
                                                  " tracks of " + std::to_string(codec.bits) +
                                                  "-bit sound with every sample of the source");
     const std::string start = CompositionStart(media / tessan::kCompositionName);
-    // A trimmed job marks its range from the clip's start.
-    char offset[32];
-    std::snprintf(offset, sizeof offset, "00:00:%02u:%02u", first / (codec.Ntsc() ? 30 : 25),
-                  first % (codec.Ntsc() ? 30 : 25));
-    const std::string want = trimmed ? offset : TimecodeAt(codec, first);
+    // The clip's own timecode of the first frame taken: its start plus the in point of a trimmed road.
+    const std::string want = TimecodeAt(codec, first);
     road.Check(start == Digits(want),
-               "start timecode " + start + ", as the job marks frame " + std::to_string(first) + ": " + want);
+               "start timecode " + start + ", the clip's own of frame " + std::to_string(first) + ": " + want);
     const std::string aspect = DisplayAspect(std::string("-f ") + codec.format, picture);
     road.Check(aspect == source.aspect, "aspect " + aspect + " as the source's " + source.aspect);
 }
@@ -320,7 +316,7 @@ void IngestTrimmedRoad(Road& road, CodecState& state)
         return;
     const fs::path out = state.source.dir / "dravik-trimmed";
     if (DravikIngest(road, state.media, job, out, Expected(road, state.source.trimCount)))
-        CheckMedia(road, state.source, out, state.source.trimFirst, state.source.trimCount, true);
+        CheckMedia(road, state.source, out, state.source.trimFirst, state.source.trimCount);
     road.Moved(state.source.trimCount, PictureBytes(*state.source.codec, out));
 }
 

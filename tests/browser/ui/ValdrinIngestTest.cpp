@@ -2,15 +2,22 @@
 // request library libAmbrel.so starts tessan, which loads the real libRecalo.so; the closing box and the media
 // tessan wrote are checked against the clip the project's clip writer made, whole and trimmed, read in place and
 // over the browser's TCP block stream.
+#include <sys/resource.h>
+
 #include <QPushButton>
 #include <QTimer>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include "browser/ui/CProgressDlg.h"
 #include "common/CTimeCode.h"
+#include "outside/qo/Generic/CompositionMobIF.h"
+#include "outside/qo/Generic/ContainerIF.h"
+#include "outside/qo/Generic/HelperIF.h"
+#include "outside/rix/CRixClipTable.h"
 #include "outside/rix/CRixSimServer.h"
 #include "platform/Socket.h"
 #include "tests/browser/RealIngestKit.h"
@@ -96,6 +103,48 @@ std::string DefaultRouteAddressByIp()
         pclose(pipe);
     std::string text = read ? line : "";
     return text.substr(0, text.find_first_of(" \r\n"));
+}
+
+// The start timecode of the composition an ingest wrote; rate 0 when there is none.
+Qo::Generic::TimeCode CompositionStart(const fs::path& media)
+{
+    using namespace Qo::Generic;
+    TimeCode start(0, false, 0, 0, 0, 0);
+    const std::string path = (media / "composition.xml").string();
+    HelperIF* helper = CreateHelper(path.c_str());
+    ContainerBuffer* buffer = helper ? helper->BufferFromFile(path.c_str()) : nullptr;
+    ContainerIF* container = buffer ? helper->OpenContainer(buffer, kOpenRead) : nullptr;
+    if (container) {
+        const std::vector<MobID> ids = container->GetCompositionMobIDs(true);
+        if (MobIF* mob = ids.empty() ? nullptr : container->OpenMob(ids.front())) {
+            mob->GetStartTimeCode(start);
+            container->ReleaseMob(mob);
+        }
+        helper->ReturnContainer(container);
+    }
+    if (helper)
+        DeleteHelper(helper);
+    return start;
+}
+
+std::string Text(const Qo::Generic::TimeCode& tc)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d%c%02d @%d", tc.hours, tc.minutes, tc.seconds, tc.drop ? ';' : ':',
+                  tc.frames, tc.rate);
+    return text;
+}
+
+// The number of frames the manifest records for a complete ingest; empty when it is not complete.
+std::string CompleteFrames(const fs::path& media)
+{
+    const std::string result = realingest::ManifestResult(media);
+    const std::string complete = "complete=\"1\" frames=\"";
+    const size_t at = result.find(complete);
+    if (at == std::string::npos)
+        return "";
+    const size_t from = at + complete.size();
+    return result.substr(from, result.find('"', from) - from);
 }
 
 struct IngestCase {
@@ -332,6 +381,169 @@ TEST_F(ValdrinIngest, AnOp1aFileWrittenByTheSystemIngestsWhole)
         ASSERT_TRUE(wav.Take(0, static_cast<uint32_t>(wav.Samples()), got));
         EXPECT_TRUE(got == want) << "track " << t;
     }
+}
+
+// A trimmed clip file starts at the clip's own timecode of its first ingested picture, read in place and over the
+// TCP block stream, at 25 Hz and in 29.97 Hz drop-frame across a minute whose first labels are dropped.
+TEST_F(ValdrinIngest, ATrimmedClipFileStartsAtTheClipsOwnTimecodeOfItsFirstPicture)
+{
+    constexpr parvexclip::ClipSpec k625{"Imx50", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 4, 50, 2, "imx50.m2v", 250000, 48,
+                                        false};
+    constexpr parvexclip::ClipSpec k525{"Imx30_525", KORVOMXF_FORMAT_BAVD_8MB, 1,      4,  4,    30,
+                                        2,           "imx30_525.m2v",          125125, 12, false};
+    struct StartCase {
+        const char* name;
+        const parvexclip::ClipSpec& spec;
+        uint32_t startField;  // the clip's timecode of its first field, in fields since midnight
+        uint32_t trimFirst, trimCount;
+        bool tcp;
+        Qo::Generic::TimeCode start;
+    };
+    // 10:00:00:00; 01:00:59;28 is frame 109690 of the day in drop-frame counting.
+    const StartCase cases[] = {
+        {"625 file", k625, 2 * 25 * 36000, 40, 2, false, {25, false, 10, 0, 1, 15}},
+        {"625 over TCP", k625, 2 * 25 * 36000, 40, 2, true, {25, false, 10, 0, 1, 15}},
+        {"525 drop-frame file", k525, 2 * 109690, 3, 4, false, {30, true, 1, 1, 0, 3}},
+        {"525 drop-frame over TCP", k525, 2 * 109690, 3, 4, true, {30, true, 1, 1, 0, 3}},
+    };
+    int n = 0;
+    for (const StartCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        parvexclip::ClipWriter clip(c.spec);
+        clip._describe = [&c](KorvoMXFInfo&, KorvoMXFClip& described) {
+            described._nOffset = c.startField - parvexclip::kFirstField;
+            described._nShortIn = parvexclip::kFirstField + 2 * c.trimFirst;
+            described._nShortOut = parvexclip::kFirstField + 2 * (c.trimFirst + c.trimCount);
+        };
+        const std::string name = "start" + std::to_string(++n) + ".mxf";
+        ASSERT_TRUE(clip.WriteAll((folder / "clips" / name).string()));
+        frame.reset();
+        StartOnClips(true, c.tcp);
+        const size_t before = sink.Messages().size();
+        QTimer::singleShot(0, [] {});
+        DoubleClick(name);
+        ASSERT_EQ(sink.Messages().size(), before + 1);
+        EXPECT_EQ(sink.Messages().back(), (Message{"Transfer Complete !", "Success", MessageIcon::Information}));
+        const fs::path media = folder / "out" / ("ingest-" + std::to_string(n));
+        EXPECT_EQ(Text(CompositionStart(media)), Text(c.start));
+        EXPECT_EQ(CompleteFrames(media), std::to_string(c.trimCount));
+        realingest::ExpectPictures(clip, media, c.trimFirst, c.trimCount);
+    }
+}
+
+// A server clip the operator never trimmed (short points -1, or none in its clip table) comes in whole, at its
+// own timecode, with Trim Clip off and on.
+TEST_F(ValdrinIngest, AServerClipWithoutShortPointsIngestsWholeWithTrimClipOffAndOn)
+{
+    const parvexclip::Bytes file = parvexclip::ReadFile(folder / "clips" / "goal.mxf");
+    std::vector<rixsim::RixSimBytes> blocks;
+    constexpr size_t kHeaderArea = 0x200000, kBlock = 0x800000;
+    for (size_t at = kHeaderArea; at + kBlock <= file.size(); at += kBlock)
+        blocks.emplace_back(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + kBlock));
+    auto server = browsertest::StartSimulatorInUtc();
+    ASSERT_TRUE(server);
+    server->Store().AddDirectory("/clips");
+    const uint32_t in = parvexclip::kFirstField;
+    const uint32_t out = in + 2 * realingest::kClip.nPictures;
+    for (const bool absent : {false, true}) {
+        rixsim::CRixClipTable table = rixsim::CRixClipTable::ForClip("Goal", in, out);
+        table.Set("AUDIOMODE", 4).Remove("TC_TOD_CURRENT").Remove("TC_USR_CURRENT");
+        if (absent)
+            table.Remove("SHORTIN").Remove("SHORTOUT");
+        else
+            table.Set("SHORTIN", -1).Set("SHORTOUT", -1);
+        server->Store().AddClip(std::string("/clips/00011") + (absent ? "1" : "0") + "A_goal.CLP", blocks, kBlock,
+                                table.ToXml());
+    }
+    struct ServerCase {
+        const char* clip;
+        bool trim;
+    };
+    const ServerCase cases[] = {
+        {"000110A_goal", false},
+        {"000110A_goal", true},
+        {"000111A_goal", false},
+        {"000111A_goal", true},
+    };
+    int n = 0;
+    for (const ServerCase& c : cases) {
+        SCOPED_TRACE(std::string(c.clip) + (c.trim ? " Trim Clip on" : " Trim Clip off"));
+        frame.reset();
+        StartOnClips(c.trim, false);
+        CValdrinSettings& s = View().Settings();
+        s._bUseRix = true;
+        s._szRixAddress = "127.0.0.1";
+        s._szRixPort = std::to_string(server->FtpPort());
+        s._szRixUser = "Korvo";
+        s._szRixPass = "wqt";
+        s._szCurrentFolder = "/clips/";
+        View().Refresh();
+        const size_t before = sink.Messages().size();
+        QTimer::singleShot(0, [] {});
+        DoubleClick(c.clip);
+        ++n;
+        ASSERT_EQ(sink.Messages().size(), before + 1);
+        EXPECT_EQ(sink.Messages().back(), (Message{"Transfer Complete !", "Success", MessageIcon::Information}));
+        const fs::path media = folder / "out" / ("ingest-" + std::to_string(n));
+        // The table's field numbers are the timecode: 01:00:20:00.
+        EXPECT_EQ(Text(CompositionStart(media)), Text({25, false, 1, 0, 20, 0}));
+        realingest::ExpectMedia(*writer, media, 0, realingest::kClip.nPictures);
+    }
+}
+
+// The sender's own box comes only when it failed while the receiver still wanted data: a long clip trimmed over
+// the TCP block stream, a cancel and a folder that fills up each end with the closing box alone, which says why.
+TEST_F(ValdrinIngest, TheSendersBoxComesOnlyWhileTheReceiverStillWantsData)
+{
+    constexpr parvexclip::ClipSpec kLong{"Imx50", KORVOMXF_FORMAT_BAVD_8MB, 2, 3, 4, 50, 2, "imx50.m2v", 250000, 240,
+                                         false};
+    parvexclip::ClipWriter clip(kLong);
+    clip._describe = [](KorvoMXFInfo&, KorvoMXFClip& described) {
+        described._nShortIn = parvexclip::kFirstField + 2 * 4;
+        described._nShortOut = parvexclip::kFirstField + 2 * 10;
+    };
+    ASSERT_TRUE(clip.WriteAll((folder / "clips" / "long.mxf").string()));
+
+    // Pictures 4 to 9 of 240: the receiver closes its end once it has them.
+    StartOnClips(true, true);
+    QTimer::singleShot(0, [] {});
+    DoubleClick("long.mxf");
+    EXPECT_EQ(sink.Messages(), (std::vector<Message>{{"Transfer Complete !", "Success", MessageIcon::Information}}));
+    realingest::ExpectMedia(clip, Media(), 4, 6);
+
+    // The whole clip, cancelled as soon as the progress box shows.
+    frame.reset();
+    StartOnClips(false, true);
+    size_t before = sink.Messages().size();
+    QTimer::singleShot(0, [] {
+        if (auto* dialog = qobject_cast<CProgressDlg*>(QApplication::activeModalWidget()))
+            dialog->CancelButton()->click();
+    });
+    DoubleClick("long.mxf");
+    ASSERT_EQ(sink.Messages().size(), before + 1) << ::testing::PrintToString(sink.Messages());
+    EXPECT_EQ(sink.Messages().back().caption, "Interrupted");
+    EXPECT_TRUE(sink.Messages().back().text.starts_with("Transfer CANCELED !\nThe clip did not come in whole"))
+        << sink.Messages().back().text;
+
+    // The whole clip into a folder that takes no file above 4 MB: the service's write fails.
+    frame.reset();
+    StartOnClips(false, true);
+    before = sink.Messages().size();
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit full = saved;
+    full.rlim_cur = 4 << 20;
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of killing
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    QTimer::singleShot(0, [] {});
+    DoubleClick("long.mxf");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_EQ(sink.Messages().size(), before + 1) << ::testing::PrintToString(sink.Messages());
+    EXPECT_EQ(sink.Messages().back().caption, "ERROR");
+    EXPECT_TRUE(sink.Messages().back().text.starts_with("Transfer ERROR !\n")) << sink.Messages().back().text;
+    EXPECT_NE(sink.Messages().back().text.find("cannot write the pictures"), std::string::npos)
+        << sink.Messages().back().text;
 }
 
 }  // namespace
