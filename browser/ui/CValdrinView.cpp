@@ -303,6 +303,8 @@ void CValdrinView::OnSrcDrive()
 void CValdrinView::OnSrcRixFtp()
 {
     CFTPSrvDlg dialog(_settings._szRixAddress, _settings._szRixPort, _settings._szRixUser, _settings._szRixPass, this);
+    connect(&dialog, &CFTPSrvDlg::Refused, this,
+            [this](const QString& why) { _log.Log("CValdrinView::OnSrcRixFtp : %s", why.toUtf8().constData()); });
     if (_runDialog(dialog) != QDialog::Accepted)
         return;
     _settings._szCurrentFolder = "\\";
@@ -315,6 +317,8 @@ void CValdrinView::OnSrcRixFtp()
     ListServer();
     _settings.SetRixServer(dialog.Address(), dialog.Port(), dialog.User(), dialog.Password());
     _settings.SetUseRix(true);
+    // A restart lists the server's root, not the local folder the last Src Drive left.
+    _settings.SetCurrentFolder("\\");
 }
 
 void CValdrinView::OpenItem(int row)

@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
@@ -95,11 +94,8 @@ CFTPSrvDlg::CFTPSrvDlg(const std::string& address, const std::string& port, cons
 {
     setWindowTitle("Select FTP Server");
     auto* rows = new QFormLayout;
-    _pAddress = new QLineEdit(QString::fromStdString(DottedAddress(address)), this);
-    const QString part = "(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?";
-    _pAddress->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(part + "\\." + part + "\\." + part + "\\." + part + "|" + part + "(\\." + part + "){0,3}"),
-        _pAddress));
+    // Nothing filters what is typed: a host name stays in the box and OK says why it is refused.
+    _pAddress = new QLineEdit(QString::fromStdString(address), this);
     _pPort = new QLineEdit(QString::fromStdString(port), this);
     _pUser = new QLineEdit(QString::fromStdString(user), this);
     _pPassword = new QLineEdit(QString::fromStdString(password), this);
@@ -132,38 +128,45 @@ std::string CFTPSrvDlg::PortRefusal(const std::string& port)
     return "Port \"" + port + "\" is not a number from 1 to 65535";
 }
 
+std::string CFTPSrvDlg::AddressRefusal(const std::string& address)
+{
+    // Leading zeros are refused too: some resolvers read them as octal.
+    auto number = [](const std::string& part) {
+        return !part.empty() && part.size() <= 3 && (part.size() == 1 || part[0] != '0') &&
+               std::all_of(part.begin(), part.end(),
+                           [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }) &&
+               std::stoi(part) <= 255;
+    };
+    bool numbers = std::count(address.begin(), address.end(), '.') == 3;
+    for (size_t at = 0; numbers && at <= address.size();) {
+        const size_t end = std::min(address.find('.', at), address.size());
+        numbers = number(address.substr(at, end - at));
+        at = end + 1;
+    }
+    if (numbers)
+        return {};
+    return "Server IP \"" + address + "\" is not an address of four numbers from 0 to 255 joined by dots";
+}
+
 void CFTPSrvDlg::accept()
 {
-    const std::string refusal = PortRefusal(_pPort->text().toStdString());
+    QLineEdit* refused = nullptr;
+    std::string refusal = AddressRefusal(_pAddress->text().toStdString());
+    if (!refusal.empty())
+        refused = _pAddress;
+    else if (refusal = PortRefusal(_pPort->text().toStdString()); !refusal.empty())
+        refused = _pPort;
     _pRefusal->setText(QString::fromStdString(refusal));
-    _pRefusal->setVisible(!refusal.empty());
-    if (!refusal.empty()) {
-        _pPort->setFocus();
-        _pPort->selectAll();
+    _pRefusal->setVisible(refused != nullptr);
+    if (refused) {
+        emit Refused(QString::fromStdString(refusal));
+        refused->setFocus();
+        refused->selectAll();
         return;
     }
-    _szAddress = DottedAddress(_pAddress->text().toStdString());
+    _szAddress = _pAddress->text().toStdString();
     _szPort = _pPort->text().toStdString();
     _szUser = _pUser->text().toStdString();
     _szPassword = _pPassword->text().toStdString();
     QDialog::accept();
-}
-
-std::string CFTPSrvDlg::DottedAddress(const std::string& text)
-{
-    unsigned parts[4] = {0, 0, 0, 0};
-    size_t at = 0;
-    for (int i = 0; i < 4 && at <= text.size(); ++i) {
-        const size_t dot = std::min(text.find('.', at), text.size());
-        unsigned value = 0;
-        for (size_t k = at; k < dot; ++k) {
-            if (!std::isdigit(static_cast<unsigned char>(text[k])))
-                break;
-            value = std::min(255u, value * 10 + static_cast<unsigned>(text[k] - '0'));
-        }
-        parts[i] = value;
-        at = dot + 1;
-    }
-    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]) + "." +
-           std::to_string(parts[3]);
 }

@@ -55,7 +55,8 @@ private:
     QLineEdit* _pEdit = nullptr;
 };
 
-// "Select FTP Server": a dotted IPv4 address, the port, the user and the password (shown in clear).
+// "Select FTP Server": a dotted IPv4 address (a host name is refused), the port, the user and the password (shown in
+// clear).
 class CFTPSrvDlg : public QDialog
 {
     Q_OBJECT
@@ -72,12 +73,17 @@ public:
     QLineEdit* PasswordEdit() const { return _pPassword; }
     // What the dialog says it refuses; empty while nothing is refused.
     QString RefusalText() const;
-    // OK keeps the dialog open, saying why, while the port is not a number from 1 to 65535 (empty is the default).
+    // OK keeps the dialog open, saying why, while the address is not a dotted IPv4 address or the port is not a
+    // number from 1 to 65535 (empty is the default).
     void accept() override;
     // Why a port text is refused; empty when it is taken.
     static std::string PortRefusal(const std::string& port);
-    // The address as the address control shows it: four numbers 0..255 joined by dots, blank parts as 0.
-    static std::string DottedAddress(const std::string& text);
+    // Why an address text is refused; empty for four numbers 0..255 joined by dots, as typed (nothing is padded).
+    static std::string AddressRefusal(const std::string& address);
+
+signals:
+    // A refusal as it is shown, for the log.
+    void Refused(const QString& why);
 
 private:
     std::string _szAddress, _szPort, _szUser, _szPassword;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "outside/rix/CRixSimFtpSession.h"
 #include "outside/rix/CRixSimGbeSession.h"
@@ -43,10 +44,17 @@ bool CRixSimServer::Start()
         return false;
     RixSimConfig config = GetConfig();
     _bStopping = false;
-    _sockFtp = CRixSimSocket::Listen(config._szBindAddress, config._nFtpPort);
-    if (config._bGbe)
-        _sockGbe = CRixSimSocket::Listen(config._szBindAddress, config._nGbePort);
-    if (!_sockFtp.IsOpen() || (config._bGbe && !_sockGbe.IsOpen())) {
+    _szStartError.clear();
+    int nError = 0;
+    _sockFtp = CRixSimSocket::Listen(config._szBindAddress, config._nFtpPort, &nError);
+    if (!_sockFtp.IsOpen())
+        _szStartError = "FTP port " + std::to_string(config._nFtpPort) + ": " + std::strerror(nError);
+    else if (config._bGbe) {
+        _sockGbe = CRixSimSocket::Listen(config._szBindAddress, config._nGbePort, &nError);
+        if (!_sockGbe.IsOpen())
+            _szStartError = "GbE port " + std::to_string(config._nGbePort) + ": " + std::strerror(nError);
+    }
+    if (!_szStartError.empty()) {
         _sockFtp.Close();
         _sockGbe.Close();
         return false;

@@ -66,8 +66,11 @@ public:
     CRixSimServer(const CRixSimServer&) = delete;
     CRixSimServer& operator=(const CRixSimServer&) = delete;
 
-    // Opens the listening sockets and starts serving; false when a port could not be opened.
+    // Opens the listening sockets and starts serving; false when a port could not be opened, StartError says which.
     bool Start();
+    // Why the last Start failed: the port that could not be opened and the cause ("GbE port 7010: Address already
+    // in use"); empty after a start that succeeded.
+    std::string StartError() const { return _szStartError; }
     void Stop();
     uint16_t FtpPort() const { return _nFtpPort; }
     uint16_t GbePort() const { return _nGbePort; }
@@ -107,6 +110,7 @@ private:
     CRixSimSocket _sockGbe;
     uint16_t _nFtpPort = 0;
     uint16_t _nGbePort = 0;
+    std::string _szStartError;
     std::thread _thAccept;
     std::vector<std::unique_ptr<CRixSimSession>> _vSessions;
     uint32_t _nFtpSessions = 0;

@@ -57,18 +57,23 @@ void CRixSimSocket::Shutdown()
         shutdown(fd, SHUT_RDWR);
 }
 
-CRixSimSocket CRixSimSocket::Listen(const std::string& szAddress, uint16_t nPort)
+CRixSimSocket CRixSimSocket::Listen(const std::string& szAddress, uint16_t nPort, int* pError)
 {
+    auto failed = [pError](int error) {
+        if (pError)
+            *pError = error;
+        return CRixSimSocket();
+    };
     sockaddr_in addr;
     if (!MakeAddress(szAddress, nPort, addr))
-        return {};
+        return failed(EINVAL);
     CRixSimSocket s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!s.IsOpen())
-        return {};
+        return failed(errno);
     int on = 1;
     setsockopt(s.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(s.Fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s.Fd(), 16) != 0)
-        return {};
+        return failed(errno);
     return s;
 }
 

@@ -27,8 +27,9 @@ public:
     // Wakes any thread blocked on the socket; the descriptor stays valid until Close.
     void Shutdown();
 
-    // A listening TCP socket on the address (dotted IPv4) and port (0: the system chooses).
-    static CRixSimSocket Listen(const std::string& szAddress, uint16_t nPort);
+    // A listening TCP socket on the address (dotted IPv4) and port (0: the system chooses). On failure the socket is
+    // closed and pError, when given, receives the errno (EINVAL for an address that is not dotted IPv4).
+    static CRixSimSocket Listen(const std::string& szAddress, uint16_t nPort, int* pError = nullptr);
     // A TCP connection to the address and port, given up after the time-out.
     static CRixSimSocket Connect(const std::string& szAddress, uint16_t nPort, uint32_t nTimeoutMs);
 

@@ -172,3 +172,29 @@ TEST(RixSimProgram, AnnouncesTheBlockSizeOfItsClips)
 }
 
 }  // namespace
+
+namespace
+{
+
+// A port taken by another program is named in the error, FTP or GbE, with the cause.
+TEST(RixSimProgram, NamesThePortThatIsBusy)
+{
+    const std::filesystem::path root = testsupport::TestRoot() / "rixsim-busy";
+    std::filesystem::create_directories(root);
+    const CRixSimSocket busy = CRixSimSocket::Listen("127.0.0.1", 0);
+    ASSERT_TRUE(busy.IsOpen());
+    const std::string port = std::to_string(busy.LocalPort());
+    for (const char* option : {"--port", "--gbe-port"}) {
+        SCOPED_TRACE(option);
+        RixSimProgramRun run(KORVO_RIXSIM_PROGRAM, root, {option, port});
+        EXPECT_EQ(run.Welcome(), "");
+        EXPECT_EQ(run.Stop(), 1);
+        const std::string which = std::string(option) == "--port" ? "FTP" : "GbE";
+        EXPECT_NE(run.Errors().find("rixsim: cannot listen on 127.0.0.1, " + which + " port " + port +
+                                    ": Address already in use"),
+                  std::string::npos)
+            << run.Errors();
+    }
+}
+
+}  // namespace

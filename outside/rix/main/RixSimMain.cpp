@@ -148,8 +148,8 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     if (!server.Start()) {
-        std::fprintf(stderr, "rixsim: cannot listen on %s ports %u and %u\n", config._szBindAddress.c_str(),
-                     config._nFtpPort, config._nGbePort);
+        std::fprintf(stderr, "rixsim: cannot listen on %s, %s\n", config._szBindAddress.c_str(),
+                     server.StartError().c_str());
         return 1;
     }
     std::printf("rixsim: serving %s with %u MB blocks, FTP on %s:%u, GbE on port %u\n", root.c_str(), nBlockSize >> 20,

@@ -322,7 +322,7 @@ TEST_F(ValdrinLocalTest, TcpTransferPublishesItsAddressAndReportsAReceiverThatNe
     EXPECT_NE(copy.find("<KorvoTCPPort>127.0.0.1:"), std::string::npos) << copy.substr(0, 600);
 }
 
-TEST(ValdrinDialogTexts, GuardBandAndAddressConversions)
+TEST(ValdrinDialogTexts, GuardBandConversion)
 {
     struct Case {
         const char* text;
@@ -331,9 +331,36 @@ TEST(ValdrinDialogTexts, GuardBandAndAddressConversions)
     for (const Case& c :
          {Case{"12", 12}, Case{" -7x", -7}, Case{"abc", 0}, Case{"", 0}, Case{"99999999999", INT32_MAX}})
         EXPECT_EQ(CTrimGBDlg::ParseFields(c.text), c.fields) << c.text;
-    EXPECT_EQ(CFTPSrvDlg::DottedAddress("10.1.2.3"), "10.1.2.3");
-    EXPECT_EQ(CFTPSrvDlg::DottedAddress("10.1"), "10.1.0.0");
-    EXPECT_EQ(CFTPSrvDlg::DottedAddress("300.1.2.3"), "255.1.2.3");
+}
+
+TEST(ValdrinDialogTexts, TheServerDialogRefusesAnAddressThatIsNotFourNumbersAndPadsNothing)
+{
+    struct Case {
+        const char* address;
+        bool taken;
+    };
+    for (const Case& c :
+         {Case{"10.1.2.3", true}, Case{"0.0.0.0", true}, Case{"255.255.255.255", true},
+          Case{"nosuchhost.invalid", false}, Case{"rix-server-1", false}, Case{"10.1", false}, Case{"10.1.2", false},
+          Case{"10.1.2.", false}, Case{"10.1.2.3.4", false}, Case{"300.1.2.3", false}, Case{"010.1.2.3", false},
+          Case{" 10.1.2.3", false}, Case{"", false}}) {
+        SCOPED_TRACE(c.address);
+        CFTPSrvDlg dialog("127.0.0.1", "21", "Korvo", "pw");
+        QStringList refusals;
+        QObject::connect(&dialog, &CFTPSrvDlg::Refused, [&](const QString& why) { refusals << why; });
+        dialog.AddressEdit()->clear();
+        QTest::keyClicks(dialog.AddressEdit(), c.address);
+        EXPECT_EQ(dialog.AddressEdit()->text().toStdString(), c.address);
+        dialog.accept();
+        EXPECT_EQ(dialog.result() == QDialog::Accepted, c.taken);
+        const std::string refusal = c.taken ? ""
+                                            : std::string("Server IP \"") + c.address +
+                                                  "\" is not an address of four numbers from 0 to "
+                                                  "255 joined by dots";
+        EXPECT_EQ(dialog.RefusalText().toStdString(), refusal);
+        EXPECT_EQ(refusals.size(), c.taken ? 0 : 1);
+        EXPECT_EQ(dialog.Address(), c.taken ? c.address : "127.0.0.1");
+    }
 }
 
 TEST(ValdrinDialogTexts, TheServerDialogRefusesAPortThatIsNotANumberAndSaysSo)

@@ -12,7 +12,9 @@
 #include "browser/IngestJobXml.h"
 #include "browser/ui/CProgressDlg.h"
 #include "browser/ui/ValdrinDialogs.h"
+#include "common/CLogFile.h"
 #include "outside/rix/CRixSimServer.h"
+#include "platform/Paths.h"
 #include "tests/browser/ServerClipGolden.h"
 #include "tests/browser/ui/ValdrinUiKit.h"
 
@@ -138,6 +140,45 @@ TEST_F(ValdrinServerTest, CancelledServerChoiceChangesNothing)
     EXPECT_EQ(dialogsRun, 1);
     EXPECT_EQ(Items(), before);
     EXPECT_FALSE(RegDword("Use Rix FTP"));
+}
+
+TEST_F(ValdrinServerTest, AHostNameOrPartialAddressIsRefusedWithAMessageAndNothingIsSaved)
+{
+    Start();
+    const auto before = Items();
+    for (const char* typed : {"nosuchhost.invalid", "rix-server-1", "127.0.0", "127.0.0.1."}) {
+        SCOPED_TRACE(typed);
+        std::string refusal;
+        bool acceptedAtOnce = true;
+        answer = [&](QDialog& dialog) {
+            auto& ftp = dynamic_cast<CFTPSrvDlg&>(dialog);
+            ftp.AddressEdit()->clear();
+            QTest::keyClicks(ftp.AddressEdit(), typed);
+            ftp.PortEdit()->setText(QString::number(server->FtpPort()));
+            ftp.accept();
+            acceptedAtOnce = ftp.result() == QDialog::Accepted;
+            refusal = ftp.RefusalText().toStdString();
+            // The operator gives up.
+            ftp.reject();
+            return ftp.result();
+        };
+        frame->Action(kCmdSrcRixFtp)->trigger();
+        answer = nullptr;
+        EXPECT_FALSE(acceptedAtOnce);
+        EXPECT_EQ(refusal, std::string("Server IP \"") + typed +
+                               "\" is not an address of four numbers from 0 to 255 joined by dots");
+        EXPECT_EQ(View().Settings()._szRixAddress, "127.0.0.1");
+        EXPECT_FALSE(View().Settings()._bUseRix);
+        EXPECT_EQ(Items(), before);
+    }
+    // A first start wrote only the folder and the setup library's name; the refusals wrote nothing more.
+    EXPECT_EQ(RegString("Drive"), "C:\\");
+    for (const char* name : {"Rix FTP", "Rix Port", "Rix User", "Rix Pass"})
+        EXPECT_FALSE(RegString(name)) << name;
+    EXPECT_FALSE(RegDword("Use Rix FTP"));
+    EXPECT_TRUE(sink.Messages().empty());
+    const std::string log = browsertest::ReadText(platform::ToLocalPath(GetLogFilePath("KorvoMirel", "Valdrin.log")));
+    EXPECT_NE(log.find("Server IP \"rix-server-1\" is not an address"), std::string::npos) << log;
 }
 
 TEST_F(ValdrinServerTest, UnreachableServerOrRefusedLogInSaysWhy)
