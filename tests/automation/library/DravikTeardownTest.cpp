@@ -78,10 +78,10 @@ TEST(DravikTeardownTest, TheHostDeletedUnderARunningTransactionLeavesItWorkingTo
 
 namespace
 {
+// Both let go at once after the request, while the service is still loading the receiver.
 struct TeardownCase {
     const char* name;
     bool hostFirst;
-    bool afterFirstFrame;  // else at once after the request, while the service is still loading the receiver
 };
 
 class DravikTeardownCases : public ::testing::TestWithParam<TeardownCase>
@@ -90,7 +90,6 @@ class DravikTeardownCases : public ::testing::TestWithParam<TeardownCase>
 
 using ConnectFn = int (*)();
 using RequestFn = int (*)(const char*);
-using FramesFn = long long (*)();
 using TeardownFn = void (*)(int);
 }  // namespace
 
@@ -106,9 +105,8 @@ TEST_P(DravikTeardownCases, APluginLetsGoWhileAnIngestRunsAndIsUnloaded)
                 return Failed(1, dlerror());
             auto connect = reinterpret_cast<ConnectFn>(dlsym(plugin, "DravikClientConnect"));
             auto request = reinterpret_cast<RequestFn>(dlsym(plugin, "DravikClientRequest"));
-            auto frames = reinterpret_cast<FramesFn>(dlsym(plugin, "DravikClientFrames"));
             auto teardown = reinterpret_cast<TeardownFn>(dlsym(plugin, "DravikClientTeardown"));
-            if (!connect || !request || !frames || !teardown)
+            if (!connect || !request || !teardown)
                 return Failed(2, "plug-in entries");
             if (connect() != kSuccess)
                 return Failed(3, "connect");
@@ -116,13 +114,6 @@ TEST_P(DravikTeardownCases, APluginLetsGoWhileAnIngestRunsAndIsUnloaded)
                 return Failed(4, "client library controls");
             if (request(ingest.job.c_str()) != kSuccess)
                 return Failed(5, "request");
-            if (c.afterFirstFrame) {
-                const auto until = std::chrono::steady_clock::now() + 30s;
-                while (frames() < 1 && std::chrono::steady_clock::now() < until)
-                    std::this_thread::sleep_for(1ms);
-                if (frames() < 1)
-                    return Failed(6, "no frame came");
-            }
             const auto start = std::chrono::steady_clock::now();
             teardown(c.hostFirst ? 1 : 0);
             const auto took = std::chrono::steady_clock::now() - start;
@@ -138,8 +129,5 @@ TEST_P(DravikTeardownCases, APluginLetsGoWhileAnIngestRunsAndIsUnloaded)
 }
 
 INSTANTIATE_TEST_SUITE_P(Teardowns, DravikTeardownCases,
-                         ::testing::Values(TeardownCase{"TransactionFirstAtOnce", false, false},
-                                           TeardownCase{"HostFirstAtOnce", true, false},
-                                           TeardownCase{"TransactionFirstMidIngest", false, true},
-                                           TeardownCase{"HostFirstMidIngest", true, true}),
+                         ::testing::Values(TeardownCase{"TransactionFirst", false}, TeardownCase{"HostFirst", true}),
                          [](const ::testing::TestParamInfo<TeardownCase>& info) { return info.param.name; });

@@ -1,7 +1,5 @@
 // A plug-in of some host program that links libDravik.so, as automation clients are built: it connects, starts a
 // transfer and tears everything down again, and is loaded and unloaded by its host with dlopen.
-#include <cstring>
-
 #include "automation/Host.h"
 
 #define CLIENT_EXPORT extern "C" __attribute__((visibility("default")))
@@ -26,17 +24,6 @@ CLIENT_EXPORT int DravikClientRequest(const char* job)
     if (!g_api)
         return MirelQla::kQlaErrorNotInitialized;
     return g_api->RequestTransferXML("ingest", "workspace", "", job, &g_transaction).GetStatusCode();
-}
-
-// The frames done so far, -1 without a transaction.
-CLIENT_EXPORT long long DravikClientFrames()
-{
-    if (!g_transaction)
-        return -1;
-    MirelQla::TransferStatusRecord record;
-    std::memset(&record, 0, sizeof record);
-    g_transaction->GetStatus(&record);
-    return record.value1;
 }
 
 // Lets go of the transaction and the host at once, the host first when asked.
