@@ -1,5 +1,6 @@
 #include "automation/ApiLoader.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "automation/ApiLog.h"
@@ -24,7 +25,14 @@ ApiLoader::ApiLoader(const char* dllName, const char* versionText)
         Bind(dllName, versionText);
     } catch (...) {
         ApiLog::Instance().Write(0, "ApiLoader::ApiLoader exception; line counter: %d", _nProgress);
+        Fail("an exception while binding");
     }
+}
+
+void ApiLoader::Fail(const std::string& why)
+{
+    if (_strReason.empty())
+        _strReason = _strFile + ": " + why;
 }
 
 void ApiLoader::Bind(const char* dllName, const char* versionText)
@@ -37,10 +45,12 @@ void ApiLoader::Bind(const char* dllName, const char* versionText)
     log.AppendDate();
     log.Write(kLine, "     ----------     ----------     ----------          ");
     _nProgress = 1;
-    if (!_library.Open(dllName)) {
+    _strFile = platform::SharedLibrary::ResolveName(dllName ? dllName : "");
+    if (!_library.Open(dllName ? dllName : "")) {
         log.Write(kLine, "ApiLoader: DllName: %s  versionString", dllName);
         log.Write(kLine, "ApiLoader: LibHandle::LoadAPI failure: %d", 126);
         log.Write(kLine, "ApiLoader: %s", _library.LastError().c_str());
+        Fail("cannot load: " + _library.LastError());
         return;
     }
     _nProgress = 2;
@@ -49,6 +59,7 @@ void ApiLoader::Bind(const char* dllName, const char* versionText)
     _pCheck = reinterpret_cast<QoCheckAPIVersionFn>(_library.Symbol("QoCheckAPIVersion"));
     if (!_pCheck) {
         log.Write(kLine, "ApiLoader: GetProcAddr(QoCheckAPIVersion) failure: %0d", 127);
+        Fail("no QoCheckAPIVersion");
         return;
     }
     _nProgress = 3;
@@ -56,6 +67,7 @@ void ApiLoader::Bind(const char* dllName, const char* versionText)
     _nLoadState = kChecking;
     if (_pCheck(versionText) != 0) {
         log.Write(kLine, "ApiLoader: checkfunc returned version mismatch");
+        Fail(std::string("QoCheckAPIVersion rejected version ") + (versionText ? versionText : ""));
         return;
     }
     _nProgress = 4;
@@ -65,12 +77,16 @@ void ApiLoader::Bind(const char* dllName, const char* versionText)
         log.Write(kLine, "ApiLoader: getfunc: %08x", Low32(reinterpret_cast<void*>(_pCreate)));
     else
         log.Write(kLine, "ApiLoader: GetProcAddr(QoCreateAPI) failure: %0d", 127);
+    if (!_pCreate)
+        Fail("no QoCreateAPI");
     _nProgress = 5;
     _pDelete = reinterpret_cast<QoDeleteAPIFn>(_library.Symbol("QoDeleteAPI"));
     if (_pDelete)
         log.Write(kLine, "ApiLoader: deletefunc: %08x", Low32(reinterpret_cast<void*>(_pDelete)));
     else
         log.Write(kLine, "ApiLoader: GetProcAddr(QoDeleteAPI) failure: %0d", 127);
+    if (!_pDelete)
+        Fail("no QoDeleteAPI");
     _nProgress = 6;
     if (_pCreate && _pDelete)
         _nLoadState = kBound;
@@ -79,6 +95,8 @@ void ApiLoader::Bind(const char* dllName, const char* versionText)
 ApiLoader::~ApiLoader()
 {
     ApiLog& log = ApiLog::Instance();
+    while (!_apis.empty())
+        DeleteAPI(_apis.back());
     if (_library.IsOpen()) {
         _library.Close();
         log.Write(kLine, "ApiLoader: destructor released handle");
@@ -99,6 +117,10 @@ QlmClientAPI* ApiLoader::GetAPI()
                       Low32(reinterpret_cast<void*>(_pCreate)));
             _nProgress = 2;
             api = _pCreate();
+            if (api)
+                _apis.push_back(api);
+            else
+                Fail("QoCreateAPI made no API object");
         } else {
             log.Write(kLine, "ApiLoader::GetAPI: returning NULL");
         }
@@ -115,6 +137,7 @@ void ApiLoader::DeleteAPI(QlmClientAPI* api)
 {
     ApiLog& log = ApiLog::Instance();
     try {
+        _apis.erase(std::remove(_apis.begin(), _apis.end(), api), _apis.end());
         if (_library.IsOpen() && _pDelete) {
             _pDelete(api);
             log.Write(kLine, "ApiLoader::DeleteAPI done");

@@ -9,7 +9,9 @@ namespace MirelQla
 {
 
 // One accepted transfer request: the caller controls and follows the transfer through it and gives
-// it back with release.
+// it back with release. It stays usable after the Host that made it has been deleted: the transfer service's
+// client library stays loaded, and the transfer goes on, until the last transaction is released. Its
+// operations may be called from several threads at once; each status record comes out whole.
 class DRAVIK_API AutomationTransaction
 {
 public:

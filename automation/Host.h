@@ -9,7 +9,8 @@ namespace MirelQla
 {
 
 // The library's entry object: binds the transfer service's client library on first use and hands out
-// the automation API. Made by NewHost, deleted by the caller.
+// the automation API. Made by NewHost, deleted by the caller, before or after the transactions it made:
+// the client library is given back and unloaded once the host and all of them are gone.
 class DRAVIK_API Host
 {
 public:

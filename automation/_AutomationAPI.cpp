@@ -18,6 +18,7 @@ namespace
 constexpr int kHostNameRoom = 128;
 constexpr int kContextRoom = 256;
 constexpr int kSettingRoom = 256;
+const char kOffline[] = "offline automation API: no transfer service client";
 
 QlaStatus Failed(StatusCode code)
 {
@@ -43,10 +44,15 @@ const char* DataOf(const std::vector<char>& contents)
 }
 }  // namespace
 
-QlaStatus TransactionResult(int result, QlmClientTransaction* client, AutomationTransaction** out)
+QlaStatus NotConnected(const char* what)
+{
+    return QlaStatus(kQlaErrorNotInitialized, nullptr, what);
+}
+
+QlaStatus _AutomationAPI::TransactionResult(int result, QlmClientTransaction* client, AutomationTransaction** out) const
 {
     if (result == 0 && out && client)
-        *out = new _AutomationTransaction(client);
+        *out = new _AutomationTransaction(client, _pBinding);
     return StatusFromQlmCode(result);
 }
 
@@ -93,7 +99,7 @@ QlaStatus _AutomationAPI::GetPlaybackInfo(Qo::QoString& text)
 QlaStatus _AutomationAPI::Online(const std::function<QlaStatus()>& body)
 {
     if (!_pClient)
-        return QlaStatus();
+        return NotConnected(kOffline);
     try {
         return body();
     } catch (...) {
@@ -274,7 +280,7 @@ QlaStatus _AutomationAPI::RequestIngestFromFile(Qo::QoString text1, Qo::QoString
 {
     // Without the client library nothing can be requested: a failure, never a success.
     if (!_pClient)
-        return QlaStatus();
+        return NotConnected(kOffline);
     try {
         if (fileName.IsEmpty())
             return Failed(kQlaErrorSourceFilenameUnspecified);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "automation/AutomationAPI.h"
+#include "automation/ClientBinding.h"
 #include "outside/tessanapi/interface/QlmClient.h"
 
 namespace MirelQla
@@ -16,6 +18,12 @@ class _Host;
 class _AutomationAPI : public AutomationAPI
 {
 public:
+    // Over the client library the host bound; its transactions keep it bound.
+    _AutomationAPI(_Host* host, ClientBinding::Ref binding)
+        : _pHost(host), _pBinding(std::move(binding)), _pClient(_pBinding ? _pBinding->Api() : nullptr)
+    {
+    }
+    // Over an API object whose library the caller keeps loaded; null for an offline automation API.
     _AutomationAPI(_Host* host, QlmClientAPI* client) : _pHost(host), _pClient(client) {}
     ~_AutomationAPI() override = default;
 
@@ -62,12 +70,15 @@ private:
                           const std::function<int(const std::vector<char>&, QlmClientTransaction**)>& call);
     // Runs a client request; an accepted one with out given stores a new transaction in *out.
     QlaStatus Request(AutomationTransaction** out, const std::function<int(QlmClientTransaction**)>& call);
+    // Stores a new transaction over an accepted client transaction in *out; the status of the client's result.
+    QlaStatus TransactionResult(int result, QlmClientTransaction* client, AutomationTransaction** out) const;
 
     [[maybe_unused]] _Host* _pHost;  // the host that made it
+    ClientBinding::Ref _pBinding;
     QlmClientAPI* _pClient;
 };
 
-// Stores a new transaction over an accepted client transaction in *out; the status of the client's result.
-QlaStatus TransactionResult(int result, QlmClientTransaction* client, AutomationTransaction** out);
+// The answer of an automation API or a transaction that has no client library object to ask.
+QlaStatus NotConnected(const char* what);
 
 }  // namespace MirelQla

@@ -43,7 +43,7 @@ QlaStatus _AutomationAPI::RequestIngest(Qo::QoString text1, Qo::QoString deviceN
                                         Qo::QoString text4, bool /*tagAsGantrel*/, AutomationTransaction** out)
 {
     if (!_pClient)
-        return QlaStatus();
+        return NotConnected("offline automation API: no transfer service client");
     try {
         std::string setupName;
         QlaStatus status = LookupIngestSetup(deviceName.ToCString(), setupName);
@@ -64,7 +64,8 @@ QlaStatus _AutomationAPI::RequestIngest(Qo::QoString text1, Qo::QoString deviceN
         PreparedDevice device(made);
         std::string mediaType;
         if (!ReadMediaType(mediaType))
-            return QlaStatus();
+            return QlaStatus(kQlaErrorNotInitialized, nullptr,
+                             "the client library's qlmmediatype setting cannot be read");
         device->SetCompositionKind(mediaType == "AAF" ? 0 : 1);
 
         int size = 0;

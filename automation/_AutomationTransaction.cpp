@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "automation/StatusTranslation.h"
+#include "automation/_AutomationAPI.h"
 
 namespace MirelQla
 {
@@ -14,10 +15,13 @@ constexpr int kStatusTextRoom = 512;
 // A client library asking for more than this for one status text is not believed.
 constexpr int kMaxStatusText = 1 << 20;
 
+const char kNoClient[] = "no transfer service client transaction";
+
 template <size_t N>
 void CopyText(char (&to)[N], const char (&from)[N])
 {
-    std::strncpy(to, from, N);
+    std::strncpy(to, from, N - 1);
+    to[N - 1] = 0;
 }
 }  // namespace
 
@@ -43,8 +47,9 @@ void _AutomationTransaction::CopyRecord(const TransferStatusRecord& from, Transf
 QlaStatus _AutomationTransaction::Action(int (QlmClientTransaction::*operation)(const char*), const Qo::QoString& text)
 {
     if (!_pClient)
-        return QlaStatus();
+        return NotConnected(kNoClient);
     try {
+        std::lock_guard lock(_mutex);
         return StatusFromQlmCode((_pClient->*operation)(text.ToCString()));
     } catch (...) {
         return QlaStatus(kUnknownError, nullptr, "client transaction threw");
@@ -76,7 +81,7 @@ QlaStatus _AutomationTransaction::CheckArguments(const TransferStatusRecord* out
     if (!out)
         return QlaStatus(kQlaErrorUninitializedParameter, nullptr, nullptr);
     if (!_pClient)
-        return QlaStatus();
+        return NotConnected(kNoClient);
     return QlaStatus(kSuccess, nullptr, nullptr);
 }
 
@@ -85,6 +90,7 @@ QlaStatus _AutomationTransaction::GetCachedStatus(TransferStatusRecord* out)
     QlaStatus status = CheckArguments(out);
     if (!status.IsSuccess())
         return status;
+    std::lock_guard lock(_mutex);
     CopyRecord(_pClient->_data.status, *out);
     return status;
 }
@@ -96,6 +102,7 @@ QlaStatus _AutomationTransaction::GetStatus(TransferStatusRecord* out)
         return status;
     try {
         TransferStatusRecord local{};
+        std::lock_guard lock(_mutex);
         status = StatusFromQlmCode(_pClient->Refresh(&local));
         CopyRecord(local, *out);
     } catch (...) {
@@ -107,8 +114,9 @@ QlaStatus _AutomationTransaction::GetStatus(TransferStatusRecord* out)
 QlaStatus _AutomationTransaction::GetStatusText(Qo::QoString& text)
 {
     if (!_pClient)
-        return QlaStatus();
+        return NotConnected(kNoClient);
     try {
+        std::lock_guard lock(_mutex);
         std::vector<char> buffer(kStatusTextRoom, 0);
         int size = kStatusTextRoom;
         int result = _pClient->StatusText(buffer.data(), size);

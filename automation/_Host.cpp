@@ -33,16 +33,9 @@ const char* _Host::ClientLibraryName()
 
 _Host::~_Host()
 {
-    _pAutomation.reset();
-    ReleaseClient();
-}
-
-void _Host::ReleaseClient()
-{
-    if (_pClient && _pLoader)
-        _pLoader->DeleteAPI(_pClient);
-    _pClient = nullptr;
-    _pLoader.reset();
+    _pOnline.reset();
+    _pOffline.reset();
+    _pBinding.reset();
 }
 
 QlaStatus _Host::Connect(AutomationAPI** out)
@@ -50,34 +43,34 @@ QlaStatus _Host::Connect(AutomationAPI** out)
     DebugText("Loading DLL -  %s", ClientLibraryName());
     // An earlier attempt that failed may have left its object and library bound: give them back first.
     // Nothing handed out refers to that object, as it never connected.
-    ReleaseClient();
-    _pLoader = std::make_unique<ApiLoader>(ClientLibraryName(), kClientVersion);
-    _pClient = _pLoader->GetAPI();
-    if (!_pClient) {
+    _pBinding.reset();
+    _pBinding = ClientBinding::Bind(std::make_unique<ApiLoader>(ClientLibraryName(), kClientVersion));
+    QlmClientAPI* client = Client();
+    if (!client) {
         DebugText("API loader failed to load API");
         _nStatus = kQlaErrorCannotLoadLibrary;
-        return Code(_nStatus);
+        return QlaStatus(_nStatus, nullptr, _pBinding->Loader().Reason().c_str());
     }
     char address[32];
-    std::snprintf(address, sizeof address, "0x%08x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(_pClient)));
+    std::snprintf(address, sizeof address, "0x%08x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(client)));
     DebugText("API Object addr: %s", address);
     char version[kVersionRoom] = {};
-    const char* server = _pClient->ServerVersion();
+    const char* server = client->ServerVersion();
     if (server)
         std::strncpy(version, server, kVersionRoom - 1);
-    int result = _pClient->CheckVersion(version);
+    int result = client->CheckVersion(version);
     if (result != 0) {
         _nStatus = QlmCodeToStatus(result);
         return Code(_nStatus);
     }
     DebugText("APIVersCompat: API is compatible with the server");
     _nStatus = kSuccess;
-    _pAutomation = std::make_unique<_AutomationAPI>(this, _pClient);
+    _pOnline = std::make_unique<_AutomationAPI>(this, _pBinding);
     if (out)
-        *out = _pAutomation.get();
+        *out = _pOnline.get();
     for (const char* mode : {"WorkGroup", "Playback", "Ingest", "Zelt"}) {
         char* text = nullptr;
-        _pClient->ModeText(mode, &text);
+        client->ModeText(mode, &text);
         std::free(text);
     }
     return Code(kSuccess);
@@ -89,9 +82,9 @@ QlaStatus _Host::GetAutomationAPI(AutomationAPI** out)
         if (_nStatus != kSuccess)
             return Connect(out);
         if (out) {
-            if (!_pAutomation)
-                _pAutomation = std::make_unique<_AutomationAPI>(this, _pClient);
-            *out = _pAutomation.get();
+            if (!_pOnline)
+                _pOnline = std::make_unique<_AutomationAPI>(this, _pBinding);
+            *out = _pOnline.get();
         }
         return Code(kSuccess);
     } catch (...) {
@@ -106,7 +99,7 @@ QlaStatus _Host::CheckAPIVersion(bool* compatible, Qo::QoString& version)
     try {
         char buffer[kVersionRoom] = {};
         std::strncpy(buffer, version.ToCString(), kVersionRoom - 1);
-        int result = _pClient->CheckVersion(buffer);
+        int result = Client()->CheckVersion(buffer);
         buffer[kVersionRoom - 1] = 0;
         if (compatible)
             *compatible = result == 0;
@@ -123,7 +116,7 @@ QlaStatus _Host::GetLibraryInfoText(Qo::QoString& text)
     if (_nStatus != kSuccess)
         return Code(_nStatus);
     try {
-        const char* info = _pClient->InformationText();
+        const char* info = Client()->InformationText();
         if (!text.IsEmpty())
             return Code(kQlaErrorUninitializedParameter);
         text = info;
@@ -140,7 +133,7 @@ QlaStatus _Host::QueryNameTexts(Qo::QoString name, Qo::QoString& first, Qo::QoSt
     try {
         const char* one = nullptr;
         const char* two = nullptr;
-        int result = _pClient->QueryNameTexts(name.ToCString(), &one, &two);
+        int result = Client()->QueryNameTexts(name.ToCString(), &one, &two);
         QlaStatus status;
         if (result != 0) {
             status.SetStatus(QlmCodeToStatus(result), nullptr, nullptr);
@@ -157,9 +150,10 @@ QlaStatus _Host::QueryNameTexts(Qo::QoString name, Qo::QoString& first, Qo::QoSt
 QlaStatus _Host::GetOfflineAutomationAPI(AutomationAPI** out)
 {
     try {
-        _pAutomation = std::make_unique<_AutomationAPI>(this, nullptr);
+        if (!_pOffline)
+            _pOffline = std::make_unique<_AutomationAPI>(this, static_cast<QlmClientAPI*>(nullptr));
         if (out)
-            *out = _pAutomation.get();
+            *out = _pOffline.get();
         return Code(kSuccess);
     } catch (...) {
         return Code(kUnknownError);

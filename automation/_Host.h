@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "automation/ApiLoader.h"
+#include "automation/ClientBinding.h"
 #include "automation/Host.h"
 #include "automation/_AutomationAPI.h"
 
@@ -26,13 +26,15 @@ public:
 
 private:
     QlaStatus Connect(AutomationAPI** out);
-    // Gives back the client API object of an earlier attempt and frees its library.
-    void ReleaseClient();
+    QlmClientAPI* Client() const { return _pBinding ? _pBinding->Api() : nullptr; }
 
     StatusCode _nStatus = kQlaErrorNotInitialized;
-    QlmClientAPI* _pClient = nullptr;
-    std::unique_ptr<ApiLoader> _pLoader;
-    std::unique_ptr<_AutomationAPI> _pAutomation;
+    // The client library bound by the last attempt; transactions may keep it after the host has gone.
+    ClientBinding::Ref _pBinding;
+    // The online automation API, made once connected, and the offline one; each lives as long as the host,
+    // so a pointer handed out stays good whichever was asked for last.
+    std::unique_ptr<_AutomationAPI> _pOnline;
+    std::unique_ptr<_AutomationAPI> _pOffline;
 };
 
 }  // namespace MirelQla

@@ -4,12 +4,16 @@
 // that the transfer service (outside/tessan) runs with the receiver plug-in ("tessan.plugin", "Recalo"
 // by default), and the transaction's status record follows it.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "outside/tessan/CIngestTransfer.h"
 #include "outside/tessanapi/StandInJournal.h"
@@ -74,21 +78,38 @@ public:
     void Resume() { _transfer.Resume(); }
     void Cancel() { _transfer.Cancel(); }
 
+    // The record and the text are made from one reading of the transfer, under one lock.
     void Publish(MirelQla::TransferStatusRecord& r)
     {
         std::lock_guard lock(_mutex);
+        const int64_t done = _transfer.FramesDone();
+        const int64_t expected = _transfer.FramesExpected();
         r.state = !_bDone ? (_transfer.IsPaused() ? kPaused : kRunning)
                           : (_result.complete ? kComplete : (_result.cancelled ? kCancelled : kFailed));
-        r.value1 = _transfer.FramesDone();
-        r.value2 = _transfer.FramesExpected();
+        r.value1 = done;
+        r.value2 = expected;
         r.value4 = _bDone ? _result.code : 0;
-        CopyText(r.text5, sizeof r.text5, Text());
+        // "record.pause.us": a library slow between the values and the text, so a copy made meanwhile shows.
+        if (int pause = TheJournal().GetInt("record.pause.us", 0); pause > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(pause));
+        CopyText(r.text5, sizeof r.text5, TextOf(done, expected));
     }
     std::string Text()
     {
+        std::lock_guard lock(_mutex);
+        return TextOf(_transfer.FramesDone(), _transfer.FramesExpected());
+    }
+    bool Running()
+    {
+        std::lock_guard lock(_mutex);
+        return !_bDone;
+    }
+
+private:
+    std::string TextOf(int64_t done, int64_t expected) const
+    {
         if (!_bDone)
-            return "running " + std::to_string(_transfer.FramesDone()) + " of " +
-                   std::to_string(_transfer.FramesExpected()) + " frames";
+            return "running " + std::to_string(done) + " of " + std::to_string(expected) + " frames";
         std::string text = _result.complete ? "complete" : (_result.cancelled ? "cancelled" : "failed");
         for (const std::string& more : {_result.hostText, _result.pluginText}) {
             if (!more.empty())
@@ -97,7 +118,6 @@ public:
         return text;
     }
 
-private:
     tessan::CIngestTransfer _transfer;
     std::thread _thread;
     std::mutex _mutex;
@@ -120,12 +140,14 @@ public:
     int Refresh(MirelQla::TransferStatusRecord* record) override
     {
         Note("Transaction" + std::to_string(_data.transferId) + ".Refresh");
+        std::lock_guard lock(_refreshMutex);
         Publish();
         if (record)
             *record = _data.status;
         return ResultOf("Refresh");
     }
     int Unused1() override { return 1; }
+    bool Running() const { return _run && _run->Running(); }
     int Action2(const char* text) override { return Action(2, text); }
     int Action3(const char* text) override { return Action(3, text); }
     int Action4(const char* text) override { return Action(4, text); }
@@ -190,20 +212,43 @@ private:
     }
 
     std::unique_ptr<IngestRun> _run;
+    std::mutex _refreshMutex;
 };
 
-// Transactions belong to the library; they live until the tests reset it or it unloads.
+// Transactions belong to the library, each to the API object that made it: they live until that object is
+// deleted (which ends their transfers) or the tests reset the library.
 struct Transactions {
+    struct Entry {
+        const void* owner;
+        std::unique_ptr<StandInTransaction> transaction;
+    };
     std::mutex mutex;
-    std::vector<std::unique_ptr<StandInTransaction>> all;
+    std::vector<Entry> all;
     int nextId = 1;
 
-    void Clear()
+    // Ends the transfers of owner's transactions (all of them when owner is null) and frees them. The
+    // ingest threads are joined here, outside the list's lock.
+    void End(const void* owner)
     {
-        std::lock_guard lock(mutex);
-        all.clear();
-        nextId = 1;
+        std::vector<Entry> ending;
+        {
+            std::lock_guard lock(mutex);
+            auto mine = std::stable_partition(all.begin(), all.end(),
+                                              [owner](const Entry& e) { return owner && e.owner != owner; });
+            std::move(mine, all.end(), std::back_inserter(ending));
+            all.erase(mine, all.end());
+            if (!owner)
+                nextId = 1;
+        }
+        for (const Entry& e : ending) {
+            if (owner && e.transaction->Running())
+                Note("Transaction" + std::to_string(e.transaction->_data.transferId) + ".CancelledAtDelete");
+        }
+        ending.clear();
     }
+    // A library unloaded while a transfer still runs would pull its code from under the thread: the last
+    // resort, for a client that never gave its API object back, is to end them here.
+    ~Transactions() { End(nullptr); }
 };
 
 Transactions& TheTransactions()
@@ -212,26 +257,27 @@ Transactions& TheTransactions()
     return transactions;
 }
 
-// An accepted request gets a new transaction; a rejected one none.
-int Answer(const char* operation, QlmClientTransaction** out, std::unique_ptr<IngestRun> run = nullptr)
+// An accepted request gets a new transaction of owner; a rejected one none.
+int Answer(const void* owner, const char* operation, QlmClientTransaction** out,
+           std::unique_ptr<IngestRun> run = nullptr)
 {
     int result = ResultOf(operation);
     if (result != 0 || !out)
         return result;
     Transactions& t = TheTransactions();
     std::lock_guard lock(t.mutex);
-    t.all.push_back(std::make_unique<StandInTransaction>(t.nextId++, std::move(run)));
-    *out = t.all.back().get();
+    t.all.push_back({owner, std::make_unique<StandInTransaction>(t.nextId++, std::move(run))});
+    *out = t.all.back().transaction.get();
     return 0;
 }
 
 constexpr int kBadSource = 13;
 
 // An XML request is an ingest job once the tests name an output folder: the transfer service runs it.
-int XmlAnswer(const char* operation, const char* xml, QlmClientTransaction** out)
+int XmlAnswer(const void* owner, const char* operation, const char* xml, QlmClientTransaction** out)
 {
     if (!TheJournal().Has("tessan.out"))
-        return Answer(operation, out);
+        return Answer(owner, operation, out);
     tessan::CIngestJob job;
     if (!job.Parse(Arg(xml))) {
         Note("IngestJobRejected(" + job.Error() + ")");
@@ -239,7 +285,7 @@ int XmlAnswer(const char* operation, const char* xml, QlmClientTransaction** out
     }
     if (ResultOf(operation) != 0 || !out)
         return ResultOf(operation);
-    return Answer(operation, out,
+    return Answer(owner, operation, out,
                   std::make_unique<IngestRun>(std::move(job), TheJournal().Get("tessan.out"),
                                               TheJournal().Get("tessan.plugin", "Recalo")));
 }
@@ -266,7 +312,7 @@ public:
         Note("TransferRequest(" + Arg(text1) + "|" + Arg(text3) + "|" + Arg(host) + "|" + Arg(text4) + "|" +
              std::to_string(zero) + "|" + Bytes(contents, size) + "|" + std::to_string(size) + "|" +
              std::to_string(zero2) + ")");
-        return Answer("TransferRequest", out);
+        return Answer(this, "TransferRequest", out);
     }
     int Unused4() override { return Unused(4); }
     int Unused5() override { return Unused(5); }
@@ -276,14 +322,14 @@ public:
     {
         Note("FileTransferRequest(" + Arg(text1) + "|" + Arg(text2) + "|" + Bytes(contents, size) + "|" +
              std::to_string(size) + "|" + Arg(text4) + "|" + std::to_string(zero) + "|" + std::to_string(zero2) + ")");
-        return Answer("FileTransferRequest", out);
+        return Answer(this, "FileTransferRequest", out);
     }
     int CompositionRequest(const char* text1, const char* text2, const char* text4, const char* contents, int size,
                            QlmClientTransaction** out) override
     {
         Note("CompositionRequest(" + Arg(text1) + "|" + Arg(text2) + "|" + Arg(text4) + "|" + Bytes(contents, size) +
              "|" + std::to_string(size) + ")");
-        return Answer("CompositionRequest", out);
+        return Answer(this, "CompositionRequest", out);
     }
     int Unused9() override { return Unused(9); }
     int PriorityRequest(const char* text1, const char* text3, const char* host, const char* contents, int size,
@@ -291,7 +337,7 @@ public:
     {
         Note("PriorityRequest(" + Arg(text1) + "|" + Arg(text3) + "|" + Arg(host) + "|" + Bytes(contents, size) + "|" +
              std::to_string(size) + "|" + std::to_string(priority) + "|" + std::to_string(option) + ")");
-        return Answer("PriorityRequest", out);
+        return Answer(this, "PriorityRequest", out);
     }
     int Unused11() override { return Unused(11); }
     int CheckVersion(char* version) override
@@ -369,14 +415,14 @@ public:
     {
         Note("XmlRequest(" + Arg(text1) + "|" + Arg(text2) + "|" + Bytes(contents, size) + "|" + std::to_string(size) +
              "|" + std::to_string(zero) + "|" + Arg(xml) + ")");
-        return XmlAnswer("XmlRequest", xml, out);
+        return XmlAnswer(this, "XmlRequest", xml, out);
     }
     int XmlRequestEx(const char* text1, const char* text2, const char* text3, const char* contents, int size, int zero,
                      const char* xml, QlmClientTransaction** out) override
     {
         Note("XmlRequestEx(" + Arg(text1) + "|" + Arg(text2) + "|" + Arg(text3) + "|" + Bytes(contents, size) + "|" +
              std::to_string(size) + "|" + std::to_string(zero) + "|" + Arg(xml) + ")");
-        return XmlAnswer("XmlRequestEx", xml, out);
+        return XmlAnswer(this, "XmlRequestEx", xml, out);
     }
     int Unused49() override { return Unused(49); }
     int Unused50() override { return Unused(50); }
@@ -439,6 +485,7 @@ STANDIN_EXPORT QlmClientAPI* QoCreateAPI()
 STANDIN_EXPORT void QoDeleteAPI(QlmClientAPI* api)
 {
     Note("QoDeleteAPI");
+    TheTransactions().End(api);
     delete static_cast<StandInApi*>(api);
 }
 #endif
@@ -447,6 +494,6 @@ STANDIN_EXPORT void QoDeleteAPI(QlmClientAPI* api)
 STANDIN_EXPORT int TessanApiControl(const char* key, const char* value, char* reply, int replySize)
 {
     if (key && std::strcmp(key, "reset") == 0)
-        TheTransactions().Clear();
+        TheTransactions().End(nullptr);
     return TheJournal().Control(key, value, reply, replySize);
 }

@@ -8,7 +8,8 @@
 // The objects of the transfer service's client library (tessanapiVC7), as this library calls them.
 // The operations stand in the order of the library's own table; the ones this library never calls
 // hold their places as UnusedN. Neither object is deleted through this interface: the API object
-// goes back through the library's QoDeleteAPI entry, transactions belong to the library.
+// goes back through the library's QoDeleteAPI entry, transactions belong to the library. QoDeleteAPI ends
+// the transfers of the object's transactions and frees them, so it comes before the library is unloaded.
 
 class QlmClientTransaction;
 

@@ -2,6 +2,7 @@
 #include <cxxabi.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "automation/QlaStatus.h"
 #include "automation/QoString.h"
 #include "tests/automation/StandIns.h"
+#include "tests/support/TestEnv.h"
 
 using namespace MirelQla;
 
@@ -133,8 +135,97 @@ TEST(DravikLibraryTest, NoClientLibraryIsAStatusNotACrash)
     QlaStatus status = host->GetAutomationAPI(&api);
     EXPECT_EQ(status.GetStatusCode(), kQlaErrorCannotLoadLibrary);
     EXPECT_EQ(status.GetDescMessage(), "(QlaAPI Error) Unable to load tessan library");
+    // The loader's reason: the file it tried and what the system's loader said.
+    const std::string file = (testsupport::TestRoot() / "lib" / "libtessanapiVC7.so").string();
+    EXPECT_TRUE(status.GetTechMessage().StartsWith(file.c_str(), true)) << status.GetTechMessage().ToCString();
+    EXPECT_NE(std::string(status.GetTechMessage().ToCString()).find("cannot open shared object file"),
+              std::string::npos)
+        << status.GetTechMessage().ToCString();
     EXPECT_EQ(api, nullptr);
     EXPECT_EQ(host->GetOfflineAutomationAPI(&api).GetStatusCode(), kSuccess);
     Qo::QoString text;
     EXPECT_EQ(api->GetIngestInfo(text).GetStatusCode(), kQlaErrorNotInitialized);
+}
+
+TEST(DravikLibraryTest, AVersionTheClientLibraryRejectsIsNamedInTheStatus)
+{
+    auto client = automationtest::ClientLibrary();
+    client->Set("api.version", "0.9");
+    std::unique_ptr<Host> host(Host::NewHost());
+    QlaStatus status = host->GetAutomationAPI(nullptr);
+    EXPECT_EQ(status.GetStatusCode(), kQlaErrorCannotLoadLibrary);
+    EXPECT_EQ(
+        std::string(status.GetTechMessage().ToCString()),
+        (testsupport::TestRoot() / "lib" / "libtessanapiVC7.so").string() + ": QoCheckAPIVersion rejected version 0.8");
+}
+
+TEST(DravikLibraryTest, ATextLongerThanItsFieldIsCutToEndWithAZero)
+{
+    struct Field {
+        const char* key;  // its last character fills the text
+        size_t offset;
+        size_t size;
+    };
+    const Field fields[] = {{"record.text1", offsetof(TransferStatusRecord, text1), 256},
+                            {"record.text2", offsetof(TransferStatusRecord, text2), 256},
+                            {"record.text4", offsetof(TransferStatusRecord, text4), 256},
+                            {"record.text5", offsetof(TransferStatusRecord, text5), 64},
+                            {"record.text7", offsetof(TransferStatusRecord, text7), 256}};
+    auto client = automationtest::ClientLibrary();
+    std::unique_ptr<Host> host(Host::NewHost());
+    AutomationAPI* api = nullptr;
+    ASSERT_EQ(host->GetAutomationAPI(&api).GetStatusCode(), kSuccess);
+    for (const Field& f : fields)
+        client->Set(f.key, std::string(f.size + 40, f.key[11]));
+    AutomationTransaction* transaction = nullptr;
+    ASSERT_EQ(api->RequestTransferXML("ingest", "workspace", "", "<ingestdrag/>", &transaction).GetStatusCode(),
+              kSuccess);
+    for (bool cached : {false, true}) {
+        TransferStatusRecord record;
+        std::memset(&record, 0x55, sizeof record);
+        EXPECT_EQ((cached ? transaction->GetCachedStatus(&record) : transaction->GetStatus(&record)).GetStatusCode(),
+                  kSuccess);
+        for (const Field& f : fields) {
+            const char* text = reinterpret_cast<const char*>(&record) + f.offset;
+            EXPECT_EQ(std::string(text, strnlen(text, f.size)), std::string(f.size - 1, f.key[11]))
+                << f.key << (cached ? " cached" : "");
+        }
+    }
+    AutomationTransaction::release(&transaction);
+}
+
+TEST(DravikLibraryTest, TheOfflineAndTheOnlineAPIInTurn)
+{
+    auto client = automationtest::ClientLibrary();
+    std::unique_ptr<Host> host(Host::NewHost());
+    AutomationAPI* online = nullptr;
+    ASSERT_EQ(host->GetAutomationAPI(&online).GetStatusCode(), kSuccess);
+    for (int turn = 0; turn < 2; ++turn) {
+        AutomationAPI* offline = nullptr;
+        ASSERT_EQ(host->GetOfflineAutomationAPI(&offline).GetStatusCode(), kSuccess);
+        ASSERT_NE(offline, nullptr);
+        Qo::QoString text;
+        QlaStatus status = offline->GetIngestInfo(text);
+        EXPECT_EQ(status.GetStatusCode(), kQlaErrorNotInitialized);
+        EXPECT_EQ(status.GetDescMessage(), "(QlaAPI Error) The QlaStatus object is not yet initialized");
+        AutomationTransaction* transaction = nullptr;
+        status = offline->RequestTransferXML("ingest", "workspace", "", "<ingestdrag/>", &transaction);
+        EXPECT_EQ(status.GetStatusCode(), kQlaErrorNotInitialized);
+        EXPECT_FALSE(status.GetDescMessage().IsEmpty());
+        EXPECT_EQ(transaction, nullptr);
+
+        AutomationAPI* again = nullptr;
+        ASSERT_EQ(host->GetAutomationAPI(&again).GetStatusCode(), kSuccess);
+        ASSERT_NE(again, nullptr);
+        for (AutomationAPI* api : {again, online}) {
+            text.Clear();
+            EXPECT_EQ(api->GetIngestInfo(text).GetStatusCode(), kSuccess) << "turn " << turn;
+            EXPECT_EQ(text, "Ingest mode");
+        }
+        ASSERT_EQ(again->RequestTransferXML("ingest", "workspace", "", "<ingestdrag/>", &transaction).GetStatusCode(),
+                  kSuccess);
+        TransferStatusRecord record;
+        EXPECT_EQ(transaction->GetStatus(&record).GetStatusCode(), kSuccess);
+        AutomationTransaction::release(&transaction);
+    }
 }
