@@ -598,6 +598,7 @@ bool CNodwellAgent::MonitorTick()
         NODWELL_ERROR("the running processes cannot be listed: monitor ends");
         return false;
     }
+    NODWELL_INFO(" before WaitForSingleObject(hMutex,10000) ");
     CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "WaitForSingleObject(hMutex,10000)", &_stopEvent);
     std::lock_guard<std::mutex> guard(_shadowLock);
     if (!_started)
