@@ -10,9 +10,11 @@ build=$2
 command -v xdotool >/dev/null || { echo "xdotool not installed (tools/setup installs it)"; exit 77; }
 if [ "${VALDRIN_RECIPE_INSIDE:-}" != 1 ]; then
     export VALDRIN_RECIPE_INSIDE=1
+    unshare -m true 2>/dev/null || { echo "no mount namespace (unshare -m)"; [ "$(id -u)" = 0 ] && exit 1; exit 77; }
     exec unshare -m bash "$0" "$@"
 fi
-mount -t tmpfs tmpfs /var/tmp || exit 77
+# Without a private /var/tmp the recipe would write the machine's own: skipped for an ordinary user, failed as root.
+mount -t tmpfs tmpfs /var/tmp || { echo "cannot mount a private /var/tmp"; [ "$(id -u)" = 0 ] && exit 1; exit 77; }
 
 work=$(mktemp -d)
 valdrin_pid=
