@@ -73,9 +73,9 @@ int CFtpDataSocket::Read(void* buffer, uint32_t size, int64_t* pCount)
     *pCount = -1;
     if (!_socket.IsValid())
         return platform::kWsaNotSocket;
-    int64_t n = _socket.Recv(buffer, size);
+    int64_t n = _pStream->Recv(buffer, size);
     if (n < 0) {
-        int err = _socket.LastError();
+        int err = _pStream->LastError();
         theLogManager.LogTo(_szLogName, "[%08x] - Socket read error [0x%08x] !!", Handle(), static_cast<unsigned>(err));
         Close();
         return err;
@@ -84,6 +84,12 @@ int CFtpDataSocket::Read(void* buffer, uint32_t size, int64_t* pCount)
         theLogManager.LogTo(_szLogName, "[%08x] - 0 Bytes Received, Data Socket CLOSED !!", Handle());
     *pCount = n;
     return 0;
+}
+
+void CFtpSocket::SetStream(IByteStream* stream)
+{
+    std::lock_guard lock(_lock);
+    _pStream = stream ? stream : &_ownStream;
 }
 
 int CFtpDataSocket::Write(const void* data, uint32_t length, int64_t* pCount)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ftp/CAsyncSendSocket.h"
+#include "ftp/IByteStream.h"
 #include "platform/Socket.h"
 
 // One FTP data connection. Reads, writes, attach and close run under the socket's own lock, so that
@@ -30,6 +31,9 @@ public:
     void Shutdown();
     // The socket's send buffer size, -1 when closed or unknown.
     int SendBufferSize();
+    // Reads come from this stream instead of the socket, which is still connected (fuzz targets feed the reads
+    // from memory); null: the socket's own.
+    void SetStream(IByteStream* stream);
 
 protected:
     // The handle as logged.
@@ -40,6 +44,8 @@ protected:
     platform::Socket _socket;
     std::unique_ptr<CAsyncSendSocket> _pSendSocket;
     std::string _szLogName;
+    CSocketByteStream _ownStream{_socket};
+    IByteStream* _pStream = &_ownStream;
 
 private:
     mutable std::mutex _handleLock;  // guards the handle against Shutdown from another thread

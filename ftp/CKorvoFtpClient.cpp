@@ -93,7 +93,7 @@ int CKorvoFtpClient::WaitControl(std::chrono::steady_clock::time_point deadline)
         if (now >= deadline)
             return 0;
         const auto wait = std::min<std::chrono::steady_clock::duration>(deadline - now, kSlice);
-        const int rc = _ctrlSocket.WaitReadable(
+        const int rc = Replies().WaitReadable(
             static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1));
         if (rc != 0)
             return rc;
@@ -364,7 +364,7 @@ bool CKorvoFtpClient::IsReplyPending()
     if (!_ctrlSocket.IsValid())
         return false;
     // A reply that came in the same segment as the previous one waits in the buffer.
-    return _nReplyPending > 0 || _ctrlSocket.WaitReadable(0) == 1;
+    return _nReplyPending > 0 || Replies().WaitReadable(0) == 1;
 }
 
 int CKorvoFtpClient::SendCtrl(const std::string& line)
@@ -456,11 +456,11 @@ int CKorvoFtpClient::GetMsgReply(int* pCode)
             OnFtpSocketError();
             return -3;
         }
-        int64_t n = _ctrlSocket.Recv(_replyBuffer + _nReplyPending, sizeof _replyBuffer - _nReplyPending);
+        int64_t n = Replies().Recv(_replyBuffer + _nReplyPending, sizeof _replyBuffer - _nReplyPending);
         if (n < 0) {
             theLogManager.LogTo(_szLogName, "[%08x] GetMsgReply() - recv ERROR [0x%08x] !", Handle(),
-                                static_cast<unsigned>(_ctrlSocket.LastError()));
-            SetLastFailure(SocketErrorText(_ctrlSocket.LastError()));
+                                static_cast<unsigned>(Replies().LastError()));
+            SetLastFailure(SocketErrorText(Replies().LastError()));
             _nReplyPending = 0;
             OnFtpSocketError();
             return -3;

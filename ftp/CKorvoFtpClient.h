@@ -11,6 +11,7 @@
 
 #include "ftp/CAsyncSendSocket.h"
 #include "ftp/CFtpDataSocket.h"
+#include "ftp/IByteStream.h"
 #include "platform/Socket.h"
 
 struct FtpServerEntry {
@@ -57,6 +58,10 @@ public:
     static bool IsFtpPassive();
 
     void SetTimeouts(const FtpTimeouts& timeouts) { _timeouts = timeouts; }
+    // The control replies and the transfers' data are read from these streams instead of the connections, which
+    // are still made (fuzz targets feed the parsers from memory); null: the connections' own.
+    void SetReplyStream(IByteStream* stream) { _pReplyStream = stream; }
+    void SetDataStream(IByteStream* stream) { _dataSocket.SetStream(stream); }
 
     // Ends every wait on the control connection within a moment, from any thread; the connection is then
     // dropped. Stays in force until ClearAbort. A signal set from outside (a cancel flag) does the same.
@@ -129,6 +134,8 @@ protected:
     virtual void CloseSockets();
 
     int Handle() const { return _ctrlSocket.Fd(); }
+    // Where the control replies are read.
+    IByteStream& Replies() { return _pReplyStream ? *_pReplyStream : _ctrlReplies; }
     // How long one reply may take (0: nControlMs); sets the socket's own receive time-out too.
     void SetReplyWait(uint32_t ms);
     void SetLastFailure(const std::string& text) { _szLastFailure = text; }
@@ -162,6 +169,8 @@ private:
     // 1 readable, 0 the deadline passed, -1 socket error, -2 aborted.
     int WaitControl(std::chrono::steady_clock::time_point deadline);
 
+    CSocketByteStream _ctrlReplies{_ctrlSocket};
+    IByteStream* _pReplyStream = nullptr;
     std::atomic<bool> _bAbort{false};
     const std::atomic<bool>* _pAbortSignal = nullptr;
     uint32_t _nReplyWaitMs = 0;

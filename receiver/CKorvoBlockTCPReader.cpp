@@ -127,7 +127,7 @@ int CKorvoBlockTCPReader::LoadNextBlock(uint32_t* elementsPerField)
         uint32_t count = 0;
         // What the block still lacks in one receive (at least a piece): fewer calls, and nothing to move after it.
         const uint32_t wanted = std::max(kReceivePiece, _nBlockSize - _nBuffered);
-        const int rc = IsCancelled() ? 3 : _pStream->Receive(buffer + _nBuffered, wanted, &count);
+        const int rc = IsCancelled() ? 3 : Receive(buffer + _nBuffered, wanted, &count);
         if (rc != 0) {
             theLogManager.Log("CKorvoBlockTCPReader: SockStream::Receive - DISCONNECTED ! [ 0x%08X ]", rc);
             _bConnected = false;
@@ -154,6 +154,15 @@ int CKorvoBlockTCPReader::LoadNextBlock(uint32_t* elementsPerField)
     if (elementsPerField)
         *elementsPerField = _pBlockData->ElementsPerField();
     return kReadOk;
+}
+
+int CKorvoBlockTCPReader::Receive(uint8_t* buffer, uint32_t length, uint32_t* pCount)
+{
+    if (!_pSourceStream)
+        return _pStream->Receive(buffer, length, pCount);
+    const int64_t n = _pSourceStream->Recv(buffer, length);
+    *pCount = n > 0 ? static_cast<uint32_t>(n) : 0;
+    return n < 1 ? 3 : 0;
 }
 
 bool CKorvoBlockTCPReader::EnsureBlock(uint32_t* elementsPerField)

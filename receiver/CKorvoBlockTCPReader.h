@@ -6,6 +6,7 @@
 #include <string>
 
 #include "receiver/CKorvoBlockReader.h"
+#include "ftp/IByteStream.h"
 
 class CSockStream;
 
@@ -30,6 +31,10 @@ public:
     int32_t SetFirstField(uint32_t serverField, uint32_t* elementsPerField) override;
     void Cancel() override;
 
+    // The blocks are read from this stream instead of the connection, which is still made (fuzz targets feed the
+    // reader from memory); null: the connection's own.
+    void SetStream(IByteStream* stream) { _pSourceStream = stream; }
+
     bool IsConnected() const { return _bConnected; }
     // Splits a source text; false when the port is no number of 1 to 65535.
     static bool ParseSource(const std::string& source, std::string* pHost, uint16_t* pPort);
@@ -40,9 +45,12 @@ protected:
 private:
     // Loads a valid block when none is, so that the search starts somewhere; false when none comes.
     bool EnsureBlock(uint32_t* elementsPerField);
+    // One receive of the stream: 0 with the count, else the connection's code.
+    int Receive(uint8_t* buffer, uint32_t length, uint32_t* pCount);
 
     std::mutex _streamLock;  // Cancel shuts the stream down from another thread
     std::unique_ptr<CSockStream> _pStream;
+    IByteStream* _pSourceStream = nullptr;
     std::unique_ptr<CKorvoBlockData> _pOtherLayout;  // the layout the current block does not have
     bool _bConnected = false;
     uint32_t _nBuffered = 0;      // bytes in the buffer, from the current block's start

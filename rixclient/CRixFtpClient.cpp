@@ -466,7 +466,7 @@ int CRixFtpClient::KeepClipAlive()
             return 0;
         // The reply is awaited in slices, so that a stop can cut a wait that lasts.
         const uint32_t started = platform::TickCount();
-        while (_nReplyPending == 0 && _ctrlSocket.WaitReadable(kKeepAliveSliceMs) == 0 &&
+        while (_nReplyPending == 0 && Replies().WaitReadable(kKeepAliveSliceMs) == 0 &&
                platform::TickCount() - started < _timeouts.nControlMs) {
             if (_bKeepAliveCut) {
                 theLogManager.LogTo(_szLogName, "*** KeepAlive: no reply to STAT, closing the control connection");

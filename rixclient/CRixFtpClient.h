@@ -34,6 +34,9 @@ public:
     ~CRixFtpClient() override;
 
     void SetRixTimeouts(const RixTimeouts& timeouts) { _rixTimeouts = timeouts; }
+    // The RPC replies are read from this stream instead of the RPC connection, which is still made (fuzz targets
+    // feed the parsers from memory); null: the connection's own.
+    void SetRpcReplyStream(IByteStream* stream) { _pRpcReplies = stream; }
 
     int SetClipUrl(const std::string& address, bool connect);
     bool GetClipUrl(std::string* pUrl, bool check);
@@ -119,6 +122,8 @@ private:
     std::unique_ptr<CAsyncSendSocket> _pRpcSend;
     std::atomic<bool> _bRpcOn{false};
     platform::Socket _rpcSocket;
+    CSocketByteStream _rpcOwnReplies{_rpcSocket};
+    IByteStream* _pRpcReplies = nullptr;
 
 protected:
     uint16_t _nRpcRequestId = 0;

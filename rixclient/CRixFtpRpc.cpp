@@ -166,10 +166,11 @@ int CRixFtpClient::GetRpcMsgReply(void* buffer, uint16_t* pLength)
     }
     if (!pLength || *pLength == 0 || !buffer)
         return -2;
-    int64_t n = _rpcSocket.Recv(buffer, *pLength);
+    IByteStream& replies = _pRpcReplies ? *_pRpcReplies : _rpcOwnReplies;
+    int64_t n = replies.Recv(buffer, *pLength);
     if (n < 0) {
         theLogManager.LogTo(_szLogName, "[%08x] GetRpcMsgReply() - recv ERROR [0x%08x] !",
-                            static_cast<unsigned>(_rpcSocket.Fd()), static_cast<unsigned>(_rpcSocket.LastError()));
+                            static_cast<unsigned>(_rpcSocket.Fd()), static_cast<unsigned>(replies.LastError()));
         OnRPCSocketError();
         return -3;
     }

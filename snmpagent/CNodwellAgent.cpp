@@ -618,6 +618,7 @@ bool CNodwellAgent::MonitorTick()
         NODWELL_ERROR("the running processes cannot be listed: monitor ends");
         return false;
     }
+    NODWELL_INFO(" before " << WaitText("hMutex", _timings.mutexWaitMs) << " ");
     CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "hMutex", &_stopEvent);
     std::lock_guard<std::timed_mutex> guard(_shadowLock);
     if (!_started)

@@ -149,7 +149,7 @@ std::vector<Entry> ParseFtpListing(const std::string& text)
 }
 
 int ReadServerFolder(const CValdrinSettings& settings, const std::string& folder, const FtpTimeouts& timeouts,
-                     std::vector<Entry>& entries, std::string& errorText)
+                     std::vector<Entry>& entries, std::string& errorText, IByteStream* replies, IByteStream* data)
 {
     entries.clear();
     FtpServerEntry server;
@@ -165,6 +165,8 @@ int ReadServerFolder(const CValdrinSettings& settings, const std::string& folder
 
     CListingFtpClient ftp(server);
     ftp.SetTimeouts(timeouts);
+    ftp.SetReplyStream(replies);
+    ftp.SetDataStream(data);
     if (const int result = ftp.Connect(); result != 0) {
         errorText = FtpConnectFailureText(server, result, ftp.GetConnectError(), ftp.GetLastReply());
         return 1;

@@ -1,9 +1,11 @@
-// The FTP client's side of a server that says anything: the input's control bytes are everything the loopback
-// peer sends on the control connection, from the welcome on, in one piece (replies joined, multi-line, over-long,
-// cut, never ended); its data bytes are what the transfer's data connection carries. Input: byte 0 picks the
-// flow (even: log-in, SIZE, a retrieval read to its end and closed; odd: the browser's server listing, parsed),
-// bytes 1-2 the control length (big-endian), then the control bytes, then the data. Transfers are active (PORT),
-// so no reply can send the client elsewhere; every reply line also goes through the passive reply parser.
+// The FTP client's side of a server that says anything: the input's control bytes are everything the server
+// replies, from the welcome on, in one piece (replies joined, multi-line, over-long, cut, never ended); its data
+// bytes are what the transfer's data connection carries. Both are read from memory through the client's streams,
+// so an input costs no wait; the connections are still made to the loopback peer, which takes the commands and
+// opens the data connections. Input: byte 0 picks the flow (even: log-in, SIZE, a retrieval read to its end and
+// closed; odd: the browser's server listing, parsed), bytes 1-2 the control length (big-endian), then the control
+// bytes, then the data. Transfers are active (PORT), so no reply can send the client elsewhere; every reply line
+// also goes through the passive reply parser.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +15,7 @@
 #include "browser/ui/ValdrinListing.h"
 #include "ftp/CKorvoFtpClient.h"
 #include "tests/fuzz/FuzzPeer.h"
+#include "tests/fuzz/FuzzStream.h"
 
 namespace
 {
@@ -45,10 +48,12 @@ void ParseEveryLine(const std::string& control)
     }
 }
 
-void Retrieve(uint16_t port)
+void Retrieve(uint16_t port, IByteStream& replies, IByteStream& data)
 {
     CKorvoFtpClient client("fuzz");
     client.SetTimeouts(ShortTimeouts());
+    client.SetReplyStream(&replies);
+    client.SetDataStream(&data);
     client.AddFtpServer("Korvo:wqt@127.0.0.1:" + std::to_string(port), false);
     if (client.Connect() != 0)
         return;
@@ -63,14 +68,14 @@ void Retrieve(uint16_t port)
     client.Close(true, false);
 }
 
-void List(uint16_t port)
+void List(uint16_t port, IByteStream& replies, IByteStream& data)
 {
     CValdrinSettings settings;
     settings._szRixAddress = "127.0.0.1";
     settings._szRixPort = std::to_string(port);
     std::vector<valdrinlist::Entry> entries;
     std::string error;
-    valdrinlist::ReadServerFolder(settings, "\\clips\\news", ShortTimeouts(), entries, error);
+    valdrinlist::ReadServerFolder(settings, "\\clips\\news", ShortTimeouts(), entries, error, &replies, &data);
     for (const valdrinlist::Entry& entry : entries)
         g_nSink = static_cast<uint32_t>(entry.name.size()) + entry.folder;
 }
@@ -90,20 +95,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const bool listing = data[0] & 1;
     const size_t controlLength = std::min<size_t>(size_t{data[1]} << 8 | data[2], size - 3);
+    const std::string control(reinterpret_cast<const char*>(data + 3), controlLength);
+    fuzzstream::MemoryStream replies(control);
+    fuzzstream::MemoryStream transfer(
+        std::string(reinterpret_cast<const char*>(data + 3 + controlLength), size - 3 - controlLength));
+    // The peer answers nothing itself: it opens the data connection of a transfer, whose bytes come from memory.
     fuzzpeer::Script script;
-    script.welcome.assign(reinterpret_cast<const char*>(data + 3), controlLength);
-    script.data.assign(reinterpret_cast<const char*>(data + 3 + controlLength), size - 3 - controlLength);
     script.answer = [](const std::string& command) {
         fuzzpeer::Answer answer;
         answer.transfer = command.rfind("RETR", 0) == 0 || command.rfind("LIST", 0) == 0;
         return answer;
     };
-    ParseEveryLine(script.welcome);
+    ParseEveryLine(control);
     fuzzpeer::Peer& peer = fuzzpeer::Peer::Get();
     peer.Set(std::move(script));
     if (listing)
-        List(peer.ControlPort());
+        List(peer.ControlPort(), replies, transfer);
     else
-        Retrieve(peer.ControlPort());
+        Retrieve(peer.ControlPort(), replies, transfer);
     return 0;
 }

@@ -199,13 +199,15 @@ TEST_F(AmbrelTessanThreads, ACancelReachesTheReceiverAndTheMessageSaysTheClipIsN
     std::atomic<bool> started{false};
     view.Settings()._bTcpTransfer = true;
     view.SetTcpSourceFactory([&started] { return std::make_unique<TricklingSource>(4, started); });
+    std::atomic<bool> ended{false};
     std::thread window([&] {
-        // The operator cancels as soon as the clip starts to flow.
-        for (int i = 0; i < 4000 && !started; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // The operator cancels as soon as the clip starts to flow (or at once, should the transfer end first).
+        while (!started && !ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         progress.Cancel();
     });
     view.DoTransfer("news.mxf", progress);
+    ended = true;
     window.join();
     ASSERT_EQ(sink.Messages().size(), 1u) << ::testing::PrintToString(sink.Messages());
     const Message cancelled = sink.Messages()[0];
@@ -218,13 +220,16 @@ TEST_F(AmbrelTessanThreads, ACancelReachesTheReceiverAndTheMessageSaysTheClipIsN
 TEST_F(AmbrelTessanThreads, ACancelAfterTheLastFrameReportsTheWholeClip)
 {
     // The cancel is pressed once the service has recorded the clip complete, before or after it has ended.
+    // However slow the ingest, the window waits for the manifest's claim (or for the transfer's end, which fails
+    // the test below), never for a fixed time.
+    std::atomic<bool> ended{false};
     std::thread window([&] {
-        for (int i = 0; i < 4000 && realingest::ManifestResult(Media(1)).find("complete=\"1\"") == std::string::npos;
-             ++i)
+        while (!ended && realingest::ManifestResult(Media(1)).find("complete=\"1\"") == std::string::npos)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         progress.Cancel();
     });
     view.DoTransfer("news.mxf", progress);
+    ended = true;
     window.join();
     EXPECT_EQ(sink.Messages(),
               (std::vector<Message>{{"Transfer Complete !\nThe cancel came after the last frame: the whole clip was "

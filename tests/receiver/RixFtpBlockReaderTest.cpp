@@ -9,6 +9,7 @@
 #include "receiver/ReceiverBlocks.h"
 #include "rixclient/RixTestHelpers.h"
 #include "support/FileTestKit.h"
+#include "tests/support/BoundPort.h"
 #include "tests/support/ScriptedFtpServer.h"
 
 namespace
@@ -178,19 +179,16 @@ TEST_F(RixFtpBlockReaderThreads, DroppedControlConnection)
     EXPECT_EQ(reader->Close(), 0);
 }
 
-// A server busy at the clip's opening: the open fails clearly or the clip comes whole.
+// A server busy at the clip's opening: its refusal of the retrieval fails the open, with the server's words.
 TEST_F(RixFtpBlockReaderThreads, BusyAtOpen)
 {
     _server->AddFault({"RETR", RixSimFaultKind::Busy, 2});
     auto reader = MakeReader(kFirst);
-    const int open = reader->Open(Url(kClip));
-    if (open == 0) {
-        size_t count = 0;
-        EXPECT_EQ(ReadBlocks(*reader, 0, &count), CKorvoBlockRixFTPReader::kReadEnded);
-        EXPECT_EQ(count, ClipBlocks().size());
-    } else {
-        EXPECT_EQ(open, CKorvoBlockRixFTPReader::kOpenFailed);
-    }
+    EXPECT_EQ(reader->Open(Url(kClip)), CKorvoBlockRixFTPReader::kOpenFailed);
+    // The open reached the retrieval, which the server refused as busy.
+    EXPECT_TRUE(Received("RETR 004512A_test.CLP"));
+    EXPECT_NE(reader->GetFailure().find("450 File busy"), std::string::npos) << reader->GetFailure();
+    EXPECT_EQ(reader->ReadNextBlock(nullptr), CKorvoBlockRixFTPReader::kReadNotOpen);
 }
 
 // No block within the wait: the reader says so, and Close still ends the stalled thread.
@@ -217,17 +215,31 @@ TEST_F(RixFtpBlockReaderThreads, MissingClipFailsOpen)
 
 TEST_F(RixFtpBlockReaderThreads, RefusedConnectionFailsAfterTheCountedWaits)
 {
-    const uint16_t port = _server->FtpPort();
-    _server->Stop();
+    // Bound but not listening: refused on every attempt, and no other test's server can take the port meanwhile.
+    const testsupport::BoundPort refusing;
+    ASSERT_NE(refusing.Port(), 0);
+    const std::string where = "[ 127.0.0.1:" + std::to_string(refusing.Port()) + " ]";
     auto reader = std::make_unique<CKorvoBlockRixFTPReader>(1, kFirst);
     Prepare(*reader);
-    reader->SetWaits(ShortWaits());
+    RixBlockReaderWaits waits = ShortWaits();
+    waits.nConnectRetryMs = 200;
+    waits.nConnectRetries = 2;
+    reader->SetWaits(waits);
     testsupport::LogCapture log("default");
-    EXPECT_EQ(reader->Open("ftp://127.0.0.1:" + std::to_string(port) + kClip), CKorvoBlockRixFTPReader::kOpenFailed);
-    // Unless another test's server took the freed port meanwhile, which has no such clip.
-    EXPECT_TRUE(log.Has("CKorvoBlockRixFTPReader:1: FAILED to connect to FTP Server !!") ||
-                log.Has("CKorvoBlockRixFTPReader:1: FAILED to Open Src File !!"))
-        << log.Text();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(reader->Open("ftp://127.0.0.1:" + std::to_string(refusing.Port()) + kClip),
+              CKorvoBlockRixFTPReader::kOpenFailed);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // The first attempt and the counted retries, each after its wait; then the open gives up.
+    const std::string text = log.Text();
+    size_t attempts = 0;
+    for (size_t at = 0; (at = text.find("Trying to open ftp server " + where, at)) != std::string::npos; ++at)
+        ++attempts;
+    EXPECT_EQ(attempts, 1 + waits.nConnectRetries) << text;
+    EXPECT_TRUE(log.Has("CKorvoBlockRixFTPReader:1: FAILED to connect to FTP Server !!")) << text;
+    EXPECT_NE(reader->GetFailure().find("refused"), std::string::npos) << reader->GetFailure();
+    EXPECT_GE(elapsed, std::chrono::milliseconds(waits.nConnectRetries * waits.nConnectRetryMs));
+    EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 
 // A block that is not BAVD is dumped to the instance's file and refused.

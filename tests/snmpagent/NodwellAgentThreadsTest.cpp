@@ -94,16 +94,26 @@ TEST_F(NodwellAgentThreads, StopCutsShortTheMonitorsWaitForAHeldMutex)
     snmpagent::AgentTimings timings;
     timings.firstTickMs = 1;
     timings.tickMs = 50;
+    timings.mutexWaitMs = 10000;
     _agent = std::make_unique<snmpagent::CNodwellAgent>(timings);
     ASSERT_TRUE(_agent->Start(AgentFolder()));
+    const auto log = AgentLogFile();
+    const std::string cut = "WaitForSingleObject(hMutex,10000) WAIT_TIMEOUT";
     ASSERT_TRUE(holder.Start({KORVO_TEST_PRODUCT, "--hold", "20000", "1"}, out));
     ASSERT_TRUE(WaitFor([&] { return ReadFile(out).find("held") != std::string::npos; }, std::chrono::seconds(5)));
+    // A wait the monitor begins from now on is a wait for the held mutex (one begun just before this count makes
+    // the test wait for the next, 10 s later).
+    const size_t before = CountInFile(log, kMonitorWaits);
     // Queries meanwhile answer from the last copy within their own short wait.
     EXPECT_EQ("101.00.02", Get(*_agent, {2, 1, 0}).text);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(WaitFor([&] { return CountInFile(log, kMonitorWaits) > before; }, std::chrono::seconds(20)))
+        << ReadFile(log);
+    const size_t cutBefore = CountInFile(log, cut);
     const auto start = std::chrono::steady_clock::now();
     _agent->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // The stop ended that wait, not the monitor's sleep between ticks.
+    EXPECT_EQ(CountInFile(log, cut), cutBefore + 1) << ReadFile(log);
     holder.Stop(SIGKILL);
 }
 

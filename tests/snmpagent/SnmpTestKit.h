@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/Paths.h"
 
 extern char** environ;
 
@@ -144,6 +147,26 @@ inline std::string ReadFile(const std::filesystem::path& path)
     s << in.rdbuf();
     return s.str();
 }
+
+// The agent's log, where it configures it (a sub-agent host started by the test inherits the same place).
+inline std::filesystem::path AgentLogFile()
+{
+    const char* dir = std::getenv("KORVO_NODWELL_LOG_DIR");
+    return std::filesystem::path(dir ? dir : platform::ToLocalPath("C:\\KorvoLogs")) / "Nodwell.log";
+}
+
+// How often a text appears in a file.
+inline size_t CountInFile(const std::filesystem::path& path, const std::string& text)
+{
+    const std::string all = ReadFile(path);
+    size_t count = 0;
+    for (size_t at = 0; (at = all.find(text, at)) != std::string::npos; ++at)
+        ++count;
+    return count;
+}
+
+// The line the agent's monitor logs as it begins to wait for the shared mutex.
+constexpr const char* kMonitorWaits = "before WaitForSingleObject(hMutex,10000)";
 
 // Polls until done() or the limit.
 inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)

@@ -458,7 +458,10 @@ TEST_F(SnmpService, SigtermStopsTheHostWithinASecond)
     ASSERT_TRUE(holder.Start({KORVO_TEST_PRODUCT, "--hold", "20000", "1"}, _dir / "holder.out"));
     ASSERT_TRUE(WaitFor([&] { return ReadFile(_dir / "holder.out").find("held") != std::string::npos; },
                         std::chrono::seconds(5)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the monitor's next tick starts waiting
+    // A wait the monitor begins from now on is a wait for the held mutex.
+    const size_t before = CountInFile(AgentLogFile(), kMonitorWaits);
+    ASSERT_TRUE(WaitFor([&] { return CountInFile(AgentLogFile(), kMonitorWaits) > before; }, std::chrono::seconds(20)))
+        << AgentLogFile();
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(0, kill(_subagent.Pid(), SIGTERM));
     const int code = _subagent.Wait(std::chrono::seconds(15));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +34,8 @@ public:
     SmallFolder& operator=(const SmallFolder&) = delete;
 
     bool Mounted() const { return _bMounted; }
+    // Only an ordinary user may go without the folder: as root the mount must work.
+    static bool MayBeMissing() { return geteuid() != 0; }
     const std::string& Error() const { return _strError; }
     // Writes a file until the disk is full.
     void Fill() const
