@@ -14,6 +14,9 @@ constexpr uint8_t kUnitPrefix[5] = {0x00, 0x00, 0x02, 0x80, 0x01};
 constexpr uint32_t kCompressionIdOffset = 0x28;
 constexpr uint32_t kRowCountOffset = 0x16D;
 constexpr uint32_t kScanTableOffset = 0x170;
+// The unit header: the word after the row table is a header field only when it lies inside it (a 1080-line
+// progressive unit's 68 rows fill the header, and the word would be the first coded bytes).
+constexpr uint32_t kHeaderSize = 0x280;
 constexpr int32_t kScanTableMinUnit = 640;
 constexpr uint32_t kFlagsOffset = 6;
 constexpr uint8_t kUnitEnd[4] = {0x60, 0x0D, 0xC0, 0xDE};
@@ -134,9 +137,13 @@ int CReceiverKorvoVC3Reader::BuildFrameSet()
             ReleaseHeld(_pVideoFrame);
             return rc;
         }
-        if (_nAudioTracks > 0 && (!_bHighFrameRate || _nElementsPerField == 1))
-            AppendFieldAudio();
-        _nPosition += _bHighFrameRate ? 1 : static_cast<int32_t>(_nElementsPerField);
+        // A one-unit picture below 50 frames/s covers both fields of its frame, each with its own sound.
+        const uint32_t fields = _nUnitsPerFrame == 1 ? _nFieldsPerFrame : 1;
+        for (uint32_t f = 0; f < fields; ++f) {
+            if (_nAudioTracks > 0 && (!_bHighFrameRate || _nElementsPerField == 1))
+                AppendFieldAudio();
+            _nPosition += _bHighFrameRate ? 1 : static_cast<int32_t>(_nElementsPerField);
+        }
     }
     for (int32_t t = 0; t < _nAudioTracks; ++t) {
         if (_pTrackFrames[t]) {
@@ -186,11 +193,12 @@ int CReceiverKorvoVC3Reader::AddUnit(uint32_t unitNumber, const uint8_t* unit, i
     uint8_t* slot = _pVideoFrame->GetData() + uint64_t{_nUnitSize} * unitNumber;
     if (size > kScanTableMinUnit) {
         const uint32_t word = kScanTableOffset + 4u * slot[kRowCountOffset];
-        if (word + 4 > static_cast<uint32_t>(size)) {
+        if (word > static_cast<uint32_t>(size)) {
             theLogManager.Log("%s:%i: VC-3 row table past the unit [ %u / Sz: %i ]", _pszClass, _nInstance, word, size);
             return kFrameSetNoMemory;
         }
-        std::memset(slot + word, 0, 4);
+        if (word + 4 <= kHeaderSize)
+            std::memset(slot + word, 0, 4);
     }
     slot[kFlagsOffset] &= static_cast<uint8_t>(~0x10);
     std::memcpy(slot + _nUnitSize - sizeof kUnitEnd, kUnitEnd, sizeof kUnitEnd);

@@ -6,8 +6,9 @@
 
 #include "receiver/CReceiverKorvoIMXReader.h"
 
-// Reads VC-3 (DNxHD) pictures, kept by the servers as one or two units of one field each, and hands each
-// picture out whole at the size its compression id gives; audio by field, with one carried count per track.
+// Reads VC-3 (DNxHD) pictures, kept by the servers as two units of one field each or as one unit for both fields
+// of the frame, and hands each picture out whole at the size its compression id gives; audio by field, with one
+// carried count per track.
 class CReceiverKorvoVC3Reader : public CReceiverKorvoIMXReader
 {
 public:

@@ -144,8 +144,8 @@ uint32_t CDornBlackFrame::PadHydrel(const uint8_t* resource, uint32_t size, bool
         const uint8_t* source = resource + position;
         const uint32_t left = size - position;
         uint8_t* slot = _pFrame.get() + static_cast<size_t>(n) * unit;
-        const uint32_t field = left >= 366 ? 368 + 4 * uint32_t{source[365]} : 0;
-        const uint32_t coded = field && field + 4 <= left ? ReadBigEndian32(source + field) : 0;
+        const uint32_t field = dorncodec::HydrelCodedSizeOffset(source, left);
+        const uint32_t coded = field ? ReadBigEndian32(source + field) : 0;
         uint32_t copied = 0;
         if (coded != 0) {
             if (uint64_t{coded} + 640 > unit - 4 || uint64_t{coded} + 640 > left)

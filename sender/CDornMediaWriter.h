@@ -16,7 +16,11 @@ public:
     static constexpr uint32_t kSampleCapacity = kSampleBufferBytes / sizeof(float);
     static constexpr int kMaxChannels = 8;
 
-    void SetAspectRatio(int code) override { _nAspectCode = code; }
+    void SetAspectRatio(int code) override
+    {
+        _nAspectCode = code;
+        _bAspectGiven = true;
+    }
     // The frame's samples of silence, through AddAudio. Throws Qo::Generic::ErrorIF(5) when the buffer cannot
     // be allocated.
     int AddNULLAudioFrame(int channel, int64_t frameNumber) override;
@@ -41,6 +45,7 @@ protected:
 
     std::unique_ptr<CMediaFileWriter> _pWriter;
     int _nAspectCode = 2;
+    bool _bAspectGiven = false;  // SetAspectRatio called: the target's aspect overrides the pictures'
     int _nChannels = 0;
     bool _b24Bit = false;
     uint8_t _nPictureCode = 3;

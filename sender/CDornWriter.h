@@ -49,10 +49,15 @@ public:
     void SetCancelSignal(const std::atomic<bool>* flag) { _pCancel = flag; }
     bool IsCancelled() const { return _pCancel && _pCancel->load(std::memory_order_relaxed); }
 
+    // Why the writer refused the media it was given (the codec and the road), or empty.
+    const std::string& GetRefusal() const { return _szRefusal; }
+
     size_t GetQueuedPictures() const { return _pictures.size(); }
     uint32_t GetFrameCapacity() const { return _nFrameCapacity; }
 
 protected:
+    std::string _szRefusal;
+
     struct Picture {
         std::unique_ptr<uint8_t[]> pData;
         uint32_t nLength = 0;

@@ -201,7 +201,7 @@ void CDorn_KorvoDVCPro_Writer::ConfigureVariant()
 int CDorn_KorvoDVCPro_Writer::AddPicture(const DornFrame* frame)
 {
     if (_nFrameSize < 0) {
-        if (!LearnDVCPro(_dvcpro, frame, &_nFrameSize))
+        if (!LearnDVCPro(_dvcpro, frame, &_nFrameSize, "a clip file"))
             return -1;
         if (_pInfo && _pInfo->_nAspectRatio != _nAspectCode) {
             _pInfo->_nAspectRatio = _nAspectCode;

@@ -288,11 +288,15 @@ int CDorn_Korvo_Writer::WriteImxFrame(const KorvoMXFVideoInfo& record, int64_t f
     return result;
 }
 
-bool CDorn_Korvo_Writer::LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize)
+bool CDorn_Korvo_Writer::LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize,
+                                     const char* road)
 {
     uint32_t size = 0;
-    if (!dvcpro.Learn(frame, _nPictureCode, _nAspectCode, kMaxFrameCapacity, &size))
+    if (!dvcpro.Learn(frame, _nPictureCode, _nAspectCode, kMaxFrameCapacity, &size)) {
+        if (!dvcpro.Unsupported().empty())
+            _szRefusal = dvcpro.Unsupported() + " cannot be played out to " + road;
         return false;
+    }
     if (!_bAspectGiven && !dvcpro.IsHD())
         _nAspectCode = dvcpro.AspectCode();
     *frameSize = size;

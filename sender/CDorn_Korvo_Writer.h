@@ -60,7 +60,8 @@ protected:
     int WriteHydrelFrame(const KorvoMXFVideoInfo& record, uint32_t units, uint32_t unitSize);
     // The first DVCPRO frame sets the frame size, and the aspect when the target did not set it (the frame
     // states its own).
-    bool LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize);
+    // The road ("a clip file", "a video server") names it in the refusal of a kind the writer does not carry.
+    bool LearnDVCPro(DornDVCProFrames& dvcpro, const DornFrame* frame, int64_t* frameSize, const char* road);
     // The first VC-3 frame sets the unit layout, the frame size and the frame capacity; its table row is returned.
     dorncodec::HydrelUnits LearnHydrel(const DornFrame* frame, uint32_t* units, uint32_t* unitSize, int64_t* frameSize);
     // The picture records of the IMX and VC-3 elements, by the picture code.

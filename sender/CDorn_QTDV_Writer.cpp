@@ -35,6 +35,7 @@ int CDorn_QTDV_Writer::Open(const char* path, uint8_t pictureCode, int64_t bitra
         writer->Close();
         return result;
     }
+    _pMovie = writer.get();
     _pWriter = std::move(writer);
     StartFrameAudio();
     return 0;
@@ -44,6 +45,13 @@ int CDorn_QTDV_Writer::AddPicture(const DornFrame* frame)
 {
     if (!_pWriter)
         return -1;
+    // Without a target aspect the movie shows the pictures as the first DV frame states them (its VAUX source
+    // control pack).
+    if (_nFramesWritten == 0 && _pictures.empty() && !_bAspectGiven && _pMovie && frame && frame->pData &&
+        frame->nLength > dvcpro::kAspectByte) {
+        _nAspectCode = (frame->pData[dvcpro::kAspectByte] & 0x02) ? 3 : 2;
+        _pMovie->SetAspectCode(static_cast<uint8_t>(_nAspectCode));
+    }
     CDornWriter::AddPicture(frame);
     return _nChannels == 0 ? WriteOldest(0) : 0;
 }

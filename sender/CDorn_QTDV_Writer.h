@@ -4,6 +4,8 @@
 
 #include "sender/CDornMediaWriter.h"
 
+class CQTDVWriter;
+
 // Writes the played-out clip as a self-contained QuickTime DV movie.
 class CDorn_QTDV_Writer : public CDornMediaWriter
 {
@@ -22,5 +24,6 @@ public:
     void GetVarIdBackup(std::string& out) const override { out = _szVarIdBackup; }
 
 private:
+    CQTDVWriter* _pMovie = nullptr;  // the media writer, while open
     std::string _szLouthIdMain, _szVarIdMain, _szLouthIdBackup, _szVarIdBackup;
 };

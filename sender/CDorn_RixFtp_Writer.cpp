@@ -699,7 +699,7 @@ void CDorn_RixFtpDVCPro_Writer::ConfigureVariant()
 int CDorn_RixFtpDVCPro_Writer::AddPicture(const DornFrame* frame)
 {
     if (_nFrameSize < 0) {
-        if (!LearnDVCPro(_dvcpro, frame, &_nFrameSize))
+        if (!LearnDVCPro(_dvcpro, frame, &_nFrameSize, "a video server"))
             return -1;
         // Before the block's first picture, which writes the block's table.
         KorvoMXFBlockWriter::SetAspectRatio(static_cast<uint32_t>(_nAspectCode));
@@ -740,6 +740,8 @@ int CDorn_RixFtpHydrel_Writer::AddPicture(const DornFrame* frame)
 {
     if (_nFrameSize < 0) {
         const dorncodec::HydrelUnits units = LearnHydrel(frame, &_nUnits, &_nUnitSize, &_nFrameSize);
+        // A one-unit frame of interlaced material holds both fields, each with its sound.
+        SetTwoFields(_nUnits == 1 && _bFieldPairs);
         const bool fifty = _nPictureCode == 3 || _nPictureCode == 6;
         _nBitrate = units.bHighQuality ? (fifty ? 185000000 : 220000000) : (fifty ? 120000000 : 145000000);
         theLogManager.Log("Hydrel Frame: %li Bytes [%i fields]", static_cast<long>(_nFrameSize),

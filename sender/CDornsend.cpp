@@ -473,6 +473,12 @@ std::unique_ptr<CDornWriter> CDornsend::MakeServerWriter(Qo::Generic::Compositio
                           referencing[d].szPath.c_str());
     }
     theLogManager.Log("Compression media type is %s", _szCodec.c_str());
+    // The servers' packed DVCPRO layout has no place for a one-channel DV 25 frame.
+    if (_szCodec == "DV") {
+        failed = true;
+        Fail("Dornsend, DV 25 cannot be played out to a video server");
+        return nullptr;
+    }
     std::unique_ptr<CDorn_RixFtp_Writer> writer;
     auto make = [&]<typename Writer>() {
         return std::make_unique<Writer>(
@@ -671,7 +677,11 @@ int32_t CDornsend::Send(Qo::Playback::FrameRecord frame)
         if (result != 0) {
             theLogManager.Log("Dornsend::Send - Write FAILED !! [ %i ]", result);
             _bSendFailed = true;
-            SetErrorText("Dornsend::Send - Write FAILED !!");
+            const std::string& refusal = _pWriter->GetRefusal();
+            if (refusal.empty())
+                SetErrorText("Dornsend::Send - Write FAILED !!");
+            else
+                Fail("Dornsend, " + refusal);
             return Qo::Playback::kSendFailed;
         }
         return Qo::Playback::kSendOk;

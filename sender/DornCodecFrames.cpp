@@ -52,8 +52,10 @@ uint32_t HydrelCodedSizeOffset(const uint8_t* unit, uint32_t unitSize)
 {
     if (unitSize < 366)
         return 0;
+    // The field follows the row table inside the 640-byte header; 68 rows (1080 progressive lines) fill the
+    // header, and the word after them is coded data.
     const uint32_t offset = 368 + 4 * uint32_t{unit[365]};
-    return offset + 4 <= unitSize ? offset : 0;
+    return offset + 4 <= unitSize && offset + 4 <= kHydrelHeaderSize ? offset : 0;
 }
 
 uint32_t PrepareHydrelUnit(uint8_t* unit, uint32_t unitSize)

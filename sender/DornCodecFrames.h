@@ -19,7 +19,10 @@ struct HydrelUnits {
 // The unit layout of a VC-3 frame from its compression id (32-bit big-endian at byte 40).
 HydrelUnits HydrelUnitsOf(uint32_t compressionId);
 uint32_t HydrelCompressionId(const uint8_t* frame, uint32_t length);
-// Offset of the coded-size field of a unit starting at unit (368 + 4 x byte 365), or 0 when out of bounds.
+// A VC-3 unit's header; its coded data follows.
+inline constexpr uint32_t kHydrelHeaderSize = 640;
+// Offset of the coded-size field of a unit starting at unit (368 + 4 x byte 365), or 0 when it lies beyond the unit
+// or the header (a unit of 68 rows has none).
 uint32_t HydrelCodedSizeOffset(const uint8_t* unit, uint32_t unitSize);
 
 // Readies a unit for the server: its coded-size field set to the used length less the 640-byte header, bit 4

@@ -34,6 +34,18 @@ KorvoMXFVideoInfo DornDVCProFrames::Configure(uint8_t pictureCode, int64_t bitra
 bool DornDVCProFrames::Learn(const DornFrame* frame, uint8_t, int aspectCode, uint32_t maxSize, uint32_t* frameSize)
 {
     const uint32_t length = frame && frame->pData ? frame->nLength : 0;
+    // The packed layout keeps two-channel 25 Mb/s frames (DVCPRO 50) and the four-channel 1080-line kind: a
+    // one-channel DV 25 frame and the 720-line kind have no place in it.
+    _szUnsupported.clear();
+    if (length > dvcpro::kStreamTypeByte && (frame->pData[dvcpro::kStreamTypeByte] & 0x1F) == dvcpro::kStreamType720)
+        _szUnsupported = "DVCPRO HD 720p";
+    else if (length == dvcpro::FrameSize(dvcpro::kDv25, true) || length == dvcpro::FrameSize(dvcpro::kDv25, false))
+        _szUnsupported = "DV 25";
+    if (!_szUnsupported.empty()) {
+        theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR : %s frames are not carried [Size: %li]",
+                          _szUnsupported.c_str(), static_cast<long>(length));
+        return false;
+    }
     _pHelper = std::make_unique<CKorvoDVCProHelper>(CKorvoDVCProHelper::kNone, aspectCode);
     if (!length || length > maxSize || !_pHelper->InitFromDVCProFrame(frame->pData, length)) {
         theLogManager.Log("CDorn_RixFtpDVCPro_Writer : ERROR : Invalid DVCPro frame ! [Size: %li]",

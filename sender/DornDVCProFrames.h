@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "sender/CDornWriter.h"
 #include "writers/parvex/KorvoMXFBlockWriter.h"
@@ -26,6 +27,9 @@ public:
     // The aspect code the first frame states (2 4:3, 3 16:9); 2 before it.
     int AspectCode() const;
     bool IsHD() const { return _bHD; }
+    // The kind of a first frame that the servers' packed layout has no place for ("DVCPRO HD 720p", "DV 25"), or
+    // empty.
+    const std::string& Unsupported() const { return _szUnsupported; }
     // Fields of one picture: 1 for 720-line material, else 2.
     uint32_t Fields() const { return _nLines == 720 ? 1 : 2; }
 
@@ -33,4 +37,5 @@ private:
     bool _bHD = true;
     uint32_t _nLines = 1080;
     std::unique_ptr<CKorvoDVCProHelper> _pHelper;
+    std::string _szUnsupported;
 };

@@ -197,7 +197,12 @@ void CPlayoutTransfer::Push(Qo::Generic::CompositionMobIF* composition, CMediaRe
             } else if (track >= 1 && track <= kMaxAudioTrack) {
                 uint32_t samples = CadenceSamples(standard, start.rate, frame);
                 const CWavReader* wav = media.Audio(track);
-                if (wav && !wav->Take(audioPosition[static_cast<size_t>(track)], samples, bytes)) {
+                const uint64_t position = audioPosition[static_cast<size_t>(track)];
+                // An ingest's own cadence may leave the last frame a sample or two short of this one: what is
+                // left goes as a short frame, never as silence.
+                if (wav && position < wav->Samples() && wav->Samples() - position < samples)
+                    samples = static_cast<uint32_t>(wav->Samples() - position);
+                if (wav && !wav->Take(position, samples, bytes)) {
                     result.hostText =
                         "audio track " + std::to_string(track) + " ends before frame " + std::to_string(frame);
                     going = false;

@@ -162,14 +162,14 @@ TEST_P(QtDv, FfprobeReadsTheMovieAndTheEssenceComesBackUnchanged)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, QtDv,
-                         ::testing::Values(DvCase{"dv625", 0, true, true, "yuv420p", "dvcp", 144000, "59:54", 0},
-                                           DvCase{"dvcpro625", 1, true, false, "yuv411p", "dvpp", 144000, "118:81", 3},
-                                           DvCase{"dv50_625", 2, true, true, "yuv422p", "dv5p", 288000, "59:54", 0},
-                                           DvCase{"dv525", 0, false, false, "yuv411p", "dvc ", 120000, "10:11", 0},
-                                           DvCase{"dvcpro525", 1, false, true, "yuv411p", "dvc ", 120000, "10:11", 0},
-                                           DvCase{"dv525ndf", 0, false, true, "yuv411p", "dvc ", 120000, "10:11", 0,
+                         ::testing::Values(DvCase{"dv625", 0, true, true, "yuv420p", "dvcp", 144000, "16:15", 0},
+                                           DvCase{"dvcpro625", 1, true, false, "yuv411p", "dvpp", 144000, "64:45", 3},
+                                           DvCase{"dv50_625", 2, true, true, "yuv422p", "dv5p", 288000, "16:15", 0},
+                                           DvCase{"dv525", 0, false, false, "yuv411p", "dvc ", 120000, "8:9", 0},
+                                           DvCase{"dvcpro525", 1, false, true, "yuv411p", "dvc ", 120000, "8:9", 0},
+                                           DvCase{"dv525ndf", 0, false, true, "yuv411p", "dvc ", 120000, "8:9", 0,
                                                   true},
-                                           DvCase{"dv50_525", 2, false, true, "yuv422p", "dv5n", 240000, "40:33", 3}),
+                                           DvCase{"dv50_525", 2, false, true, "yuv422p", "dv5n", 240000, "32:27", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Reference movies whose movie atom is written at the end: shorter than a chunk, one chunk and a rest, and 29.97
@@ -201,14 +201,14 @@ TEST_P(QtReference, FfprobeOpensTheMovieThroughItsAliasesAndReadsEveryFrameAndSa
 
 INSTANTIATE_TEST_SUITE_P(
     Lengths, QtReference,
-    ::testing::Values(std::pair{DvCase{"dvref7", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0}, 7},
-                      std::pair{DvCase{"dvref25", 0, true, true, "yuv420p", "dvcp", 144000, "59:54", 0}, 25},
-                      std::pair{DvCase{"dvref12n", 0, false, false, "yuv411p", "dvc ", 120000, "10:11", 0}, 12}),
+    ::testing::Values(std::pair{DvCase{"dvref7", 0, true, false, "yuv420p", "dvcp", 144000, "16:15", 0}, 7},
+                      std::pair{DvCase{"dvref25", 0, true, true, "yuv420p", "dvcp", 144000, "16:15", 0}, 25},
+                      std::pair{DvCase{"dvref12n", 0, false, false, "yuv411p", "dvc ", 120000, "8:9", 0}, 12}),
     [](const auto& info) { return std::string(info.param.first.name); });
 
 TEST(CQTDVWriter, PastTheLargeFileThresholdOffsetsAre64BitAndNothingIsOverwritten)
 {
-    const DvCase c{"dvlarge", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const DvCase c{"dvlarge", 0, true, false, "yuv420p", "dvcp", 144000, "16:15", 0};
     const Written movie = WriteMovie(c, 25, 2, 1 << 20);
     const std::string path = movie.path.string();
     const std::string file = testsupport::ReadWholeFile(movie.path);
@@ -257,7 +257,7 @@ uint32_t Be32At(const std::string& file, size_t at)
 
 TEST(CQTDVWriter, ShortReferenceMovieIsWrittenAtCloseWithSideFiles)
 {
-    const DvCase c{"dvref", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const DvCase c{"dvref", 0, true, false, "yuv420p", "dvcp", 144000, "16:15", 0};
     const std::string video = testsupport::ReadWholeFile(DvEssence(c, 25));
     const fs::path dir = testsupport::FreshDir("qt-reference");
     CQTDVWriter writer(0, false, false);
@@ -298,7 +298,7 @@ TEST(CQTDVWriter, ShortReferenceMovieIsWrittenAtCloseWithSideFiles)
 
 TEST(CQTDVWriter, InvalidStartTimecodeLeavesOutTheTimecodeTrack)
 {
-    const DvCase c{"dvnotc", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const DvCase c{"dvnotc", 0, true, false, "yuv420p", "dvcp", 144000, "16:15", 0};
     const std::string video = testsupport::ReadWholeFile(DvEssence(c, 25));
     const fs::path dir = testsupport::FreshDir("qt-no-tc");
     CQTDVWriter writer(0, true, false);
@@ -329,7 +329,7 @@ TEST(CQTDVWriter, InvalidStartTimecodeLeavesOutTheTimecodeTrack)
 
 TEST(CQTDVWriter, CloseReportsAMovieAtomThatCannotBeWritten)
 {
-    const DvCase c{"dvftp", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const DvCase c{"dvftp", 0, true, false, "yuv420p", "dvcp", 144000, "16:15", 0};
     const std::string video = testsupport::ReadWholeFile(DvEssence(c, 25));
     const fs::path root = testsupport::FreshDir("qt-ftp-gone");
     auto server = std::make_unique<testsupport::PyFtpServer>(root);
@@ -349,7 +349,7 @@ namespace
 {
 TEST(CQTDVWriter, ReferenceMovieIsFinalAfterTwoChunksWithTheAnnouncedDuration)
 {
-    const DvCase c{"dvref2", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const DvCase c{"dvref2", 0, true, false, "yuv420p", "dvcp", 144000, "16:15", 0};
     const std::string video = testsupport::ReadWholeFile(DvEssence(c, 1));
     const fs::path dir = testsupport::FreshDir("qt-reference-long");
     CQTDVWriter writer(0, false, false);
@@ -376,7 +376,7 @@ TEST(CQTDVWriter, ReferenceMovieIsFinalAfterTwoChunksWithTheAnnouncedDuration)
 
 TEST(CQTDVWriter, MoreSamplesThanPlannedStayInBounds)
 {
-    const DvCase c{"dvmany", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const DvCase c{"dvmany", 0, true, false, "yuv420p", "dvcp", 144000, "16:15", 0};
     const std::string video = testsupport::ReadWholeFile(DvEssence(c, 1));
     const fs::path dir = testsupport::FreshDir("qt-many-samples");
     CQTDVWriter writer(0, true, true);
@@ -400,7 +400,7 @@ TEST(CQTDVWriter, MoreSamplesThanPlannedStayInBounds)
 
 TEST(CQTDVWriter, SelfContainedMovieOverFtp)
 {
-    const DvCase c{"dvftpok", 0, true, false, "yuv420p", "dvcp", 144000, "59:54", 0};
+    const DvCase c{"dvftpok", 0, true, false, "yuv420p", "dvcp", 144000, "16:15", 0};
     const std::string video = testsupport::ReadWholeFile(DvEssence(c, 25));
     const fs::path root = testsupport::FreshDir("qt-ftp");
     testsupport::PyFtpServer server(root);

@@ -210,12 +210,14 @@ void CQTDVWriter::WriteSampleDescription(QTAtom& stsd)
         .Pascal(names[kind], 32)
         .U16(24)
         .U16(0xFFFF);
+    // The pixel aspect that makes the whole 720-sample line 4:3 or 16:9, as the DV frames themselves state it:
+    // readers that take the pixel aspect from this atom then show the picture as the ones that read the frames.
     const bool wide = _nAspect == 3;
     QTAtom& pasp = entry.Add("pasp");
     if (is625)
-        pasp.U32(wide ? 118 : 59).U32(wide ? 81 : 54);
+        pasp.U32(wide ? 64 : 16).U32(wide ? 45 : 15);
     else
-        pasp.U32(wide ? 40 : 10).U32(wide ? 33 : 11);
+        pasp.U32(wide ? 32 : 8).U32(wide ? 27 : 9);
 }
 
 std::string CQTDVWriter::PixelAspectName()

@@ -40,6 +40,8 @@ public:
     virtual bool IsAnamorphic() { return _nAspect == 3 && _nHeight < 720; }
     virtual std::string FieldDominanceName();
 
+    // The aspect code (3 16:9, else 4:3) when the pictures tell it after Begin; it reaches the movie atom.
+    void SetAspectCode(uint8_t code) { _nAspect = code; }
     // From this size of the movie on, chunk offsets are 64-bit and the media data gets a 64-bit size.
     void SetLargeFileThreshold(uint64_t bytes) { _nLargeFile = bytes; }
     // Writes the clip XML beside the movie (the movie's path with the extension "xml").
