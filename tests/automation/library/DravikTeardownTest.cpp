@@ -18,9 +18,10 @@ using namespace std::chrono_literals;
 
 namespace
 {
-constexpr auto kChildLimit = 60s;
-// A teardown returns within this, whatever runs.
-constexpr auto kTeardownLimit = 5s;
+constexpr auto kChildLimit = 90s;
+// A teardown returns within this, whatever runs: the service may still be loading the receiver, which a busy
+// machine running the sanitizer build takes seconds to do.
+constexpr auto kTeardownLimit = 20s;
 
 // Polls until the record leaves the running and paused states, for at most the limit.
 bool FollowToTheEnd(AutomationTransaction& transaction, TransferStatusRecord& record)
