@@ -85,6 +85,19 @@ protected:
 
     fs::path Media() const { return folder / "out" / "ingest-1"; }
 
+    // The window lists a folder of the simulator instead.
+    void ListServer(const rixsim::CRixSimServer& server, const std::string& serverFolder)
+    {
+        CValdrinSettings& s = View().Settings();
+        s._bUseRix = true;
+        s._szRixAddress = "127.0.0.1";
+        s._szRixPort = std::to_string(server.FtpPort());
+        s._szRixUser = "Korvo";
+        s._szRixPass = "wqt";
+        s._szCurrentFolder = serverFolder;
+        View().Refresh();
+    }
+
     fs::path folder;
     std::unique_ptr<parvexclip::ClipWriter> writer;
 };
@@ -259,14 +272,7 @@ TEST_F(ValdrinIngest, AServerClipWrittenByTheSendersServerWriterIngestsWholeIn2A
                                     (folder / (name + ".log")).string() + "' 2>&1";
         ASSERT_EQ(std::system(playout.c_str()), 0) << browsertest::ReadText(folder / (name + ".log"));
 
-        CValdrinSettings& s = View().Settings();
-        s._bUseRix = true;
-        s._szRixAddress = "127.0.0.1";
-        s._szRixPort = std::to_string(server->FtpPort());
-        s._szRixUser = "Korvo";
-        s._szRixPass = "wqt";
-        s._szCurrentFolder = "\\clips\\";
-        View().Refresh();
+        ListServer(*server, "\\clips\\");
         std::string clip;
         for (const std::string& item : Items())
             if (item.find(name) != std::string::npos && item.ends_with("|0"))
@@ -445,14 +451,7 @@ TEST_F(ValdrinIngest, AServerClipWithoutShortPointsIngestsWholeWithTrimClipOffAn
         SCOPED_TRACE(std::string(c.clip) + (c.trim ? " Trim Clip on" : " Trim Clip off"));
         frame.reset();
         StartOnClips(c.trim, false);
-        CValdrinSettings& s = View().Settings();
-        s._bUseRix = true;
-        s._szRixAddress = "127.0.0.1";
-        s._szRixPort = std::to_string(server->FtpPort());
-        s._szRixUser = "Korvo";
-        s._szRixPass = "wqt";
-        s._szCurrentFolder = "/clips/";
-        View().Refresh();
+        ListServer(*server, "/clips/");
         const size_t before = sink.Messages().size();
         QTimer::singleShot(0, [] {});
         DoubleClick(c.clip);
