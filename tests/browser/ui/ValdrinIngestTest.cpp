@@ -121,6 +121,19 @@ protected:
         return {};
     }
 
+    // The window lists a folder of the simulator instead.
+    void ListServer(const rixsim::CRixSimServer& server, const std::string& serverFolder)
+    {
+        CValdrinSettings& s = View().Settings();
+        s._bUseRix = true;
+        s._szRixAddress = "127.0.0.1";
+        s._szRixPort = std::to_string(server.FtpPort());
+        s._szRixUser = "Korvo";
+        s._szRixPass = "wqt";
+        s._szCurrentFolder = serverFolder;
+        View().Refresh();
+    }
+
     fs::path folder;
     std::unique_ptr<parvexclip::ClipWriter> writer;
 };
@@ -300,14 +313,7 @@ TEST_F(ValdrinIngest, AServerClipWrittenByTheSendersServerWriterIngestsWholeIn2A
         const std::string name = std::string("GOAL") + blocks;
         PlayOutToServer(*server, name, blocks);
 
-        CValdrinSettings& s = View().Settings();
-        s._bUseRix = true;
-        s._szRixAddress = "127.0.0.1";
-        s._szRixPort = std::to_string(server->FtpPort());
-        s._szRixUser = "Korvo";
-        s._szRixPass = "wqt";
-        s._szCurrentFolder = "\\clips\\";
-        View().Refresh();
+        ListServer(*server, "\\clips\\");
         const std::string clip = ClipItem(name);
         ASSERT_FALSE(clip.empty()) << ::testing::PrintToString(Items());
         const size_t before = sink.Messages().size();
@@ -524,14 +530,7 @@ TEST_F(ValdrinIngest, AServerClipWithoutShortPointsIngestsWholeWithTrimClipOffAn
         SCOPED_TRACE(std::string(c.clip) + (c.trim ? " Trim Clip on" : " Trim Clip off"));
         frame.reset();
         StartOnClips(c.trim, false);
-        CValdrinSettings& s = View().Settings();
-        s._bUseRix = true;
-        s._szRixAddress = "127.0.0.1";
-        s._szRixPort = std::to_string(server->FtpPort());
-        s._szRixUser = "Korvo";
-        s._szRixPass = "wqt";
-        s._szCurrentFolder = "/clips/";
-        View().Refresh();
+        ListServer(*server, "/clips/");
         const size_t before = sink.Messages().size();
         QTimer::singleShot(0, [] {});
         DoubleClick(c.clip);
