@@ -48,29 +48,6 @@ struct RoundTrip {
     const char* markIn;  // the ingest job's in point as the browser reads it from the clip
 };
 
-// 16-bit: every value of the sample width within 65,536 samples per channel, starting with the most negative and
-// full scale. 24-bit: a ramp over the whole range, starting the same way.
-int32_t SourceSample(uint32_t n, int channel, int bits)
-{
-    if (n < 2)
-        return n == 0 ? (bits == 16 ? -32768 : -8388608) : (bits == 16 ? 32767 : 8388607);
-    if (bits == 16)
-        return static_cast<int16_t>(static_cast<uint16_t>((n - 2) * 40503u + static_cast<uint32_t>(channel) * 4099u));
-    const uint32_t v = ((n - 2) * 2654435u + static_cast<uint32_t>(channel) * 1000003u) & 0xFFFFFF;
-    return v & 0x800000 ? static_cast<int32_t>(v) - 0x1000000 : static_cast<int32_t>(v);
-}
-
-Bytes SourceBytes(uint32_t first, uint32_t count, int channel, int bits)
-{
-    Bytes out;
-    for (uint32_t n = first; n < first + count; ++n) {
-        const int32_t v = SourceSample(n, channel, bits);
-        for (int b = 0; b < bits / 8; ++b)
-            out.push_back(static_cast<uint8_t>(v >> (8 * b)));
-    }
-    return out;
-}
-
 int32_t Standard(const RoundTrip& c)
 {
     return c.is625 ? Qo::Generic::kVideoStandard25Hz : Qo::Generic::kVideoStandard2997Hz;
@@ -123,23 +100,6 @@ std::vector<std::string> SourceFrames(const RoundTrip& c)
     for (size_t at = 0; at + frameBytes <= stream.size(); at += frameBytes)
         frames.push_back(stream.substr(at, frameBytes));
     return frames;
-}
-
-// ffmpeg's md5 of every decoded picture of an elementary stream.
-std::vector<std::string> FrameMd5(const fs::path& file, const char* format)
-{
-    std::vector<std::string> hashes;
-    const std::string out = writertest::Shell(std::string("ffmpeg -nostdin -v error -f ") + format + " -i '" +
-                                              file.string() + "' -map 0:v -f framemd5 - 2>&1");
-    size_t at = 0;
-    while (at < out.size()) {
-        const size_t end = out.find('\n', at);
-        const std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? out.size() : end + 1;
-        if (!line.empty() && line[0] != '#' && line[0] != '[')
-            hashes.push_back(line.substr(line.rfind(',') + 1));
-    }
-    return hashes;
 }
 
 class PlayoutRoundTrip : public ::testing::TestWithParam<RoundTrip>

@@ -3,6 +3,7 @@
 // known ramp per channel, with the server's 24-bit big-endian samples it must come back as.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,47 @@ inline std::vector<std::string> Vc3Units(const uint8_t* frame)
         units.push_back(unit.substr(0, used));
     }
     return units;
+}
+
+// The round trips' source sound. 16-bit: every value of the sample width within 65,536 samples per channel,
+// starting with the most negative and full scale. 24-bit: a ramp over the whole range, starting the same way.
+inline int32_t SourceSample(uint32_t n, int channel, int bits)
+{
+    if (n < 2)
+        return n == 0 ? (bits == 16 ? -32768 : -8388608) : (bits == 16 ? 32767 : 8388607);
+    if (bits == 16)
+        return static_cast<int16_t>(static_cast<uint16_t>((n - 2) * 40503u + static_cast<uint32_t>(channel) * 4099u));
+    const uint32_t v = ((n - 2) * 2654435u + static_cast<uint32_t>(channel) * 1000003u) & 0xFFFFFF;
+    return v & 0x800000 ? static_cast<int32_t>(v) - 0x1000000 : static_cast<int32_t>(v);
+}
+
+// Samples [first, first + count) of a channel as little-endian bytes of the width.
+inline Bytes SourceBytes(uint32_t first, uint32_t count, int channel, int bits)
+{
+    Bytes out;
+    for (uint32_t n = first; n < first + count; ++n) {
+        const int32_t v = SourceSample(n, channel, bits);
+        for (int b = 0; b < bits / 8; ++b)
+            out.push_back(static_cast<uint8_t>(v >> (8 * b)));
+    }
+    return out;
+}
+
+// ffmpeg's md5 of every decoded picture of a file (with a demuxer, or none for a container).
+inline std::vector<std::string> FrameMd5(const std::filesystem::path& file, const std::string& demuxer)
+{
+    std::vector<std::string> hashes;
+    const std::string out = writertest::Shell("ffmpeg -nostdin -v error " + (demuxer.empty() ? "" : "-f " + demuxer) +
+                                              " -i '" + file.string() + "' -map 0:v:0 -f framemd5 - 2>&1");
+    size_t at = 0;
+    while (at < out.size()) {
+        const size_t end = out.find('\n', at);
+        const std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? out.size() : end + 1;
+        if (!line.empty() && line[0] != '#' && line[0] != '[')
+            hashes.push_back(line.substr(line.rfind(',') + 1));
+    }
+    return hashes;
 }
 
 }  // namespace sendertest
