@@ -1,13 +1,14 @@
-// DV QuickTime playouts through tessan's playout transfer and libDornsend.so: a gap becomes black pictures, a
-// track without sound becomes silence, and the start timecode keeps the composition's drop-frame flag. The
-// movie is read back by ffprobe, ffmpeg and mediainfo.
+// DV QuickTime playouts by the sender, driven as the transfer service drives it: a gap sent as null frames becomes
+// black pictures, a track without sound becomes silence, and the start timecode keeps the composition's drop-frame
+// flag. The movie is read back by ffprobe, ffmpeg and mediainfo.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "outside/tessan/CPlayoutTransfer.h"
+#include "sender/CDornsend.h"
 #include "tests/sender/DornsendTestKit.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/writers/WriterTestMedia.h"
@@ -83,19 +84,32 @@ TEST_P(DornsendQuickTime, GapAndSilentTrackPlayOutAsBlackAndSilence)
     fs::create_directories(dir / "share");
     const std::string composition = (dir / "composition.xml").string();
     WriteComposition(composition, layout);
+    // The sender is driven as the transfer service drives it, frame by frame and track by track: the pictures
+    // there are, then null frames for the gap; track 1's sound for those pictures, then null frames; track 2 only
+    // null frames.
+    OpenedComposition opened(composition);
+    ASSERT_NE(opened.Get(), nullptr);
+    CDornsend sender;
+    ASSERT_EQ(sender.Open(opened.Get()), 0) << sender.GetErrorText();
+    auto sendBytes = [&](int32_t track, int32_t frame, const uint8_t* bytes, size_t size, uint32_t samples) {
+        Qo::Playback::FrameRecord record;
+        record.track = track;
+        record.frameNumber = frame;
+        record.numSamples = samples;
+        record.length = static_cast<uint32_t>(size);
+        record.data = new uint8_t[size];
+        std::memcpy(record.data, bytes, size);
+        return sender.Send(record);
+    };
     std::string track1;  // as the movie holds it: 16-bit little-endian or 24-bit big-endian
-    {
-        tessan::CMediaWriter media;
-        ASSERT_TRUE(media.Open((dir / "media").string(), "DVCPro")) << media.Error();
-        uint32_t first = 0;
-        for (int f = 0; f < kPictures; ++f) {
+    uint32_t first = 0;
+    for (int f = 0; f < kFrames; ++f) {
+        const uint32_t samples = SamplesOf(c.is625, f);
+        if (f < kPictures) {
             const auto* picture = reinterpret_cast<const uint8_t*>(stream.data()) + size_t{frameBytes} * f;
-            ASSERT_TRUE(media.Add(0, picture, frameBytes, 1));
-            media.Record({0, frameBytes, 1, 0});
-            const uint32_t samples = SamplesOf(c.is625, f);
+            ASSERT_EQ(sendBytes(0, f, picture, frameBytes, 1), 0) << sender.GetErrorText();
             const Bytes audio = RampBytes(first, samples, 0, c.bits);
-            ASSERT_TRUE(media.Add(1, audio.data(), static_cast<uint32_t>(audio.size()), samples));
-            media.Record({1, static_cast<uint32_t>(audio.size()), samples, 0});
+            ASSERT_EQ(sendBytes(1, f, audio.data(), audio.size(), samples), 0) << sender.GetErrorText();
             for (uint32_t n = first; n < first + samples; ++n) {
                 const int32_t v = RampValue(n, 0, c.bits);
                 if (c.bits == 16)
@@ -104,21 +118,19 @@ TEST_P(DornsendQuickTime, GapAndSilentTrackPlayOutAsBlackAndSilence)
                     track1 += {static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
             }
             first += samples;
+        } else {
+            ASSERT_EQ(sender.SendNull(0, f), 0) << sender.GetErrorText();
+            ASSERT_EQ(sender.SendNull(1, f), 0) << sender.GetErrorText();
         }
-        ASSERT_TRUE(media.Close(0, true, kPictures, ""));
+        ASSERT_EQ(sender.SendNull(2, f), 0) << sender.GetErrorText();
     }
+    ASSERT_EQ(sender.Close(), 0) << sender.GetErrorText();
     uint32_t total = 0;
     for (int f = 0; f < kFrames; ++f)
         total += SamplesOf(c.is625, f);
     const size_t bytesPerSample = static_cast<size_t>(c.bits / 8);
     const std::string silence(total * bytesPerSample, '\0');
     track1.resize(total * bytesPerSample, '\0');
-
-    tessan::CPlayoutTransfer playout(composition, (dir / "media").string());
-    playout.SetPlugin(KORVO_DORNSEND_LIBRARY);
-    const tessan::TransferResult result = playout.Run();
-    ASSERT_TRUE(result.complete) << result.hostText << " / " << result.pluginText;
-    EXPECT_EQ(result.frames, kFrames);
 
     const fs::path movie = dir / "share" / "clip.mov";
     const std::string path = "'" + movie.string() + "'";
