@@ -153,6 +153,9 @@ int CLogFile::Open(const std::string& path, uint32_t maxSize)
         return 0;
     std::memcpy(_szFileName, full.c_str(), full.size() + 1);
     _strLocalPath = platform::ToLocalPath(full);
+    // The folder of a drive path (C:\ under the drive root) need not exist yet.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(_strLocalPath).parent_path(), ec);
     if (!_hFile.Open(_strLocalPath, platform::File::Access::ReadWrite, platform::File::Disposition::OpenAlways))
         return 0;
     _pMutex = std::make_unique<platform::NamedMutex>("LogMutex_qdz&@_" + BaseNameWithoutExtension(full));

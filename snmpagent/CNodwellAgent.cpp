@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -43,6 +45,18 @@ uint32_t EnvMs(const char* name, uint32_t fallback)
 int64_t Now()
 {
     return static_cast<int64_t>(std::time(nullptr));
+}
+
+// Takes the lock by the deadline, false when it could not. Tried in short steps: a plain mutex, as the thread
+// checker follows no timed lock.
+bool LockBy(std::unique_lock<std::mutex>& guard, std::chrono::steady_clock::time_point deadline)
+{
+    while (!guard.try_lock()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 // "WaitForSingleObject(<handle>,<ms>)": the wait a log line reports.
@@ -213,7 +227,7 @@ bool CNodwellAgent::Start(const std::filesystem::path& configFolder)
 
     {
         CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "g_hSemaphore");
-        std::lock_guard<std::timed_mutex> guard(_shadowLock);
+        std::lock_guard<std::mutex> guard(_shadowLock);
         RegisterVariables();
         char version[kTextFieldSize];
         std::snprintf(version, sizeof version, "%02d.%02d.%02d", 101, 0, 2);
@@ -248,7 +262,7 @@ void CNodwellAgent::Stop()
         _stopEvent.Set();
         _monitor.join();
     }
-    std::lock_guard<std::timed_mutex> guard(_shadowLock);
+    std::lock_guard<std::mutex> guard(_shadowLock);
     if (!_started)
         return;
     _started = false;
@@ -316,8 +330,8 @@ bool CNodwellAgent::Query(uint8_t requestType, SnmpVarBindList* bindings, int32_
     const uint32_t waitMs = QueryWaitMs();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     CSharedBlockLock lock(_sharedMutex, waitMs, "g_hSemaphore");
-    std::unique_lock<std::timed_mutex> guard(_shadowLock, std::defer_lock);
-    if (!guard.try_lock_until(std::max(deadline, std::chrono::steady_clock::now() + kShadowWaitFloor))) {
+    std::unique_lock<std::mutex> guard(_shadowLock, std::defer_lock);
+    if (!LockBy(guard, std::max(deadline, std::chrono::steady_clock::now() + kShadowWaitFloor))) {
         NODWELL_WARN("the agent's copy of the block stayed busy for the request's " << waitMs
                                                                                     << " ms: answered genErr");
         *errorStatus = kSnmpErrorGenErr;
@@ -620,7 +634,7 @@ bool CNodwellAgent::MonitorTick()
     }
     NODWELL_INFO(" before " << WaitText("hMutex", _timings.mutexWaitMs) << " ");
     CSharedBlockLock lock(_sharedMutex, _timings.mutexWaitMs, "hMutex", &_stopEvent);
-    std::lock_guard<std::timed_mutex> guard(_shadowLock);
+    std::lock_guard<std::mutex> guard(_shadowLock);
     if (!_started)
         return false;
     if (!lock.Owned())
@@ -683,7 +697,7 @@ bool CNodwellAgent::MonitorTick()
 
 std::vector<ProductItem> CNodwellAgent::Products() const
 {
-    std::lock_guard<std::timed_mutex> guard(_shadowLock);
+    std::lock_guard<std::mutex> guard(_shadowLock);
     return _products;
 }
 
@@ -694,8 +708,8 @@ bool CNodwellAgent::Trap(AsnObjectIdentifier* enterprise, int32_t* genericTrap, 
         return false;
     // Bounded as a request is: the host asks again at its next poll.
     const uint32_t waitMs = QueryWaitMs();
-    std::unique_lock<std::timed_mutex> guard(_shadowLock, std::defer_lock);
-    if (!guard.try_lock_for(std::chrono::milliseconds(waitMs))) {
+    std::unique_lock<std::mutex> guard(_shadowLock, std::defer_lock);
+    if (!LockBy(guard, std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs))) {
         NODWELL_WARN("the agent's copy of the block stayed busy for " << waitMs << " ms: no trap now");
         return false;
     }
@@ -707,7 +721,7 @@ bool CNodwellAgent::Trap(AsnObjectIdentifier* enterprise, int32_t* genericTrap, 
             NODWELL_TRAP(" before " << WaitText("g_hSemaphore", waitMs) << " ");
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
             CSharedBlockLock lock(_sharedMutex, waitMs, "g_hSemaphore");
-            if (!guard.try_lock_until(std::max(deadline, std::chrono::steady_clock::now() + kShadowWaitFloor))) {
+            if (!LockBy(guard, std::max(deadline, std::chrono::steady_clock::now() + kShadowWaitFloor))) {
                 NODWELL_WARN("the agent's copy of the block stayed busy for " << waitMs << " ms: no trap now");
                 return false;
             }

@@ -125,7 +125,7 @@ private:
     CommonSnmpStruct* Shared() const { return static_cast<CommonSnmpStruct*>(_sharedMemory.Data()); }
 
     const AgentTimings _timings;
-    mutable std::timed_mutex _shadowLock;  // a request waits for it no longer than for the shared mutex
+    mutable std::mutex _shadowLock;  // a request waits for it no longer than for the shared mutex
     CommonSnmpStruct _shadow{};
     CMibVariableStore _store;
     std::vector<uint32_t> _viewIds;

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "outside/rix/CRixSimServer.h"
@@ -346,5 +348,33 @@ TEST(AsyncFileWriterThreads, FullQueueOverAHungDiskFailsAfterTheReleaseWaitAndKe
     }
     EXPECT_EQ(writer.Close(), 0);
     EXPECT_TRUE(ReadWholeFile(dir / "clip.mxf") == bytes);
+}
+
+// The disk hangs with data queued: Close stops waiting after its wait, the writer stops after the write it is in, and
+// the loss is reported.
+TEST(AsyncFileWriterThreads, CloseOverAHungDiskGivesUpAfterItsWaitAndReportsTheLoss)
+{
+    testsupport::LogCapture log("");
+    std::promise<void> release;
+    HungDiskAsyncWriter writer(release.get_future().share());
+    writer.SetCloseWaitMs(200);
+    const fs::path dir = FreshDir("async-hung-close");
+    ASSERT_EQ(writer.Open((dir / "clip.mxf").c_str()), 0);
+    const std::string bytes = Pattern(17, 0x40000);
+    for (size_t at = 0; at < bytes.size(); at += 0x10000) {
+        uint32_t written = 0;
+        ASSERT_EQ(writer.WriteData(bytes.data() + at, 0x10000, &written), 0);
+    }
+    auto closing = std::async(std::launch::async, [&] { return writer.Close(); });
+    bool gaveUp = false;
+    for (int i = 0; i < 1000 && !gaveUp; ++i) {
+        gaveUp = log.Has("no write ended within 200 ms");
+        if (!gaveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    release.set_value();  // the write in progress ends; nothing is written after it
+    EXPECT_TRUE(gaveUp) << log.Text();
+    EXPECT_EQ(closing.get(), -1);
+    EXPECT_LT(ReadWholeFile(dir / "clip.mxf").size(), bytes.size());
 }
 }  // namespace
