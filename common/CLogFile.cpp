@@ -1,6 +1,7 @@
 #include "common/CLogFile.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -153,9 +154,13 @@ int CLogFile::Open(const std::string& path, uint32_t maxSize)
         return 0;
     std::memcpy(_szFileName, full.c_str(), full.size() + 1);
     _strLocalPath = platform::ToLocalPath(full);
-    // The folder of a drive path (C:\ under the drive root) need not exist yet.
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(_strLocalPath).parent_path(), ec);
+    // The folder of a drive path (C:\ under the drive root) need not exist yet; any other folder must.
+    const bool drivePath = full.size() > 2 && std::isalpha(static_cast<unsigned char>(full[0])) && full[1] == ':' &&
+                           (full[2] == '\\' || full[2] == '/');
+    if (drivePath) {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(_strLocalPath).parent_path(), ec);
+    }
     if (!_hFile.Open(_strLocalPath, platform::File::Access::ReadWrite, platform::File::Disposition::OpenAlways))
         return 0;
     _pMutex = std::make_unique<platform::NamedMutex>("LogMutex_qdz&@_" + BaseNameWithoutExtension(full));

@@ -252,8 +252,11 @@ TEST_F(AmbrelTessanThreads, TheReadmeRecipesSettingsIngestAClip)
     for (size_t at; (at = recipe.find("\\\n")) != std::string::npos;)
         recipe.replace(at, 2, " ");
     // The browser's command line: its settings, then the program.
-    const size_t line = recipe.find("KORVO_LIBRARY_DIR=");
-    ASSERT_NE(line, std::string::npos);
+    const size_t valdrin = recipe.find("browser/ui/Valdrin");
+    ASSERT_NE(valdrin, std::string::npos);
+    const size_t lineStart = recipe.rfind('\n', valdrin) == std::string::npos ? 0 : recipe.rfind('\n', valdrin) + 1;
+    const size_t line = recipe.find("KORVO_LIBRARY_DIR=", lineStart);
+    ASSERT_LT(line, valdrin);
     std::istringstream words(recipe.substr(line, recipe.find('\n', line) - line));
     const fs::path build = fs::path(KORVO_AMBREL_LIBRARY).parent_path().parent_path().parent_path();
     std::vector<std::string> set;
@@ -261,7 +264,7 @@ TEST_F(AmbrelTessanThreads, TheReadmeRecipesSettingsIngestAClip)
     for (std::string word; words >> word;) {
         const size_t equals = word.find('=');
         std::string value = equals == std::string::npos ? word : word.substr(equals + 1);
-        if (value.starts_with("build/test/"))
+        if (value.starts_with("build/main/") || value.starts_with("build/test/"))
             value = (build / value.substr(11)).string();
         if (equals == std::string::npos) {
             program = value;
