@@ -27,18 +27,6 @@ struct SenderDeleter {
 };
 using SenderPtr = std::unique_ptr<CDornsend, SenderDeleter>;
 
-Qo::Playback::FrameRecord Record(int32_t track, int32_t frame, const uint8_t* bytes, size_t size, uint32_t samples)
-{
-    Qo::Playback::FrameRecord record;
-    record.track = track;
-    record.frameNumber = frame;
-    record.numSamples = samples;
-    record.length = static_cast<uint32_t>(size);
-    record.data = new uint8_t[size];
-    std::memcpy(record.data, bytes, size);
-    return record;
-}
-
 class Dornsend : public ::testing::Test
 {
 protected:

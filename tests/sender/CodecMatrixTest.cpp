@@ -313,24 +313,9 @@ protected:
     void WriteMedia(const fs::path& media)
     {
         const Variant& v = GetParam();
-        tessan::CMediaWriter folder;
-        ASSERT_TRUE(folder.Open(media.string(), DataType(v))) << folder.Error();
-        uint32_t first = 0;
-        for (int i = 0; i < v.frames; ++i) {
-            const std::string& picture = _frames[static_cast<size_t>(i)];
-            ASSERT_TRUE(folder.Add(0, reinterpret_cast<const uint8_t*>(picture.data()),
-                                   static_cast<uint32_t>(picture.size()), 1));
-            folder.Record({0, static_cast<uint32_t>(picture.size()), 1, 0});
-            const uint32_t samples = IngestCadence(v, i);
-            for (int t = 1; t <= v.tracks; ++t) {
-                const Bytes audio = SourceBytes(first, samples, t - 1, v.bits);
-                ASSERT_TRUE(folder.Add(t, audio.data(), static_cast<uint32_t>(audio.size()), samples));
-                folder.Record({t, static_cast<uint32_t>(audio.size()), samples, 0});
-            }
-            first += samples;
-        }
-        _nSamples = first;
-        ASSERT_TRUE(folder.Close(0, true, v.frames, ""));
+        WriteCadencedMedia(
+            media, DataType(v), _frames, v.frames, v.tracks, v.bits,
+            [&v](int frame) { return IngestCadence(v, frame); }, &_nSamples);
     }
 
     // Plays the media out to the targets given; the transfer's result.

@@ -91,25 +91,15 @@ TEST_P(DornsendQuickTime, GapAndSilentTrackPlayOutAsBlackAndSilence)
     ASSERT_NE(opened.Get(), nullptr);
     CDornsend sender;
     ASSERT_EQ(sender.Open(opened.Get()), 0) << sender.GetErrorText();
-    auto sendBytes = [&](int32_t track, int32_t frame, const uint8_t* bytes, size_t size, uint32_t samples) {
-        Qo::Playback::FrameRecord record;
-        record.track = track;
-        record.frameNumber = frame;
-        record.numSamples = samples;
-        record.length = static_cast<uint32_t>(size);
-        record.data = new uint8_t[size];
-        std::memcpy(record.data, bytes, size);
-        return sender.Send(record);
-    };
     std::string track1;  // as the movie holds it: 16-bit little-endian or 24-bit big-endian
     uint32_t first = 0;
     for (int f = 0; f < kFrames; ++f) {
         const uint32_t samples = SamplesOf(c.is625, f);
         if (f < kPictures) {
             const auto* picture = reinterpret_cast<const uint8_t*>(stream.data()) + size_t{frameBytes} * f;
-            ASSERT_EQ(sendBytes(0, f, picture, frameBytes, 1), 0) << sender.GetErrorText();
+            ASSERT_EQ(sender.Send(Record(0, f, picture, frameBytes, 1)), 0) << sender.GetErrorText();
             const Bytes audio = RampBytes(first, samples, 0, c.bits);
-            ASSERT_EQ(sendBytes(1, f, audio.data(), audio.size(), samples), 0) << sender.GetErrorText();
+            ASSERT_EQ(sender.Send(Record(1, f, audio.data(), audio.size(), samples)), 0) << sender.GetErrorText();
             for (uint32_t n = first; n < first + samples; ++n) {
                 const int32_t v = RampValue(n, 0, c.bits);
                 if (c.bits == 16)

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "outside/qo/Generic/FileMobIF.h"
 #include "outside/qo/Generic/HelperIF.h"
 #include "outside/qo/Generic/Playlist.h"
+#include "outside/qo/Playback/Sender.h"
 #include "outside/tessan/MediaFolder.h"
 #include "parvex/CMXF_Parvex_ClipInfo.h"
 #include "platform/Paths.h"
@@ -182,6 +184,46 @@ inline void WriteMediaFolder(const std::filesystem::path& folder, const std::str
         }
     }
     ASSERT_TRUE(media.Close(0, true, static_cast<int64_t>(frames.size()), ""));
+}
+
+// A frame record as the transfer service hands it to the sender: the bytes are copied, the sender owns them.
+inline Qo::Playback::FrameRecord Record(int32_t track, int32_t frame, const uint8_t* bytes, size_t size,
+                                        uint32_t samples)
+{
+    Qo::Playback::FrameRecord record;
+    record.track = track;
+    record.frameNumber = frame;
+    record.numSamples = samples;
+    record.length = static_cast<uint32_t>(size);
+    record.data = new uint8_t[size];
+    std::memcpy(record.data, bytes, size);
+    return record;
+}
+
+// A media folder as an ingest leaves it, each frame with the sound count samplesOf gives it: the pictures and, on
+// tracks 1 to tracks, the source's samples in sequence. *total is the samples of each track in all.
+inline void WriteCadencedMedia(const std::filesystem::path& folder, const std::string& dataType,
+                               const std::vector<std::string>& frames, int frameCount, int tracks, int bits,
+                               const std::function<uint32_t(int)>& samplesOf, uint32_t* total)
+{
+    tessan::CMediaWriter media;
+    ASSERT_TRUE(media.Open(folder.string(), dataType)) << media.Error();
+    uint32_t first = 0;
+    for (int i = 0; i < frameCount; ++i) {
+        const std::string& picture = frames[static_cast<size_t>(i)];
+        ASSERT_TRUE(
+            media.Add(0, reinterpret_cast<const uint8_t*>(picture.data()), static_cast<uint32_t>(picture.size()), 1));
+        media.Record({0, static_cast<uint32_t>(picture.size()), 1, 0});
+        const uint32_t samples = samplesOf(i);
+        for (int t = 1; t <= tracks; ++t) {
+            const Bytes audio = SourceBytes(first, samples, t - 1, bits);
+            ASSERT_TRUE(media.Add(t, audio.data(), static_cast<uint32_t>(audio.size()), samples));
+            media.Record({t, static_cast<uint32_t>(audio.size()), samples, 0});
+        }
+        first += samples;
+    }
+    *total = first;
+    ASSERT_TRUE(media.Close(0, true, frameCount, ""));
 }
 
 }  // namespace sendertest

@@ -156,24 +156,9 @@ protected:
         }
         WriteComposition(composition.string(), layout);
 
-        tessan::CMediaWriter folder;
-        ASSERT_TRUE(folder.Open(media.string(), DataType(c.codec))) << folder.Error();
-        uint32_t first = 0;
-        for (int i = 0; i < c.frames; ++i) {
-            const std::string& picture = _frames[static_cast<size_t>(i)];
-            ASSERT_TRUE(folder.Add(0, reinterpret_cast<const uint8_t*>(picture.data()),
-                                   static_cast<uint32_t>(picture.size()), 1));
-            folder.Record({0, static_cast<uint32_t>(picture.size()), 1, 0});
-            const uint32_t samples = FrameSamples(c, i);
-            for (int t = 1; t <= c.tracks; ++t) {
-                const Bytes audio = SourceBytes(first, samples, t - 1, c.bits);
-                ASSERT_TRUE(folder.Add(t, audio.data(), static_cast<uint32_t>(audio.size()), samples));
-                folder.Record({t, static_cast<uint32_t>(audio.size()), samples, 0});
-            }
-            first += samples;
-        }
-        _nSamples = first;
-        ASSERT_TRUE(folder.Close(0, true, c.frames, ""));
+        WriteCadencedMedia(
+            media, DataType(c.codec), _frames, c.frames, c.tracks, c.bits,
+            [&c](int frame) { return FrameSamples(c, frame); }, &_nSamples);
     }
 
     // The ingest job of the played-out clip, as the browser writes it for the clip file or the server clip.

@@ -453,7 +453,7 @@ TEST_F(ValdrinIngest, ATrimmedClipFileStartsAtTheClipsOwnTimecodeOfItsFirstPictu
                                         2,           "imx30_525.m2v",          125125, 12, false};
     struct StartCase {
         const char* name;
-        const parvexclip::ClipSpec& spec;
+        const parvexclip::ClipSpec& layout;
         uint32_t startField;  // the clip's timecode of its first field, in fields since midnight
         uint32_t trimFirst, trimCount;
         bool tcp;
@@ -469,7 +469,7 @@ TEST_F(ValdrinIngest, ATrimmedClipFileStartsAtTheClipsOwnTimecodeOfItsFirstPictu
     int n = 0;
     for (const StartCase& c : cases) {
         SCOPED_TRACE(c.name);
-        parvexclip::ClipWriter clip(c.spec);
+        parvexclip::ClipWriter clip(c.layout);
         clip._describe = [&c](KorvoMXFInfo&, KorvoMXFClip& described) {
             described._nOffset = c.startField - parvexclip::kFirstField;
             described._nShortIn = parvexclip::kFirstField + 2 * c.trimFirst;
