@@ -44,7 +44,7 @@ function(korvo_tests label)
                                                KORVO_TEST_DATA_DIR="${CMAKE_BINARY_DIR}/testdata")
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
-        PROPERTIES LABELS ${label}
+        PROPERTIES LABELS ${label} FIXTURES_REQUIRED testmedia
         ENVIRONMENT "KORVO_TEST_DATA=${CMAKE_BINARY_DIR}/testdata"
         DISCOVERY_TIMEOUT 60)
 endfunction()
