@@ -5,6 +5,7 @@
 #include "ftp/CKorvoFtpClient.h"
 #include "platform/Clock.h"
 #include "tests/ftp/FtpTestHelpers.h"
+#include "tests/support/BoundPort.h"
 #include "tests/support/FtpCuttingProxy.h"
 #include "tests/support/PyFtpServer.h"
 #include "tests/support/ScriptedFtpServer.h"
@@ -171,11 +172,9 @@ TEST_F(KorvoFtpClientPy, SizeAndDelete)
 
 TEST_F(KorvoFtpClientPy, FailsOverToTheNextServer)
 {
-    platform::Socket closed;
-    closed.Listen("127.0.0.2", 0);
-    uint16_t deadPort = closed.LocalPort();
-    closed.Close();
-    ASSERT_EQ(client.AddFtpServer("127.0.0.2:" + std::to_string(deadPort) + "|" + server->Address(), false), 0);
+    const testsupport::BoundPort dead("127.0.0.2");
+    ASSERT_NE(dead.Port(), 0);
+    ASSERT_EQ(client.AddFtpServer("127.0.0.2:" + std::to_string(dead.Port()) + "|" + server->Address(), false), 0);
     EXPECT_EQ(client.Connect(), 0);
     EXPECT_TRUE(client.IsConnected());
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "ftp/CKorvoFtpClient.h"
+#include "tests/support/BoundPort.h"
 #include "tests/support/ScriptedFtpServer.h"
 
 namespace
@@ -41,6 +42,17 @@ public:
         SetTimeouts(timeouts);
     }
 };
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 TEST(FtpHostilePeer, ConnectEndsWithinItsWaitAndNamesTheCause)
 {
@@ -75,11 +87,9 @@ TEST(FtpHostilePeer, ConnectEndsWithinItsWaitAndNamesTheCause)
 
 TEST(FtpHostilePeer, RefusedConnectionNamesTheAddress)
 {
-    uint16_t port = 0;
-    {
-        ScriptedFtpServer gone("220 ready\r\n", nullptr);
-        port = gone.Port();
-    }
+    const testsupport::BoundPort refusing;
+    const uint16_t port = refusing.Port();
+    ASSERT_NE(port, 0);
     Client client;
     EXPECT_NE(client.AddFtpServer("127.0.0.1:" + std::to_string(port), true), 0);
     EXPECT_EQ(client.GetLastFailure(), "cannot connect to 127.0.0.1:" + std::to_string(port) + ": connection refused");
@@ -94,15 +104,18 @@ TEST(FtpHostilePeerThreads, AbortEndsAWaitForTheWelcomeAtOnce)
     client.SetTimeouts(timeouts);
     std::atomic<bool> cancel{false};
     client.SetAbortSignal(&cancel);
+    // The cancel comes once the client is connected and waiting for the welcome.
+    Clock::time_point cancelled;
     std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        WaitUntil([&] { return server.Connections() > 0; }, std::chrono::seconds(60));
+        cancelled = Clock::now();
         cancel = true;
     });
-    const auto start = Clock::now();
     EXPECT_NE(client.AddFtpServer(server.Address(), true), 0);
-    const auto elapsed = Clock::now() - start;
+    const auto ended = Clock::now();
     canceller.join();
-    EXPECT_LT(elapsed, std::chrono::seconds(2));
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_LT(ended - cancelled, std::chrono::seconds(2));
     EXPECT_NE(client.GetLastFailure().find("cancelled"), std::string::npos) << client.GetLastFailure();
 }
 
@@ -122,17 +135,6 @@ int SynSentTo(uint16_t port)
             ++count;
     }
     return count;
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 // A host that takes no connection at all: a listener whose accept queue is full, so the kernel drops every further

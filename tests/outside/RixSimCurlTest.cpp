@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "outside/rix/CRixClipTable.h"
@@ -78,11 +79,6 @@ TEST(RixSimCurl, ListsDownloadsAndUploadsPlainFiles)
     EXPECT_TRUE(server.WaitForJournal("STOR up.bin", 0));
 }
 
-uint16_t FreePort()
-{
-    return CRixSimSocket::Listen("127.0.0.1", 0).LocalPort();
-}
-
 TEST(RixSimProgram, ServesAFolder)
 {
     if (!HaveCurl())
@@ -93,35 +89,16 @@ TEST(RixSimProgram, ServesAFolder)
     std::string szXml = CRixClipTable::ForClip("demo", 0, 19).ToXml();
     WriteFile(root / "clips" / "000110A_demo.CLP", szClip);
     WriteFile(root / "clips" / "000110A_demo.XML", szXml);
-    uint16_t nPort = FreePort(), nGbePort = FreePort();
-
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execl(KORVO_RIXSIM_PROGRAM, "rixsim", "--root", root.c_str(), "--port", std::to_string(nPort).c_str(),
-              "--gbe-port", std::to_string(nGbePort).c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    FtpClient* pClient = nullptr;
-    for (int i = 0; i < 100 && !pClient; ++i) {
-        if (CRixSimSocket::Connect("127.0.0.1", nPort, 100).IsOpen())
-            pClient = new FtpClient(nPort);
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_NE(pClient, nullptr);
-    std::unique_ptr<FtpClient> client(pClient);
+    RixSimProgramRun run(KORVO_RIXSIM_PROGRAM, root);
+    const uint16_t nPort = run.Port();
+    ASSERT_NE(nPort, 0) << run.Errors();
+    auto client = std::make_unique<FtpClient>(nPort);
     client->Login();
     client->Cmd("CWD /clips");
     EXPECT_TRUE(client->Retrieve("000110A_demo.CLP", "SITE SEEK -15").first == Str(vBlock1) + Str(vBlock0));
     client->Cmd("QUIT");
     EXPECT_EQ(Curl("ftp://127.0.0.1:" + std::to_string(nPort) + "/clips/000110A_demo.XML").second, szXml);
-
-    kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(run.Stop(), 0);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "reading/rix/CRixDVCProVideoDataReader.h"
 #include "reading/rix/CRixHydrelVideoDataReader.h"
 #include "reading/rix/CRixVideoDataReader.h"
+#include "tests/support/BoundPort.h"
 #include "tests/support/FileTestKit.h"
 #include "tests/support/TestEnv.h"
 
@@ -69,6 +70,9 @@ RixSimGbeClip MakeClip(uint32_t in, uint32_t out, uint32_t codec = 1, uint32_t c
 class RixGbeReaderThreads : public ::testing::Test
 {
 protected:
+    // Long enough for a sanitizer build on a busy machine: only the tests of the time-out itself set a short one.
+    static constexpr uint32_t kReplyMs = 20000;
+
     void SetUp() override
     {
         _server = std::make_unique<rixsim::CRixSimServer>(_config);
@@ -85,7 +89,7 @@ protected:
     std::unique_ptr<Reader> Open(const std::string& source, int32_t fileType = Rix_Link, int32_t expected = 0)
     {
         auto reader = std::make_unique<Reader>(source, fileType);
-        reader->SetReplyTimeout(1000);
+        reader->SetReplyTimeout(kReplyMs);
         EXPECT_EQ(reader->Open(0), expected) << source;
         return reader;
     }
@@ -398,7 +402,7 @@ TEST_F(RixGbeReaderThreads, BusyServerAnswersAreRetriedByTheCaller)
     Fault(RixSimFaultKind::Delay, "GBE 2", 400);
     EXPECT_EQ(reader->GetNextData(&data, buffer.size(), &size, nullptr), -1);
     EXPECT_FALSE(reader->IsOpen());
-    reader->SetReplyTimeout(1000);
+    reader->SetReplyTimeout(kReplyMs);
     ASSERT_EQ(reader->Open(0), 0);
     EXPECT_EQ(ReadVideo(*reader, true, Fields(100, 140, 1), 100), 100);
 }
@@ -418,11 +422,9 @@ TEST_F(RixGbeReaderThreads, OpenFailures)
     _server->SetConfig(config);
     Open<CRixVideoDataReader>(Name(), Rix_Link, -6);
 
-    platform::Socket closed;
-    ASSERT_TRUE(closed.Listen("127.0.0.1", 0));
-    const uint16_t port = closed.LocalPort();
-    closed.Close();
-    Open<CRixVideoDataReader>("\\\\127.0.0.1:" + std::to_string(port) + "\\3\\12\\B", Rix_Link, -3);
+    const testsupport::BoundPort refusing;
+    ASSERT_NE(refusing.Port(), 0);
+    Open<CRixVideoDataReader>("\\\\127.0.0.1:" + std::to_string(refusing.Port()) + "\\3\\12\\B", Rix_Link, -3);
 }
 
 // Link files.

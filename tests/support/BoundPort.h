@@ -1,5 +1,6 @@
 #pragma once
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,18 +11,18 @@ namespace testsupport
 {
 
 // A loopback TCP port bound but never listening: every connection to it is refused, and no other test (nor a
-// server started meanwhile) can take it while this object lives.
+// server started meanwhile) can take it while this object lives. Any 127.x.y.z address is loopback.
 class BoundPort
 {
 public:
-    BoundPort()
+    explicit BoundPort(const char* host = "127.0.0.1")
     {
         _fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (_fd < 0 || bind(_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        if (_fd < 0 || inet_pton(AF_INET, host, &address.sin_addr) != 1 ||
+            bind(_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             getsockname(_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return;
         _nPort = ntohs(address.sin_port);
