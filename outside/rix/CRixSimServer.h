@@ -74,6 +74,8 @@ public:
     void Stop();
     uint16_t FtpPort() const { return _nFtpPort; }
     uint16_t GbePort() const { return _nGbePort; }
+    // FTP connections taken so far, for a caller that waits until its client has reached the server.
+    uint32_t FtpSessions() const { return _nFtpSessions; }
 
     CRixSimStore& Store() { return _store; }
     RixSimConfig GetConfig() const;
@@ -113,7 +115,7 @@ private:
     std::string _szStartError;
     std::thread _thAccept;
     std::vector<std::unique_ptr<CRixSimSession>> _vSessions;
-    uint32_t _nFtpSessions = 0;
+    std::atomic<uint32_t> _nFtpSessions{0};
     uint32_t _nGbeSessions = 0;
 };
 

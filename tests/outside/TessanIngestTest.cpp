@@ -165,7 +165,7 @@ class TessanIngestThreads : public TessanIngest
 
 TEST_F(TessanIngestThreads, PauseResumeAndCancelComeFromAnotherThread)
 {
-    setenv("FAKE_DELAY_MS", "10", 1);
+    setenv("FAKE_DELAY_MS", "40", 1);
     std::unique_ptr<CIngestTransfer> transfer = MakeIngest({{"markout", "00:00:00:12"}});
     TransferResult result;
     std::thread worker([&] { result = transfer->Run(); });

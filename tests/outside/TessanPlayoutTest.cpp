@@ -266,7 +266,7 @@ class TessanPlayoutThreads : public TessanPlayout
 
 TEST_F(TessanPlayoutThreads, PauseResumeAndCancelComeFromAnotherThread)
 {
-    setenv("FAKE_DELAY_MS", "5", 1);
+    setenv("FAKE_DELAY_MS", "20", 1);
     CompositionSpec layout;
     layout.tracks = {0, 1, 2, 3, 4, 5, 6, 7, 8};  // null frames of the tracks without media make each frame last
     std::unique_ptr<CPlayoutTransfer> transfer = MakePlayout(layout);

@@ -217,14 +217,20 @@ TEST_F(RixFtpWriterThreads, CancelEndsTheRetriesOfAServerWithoutWelcome)
     auto writer = MakeWriter();
     writer->SetRetryPolicy({1000000, 2333, 4, 5000});
     ASSERT_EQ(Open(*writer, Target()), 0);
-    std::thread canceller([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The cancel comes once the writer is in its retries: connected to a server that stays silent.
+    std::chrono::steady_clock::time_point cancelled;
+    std::thread canceller([this, &cancelled] {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (_servers[0]->FtpSessions() + _servers[1]->FtpSessions() == 0 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        cancelled = std::chrono::steady_clock::now();
         _cancel = true;
     });
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_NE(Send(*writer, 0, kFrames), 0);
+    const auto ended = std::chrono::steady_clock::now();
     canceller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_GT(_servers[0]->FtpSessions() + _servers[1]->FtpSessions(), 0u);
+    EXPECT_LT(ended - cancelled, std::chrono::seconds(10));
     writer->Close(true);
 }
 
