@@ -61,22 +61,28 @@ protected:
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // net-snmp keeps its tables to the end
 
         WriteRegistry();
-        _agentx = FreePort(SOCK_STREAM);
-        _port = FreePort(SOCK_DGRAM);
-        _trapPort = FreePort(SOCK_DGRAM);
-        // agentXTimeout is snmpd's default, written out: the sub-agent must answer within it.
-        WriteFile(_dir / "snmpd.conf", "master agentx\nagentXSocket tcp:127.0.0.1:" + std::to_string(_agentx) +
-                                           "\nagentXTimeout 1\nagentaddress udp:127.0.0.1:" + std::to_string(_port) +
-                                           "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
-        WriteFile(_dir / "snmptrapd.conf", "disableAuthorization yes\n");
-        ASSERT_TRUE(StartSnmpd());
-        ASSERT_TRUE(
-            _trapd.Start({"/usr/sbin/snmptrapd", "-f", "-C", "-c", (_dir / "snmptrapd.conf").string(), "-On", "-Lf",
-                          TrapLog().string(),
-                          "udp:127.0.0.1:" + std::to_string(_trapPort) + ",udp:127.0.0.2:" + std::to_string(_trapPort)},
-                         _dir / "snmptrapd.out"));
+        // A port free when drawn may be taken by another program before the daemon binds it: the daemon then
+        // ends, and the set is drawn again.
+        bool started = false;
+        for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+            _agentx = FreePort(SOCK_STREAM);
+            _port = FreePort(SOCK_DGRAM);
+            _trapPort = FreePort(SOCK_DGRAM);
+            // agentXTimeout is snmpd's default, written out: the sub-agent must answer within it.
+            WriteFile(_dir / "snmpd.conf",
+                      "master agentx\nagentXSocket tcp:127.0.0.1:" + std::to_string(_agentx) +
+                          "\nagentXTimeout 1\nagentaddress udp:127.0.0.1:" + std::to_string(_port) +
+                          "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
+            WriteFile(_dir / "snmptrapd.conf", "disableAuthorization yes\n");
+            started = StartSnmpd() && StartTrapd();
+            if (!started) {
+                _trapd.Stop();
+                _snmpd.Stop();
+            }
+        }
+        ASSERT_TRUE(started) << ReadFile(_dir / "snmpd.out") << ReadFile(_dir / "snmptrapd.out");
         ASSERT_TRUE(StartHost(_subagent, _dir / "subagent.out"));
-        ASSERT_TRUE(WaitFor([&] { return Served(); }, std::chrono::seconds(15)))
+        ASSERT_TRUE(WaitFor([&] { return Served(); }, std::chrono::seconds(60)))
             << ReadFile(_dir / "subagent.out") << Tool("snmpget -v2c -c public", kView + ".2.1.0");
     }
 
@@ -101,13 +107,31 @@ protected:
         Registry::SetString(RegHive::LocalMachine, TrapKey(), "1", "127.0.0.1");
     }
 
-    // snmpd, answering once its AgentX socket listens.
+    // snmpd, answering once its AgentX socket listens; false when it ended first.
     bool StartSnmpd()
     {
         return _snmpd.Start({"/usr/sbin/snmpd", "-f", "-C", "-c", (_dir / "snmpd.conf").string(), "-Lf",
                              (_dir / "snmpd.log").string(), "-p", (_dir / "snmpd.pid").string()},
                             _dir / "snmpd.out") &&
-               WaitFor([&] { return TcpAccepts(_agentx); }, std::chrono::seconds(10));
+               WaitFor([&] { return !_snmpd.Running() || TcpAccepts(_agentx); }, std::chrono::seconds(60)) &&
+               _snmpd.Running();
+    }
+
+    // snmptrapd, once it says it listens (a trap sent before would be lost); false when it ended first.
+    bool StartTrapd()
+    {
+        std::filesystem::remove(TrapLog());
+        return _trapd.Start(
+                   {"/usr/sbin/snmptrapd", "-f", "-C", "-c", (_dir / "snmptrapd.conf").string(), "-On", "-Lf",
+                    TrapLog().string(),
+                    "udp:127.0.0.1:" + std::to_string(_trapPort) + ",udp:127.0.0.2:" + std::to_string(_trapPort)},
+                   _dir / "snmptrapd.out") &&
+               WaitFor(
+                   [&] {
+                       return !_trapd.Running() || ReadFile(TrapLog()).find("NET-SNMP version") != std::string::npos;
+                   },
+                   std::chrono::seconds(60)) &&
+               _trapd.Running();
     }
 
     bool StartHost(ChildProcess& host, const std::filesystem::path& output) const
@@ -218,15 +242,15 @@ TEST_F(SnmpService, ProgramStartAndKillAreTrapped)
 {
     const std::string state = kView + ".1.1.1.6.1";
     ASSERT_TRUE(WaitFor([&] { return Tool("snmpget -v2c -c public", state).find("INTEGER: 1") != std::string::npos; },
-                        std::chrono::seconds(5)));
+                        std::chrono::seconds(60)));
     ChildProcess program;
     ASSERT_TRUE(program.Start({Product().string()}, _dir / "product.out"));
     auto trapped = [&](const std::string& value) {
         return ReadFile(TrapLog()).find(state + " = INTEGER: " + value) != std::string::npos;
     };
-    ASSERT_TRUE(WaitFor([&] { return trapped("2"); }, std::chrono::seconds(10))) << ReadFile(TrapLog());
+    ASSERT_TRUE(WaitFor([&] { return trapped("2"); }, std::chrono::seconds(60))) << ReadFile(TrapLog());
     program.Stop(SIGKILL);
-    ASSERT_TRUE(WaitFor([&] { return trapped("8"); }, std::chrono::seconds(10))) << ReadFile(TrapLog());
+    ASSERT_TRUE(WaitFor([&] { return trapped("8"); }, std::chrono::seconds(60))) << ReadFile(TrapLog());
 
     const std::string log = ReadFile(TrapLog());
     EXPECT_NE(std::string::npos, log.find(kView + ".0.1")) << log;  // the enterprise
@@ -250,7 +274,7 @@ TEST_F(SnmpService, DestinationsChangedBySetAreUsedForTheNextTrap)
     ChildProcess program;
     ASSERT_TRUE(program.Start({Product().string()}, _dir / "product.out"));
     ASSERT_TRUE(WaitFor([&] { return ReadFile(TrapLog()).find("TRAP, SNMP v1") != std::string::npos; },
-                        std::chrono::seconds(10)));
+                        std::chrono::seconds(60)));
     const std::string log = ReadFile(TrapLog());
     EXPECT_NE(std::string::npos, log.find("->[127.0.0.2]:" + std::to_string(_trapPort))) << log;
     EXPECT_EQ(std::string::npos, log.find("->[127.0.0.1]:" + std::to_string(_trapPort))) << log;
@@ -320,7 +344,7 @@ TEST_F(SnmpService, AMutexHeldLongByAnotherProcessLeavesTheHostAnswering)
     ChildProcess holder;
     ASSERT_TRUE(holder.Start({KORVO_TEST_PRODUCT, "--hold", "6000", "77"}, _dir / "holder.out"));
     ASSERT_TRUE(WaitFor([&] { return ReadFile(_dir / "holder.out").find("held") != std::string::npos; },
-                        std::chrono::seconds(5)));
+                        std::chrono::seconds(60)));
     int fromCopy = 0, refused = 0;
     std::vector<std::string> odd;
     bool setTried = false;
@@ -455,12 +479,12 @@ TEST_F(SnmpService, ASetThatCannotBeSavedAnswersCommitFailed)
 TEST_F(SnmpService, SigtermStopsTheHostWithinASecond)
 {
     ChildProcess holder;
-    ASSERT_TRUE(holder.Start({KORVO_TEST_PRODUCT, "--hold", "20000", "1"}, _dir / "holder.out"));
+    ASSERT_TRUE(holder.Start({KORVO_TEST_PRODUCT, "--hold", "120000", "1"}, _dir / "holder.out"));
     ASSERT_TRUE(WaitFor([&] { return ReadFile(_dir / "holder.out").find("held") != std::string::npos; },
-                        std::chrono::seconds(5)));
+                        std::chrono::seconds(60)));
     // A wait the monitor begins from now on is a wait for the held mutex.
     const size_t before = CountInFile(AgentLogFile(), kMonitorWaits);
-    ASSERT_TRUE(WaitFor([&] { return CountInFile(AgentLogFile(), kMonitorWaits) > before; }, std::chrono::seconds(20)))
+    ASSERT_TRUE(WaitFor([&] { return CountInFile(AgentLogFile(), kMonitorWaits) > before; }, std::chrono::seconds(60)))
         << AgentLogFile();
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(0, kill(_subagent.Pid(), SIGTERM));
@@ -493,7 +517,7 @@ TEST_F(SnmpService, ASecondHostIsRefusedAndChangesNothing)
     const std::string before = Tool("snmpwalk -v2c -c public", kView);
     ChildProcess second;
     ASSERT_TRUE(StartHost(second, _dir / "second.out"));
-    EXPECT_EQ(1, second.Wait(std::chrono::seconds(20)));
+    EXPECT_EQ(1, second.Wait(std::chrono::seconds(60)));
     EXPECT_NE(std::string::npos, ReadFile(_dir / "second.out").find("another host already serves the agent"))
         << ReadFile(_dir / "second.out");
     EXPECT_TRUE(_subagent.Running());
@@ -514,7 +538,7 @@ TEST_F(SnmpService, V1TrapsCarryTheAddressOfTheInterfaceTheyLeaveBy)
                              "agent %a via %b\n", "-Lf", log.string(), listen},
                             _dir / "agent-addr.out"));
     ASSERT_TRUE(WaitFor([&] { return ReadFile(log).find("NET-SNMP version") != std::string::npos; },
-                        std::chrono::seconds(10)));  // listening: a trap sent before would be lost
+                        std::chrono::seconds(60)));  // listening: a trap sent before would be lost
     size_t expected = 1;
     if (other) {
         int code = 0;
@@ -534,7 +558,7 @@ TEST_F(SnmpService, V1TrapsCarryTheAddressOfTheInterfaceTheyLeaveBy)
                 seen.emplace_back((*it)[1], (*it)[3]);
             return seen.size() >= expected;
         },
-        std::chrono::seconds(10)))
+        std::chrono::seconds(60)))
         << ReadFile(log);
     for (const auto& [agent, to] : seen)
         EXPECT_EQ(to, agent);
