@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "tests/rixclient/RixTestHelpers.h"
+#include "tests/support/FileTestKit.h"
 
 using namespace rixtest;
 using rixsim::RixSimFault;
@@ -283,13 +284,22 @@ class RixFtpClientThreads : public RixFtpClient
 
 TEST_F(RixFtpClientThreads, KeepAliveLeavesTheTailToTheReader)
 {
+    testsupport::LogCapture log("default");
     Client client;
     Open(client, "/clips/000120A_small.CLP");
     ASSERT_EQ(client.OpenClip(CKorvoFtpClient::kRetrieve, 0, 1), 0);
     client.StartKeepAlive();
-    // The whole file is in the connection and the transfer complete: the keep-alive sees 226 and ends.
-    ASSERT_TRUE(_server->WaitForJournal("STAT 000120A_small.CLP", 2000));
-    platform::SleepMs(300);
+    // The whole file is in the connection and the transfer complete: the keep-alive has taken the 226 and ended
+    // before the reader reads a byte.
+    auto ended = [&] {
+        const std::string text = log.Text();
+        const size_t poll = text.find("> CTRL: STAT 000120A_small.CLP");
+        return poll != std::string::npos && text.find("< Reply: 226", poll) != std::string::npos;
+    };
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!ended() && std::chrono::steady_clock::now() < limit)
+        platform::SleepMs(5);
+    ASSERT_TRUE(ended()) << log.Text();
     std::vector<uint8_t> got(200000);
     uint32_t count = 0;
     ASSERT_EQ(client.ReadData(got.data(), 200000, &count, 0), 0);
@@ -327,7 +337,7 @@ TEST_F(RixFtpClientThreads, KeepAliveStopsWhileAReplyIsMissing)
     Open(client, "/up/000150A_w.CLP");
     ASSERT_EQ(client.OpenClipAtStart(CKorvoFtpClient::kStore), 0);
     client.StartKeepAlive();
-    ASSERT_TRUE(_server->WaitForJournal("STAT 000150A_w.CLP", 2000));
+    ASSERT_TRUE(_server->WaitForJournal("STAT 000150A_w.CLP", 60000));
     const double start = platform::PerfSeconds();
     client.CloseClip(true);
     EXPECT_LT(platform::PerfSeconds() - start, 1.5);
