@@ -234,9 +234,13 @@ TEST_F(ValdrinServerTest, CancelEndsTheTransferAsTheServiceSays)
     });
     EXPECT_EQ(sink.Messages(),
               (std::vector<Message>{{"Transfer CANCELED !", "Interrupted", MessageIcon::Exclamation}}));
+    // Each press asks once at most: the two count once when they fall within one poll (the loop's own tests show
+    // it), twice when a busy machine lets a poll come between them.
     const auto journal = ambrel.Journal();
-    EXPECT_EQ(
-        std::count_if(journal.begin(), journal.end(), [](const std::string& l) { return l.starts_with("Cancel"); }), 1);
+    const auto cancels =
+        std::count_if(journal.begin(), journal.end(), [](const std::string& l) { return l.starts_with("Cancel"); });
+    EXPECT_GE(cancels, 1);
+    EXPECT_LE(cancels, 2);
 }
 
 TEST_F(ValdrinServerTest, EveryClosingAndRequestErrorIsShown)
