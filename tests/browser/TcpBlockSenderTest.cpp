@@ -144,7 +144,7 @@ TEST(TcpBlockSenderThreads, PeerThatLeavesMidStreamIsReported)
     ASSERT_GT(receiver.socket.Recv(some.data(), some.size()), 0);
     receiver.socket.SetLinger(true, 0);  // a reset, so that the sender's next send fails
     receiver.socket.Close();
-    for (int i = 0; i < 500 && sender.IsSending(); ++i)
+    for (int i = 0; i < 6000 && sender.IsSending(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(sender.IsSending());
     EXPECT_TRUE(sender.HasFailed());
