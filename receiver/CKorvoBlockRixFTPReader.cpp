@@ -104,6 +104,7 @@ int CKorvoBlockRixFTPReader::Open(const std::string& url)
     _nextBlockRequest.Reset();
     _blockReceived.Reset();
     _threadEnded.Reset();
+    _bFetching = true;
     _bOpen = true;
     try {
         _receiveThread = std::thread(&CKorvoBlockRixFTPReader::ReceiveThread, this);
@@ -134,8 +135,9 @@ int CKorvoBlockRixFTPReader::Close()
 {
     if (!_bOpen)
         return 0;
-    if (_receiveThread.joinable())
-        _blockReceived.Wait(_waits.nCloseBlockMs);
+    // Only a block being fetched is worth the wait: none is after the thread ended or while it awaits a request.
+    if (_receiveThread.joinable() && _bFetching)
+        platform::Event::WaitForMultiple({&_blockReceived, &_threadEnded}, false, _waits.nCloseBlockMs);
     // The thread may restart the keep-alive while it recovers: it ends first.
     StopThread();
     StopKeepAlive();
@@ -233,6 +235,7 @@ void CKorvoBlockRixFTPReader::ReceiveThread()
 {
     while (!_bStop && IsConnected()) {
         const uint32_t received = FetchBlock();
+        _bFetching = false;
         _nBytesReceived = received;
         if (_nBytesLeft.load() > 0)
             _nBytesLeft -= std::min<int64_t>(received, _nBytesLeft.load());
@@ -300,6 +303,7 @@ int CKorvoBlockRixFTPReader::LoadNextBlock(uint32_t* elementsPerField)
     _nReopenField = _pBlockData->GetEndField();
     // The thread fills the other buffer while this one is read.
     _nFillIndex = index ^ 1;
+    _bFetching = true;
     _nextBlockRequest.Set();
     return kReadOk;
 }

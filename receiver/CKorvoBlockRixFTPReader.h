@@ -89,5 +89,6 @@ private:
     std::atomic<int64_t> _nReopenField{-1};
     std::atomic<int64_t> _nBytesLeft{0};
     std::atomic<uint32_t> _nRecoveryCount{0};
+    std::atomic<bool> _bFetching{false};   // a block is asked for and not delivered yet
     std::atomic<bool> _bClipEnded{false};  // the server ended the transfer between two blocks
 };
