@@ -93,8 +93,11 @@ private:
     {
         while (!_bStop) {
             platform::Socket connection = listener.Accept(20);
-            if (connection.IsValid())
-                serve(connection);
+            if (!connection.IsValid())
+                continue;
+            // A reply sent in two pieces must not wait for the client's delayed acknowledgement of the first.
+            connection.SetNoDelay(true);
+            serve(connection);
         }
     }
 
