@@ -40,6 +40,17 @@ struct Script {
     bool holdStream = false;
 };
 
+// A connection to the "h1,h2,h3,h4,p1,p2" address of a PORT command, on the loopback only; invalid when the
+// address is another or malformed. It completes in the listener's backlog, before the client accepts it.
+inline platform::Socket ConnectToPort(const std::string& port)
+{
+    platform::Socket socket;
+    unsigned v[6] = {};
+    if (std::sscanf(port.c_str(), "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) == 6 && v[0] == 127)
+        socket.Connect("127.0.0.1", static_cast<uint16_t>(v[4] << 8 | v[5]), 500);
+    return socket;
+}
+
 class Peer
 {
 public:
@@ -56,6 +67,9 @@ public:
     }
     uint16_t ControlPort() const { return _control.LocalPort(); }
     uint16_t StreamPort() const { return _stream.LocalPort(); }
+
+    // The next connection to the passive port, for a target that answers the commands itself.
+    platform::Socket AcceptPassive(uint32_t timeoutMs) { return _passive.Accept(timeoutMs); }
 
     // The "227" line of the passive port.
     std::string PassiveReply() const
@@ -128,16 +142,7 @@ private:
     // The data connection of a transfer: to the PORT address, or the passive port's next connection.
     void Transfer(const std::string& data, const std::string& port)
     {
-        platform::Socket socket;
-        unsigned v[6] = {};
-        if (!port.empty()) {
-            if (std::sscanf(port.c_str(), "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6 ||
-                v[0] != 127)
-                return;
-            socket.Connect("127.0.0.1", static_cast<uint16_t>(v[4] << 8 | v[5]), 500);
-        } else {
-            socket = _passive.Accept(500);
-        }
+        platform::Socket socket = port.empty() ? _passive.Accept(500) : ConnectToPort(port);
         if (socket.IsValid())
             socket.SendAll(data.data(), data.size(), 1000);
     }
