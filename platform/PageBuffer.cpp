@@ -33,16 +33,17 @@ struct Mapping {
     size_t total;  // mapped, guard pages included
 };
 
-// The mapped allocations, by the address handed out.
+// The mapped allocations, by the address handed out. Never destroyed: buffers held by other statics are freed
+// at exit too.
 std::mutex& MappedLock()
 {
-    static std::mutex lock;
-    return lock;
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 std::unordered_map<void*, Mapping>& Mapped()
 {
-    static std::unordered_map<void*, Mapping> mapped;
-    return mapped;
+    static auto* mapped = new std::unordered_map<void*, Mapping>;
+    return *mapped;
 }
 
 // A mapping with an inaccessible page on each side, so that running off either end faults as it would past an
