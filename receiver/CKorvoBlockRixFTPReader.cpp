@@ -281,13 +281,15 @@ int CKorvoBlockRixFTPReader::LoadNextBlock(uint32_t* elementsPerField)
         std::memcpy(&marker, block, 4);
         theLogManager.Log(">>>> CRixFtpBlockReader:%i:ReadNextBlock - received a NON VALID BAVD Block [%08X] !?!?",
                           _nInstance, marker);
-        const std::string path = DumpPath();
-        std::error_code error;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-        std::ofstream(path, std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(block), _nBlockSize);
-        theLogManager.Log(">>>> CRixFtpBlockReader:%i:ReadNextBlock - Dumping invalid Block in %s", _nInstance,
-                          path.c_str());
+        if (_bBlockDumps) {
+            const std::string path = DumpPath();
+            std::error_code error;
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+            std::ofstream(path, std::ios::binary | std::ios::trunc)
+                .write(reinterpret_cast<const char*>(block), _nBlockSize);
+            theLogManager.Log(">>>> CRixFtpBlockReader:%i:ReadNextBlock - Dumping invalid Block in %s", _nInstance,
+                              path.c_str());
+        }
         SetFailure("a block that is not BAVD");
         _nRefused = kReadNotBavd;
         return _nRefused;

@@ -57,6 +57,8 @@ public:
     uint32_t GetRecoveryCount() const { return _nRecoveryCount.load(); }
     // Where an invalid block is dumped.
     std::string DumpPath() const;
+    // Whether an invalid block is dumped there (it is at first): a fuzz target refuses blocks by the thousand.
+    void SetBlockDumps(bool on) { _bBlockDumps = on; }
     // The wait before connecting again to a server that sent no welcome, for a value of rand().
     uint32_t NoWelcomeWait(int random) const;
 
@@ -78,6 +80,7 @@ private:
     uint32_t _nFirstServerField;
     RixBlockReaderWaits _waits;
     bool _bOpen = false;
+    bool _bBlockDumps = true;
     std::thread _receiveThread;
     platform::Event _nextBlockRequest{false, false};
     platform::Event _blockReceived{false, false};

@@ -150,6 +150,8 @@ public:
         _replies.Restart(_welcome);
         SetReplyStream(&_replies);
         SetCommandSink(&_commands);
+        // A dump is 8 MB written to a file, for every refused block.
+        SetBlockDumps(false);
     }
     ~SimulatedServerReader() override
     {
