@@ -114,7 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ParseEveryLine(control);
     // The peer only takes the control connection.
     fuzzpeer::Peer& peer = fuzzpeer::Peer::Get();
-    peer.Set(fuzzpeer::Script{});
     if (listing)
         List(peer.ControlPort(), replies, transfer, commands);
     else

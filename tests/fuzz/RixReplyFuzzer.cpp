@@ -65,11 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         at += 2 + length;
     }
     RpcReplies rpc(rpcReplies);
-    // The peer takes the connections and the requests; it answers nothing itself.
-    fuzzpeer::Script script;
-    script.holdStream = true;
+    // The peer only takes the connections.
     fuzzpeer::Peer& peer = fuzzpeer::Peer::Get();
-    peer.Set(std::move(script));
 
     CRixFtpClient client("fuzz");
     FtpTimeouts timeouts;
