@@ -93,8 +93,8 @@ void* HandOut(void* p, size_t bytes, size_t total)
     return p;
 }
 
-// A kept mapping of that size, cleared; nullptr when none is kept.
-void* TakeKept(size_t bytes, size_t rounded)
+// A kept mapping of that size, cleared when asked; nullptr when none is kept.
+void* TakeKept(size_t bytes, size_t rounded, bool clear)
 {
     const size_t total = rounded + 2 * kPageSize;
     void* p = nullptr;
@@ -114,7 +114,8 @@ void* TakeKept(size_t bytes, size_t rounded)
 #ifdef KORVO_ASAN
     ASAN_UNPOISON_MEMORY_REGION(p, rounded);
 #endif
-    std::memset(p, 0, rounded);
+    if (clear)
+        std::memset(p, 0, rounded);
     return HandOut(p, bytes, total);
 }
 
@@ -133,21 +134,31 @@ void* MapPages(size_t bytes, size_t rounded)
     }
     return HandOut(p, bytes, total);
 }
-}  // namespace
 
-void* AllocPages(size_t bytes)
+void* Allocate(size_t bytes, bool clear)
 {
     if (bytes == 0 || bytes > SIZE_MAX - 3 * kPageSize)
         return nullptr;
     size_t rounded = (bytes + kPageSize - 1) / kPageSize * kPageSize;
     if (bytes >= kMappedFrom) {
-        void* kept = TakeKept(bytes, rounded);
+        void* kept = TakeKept(bytes, rounded, clear);
         return kept ? kept : MapPages(bytes, rounded);
     }
     void* p = std::aligned_alloc(kPageSize, rounded);
-    if (p)
+    if (p && clear)
         std::memset(p, 0, rounded);
     return p;
+}
+}  // namespace
+
+void* AllocPages(size_t bytes)
+{
+    return Allocate(bytes, true);
+}
+
+void* AllocUnclearedPages(size_t bytes)
+{
+    return Allocate(bytes, false);
 }
 
 void FreePages(void* p)

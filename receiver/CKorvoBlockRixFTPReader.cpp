@@ -87,8 +87,9 @@ int CKorvoBlockRixFTPReader::Open(const std::string& url)
         return kOpenFailed;
     }
     _nBlockSize = kBlockSize8MB;
-    _pBuffers[0] = platform::MakePageBuffer(_nBlockSize);
-    _pBuffers[1] = platform::MakePageBuffer(_nBlockSize);
+    // A block is used only once received whole.
+    _pBuffers[0] = platform::MakeUnclearedPageBuffer(_nBlockSize);
+    _pBuffers[1] = platform::MakeUnclearedPageBuffer(_nBlockSize);
     _nFillIndex = 0;
     if (!_pBuffers[0] || !_pBuffers[1]) {
         theLogManager.Log("CKorvoBlockRixFTPReader:%i: FAILED to Allocate Memory !!!", _nInstance);

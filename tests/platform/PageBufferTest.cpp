@@ -47,6 +47,21 @@ TEST(PageBuffer, ALargeBufferFreedAndTakenAgainComesBackZeroed)
     platform::FreePages(second);
 }
 
+TEST(PageBuffer, AnUnclearedBufferIsWholeAndAZeroedOneTakingItsMemoryAfterwardsIsCleared)
+{
+    const size_t bytes = size_t{4} << 20;
+    platform::PageBuffer uncleared = platform::MakeUnclearedPageBuffer(bytes);
+    ASSERT_TRUE(uncleared);
+    EXPECT_TRUE(PageAligned(uncleared.get()));
+    std::memset(uncleared.get(), 0x5A, bytes);
+    const uint8_t* first = uncleared.get();
+    uncleared.reset();
+    platform::PageBuffer zeroed = platform::MakePageBuffer(bytes);
+    ASSERT_TRUE(zeroed);
+    EXPECT_EQ(zeroed.get(), first);
+    EXPECT_TRUE(AllZero(zeroed.get(), bytes));
+}
+
 TEST(PageBuffer, BuffersBeyondWhatIsKeptAreFreedAndMadeAgain)
 {
     const size_t bytes = size_t{8} << 20;
