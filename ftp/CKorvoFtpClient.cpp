@@ -277,7 +277,8 @@ int CKorvoFtpClient::ConnectServer(const FtpServerEntry& entry)
     _ctrlSocket.SetReceiveTimeout(_timeouts.nControlMs);
     _ctrlSocket.SetSendTimeout(_timeouts.nControlMs);
     _ctrlSocket.SetNoDelay(true);
-    _pCtrlSend = std::make_unique<CAsyncSendSocket>(_ctrlSocket, _timeouts.nControlMs, "default");
+    if (!_pCommandSink)
+        _pCtrlSend = std::make_unique<CAsyncSendSocket>(_ctrlSocket, _timeouts.nControlMs, "default");
     _nReplyPending = 0;
 
     int code = 0;
@@ -372,10 +373,11 @@ int CKorvoFtpClient::SendCtrl(const std::string& line)
     std::lock_guard lock(_lock);
     if (!_ctrlSocket.IsValid())
         return 1;
-    if (!_pCtrlSend)
+    IByteSink* commands = _pCommandSink ? _pCommandSink : _pCtrlSend.get();
+    if (!commands)
         return 2;
     theLogManager.LogTo(_szLogName, "[%08x] > CTRL: %s", Handle(), LoggedCommand(line).c_str());
-    if (_pCtrlSend->Send(line.data(), line.size()) != static_cast<int64_t>(line.size())) {
+    if (commands->Send(line.data(), line.size()) != static_cast<int64_t>(line.size())) {
         OnFtpSocketError();
         return 3;
     }

@@ -62,6 +62,9 @@ public:
     // are still made (fuzz targets feed the parsers from memory); null: the connections' own.
     void SetReplyStream(IByteStream* stream) { _pReplyStream = stream; }
     void SetDataStream(IByteStream* stream) { _dataSocket.SetStream(stream); }
+    // The control commands go to this sink instead of the connection's send thread, which is then not started;
+    // null: the connection's own.
+    void SetCommandSink(IByteSink* sink) { _pCommandSink = sink; }
 
     // Ends every wait on the control connection within a moment, from any thread; the connection is then
     // dropped. Stays in force until ClearAbort. A signal set from outside (a cancel flag) does the same.
@@ -171,6 +174,7 @@ private:
 
     CSocketByteStream _ctrlReplies{_ctrlSocket};
     IByteStream* _pReplyStream = nullptr;
+    IByteSink* _pCommandSink = nullptr;
     std::atomic<bool> _bAbort{false};
     const std::atomic<bool>* _pAbortSignal = nullptr;
     uint32_t _nReplyWaitMs = 0;

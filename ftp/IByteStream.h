@@ -31,3 +31,14 @@ public:
 private:
     platform::Socket& _socket;
 };
+
+// The sending side of a connection as the protocol writers see it: the FTP commands and the video server's RPC
+// requests go through it. In use it is the connection's send thread; fuzz targets take the bytes in memory.
+class IByteSink
+{
+public:
+    virtual ~IByteSink() = default;
+    // Bytes sent, or -1 (LastError, a Windows Sockets code).
+    virtual int64_t Send(const void* data, size_t length) = 0;
+    virtual int LastError() const = 0;
+};

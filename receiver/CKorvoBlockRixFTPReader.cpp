@@ -87,8 +87,9 @@ int CKorvoBlockRixFTPReader::Open(const std::string& url)
         return kOpenFailed;
     }
     _nBlockSize = kBlockSize8MB;
-    _pBuffers[0] = platform::MakePageBuffer(_nBlockSize);
-    _pBuffers[1] = platform::MakePageBuffer(_nBlockSize);
+    // A block is used only once received whole.
+    _pBuffers[0] = platform::MakeUnclearedPageBuffer(_nBlockSize);
+    _pBuffers[1] = platform::MakeUnclearedPageBuffer(_nBlockSize);
     _nFillIndex = 0;
     if (!_pBuffers[0] || !_pBuffers[1]) {
         theLogManager.Log("CKorvoBlockRixFTPReader:%i: FAILED to Allocate Memory !!!", _nInstance);
@@ -104,6 +105,7 @@ int CKorvoBlockRixFTPReader::Open(const std::string& url)
     _nextBlockRequest.Reset();
     _blockReceived.Reset();
     _threadEnded.Reset();
+    _bFetching = true;
     _bOpen = true;
     try {
         _receiveThread = std::thread(&CKorvoBlockRixFTPReader::ReceiveThread, this);
@@ -134,8 +136,9 @@ int CKorvoBlockRixFTPReader::Close()
 {
     if (!_bOpen)
         return 0;
-    if (_receiveThread.joinable())
-        _blockReceived.Wait(_waits.nCloseBlockMs);
+    // Only a block being fetched is worth the wait: none is after the thread ended or while it awaits a request.
+    if (_receiveThread.joinable() && _bFetching)
+        platform::Event::WaitForMultiple({&_blockReceived, &_threadEnded}, false, _waits.nCloseBlockMs);
     // The thread may restart the keep-alive while it recovers: it ends first.
     StopThread();
     StopKeepAlive();
@@ -233,6 +236,7 @@ void CKorvoBlockRixFTPReader::ReceiveThread()
 {
     while (!_bStop && IsConnected()) {
         const uint32_t received = FetchBlock();
+        _bFetching = false;
         _nBytesReceived = received;
         if (_nBytesLeft.load() > 0)
             _nBytesLeft -= std::min<int64_t>(received, _nBytesLeft.load());
@@ -278,13 +282,15 @@ int CKorvoBlockRixFTPReader::LoadNextBlock(uint32_t* elementsPerField)
         std::memcpy(&marker, block, 4);
         theLogManager.Log(">>>> CRixFtpBlockReader:%i:ReadNextBlock - received a NON VALID BAVD Block [%08X] !?!?",
                           _nInstance, marker);
-        const std::string path = DumpPath();
-        std::error_code error;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-        std::ofstream(path, std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(block), _nBlockSize);
-        theLogManager.Log(">>>> CRixFtpBlockReader:%i:ReadNextBlock - Dumping invalid Block in %s", _nInstance,
-                          path.c_str());
+        if (_bBlockDumps) {
+            const std::string path = DumpPath();
+            std::error_code error;
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+            std::ofstream(path, std::ios::binary | std::ios::trunc)
+                .write(reinterpret_cast<const char*>(block), _nBlockSize);
+            theLogManager.Log(">>>> CRixFtpBlockReader:%i:ReadNextBlock - Dumping invalid Block in %s", _nInstance,
+                              path.c_str());
+        }
         SetFailure("a block that is not BAVD");
         _nRefused = kReadNotBavd;
         return _nRefused;
@@ -300,6 +306,7 @@ int CKorvoBlockRixFTPReader::LoadNextBlock(uint32_t* elementsPerField)
     _nReopenField = _pBlockData->GetEndField();
     // The thread fills the other buffer while this one is read.
     _nFillIndex = index ^ 1;
+    _bFetching = true;
     _nextBlockRequest.Set();
     return kReadOk;
 }

@@ -57,6 +57,8 @@ public:
     uint32_t GetRecoveryCount() const { return _nRecoveryCount.load(); }
     // Where an invalid block is dumped.
     std::string DumpPath() const;
+    // Whether an invalid block is dumped there (it is at first): a fuzz target refuses blocks by the thousand.
+    void SetBlockDumps(bool on) { _bBlockDumps = on; }
     // The wait before connecting again to a server that sent no welcome, for a value of rand().
     uint32_t NoWelcomeWait(int random) const;
 
@@ -78,6 +80,7 @@ private:
     uint32_t _nFirstServerField;
     RixBlockReaderWaits _waits;
     bool _bOpen = false;
+    bool _bBlockDumps = true;
     std::thread _receiveThread;
     platform::Event _nextBlockRequest{false, false};
     platform::Event _blockReceived{false, false};
@@ -89,5 +92,6 @@ private:
     std::atomic<int64_t> _nReopenField{-1};
     std::atomic<int64_t> _nBytesLeft{0};
     std::atomic<uint32_t> _nRecoveryCount{0};
+    std::atomic<bool> _bFetching{false};   // a block is asked for and not delivered yet
     std::atomic<bool> _bClipEnded{false};  // the server ended the transfer between two blocks
 };

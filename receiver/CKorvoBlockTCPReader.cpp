@@ -62,8 +62,8 @@ int CKorvoBlockTCPReader::Open(const std::string& source)
     }
     _nBuffered = 0;
     _bConnected = true;
-    // Room for a whole block and receives past its end.
-    _pBlockBuffer = platform::MakePageBuffer(size_t{_nBlockSize} + 0x200000);
+    // Room for a whole block and receives past its end; only what was received is read.
+    _pBlockBuffer = platform::MakeUnclearedPageBuffer(size_t{_nBlockSize} + 0x200000);
     if (!_pBlockBuffer) {
         theLogManager.Log("CKorvoBlockTCPReader: Block Buffer Allocation FAILURE !! [ VirtualAlloc returned NULL ]");
         Close();

@@ -37,6 +37,9 @@ public:
     // The RPC replies are read from this stream instead of the RPC connection, which is still made (fuzz targets
     // feed the parsers from memory); null: the connection's own.
     void SetRpcReplyStream(IByteStream* stream) { _pRpcReplies = stream; }
+    // The RPC requests go to this sink instead of the connection's send thread, which is then not started; null:
+    // the connection's own.
+    void SetRpcRequestSink(IByteSink* sink) { _pRpcRequests = sink; }
 
     int SetClipUrl(const std::string& address, bool connect);
     bool GetClipUrl(std::string* pUrl, bool check);
@@ -124,6 +127,7 @@ private:
     platform::Socket _rpcSocket;
     CSocketByteStream _rpcOwnReplies{_rpcSocket};
     IByteStream* _pRpcReplies = nullptr;
+    IByteSink* _pRpcRequests = nullptr;
 
 protected:
     uint16_t _nRpcRequestId = 0;

@@ -122,7 +122,8 @@ int CRixFtpClient::OpenRpcConnection(uint16_t port)
         CloseRpcConnection();
         return 5;
     }
-    _pRpcSend = std::make_unique<CAsyncSendSocket>(_rpcSocket, _rixTimeouts.nRpcMs, _szLogName);
+    if (!_pRpcRequests)
+        _pRpcSend = std::make_unique<CAsyncSendSocket>(_rpcSocket, _rixTimeouts.nRpcMs, _szLogName);
     _bRpcOn = true;
     return 0;
 }
@@ -148,9 +149,10 @@ int CRixFtpClient::SendRpcControlMsg(const void* bytes, uint32_t length)
     RpcGuard guard(_rpcLock);
     if (!_rpcSocket.IsValid())
         return 1;
-    if (!_pRpcSend)
+    IByteSink* requests = _pRpcRequests ? _pRpcRequests : _pRpcSend.get();
+    if (!requests)
         return 2;
-    if (_pRpcSend->Send(bytes, length) != static_cast<int64_t>(length)) {
+    if (requests->Send(bytes, length) != static_cast<int64_t>(length)) {
         OnRPCSocketError();
         return 3;
     }

@@ -149,7 +149,8 @@ std::vector<Entry> ParseFtpListing(const std::string& text)
 }
 
 int ReadServerFolder(const CValdrinSettings& settings, const std::string& folder, const FtpTimeouts& timeouts,
-                     std::vector<Entry>& entries, std::string& errorText, IByteStream* replies, IByteStream* data)
+                     std::vector<Entry>& entries, std::string& errorText, IByteStream* replies, IByteStream* data,
+                     IByteSink* commands)
 {
     entries.clear();
     FtpServerEntry server;
@@ -167,6 +168,7 @@ int ReadServerFolder(const CValdrinSettings& settings, const std::string& folder
     ftp.SetTimeouts(timeouts);
     ftp.SetReplyStream(replies);
     ftp.SetDataStream(data);
+    ftp.SetCommandSink(commands);
     if (const int result = ftp.Connect(); result != 0) {
         errorText = FtpConnectFailureText(server, result, ftp.GetConnectError(), ftp.GetLastReply());
         return 1;

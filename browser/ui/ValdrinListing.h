@@ -5,6 +5,7 @@
 #include <vector>
 
 class CValdrinSettings;
+class IByteSink;
 class IByteStream;
 struct FtpTimeouts;
 
@@ -42,10 +43,11 @@ std::vector<Entry> ParseFtpListing(const std::string& text);
 
 // The server's FTP area under the folder (backslashes allowed), through the system's FTP client. 0 done;
 // 1 the server was not reached or refused the log-in; 2 the listing failed. errorText tells why. Replies and data
-// are read from the streams given instead of the connections (fuzz targets feed them from memory).
+// are read from the streams given instead of the connections, and commands go to the sink given (fuzz targets
+// keep them in memory).
 int ReadServerFolder(const CValdrinSettings& settings, const std::string& folder, const FtpTimeouts& timeouts,
                      std::vector<Entry>& entries, std::string& errorText, IByteStream* replies = nullptr,
-                     IByteStream* data = nullptr);
+                     IByteStream* data = nullptr, IByteSink* commands = nullptr);
 
 // The ftp URL of a server clip: "ftp://[user[:password]@]address[:port]" + folder + name + ".CLP".
 std::string FtpUrl(const CValdrinSettings& settings, const std::string& folder, const std::string& clipName);

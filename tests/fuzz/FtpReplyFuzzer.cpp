@@ -1,11 +1,11 @@
 // The FTP client's side of a server that says anything: the input's control bytes are everything the server
 // replies, from the welcome on, in one piece (replies joined, multi-line, over-long, cut, never ended); its data
 // bytes are what the transfer's data connection carries. Both are read from memory through the client's streams,
-// so an input costs no wait; the connections are still made to the loopback peer, which takes the commands and
-// opens the data connections. Input: byte 0 picks the flow (even: log-in, SIZE, a retrieval read to its end and
-// closed; odd: the browser's server listing, parsed), bytes 1-2 the control length (big-endian), then the control
-// bytes, then the data. Transfers are active (PORT), so no reply can send the client elsewhere; every reply line
-// also goes through the passive reply parser.
+// and the commands kept there, so an input costs no wait and no send thread; the control connection is still made
+// to the loopback peer, and each data connection to the client's PORT address. Input: byte 0 picks the flow (even:
+// log-in, SIZE, a retrieval read to its end and closed; odd: the browser's server listing, parsed), bytes 1-2 the
+// control length (big-endian), then the control bytes, then the data. Transfers are active (PORT), so no reply can send
+// the client elsewhere; every reply line also goes through the passive reply parser.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,11 +48,12 @@ void ParseEveryLine(const std::string& control)
     }
 }
 
-void Retrieve(uint16_t port, IByteStream& replies, IByteStream& data)
+void Retrieve(uint16_t port, IByteStream& replies, IByteStream& data, IByteSink& commands)
 {
     CKorvoFtpClient client("fuzz");
     client.SetTimeouts(ShortTimeouts());
     client.SetReplyStream(&replies);
+    client.SetCommandSink(&commands);
     client.SetDataStream(&data);
     client.AddFtpServer("Korvo:wqt@127.0.0.1:" + std::to_string(port), false);
     if (client.Connect() != 0)
@@ -68,14 +69,15 @@ void Retrieve(uint16_t port, IByteStream& replies, IByteStream& data)
     client.Close(true, false);
 }
 
-void List(uint16_t port, IByteStream& replies, IByteStream& data)
+void List(uint16_t port, IByteStream& replies, IByteStream& data, IByteSink& commands)
 {
     CValdrinSettings settings;
     settings._szRixAddress = "127.0.0.1";
     settings._szRixPort = std::to_string(port);
     std::vector<valdrinlist::Entry> entries;
     std::string error;
-    valdrinlist::ReadServerFolder(settings, "\\clips\\news", ShortTimeouts(), entries, error, &replies, &data);
+    valdrinlist::ReadServerFolder(settings, "\\clips\\news", ShortTimeouts(), entries, error, &replies, &data,
+                                  &commands);
     for (const valdrinlist::Entry& entry : entries)
         g_nSink = static_cast<uint32_t>(entry.name.size()) + entry.folder;
 }
@@ -99,19 +101,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzstream::MemoryStream replies(control);
     fuzzstream::MemoryStream transfer(
         std::string(reinterpret_cast<const char*>(data + 3 + controlLength), size - 3 - controlLength));
-    // The peer answers nothing itself: it opens the data connection of a transfer, whose bytes come from memory.
-    fuzzpeer::Script script;
-    script.answer = [](const std::string& command) {
-        fuzzpeer::Answer answer;
-        answer.transfer = command.rfind("RETR", 0) == 0 || command.rfind("LIST", 0) == 0;
-        return answer;
-    };
+    // The commands stay in memory; a transfer's data connection is made to the PORT address as the server would
+    // (its bytes come from memory), before the client waits for it.
+    std::string port;
+    std::vector<platform::Socket> connections;
+    fuzzstream::LineSink commands([&port, &connections](const std::string& command) {
+        if (command.rfind("PORT ", 0) == 0)
+            port = command.substr(5);
+        else if (command.rfind("RETR", 0) == 0 || command.rfind("LIST", 0) == 0)
+            connections.push_back(fuzzpeer::ConnectToPort(port));
+    });
     ParseEveryLine(control);
+    // The peer only takes the control connection.
     fuzzpeer::Peer& peer = fuzzpeer::Peer::Get();
-    peer.Set(std::move(script));
     if (listing)
-        List(peer.ControlPort(), replies, transfer);
+        List(peer.ControlPort(), replies, transfer, commands);
     else
-        Retrieve(peer.ControlPort(), replies, transfer);
+        Retrieve(peer.ControlPort(), replies, transfer, commands);
     return 0;
 }
