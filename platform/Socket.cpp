@@ -143,13 +143,13 @@ Socket::~Socket()
     Close();
 }
 
-Socket::Socket(Socket&& other) noexcept : _fd(std::exchange(other._fd, -1)), _lastError(other._lastError) {}
+Socket::Socket(Socket&& other) noexcept : _fd(other._fd.exchange(-1)), _lastError(other._lastError) {}
 
 Socket& Socket::operator=(Socket&& other) noexcept
 {
     if (this != &other) {
         Close();
-        _fd = std::exchange(other._fd, -1);
+        _fd = other._fd.exchange(-1);
         _lastError = other._lastError;
     }
     return *this;
@@ -254,7 +254,7 @@ bool Socket::Listen(const std::string& address, uint16_t port, int backlog)
     int one = 1;
     setsockopt(_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in sa = MakeAddress(addr, port);
-    if (bind(_fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(_fd, backlog) != 0)
+    if (::bind(_fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(_fd, backlog) != 0)
         return Fail(), Close(), false;
     return true;
 }
@@ -448,21 +448,21 @@ bool Socket::SetLinger(bool on, int seconds)
 
 void Socket::Shutdown()
 {
-    if (_fd >= 0)
-        shutdown(_fd, SHUT_RDWR);
+    if (const int fd = _fd; fd >= 0)
+        shutdown(fd, SHUT_RDWR);
 }
 
 void Socket::ShutdownSend()
 {
-    if (_fd >= 0)
-        shutdown(_fd, SHUT_WR);
+    if (const int fd = _fd; fd >= 0)
+        shutdown(fd, SHUT_WR);
 }
 
 void Socket::Close()
 {
-    if (_fd >= 0)
-        close(_fd);
-    _fd = -1;
+    // Taken once: a close from two threads closes the descriptor once.
+    if (const int fd = _fd.exchange(-1); fd >= 0)
+        close(fd);
 }
 
 uint16_t Socket::LocalPort() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -105,7 +106,8 @@ public:
 private:
     int Fail();
     bool Check(bool ok);
-    int _fd = -1;
+    // Read without a lock by a thread that only names the connection (a log line's handle) while another closes it.
+    std::atomic<int> _fd{-1};
     int _lastError = 0;
 };
 
