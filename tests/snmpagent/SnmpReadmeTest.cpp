@@ -2,6 +2,7 @@
 // this build, with snmpd, snmptrapd, the host and a product of its own on free loopback ports.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -36,9 +37,16 @@ std::string RecipeOf(const std::string& readme, const std::string& heading)
 
 TEST(SnmpReadme, TheAgentsRecipeRunsAsWritten)
 {
-    const std::string script =
+    const std::string section =
         RecipeOf(ReadFile(std::filesystem::path(KORVO_SOURCE_DIR) / "README.md"), "## The SNMP agent under snmpd");
-    ASSERT_NE(std::string::npos, script.find("nodwell-subagent"));
+    ASSERT_NE(std::string::npos, section.find("nodwell-subagent"));
+    ASSERT_NE(std::string::npos, section.find("korvo-player"));
+    // The agent knows a product by the name of a running program, machine-wide: the recipe's product takes a name
+    // of this run's own, so the recipe run by another test run beside this one is not seen as this one's product.
+    std::string script = section;
+    const std::string name = "korvo-player", own = name + "-" + std::to_string(getpid());
+    for (size_t at = script.find(name); at != std::string::npos; at = script.find(name, at + own.size()))
+        script.replace(at, name.size(), own);
     const auto root = testsupport::TestRoot();
     std::filesystem::create_directories(root / "tmp");
     std::ofstream(root / "recipe.sh") << script;
