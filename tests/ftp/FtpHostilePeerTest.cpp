@@ -22,11 +22,13 @@
 #include "ftp/CKorvoFtpClient.h"
 #include "tests/support/BoundPort.h"
 #include "tests/support/ScriptedFtpServer.h"
+#include "tests/support/WaitUntil.h"
 
 namespace
 {
 using testsupport::ScriptedFtpServer;
 using Clock = std::chrono::steady_clock;
+using testsupport::WaitUntil;
 
 class Client : public CKorvoFtpClient
 {
@@ -42,17 +44,6 @@ public:
         SetTimeouts(timeouts);
     }
 };
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 TEST(FtpHostilePeer, ConnectEndsWithinItsWaitAndNamesTheCause)
 {

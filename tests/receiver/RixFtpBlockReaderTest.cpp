@@ -11,6 +11,7 @@
 #include "support/FileTestKit.h"
 #include "tests/support/BoundPort.h"
 #include "tests/support/ScriptedFtpServer.h"
+#include "tests/support/WaitUntil.h"
 
 namespace
 {
@@ -289,9 +290,7 @@ TEST_F(SilentRixFtpBlockReaderThreads, CancelEndsTheEndlessRetry)
     // The cancel comes once the reader has tried the server again twice.
     std::chrono::steady_clock::time_point cancelled;
     std::thread canceller([&] {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (_server->FtpSessions() < 3 && std::chrono::steady_clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        testsupport::WaitUntil([&] { return _server->FtpSessions() >= 3; });
         cancelled = std::chrono::steady_clock::now();
         reader->Cancel();
     });
@@ -334,9 +333,7 @@ TEST(RixFtpBlockReaderHostileThreads, CancelEndsOpenAgainstEveryPeer)
         // The cancel comes once the reader has reached the peer.
         std::chrono::steady_clock::time_point cancelled;
         std::thread canceller([&] {
-            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (server.Connections() == 0 && std::chrono::steady_clock::now() < limit)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            testsupport::WaitUntil([&] { return server.Connections() > 0; });
             cancelled = std::chrono::steady_clock::now();
             reader.Cancel();
         });

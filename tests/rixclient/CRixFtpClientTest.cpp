@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "tests/rixclient/RixTestHelpers.h"
 #include "tests/support/FileTestKit.h"
+#include "tests/support/WaitUntil.h"
 
 using namespace rixtest;
 using rixsim::RixSimFault;
@@ -296,10 +297,7 @@ TEST_F(RixFtpClientThreads, KeepAliveLeavesTheTailToTheReader)
         const size_t poll = text.find("> CTRL: STAT 000120A_small.CLP");
         return poll != std::string::npos && text.find("< Reply: 226", poll) != std::string::npos;
     };
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!ended() && std::chrono::steady_clock::now() < limit)
-        platform::SleepMs(5);
-    ASSERT_TRUE(ended()) << log.Text();
+    ASSERT_TRUE(testsupport::WaitUntil(ended)) << log.Text();
     std::vector<uint8_t> got(200000);
     uint32_t count = 0;
     ASSERT_EQ(client.ReadData(got.data(), 200000, &count, 0), 0);

@@ -16,6 +16,7 @@
 #include "tests/rixclient/RixTestHelpers.h"
 #include "tests/sender/SenderTestMedia.h"
 #include "tests/support/FileTestKit.h"
+#include "tests/support/WaitUntil.h"
 
 namespace
 {
@@ -220,9 +221,7 @@ TEST_F(RixFtpWriterThreads, CancelEndsTheRetriesOfAServerWithoutWelcome)
     // The cancel comes once the writer is in its retries: connected to a server that stays silent.
     std::chrono::steady_clock::time_point cancelled;
     std::thread canceller([this, &cancelled] {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (_servers[0]->FtpSessions() + _servers[1]->FtpSessions() == 0 && std::chrono::steady_clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        testsupport::WaitUntil([this] { return _servers[0]->FtpSessions() + _servers[1]->FtpSessions() > 0; });
         cancelled = std::chrono::steady_clock::now();
         _cancel = true;
     });
