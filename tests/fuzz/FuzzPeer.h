@@ -21,7 +21,8 @@ inline platform::Socket ConnectToPort(const std::string& port)
 {
     platform::Socket socket;
     unsigned v[6] = {};
-    if (std::sscanf(port.c_str(), "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) == 6 && v[0] == 127)
+    if (std::sscanf(port.c_str(), "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) == 6 && v[0] == 127 &&
+        v[4] < 256 && v[5] < 256)
         socket.Connect("127.0.0.1", static_cast<uint16_t>(v[4] << 8 | v[5]), 500);
     return socket;
 }
