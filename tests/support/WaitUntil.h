@@ -15,7 +15,7 @@ inline bool WaitUntil(const std::function<bool()>& done, std::chrono::millisecon
     while (!done()) {
         if (std::chrono::steady_clock::now() >= end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
